@@ -1,0 +1,25 @@
+# Two entry points for a newcomer: `make demo` and `make test`. Each checks
+# the needed Debian packages, then configures and builds what it needs.
+BUILD ?= build
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo $(if $(CI),-DPHONOSKEW_WERROR=ON)
+
+.PHONY: all build demo test deps clean
+
+all: build
+
+deps:
+	@scripts/check-deps.sh
+
+build: deps
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	@scripts/demo.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD)

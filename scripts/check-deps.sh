@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Checks that the Debian packages Phonoskew builds with are installed, and
+# says the one apt-get line that brings whatever is missing. With --install
+# (used by CI, which runs as root) it installs them itself.
+set -u
+packages=()
+command -v g++ >/dev/null 2>&1 || packages+=(g++)
+command -v cmake >/dev/null 2>&1 || packages+=(cmake)
+command -v make >/dev/null 2>&1 || packages+=(make)
+[ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
+[ ${#packages[@]} -eq 0 ] && exit 0
+
+if [ "${1:-}" = "--install" ] && [ "$(id -u)" = 0 ]; then
+    echo "Installing ${packages[*]} ..."
+    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${packages[@]}" && exit 0
+    echo "Could not install ${packages[*]}." >&2
+    exit 1
+fi
+echo "Phonoskew needs these Debian packages, which are not installed: ${packages[*]}" >&2
+echo "Install them with:" >&2
+echo "    sudo apt-get install ${packages[*]}" >&2
+exit 1

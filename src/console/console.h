@@ -1,0 +1,61 @@
+// The console: an 80x55 text screen of coloured cells shown in the terminal
+// that started Phonoskew, the raw keyboard, modal message boxes, the beep,
+// the job clock and the window set-up. Everything the rest of the program
+// draws or reads goes through these plain functions; the terminal itself
+// (escape sequences, raw mode, restoring it on every way out) stays inside
+// this folder.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "numeric/numeric.h"
+
+// ---- Screen geometry and colours ---------------------------------------------
+
+constexpr int ScreenColumns = 80;
+constexpr int ScreenRows = 55;
+
+// The 16-colour palette; attribute = foreground + 16 x background.
+constexpr int Black = 0;
+constexpr int DarkGrey = 8;
+constexpr int BrightWhite = 15;
+
+// ---- Window set-up, in the order the program makes these calls -----------------
+
+void InitConsoleTools();
+void ConsoleToolBar(int mode, int size);
+void ConsoleTitle(std::string_view title);
+void ConsoleIcon(int icon);
+void DeleteWindowMenuItem(int item);
+void Console80x(int rows);
+void ConsoleMove(int x, int y);
+
+// ---- Console operations --------------------------------------------------------
+
+void PrintText(std::string_view text);
+void EndLine();
+void SetColours(int foreground, int background);
+void ClearScreen();
+void HideCursor();
+int CursorRow();
+void MoveCursor(int row, int column);
+std::string ReadKeyboardLine();
+void WaitForKey();
+void Beep();
+Extended ClockSeconds();
+
+// ---- Message boxes ---------------------------------------------------------------
+
+// How the user dismissed a message box.
+enum class BoxKey { Enter, Space, Escape };
+
+// Draws a modal framed box over the screen with `title` and `message` (the
+// two characters backslash and n in `message` break the line), waits until
+// Enter, Space or Esc dismisses it, restores the screen beneath and says
+// which key it was. The caller sounds Beep first.
+BoxKey ConsoleMessageBox(std::string_view message, std::string_view title);
+
+// Ends the program at once with a one-line message on standard error and
+// exit status `status`, leaving the terminal as it was found.
+[[noreturn]] void QuitProgram(std::string_view reason, int status);

@@ -1,0 +1,89 @@
+// The screen script of a run, drawn through the console operations.
+#include "console/screen_script.h"
+
+namespace {
+
+void PrintLine(std::string_view text) {
+    PrintText(text);
+    EndLine();
+}
+
+void BlankLines(int count) {
+    for (int i = 0; i < count; ++i) EndLine();
+}
+
+void UseGrey() { SetColours(DarkGrey, BrightWhite); }
+void UseBlack() { SetColours(Black, BrightWhite); }
+
+}  // namespace
+
+int ShowPromptScreen() {
+    ClearScreen();
+    UseBlack();
+    HideCursor();
+    BlankLines(1);
+    PrintLine("   Phonoskew");
+    PrintLine("   Copyright (c) 2026 the Phonoskew developers");
+    PrintLine("   https://phonoskew.example");
+    BlankLines(3);
+    UseGrey();
+    int promptRow = CursorRow();
+    PrintLine("   Input file?");
+    return promptRow;
+}
+
+void PrintNumber(Extended value, int digits) { PrintText(FormatNumber(value, digits)); }
+
+void ShowFileData(int channels, int sampleRate, int bitsPerSample, int frameCount,
+                  double duration) {
+    BlankLines(2);
+    UseGrey();
+    PrintLine("                 FILE DATA");
+    BlankLines(1);
+    PrintText("                 Channels    ");
+    PrintNumber(channels, 7);
+    EndLine();
+    PrintText("                 Sample rate ");
+    PrintNumber(sampleRate, 15);
+    PrintLine("Hz");
+    PrintText("                 Resolution  ");
+    PrintNumber(bitsPerSample, 7);
+    PrintLine("bits");
+    PrintText("                 Length      ");
+    PrintNumber(frameCount, 15);
+    PrintLine("samples");
+    PrintText("                 Duration    ");
+    PrintNumber(RoundToDecimals(duration, 2), 15);
+    PrintLine("seconds");
+    BlankLines(3);
+}
+
+void ShowStepTitle(std::string_view title) {
+    UseGrey();
+    PrintLine(title);
+}
+
+void ShowWritingFile(std::string_view outputName) {
+    UseGrey();
+    PrintText("   Writing file - ");
+    PrintLine(outputName);
+}
+
+void ShowDone(int blankLines) {
+    UseBlack();
+    PrintLine("   Done");
+    BlankLines(blankLines);
+}
+
+void ShowJobTime(double startTime) {
+    UseBlack();
+    PrintText("   Job completed in");
+    Extended endTime = ClockSeconds();
+    PrintNumber(RoundToDecimals(endTime - startTime, 2), 15);
+    PrintLine("seconds");
+}
+
+void ShowQuitPrompt() {
+    UseGrey();
+    PrintLine("   press any key to quit");
+}

@@ -1,0 +1,58 @@
+// Numeric services: the one place where Phonoskew's arithmetic model is
+// stated. Every filter and dither sum is formed in the x87 extended format
+// (`Extended`, 64-bit significand), rounded to nearest with ties to even,
+// with every floating-point exception masked. This folder also owns the only
+// conversions between text and numbers (`ParseNumber`, `FormatNumber`,
+// `RoundToDecimals`) and the only random source (`NextRandom`).
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <string_view>
+
+// Working precision of every sum. On x86-64 Linux long double is the x87
+// extended format; the build refuses any other platform.
+using Extended = long double;
+static_assert(std::numeric_limits<Extended>::digits == 64,
+              "Phonoskew needs long double with a 64-bit significand (x87 extended format)");
+
+// ---- Floating-point environment --------------------------------------------
+
+// Round to nearest (ties to even), all exceptions masked, x87 precision
+// control at 64 bits. Called once at program start.
+void SetNumericEnvironment();
+
+// ---- Conversions to integers ------------------------------------------------
+// Round to nearest, ties to even. NaN, an infinity or a result outside the
+// target range gives the most negative value of the type: a defined result
+// where a plain cast would be undefined behaviour.
+int64_t RoundToInt64(Extended value);
+int32_t RoundToInt32(Extended value);
+
+// ---- Text to number ---------------------------------------------------------
+
+// The value of a coefficient field: decimal or '&' radix form, never fails
+// (text without a number gives 0). The caller stores it into a double.
+Extended ParseNumber(std::string_view text);
+
+// ---- Number to text ---------------------------------------------------------
+
+// The printed form of a number with `digits` (7 or 15) significant digits:
+// sign position, digits in fixed or scientific form, one trailing blank.
+std::string FormatNumber(Extended value, int digits);
+
+// round(value x 10^decimals) / 10^decimals, ties to even, decimals capped at 18.
+Extended RoundToDecimals(Extended value, int decimals);
+
+// ---- Dither random source ---------------------------------------------------
+
+// Linear congruential source: fixed seed, never reseeded, one for the process.
+extern uint32_t RandomState;
+constexpr uint32_t RandomSeed = 0xFFFFFFFFu;
+
+// The next value r, 0 <= r <= 1 - 2^-31, a multiple of 2^-31.
+inline Extended NextRandom() {
+    RandomState = RandomState * 134775813u + 1u;
+    return static_cast<Extended>(RandomState >> 1) * 0x1p-31L;
+}
