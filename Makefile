@@ -1,6 +1,7 @@
 # Two entry points for a newcomer: `make demo` and `make test`. Each checks
 # the needed Debian packages, then configures and builds what it needs.
 BUILD ?= build
+MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo $(if $(CI),-DPHONOSKEW_WERROR=ON)
 
