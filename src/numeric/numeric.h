@@ -30,6 +30,16 @@ void SetNumericEnvironment();
 int64_t RoundToInt64(Extended value);
 int32_t RoundToInt32(Extended value);
 
+// ---- Powers of ten ----------------------------------------------------------
+
+// The largest exponent a number conversion ever needs: 4932 digits of range
+// plus 18 kept digits.
+constexpr int MaxPowerOfTen = 4950;
+
+// 10^exponent rounded to nearest (ties to even) to Extended, exact up to
+// 10^27; infinity above 10^4932. exponent must lie in 0..MaxPowerOfTen.
+Extended PowerOfTen(int exponent);
+
 // ---- Text to number ---------------------------------------------------------
 
 // The value of a coefficient field: decimal or '&' radix form, never fails

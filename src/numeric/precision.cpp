@@ -9,9 +9,11 @@ uint32_t RandomState = RandomSeed;
 // ---- Environment -----------------------------------------------------------
 
 void SetNumericEnvironment() {
-    std::fesetround(FE_TONEAREST);
-    fedisableexcept(FE_ALL_EXCEPT);  // masked: overflow gives infinity, never a trap
+    // Flags first: a pending flag with its trap enabled would fire on the
+    // next floating-point instruction, before the masks were in place.
     std::feclearexcept(FE_ALL_EXCEPT);
+    fedisableexcept(FE_ALL_EXCEPT);  // masked: overflow gives infinity, never a trap
+    std::fesetround(FE_TONEAREST);
 #if defined(__x86_64__) || defined(__i386__)
     // x87 precision control to 64-bit significand (bits 8-9 set). Linux
     // starts that way; setting it keeps the model true whatever ran before.
@@ -19,6 +21,14 @@ void SetNumericEnvironment() {
     __asm__ volatile("fnstcw %0" : "=m"(control));
     control = static_cast<unsigned short>(control | 0x0300);
     __asm__ volatile("fldcw %0" : : "m"(control));
+#endif
+#if defined(__SSE__)
+    // Double stores and SSE arithmetic must keep subnormals: clear
+    // flush-to-zero (bit 15) and denormals-are-zero (bit 6).
+    unsigned int sseControl = 0;
+    __asm__ volatile("stmxcsr %0" : "=m"(sseControl));
+    sseControl &= ~((1u << 15) | (1u << 6));
+    __asm__ volatile("ldmxcsr %0" : : "m"(sseControl));
 #endif
 }
 

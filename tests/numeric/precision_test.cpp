@@ -1,0 +1,60 @@
+#include <gtest/gtest.h>
+
+#include <cfenv>
+#include <cstdint>
+#include <limits>
+
+#include "numeric/numeric_test_util.h"
+
+namespace {
+
+constexpr Extended Infinity = std::numeric_limits<Extended>::infinity();
+constexpr Extended NotANumber = std::numeric_limits<Extended>::quiet_NaN();
+
+TEST(SetNumericEnvironment, RoundsToNearestWithEveryExceptionMasked) {
+    // A pending inexact flag with its trap enabled fires on the next x87
+    // instruction unless the flags are cleared before anything else.
+    std::fesetround(FE_UPWARD);
+    std::feraiseexcept(FE_INEXACT);
+    feenableexcept(FE_INEXACT);
+    SetNumericEnvironment();
+    EXPECT_EQ(std::fegetround(), FE_TONEAREST);
+    EXPECT_EQ(fegetexcept(), 0);
+    unsigned short control = 0;
+    __asm__ volatile("fnstcw %0" : "=m"(control));
+    EXPECT_EQ(control & 0x0300, 0x0300) << "x87 precision control below 64 bits";
+    volatile Extended one = 1, three = 3;
+    EXPECT_SAME_EXTENDED(one / three, 1.0L / 3.0L, "division in the set mode");
+}
+
+TEST(RoundToInt, TiesToEvenAndDefinedFailures) {
+    SetNumericEnvironment();
+    struct IntCase {
+        Extended value;
+        int64_t expected64;
+        int32_t expected32;
+    };
+    constexpr int64_t Min64 = std::numeric_limits<int64_t>::min();
+    constexpr int32_t Min32 = std::numeric_limits<int32_t>::min();
+    const IntCase cases[] = {
+        {2.5L, 2, 2}, {3.5L, 4, 4}, {-2.5L, -2, -2}, {-0.5L, 0, 0}, {0.5L, 0, 0}, {1.5L, 2, 2},
+        {-1.5L, -2, -2}, {0.49999999999999999L, 0, 0}, {100.9L, 101, 101}, {-100.4L, -100, -100},
+        {0, 0, 0}, {-0.0L, 0, 0},
+        {NotANumber, Min64, Min32}, {Infinity, Min64, Min32}, {-Infinity, Min64, Min32},
+        // 32-bit boundaries
+        {2147483647.0L, 2147483647, 2147483647}, {2147483647.49L, 2147483647, 2147483647},
+        {2147483647.5L, 2147483648, Min32}, {2147483648.0L, 2147483648, Min32},
+        {-2147483648.0L, -2147483648LL, Min32}, {-2147483648.5L, -2147483648LL, Min32},
+        {-2147483648.51L, -2147483649LL, Min32}, {-2147483649.0L, -2147483649LL, Min32},
+        // 64-bit boundaries: 2^63 - 0.5 is a tie that goes to the even 2^63, out of range
+        {0x1p63L - 1, INT64_MAX, Min32}, {0x1p63L - 0.5L, Min64, Min32}, {0x1p63L, Min64, Min32},
+        {-0x1p63L, Min64, Min32}, {-0x1p63L + 1, Min64 + 1, Min32}, {-0x1p63L - 0.5L, Min64, Min32},
+        {-0x1p63L - 1, Min64, Min32}, {1e30L, Min64, Min32}, {-1e30L, Min64, Min32},
+    };
+    for (const IntCase& c : cases) {
+        EXPECT_EQ(RoundToInt64(c.value), c.expected64) << HexText(c.value);
+        EXPECT_EQ(RoundToInt32(c.value), c.expected32) << HexText(c.value);
+    }
+}
+
+}  // namespace

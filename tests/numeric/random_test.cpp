@@ -1,0 +1,50 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+#include "numeric/numeric_test_util.h"
+
+namespace {
+
+// The first values of a run, worked by hand from the recurrence.
+TEST(NextRandom, FirstFourValuesAndStates) {
+    RandomState = RandomSeed;
+    const struct {
+        uint32_t state;
+        uint32_t v;
+        double value;
+    } steps[] = {
+        {0xF7F77BFCu, 2080095742u, 0.9686200609430671},
+        {0x33A35BEDu, 433171958u, 0.2017114115878940},
+        {0x84FEFFA2u, 1115652049u, 0.5195159693248570},
+        {0x21DA862Bu, 283984661u, 0.1322406628169119},
+    };
+    for (const auto& step : steps) {
+        Extended r = NextRandom();
+        EXPECT_EQ(RandomState, step.state);
+        EXPECT_SAME_EXTENDED(r, static_cast<Extended>(step.v) / 2147483648.0L, "v");
+        EXPECT_NEAR(static_cast<double>(r), step.value, 1e-16);
+    }
+}
+
+// The lowest state bit plays no part: states 0 and 1 give 0, the top two
+// states give the largest value 1 - 2^-31.
+TEST(NextRandom, RangeEnds) {
+    // Find predecessors by inverting the step: state = (next - 1) x a^-1.
+    uint32_t inverse = 1;
+    for (int i = 0; i < 5; ++i) inverse *= 2u - 134775813u * inverse;  // Newton step mod 2^32
+    ASSERT_EQ(inverse * 134775813u, 1u);
+    const struct {
+        uint32_t next;
+        Extended expected;
+    } ends[] = {{0u, 0}, {1u, 0}, {0xFFFFFFFEu, 1 - 0x1p-31L}, {0xFFFFFFFFu, 1 - 0x1p-31L}};
+    for (const auto& end : ends) {
+        RandomState = (end.next - 1u) * inverse;
+        EXPECT_SAME_EXTENDED(NextRandom(), end.expected, "state " + std::to_string(end.next));
+        EXPECT_EQ(RandomState, end.next);
+    }
+    RandomState = RandomSeed;
+}
+
+}  // namespace
