@@ -74,6 +74,8 @@ std::string FindHeaderFault(const HeaderFields& fields) {
     if (fields.Channels != 2) return "This is not a stero Wave file ";
     if (fields.BitsPerSample != 24) return "This is not a 24-bit Wave file ";
     if (fields.SampleRate != 96000) return "This is not a 96kHz Wave file ";
+    // A stored size of 2^31 or more reads as negative: no job could hold it.
+    if (fields.DataSize < 0) return TooLargeMessage;
     return "";
 }
 
@@ -129,8 +131,6 @@ bool CheckInputHeader(const std::string& inputPath, WaveInfo& info, OutputNames&
 
     std::string fault = FindHeaderFault(fields);
     if (!fault.empty()) return Refuse(fault);
-    // A stored size of 2^31 or more reads as negative: no job could hold it.
-    if (fields.DataSize < 0) return Refuse(TooLargeMessage);
 
     info.Channels = fields.Channels;
     info.SampleRate = fields.SampleRate;

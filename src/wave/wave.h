@@ -89,7 +89,9 @@ uint32_t ReadU32LE(const uint8_t* bytes, size_t count, size_t offset);
 // The header reads in their order, from the `count` bytes of a file's start.
 HeaderFields ReadHeaderFields(const uint8_t* bytes, size_t count);
 
-// The message of the first failing header check, or "" when all pass.
+// The message of the first failing header check, or "" when all pass. After
+// the seven format checks, a DataSize of 2^31 or more (read as negative) is
+// refused as too large.
 std::string FindHeaderFault(const HeaderFields& fields);
 
 // DataSize x 8 / (BitsPerSample x Channels) at extended precision, rounded

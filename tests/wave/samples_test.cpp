@@ -1,0 +1,108 @@
+// 24-bit decoding, the channel split, and loading the sample bytes.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "wave/wave.h"
+
+namespace {
+
+TEST(Decode24, SignExtensionAndWrapAround) {
+    struct Case {
+        uint8_t Bytes[3];
+        int32_t Expected;
+    };
+    const Case cases[] = {
+        {{0x00, 0x00, 0x80}, -8388608}, {{0xFF, 0xFF, 0x7F}, 8388607}, {{0xFF, 0xFF, 0xFF}, -1},
+        {{0x01, 0x00, 0x00}, 1},        {{0x00, 0x00, 0x00}, 0},       {{0x01, 0x00, 0x80}, -8388607},
+        {{0x34, 0x12, 0x00}, 0x1234},   {{0x00, 0x00, 0x01}, 65536},   {{0xFE, 0xFF, 0xFF}, -2},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(DecodeSample24(c.Bytes), c.Expected)
+            << int(c.Bytes[0]) << " " << int(c.Bytes[1]) << " " << int(c.Bytes[2]);
+    }
+}
+
+TEST(SplitChannels, LeftFirstInEveryFrame) {
+    const uint8_t packed[] = {0x01, 0x00, 0x00, 0xFF, 0xFF, 0xFF,   // 1, -1
+                              0x00, 0x00, 0x80, 0xFF, 0xFF, 0x7F,   // min, max
+                              0x10, 0x00, 0x00, 0x20, 0x00, 0x00};  // 16, 32
+    int32_t left[3] = {7, 7, 7};
+    int32_t right[3] = {7, 7, 7};
+    SplitChannels(packed, 3, left, right);
+    EXPECT_EQ(left[0], 1);
+    EXPECT_EQ(right[0], -1);
+    EXPECT_EQ(left[1], -8388608);
+    EXPECT_EQ(right[1], 8388607);
+    EXPECT_EQ(left[2], 16);
+    EXPECT_EQ(right[2], 32);
+}
+
+// A temporary input file: a 44-byte header (contents do not matter here)
+// followed by `data`.
+std::string MakeInput(const std::vector<uint8_t>& data) {
+    char path[] = "/tmp/phonoskew_samples_XXXXXX";
+    int fd = mkstemp(path);
+    std::vector<uint8_t> bytes(HeaderSize + data.size(), 0xAA);
+    std::copy(data.begin(), data.end(), bytes.begin() + HeaderSize);
+    EXPECT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    close(fd);
+    return path;
+}
+
+TEST(ReadSampleBytes, ShortFileLeavesTheRestAndIsNoError) {
+    std::string path = MakeInput({1, 2, 3, 4});
+    std::vector<uint8_t> buffer(12, 0);
+    EXPECT_EQ(ReadSampleBytes(path, buffer.data(), buffer.size()), "");
+    EXPECT_EQ(buffer, (std::vector<uint8_t>{1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 0, 0}));
+    unlink(path.c_str());
+}
+
+TEST(ReadSampleBytes, ReadsOnlyWhatIsAsked) {
+    std::string path = MakeInput({1, 2, 3, 4, 5, 6, 7, 8});
+    std::vector<uint8_t> buffer(6, 0);
+    EXPECT_EQ(ReadSampleBytes(path, buffer.data(), buffer.size()), "");
+    EXPECT_EQ(buffer, (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
+    unlink(path.c_str());
+}
+
+TEST(ReadSampleBytes, RealErrorsGiveAReason) {
+    std::vector<uint8_t> buffer(6, 0);
+    EXPECT_NE(ReadSampleBytes("/tmp/phonoskew_no_such_dir/in.wav", buffer.data(), 6), "");
+    char dir[] = "/tmp/phonoskew_dir_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    EXPECT_NE(ReadSampleBytes(dir, buffer.data(), 6), "");  // a directory cannot be read
+    rmdir(dir);
+}
+
+TEST(LoadSamples, CreatesEveryArrayAndSplits) {
+    // Two frames stated, one and a half present: the missing bytes read as 0.
+    std::string path = MakeInput({0x01, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x80});
+    JobArrays arrays;
+    arrays.Coefficients.fill(5.0);
+    ASSERT_TRUE(LoadSamples(path, 2, arrays));
+    EXPECT_EQ(arrays.LeftSamples, (std::vector<int32_t>{1, -8388608}));
+    EXPECT_EQ(arrays.RightSamples, (std::vector<int32_t>{-1, 0}));
+    EXPECT_EQ(arrays.FilteredLeft, std::vector<double>(65, 0.0));
+    EXPECT_EQ(arrays.FilteredRight, std::vector<double>(65, 0.0));
+    EXPECT_EQ(arrays.PackedSamples, std::vector<uint8_t>(6 * 65, 0));  // output form
+    for (double c : arrays.Coefficients) EXPECT_EQ(c, 0.0);
+    unlink(path.c_str());
+}
+
+TEST(LoadSamples, ZeroFramesStillHaveTheTail) {
+    std::string path = MakeInput({9, 9, 9, 9, 9, 9});
+    JobArrays arrays;
+    ASSERT_TRUE(LoadSamples(path, 0, arrays));
+    EXPECT_TRUE(arrays.LeftSamples.empty());
+    EXPECT_TRUE(arrays.RightSamples.empty());
+    EXPECT_EQ(arrays.FilteredLeft.size(), 63u);
+    EXPECT_EQ(arrays.PackedSamples, std::vector<uint8_t>(126 * 3, 0));  // 126 samples
+    unlink(path.c_str());
+}
+
+}  // namespace

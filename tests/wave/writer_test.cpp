@@ -1,0 +1,296 @@
+// Dither, packing, the output header and the file write.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "numeric/numeric.h"
+#include "wave/wave.h"
+
+namespace {
+
+constexpr uint32_t Multiplier = 134775813u;
+
+// The state that the next draw turns into `target`: solves
+// state x Multiplier + 1 = target modulo 2^32 with the multiplier's inverse.
+uint32_t StateBefore(uint32_t target) {
+    uint32_t inverse = Multiplier;  // Newton's iteration for odd inverses mod 2^32
+    for (int i = 0; i < 5; ++i) inverse *= 2u - Multiplier * inverse;
+    return (target - 1u) * inverse;
+}
+
+// Two draws of 0.5 (states 0x80000000, 0x80000001), or of 0.75 (0xC0000000,
+// 0xC0000001): the multiplier is 1 modulo 4, so these states follow each other.
+void PrimeDraws(uint32_t firstState) { RandomState = StateBefore(firstState); }
+
+TEST(Dither, HandWorkedSums) {
+    struct Case {
+        uint32_t FirstState;  // 0x80000000: draws .5/.5; 0xC0000000: .75/.75
+        double Value;
+        int64_t Expected;
+    };
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const int64_t lowest = std::numeric_limits<int64_t>::min();
+    const Case cases[] = {
+        {0x80000000u, 100.4, 100},  // ((0.5 + 100.4) + 0.5) - 1 = 100.4
+        {0xC0000000u, 100.4, 101},  // 100.9
+        {0x80000000u, 2.5, 2},      // ties to even
+        {0x80000000u, 3.5, 4},
+        {0x80000000u, -0.5, 0},
+        {0x80000000u, -2.5, -2},
+        {0x80000000u, 8388608.0, 8388608},
+        {0x80000000u, nan, lowest},
+        {0x80000000u, INFINITY, lowest},
+        {0x80000000u, 1e19, lowest},  // beyond the 64-bit range
+        {0xC0000000u, 0.0, 0},        // 0.5 goes to the even 0
+        {0xC0000000u, 1.0, 2},        // 1.5 goes to 2
+    };
+    for (const Case& c : cases) {
+        PrimeDraws(c.FirstState);
+        EXPECT_EQ(DitherSample(c.Value), c.Expected) << c.Value;
+    }
+}
+
+TEST(Dither, LowTwentyFourBitsLittleEndian) {
+    struct Case {
+        int64_t Value;
+        uint8_t Bytes[3];
+    };
+    const Case cases[] = {
+        {0, {0x00, 0x00, 0x00}},        {-1, {0xFF, 0xFF, 0xFF}},
+        {8388607, {0xFF, 0xFF, 0x7F}},  {-8388609, {0xFF, 0xFF, 0x7F}},
+        {8388608, {0x00, 0x00, 0x80}},  {std::numeric_limits<int64_t>::min(), {0x00, 0x00, 0x00}},
+        {0x123456, {0x56, 0x34, 0x12}}, {0x7E123456, {0x56, 0x34, 0x12}},
+    };
+    for (const Case& c : cases) {
+        uint8_t bytes[4] = {0xEE, 0xEE, 0xEE, 0xEE};
+        StoreSample24(c.Value, bytes);
+        EXPECT_EQ(bytes[0], c.Bytes[0]) << c.Value;
+        EXPECT_EQ(bytes[1], c.Bytes[1]) << c.Value;
+        EXPECT_EQ(bytes[2], c.Bytes[2]) << c.Value;
+        EXPECT_EQ(bytes[3], 0xEE) << c.Value;
+    }
+}
+
+// The first four draws from the seed are 0.96862006, 0.20171141, 0.51951597
+// and 0.13224066. Left 0.3 gives 0.470 -> 0 only if the left sample takes
+// draws 1 and 2 (draws 1 and 3 would give 0.788 -> 1); right 0.9 gives
+// 0.552 -> 1 only with draws 3 and 4 (2 and 4 would give 0.234 -> 0).
+TEST(Dither, DrawOrderLeftLeftRightRight) {
+    RandomState = RandomSeed;
+    const double left[] = {0.3};
+    const double right[] = {0.9};
+    uint8_t packed[6];
+    DitherAndPack(left, right, 1, packed);
+    const uint8_t expected[] = {0x00, 0x00, 0x00, 0x01, 0x00, 0x00};
+    EXPECT_EQ(std::vector<uint8_t>(packed, packed + 6), std::vector<uint8_t>(expected, expected + 6));
+}
+
+// A slow restatement of the pack: the random source written out again.
+std::vector<uint8_t> ReferencePack(const std::vector<double>& left,
+                                   const std::vector<double>& right, uint32_t state) {
+    auto draw = [&state] {
+        state = state * Multiplier + 1u;
+        return static_cast<long double>(state >> 1) / 2147483648.0L;
+    };
+    auto sample = [&draw](double y) {
+        long double r1 = draw();
+        long double s = r1 + static_cast<long double>(y);
+        long double r2 = draw();
+        s = s + r2;
+        s = s - 1.0L;
+        long double q = std::nearbyint(s);
+        int64_t value = std::isfinite(q) && std::fabs(q) < 0x1p62L ? static_cast<int64_t>(q) : 0;
+        return value;
+    };
+    std::vector<uint8_t> out;
+    for (size_t n = 0; n < left.size(); ++n) {
+        for (double y : {left[n], right[n]}) {
+            int64_t q = sample(y);
+            for (int b = 0; b < 3; ++b) out.push_back(static_cast<uint8_t>((q >> (8 * b)) & 0xFF));
+        }
+    }
+    return out;
+}
+
+TEST(Dither, ManyFramesMatchTheReferenceAndAdvanceFourDraws) {
+    std::mt19937_64 generator(12345);
+    std::uniform_real_distribution<double> spread(-9e6, 9e6);
+    std::vector<double> left(5000), right(5000);
+    for (size_t n = 0; n < left.size(); ++n) {
+        left[n] = spread(generator);
+        // Near half-integers, where the draw order and precision both show.
+        right[n] = std::floor(spread(generator)) + 0.5;
+    }
+    const uint32_t start = 0x12345678u;
+    RandomState = start;
+    std::vector<uint8_t> packed(6 * left.size());
+    DitherAndPack(left.data(), right.data(), int32_t(left.size()), packed.data());
+    EXPECT_EQ(packed, ReferencePack(left, right, start));
+
+    uint32_t state = start;
+    for (size_t i = 0; i < 4 * left.size(); ++i) state = state * Multiplier + 1u;
+    EXPECT_EQ(RandomState, state);
+}
+
+// ---- Header ------------------------------------------------------------------------
+
+WaveInfo CanonicalInfo() {
+    WaveInfo info;
+    info.Channels = 2;
+    info.SampleRate = 96000;
+    info.ByteRate = 576000;
+    info.BlockAlign = 6;
+    info.BitsPerSample = 24;
+    return info;
+}
+
+TEST(OutputHeader, ExactBytes) {
+    const std::vector<uint8_t> oneSecond = {
+        0x52, 0x49, 0x46, 0x46, 0x9E, 0xCB, 0x08, 0x00, 0x57, 0x41, 0x56, 0x45, 0x66, 0x6D, 0x74,
+        0x20, 0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00, 0x77, 0x01, 0x00, 0x00, 0xCA,
+        0x08, 0x00, 0x06, 0x00, 0x18, 0x00, 0x64, 0x61, 0x74, 0x61, 0x7A, 0xCB, 0x08, 0x00};
+    auto header = MakeOutputHeader(CanonicalInfo(), 6 * 96063);
+    EXPECT_EQ(std::vector<uint8_t>(header.begin(), header.end()), oneSecond);
+
+    // 0 frames: 63 frames of tail, data 378 (0x17A), RIFF 414 (0x19E).
+    std::vector<uint8_t> empty = oneSecond;
+    const uint8_t riff[] = {0x9E, 0x01, 0x00, 0x00};
+    const uint8_t data[] = {0x7A, 0x01, 0x00, 0x00};
+    std::copy(riff, riff + 4, empty.begin() + 4);
+    std::copy(data, data + 4, empty.begin() + 40);
+    header = MakeOutputHeader(CanonicalInfo(), 378);
+    EXPECT_EQ(std::vector<uint8_t>(header.begin(), header.end()), empty);
+}
+
+TEST(OutputHeader, ByteRateAndBlockAlignCopiedAsStored) {
+    WaveInfo info = CanonicalInfo();
+    info.ByteRate = -2;
+    info.BlockAlign = -3;
+    auto header = MakeOutputHeader(info, 0xFFFFFFF0u);
+    EXPECT_EQ(ReadU32LE(header.data(), 44, 28), 0xFFFFFFFEu);
+    EXPECT_EQ(ReadU16LE(header.data(), 44, 32), 0xFFFDu);
+    EXPECT_EQ(ReadU32LE(header.data(), 44, 4), 0x14u);  // the 32-bit field wraps
+    EXPECT_EQ(ReadU32LE(header.data(), 44, 40), 0xFFFFFFF0u);
+}
+
+// ---- The file write -------------------------------------------------------------------
+
+struct TempDir {
+    std::string Path;
+    TempDir() {
+        char name[] = "/tmp/phonoskew_writer_XXXXXX";
+        Path = mkdtemp(name);
+    }
+    ~TempDir() { std::system(("rm -rf '" + Path + "'").c_str()); }
+    std::vector<std::string> Entries() const {
+        std::vector<std::string> names;
+        DIR* dir = opendir(Path.c_str());
+        while (dirent* entry = readdir(dir)) {
+            std::string name = entry->d_name;
+            if (name != "." && name != "..") names.push_back(name);
+        }
+        closedir(dir);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+const uint8_t TestHeader[4] = {'H', 'E', 'A', 'D'};
+const uint8_t TestSamples[5] = {1, 2, 3, 4, 5};
+
+TEST(WriteWaveFile, WritesExactlyAndLeavesNoTemporaryFile) {
+    TempDir dir;
+    std::string name = dir.Path + "/take RIAA error 1.wav";
+    EXPECT_EQ(WriteWaveFile(name, TestHeader, 4, TestSamples, 5), "");
+    EXPECT_EQ(ReadFileBytes(name), (std::vector<uint8_t>{'H', 'E', 'A', 'D', 1, 2, 3, 4, 5}));
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"take RIAA error 1.wav"});
+
+    mode_t mask = umask(0);
+    umask(mask);
+    struct stat status {};
+    ASSERT_EQ(stat(name.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0666 & ~mask);
+}
+
+TEST(WriteWaveFile, ReplacesALongerOldFileWhole) {
+    TempDir dir;
+    std::string name = dir.Path + "/out.wav";
+    std::ofstream(name) << std::string(1000, 'z');
+    EXPECT_EQ(WriteWaveFile(name, TestHeader, 4, TestSamples, 5), "");
+    EXPECT_EQ(ReadFileBytes(name).size(), 9u);
+}
+
+TEST(WriteWaveFile, FailuresGiveAReasonAndLeaveNothingBehind) {
+    TempDir dir;
+    std::string missingFolder = dir.Path + "/no_such_folder/out.wav";
+    EXPECT_NE(WriteWaveFile(missingFolder, TestHeader, 4, TestSamples, 5), "");
+    EXPECT_TRUE(dir.Entries().empty());
+
+    std::string folderInTheWay = dir.Path + "/in the way.wav";
+    ASSERT_EQ(mkdir(folderInTheWay.c_str(), 0755), 0);
+    EXPECT_NE(WriteWaveFile(folderInTheWay, TestHeader, 4, TestSamples, 5), "");
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in the way.wav"});
+    struct stat status {};
+    ASSERT_EQ(stat(folderInTheWay.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISDIR(status.st_mode));
+
+    std::string tooLong = dir.Path + "/" + std::string(300, 'n') + ".wav";
+    EXPECT_NE(WriteWaveFile(tooLong, TestHeader, 4, TestSamples, 5), "");
+    EXPECT_EQ(dir.Entries().size(), 1u);
+}
+
+// A name whose last part is just short enough: the temporary name must not
+// push it over the file-name limit.
+TEST(WriteWaveFile, LongestFileNameStillWrites) {
+    TempDir dir;
+    std::string name = dir.Path + "/" + std::string(250, 'a') + ".wav";  // 254 characters
+    EXPECT_EQ(WriteWaveFile(name, TestHeader, 4, TestSamples, 5), "");
+    EXPECT_EQ(dir.Entries().size(), 1u);
+}
+
+TEST(WriteStageOutput, WritesTheFileAndResetsTheAccumulators) {
+    TempDir dir;
+    JobArrays arrays;
+    arrays.FilteredLeft.assign(64, 0.0);
+    arrays.FilteredRight.assign(64, 0.0);
+    arrays.FilteredLeft[0] = 1000.0;
+    arrays.PackedSamples.assign(6 * 64, 0xEE);
+    RandomState = RandomSeed;
+    const uint32_t size = 6 * 64;
+
+    std::string name1 = dir.Path + "/o1.wav";
+    ASSERT_TRUE(WriteStageOutput(1, name1, arrays, CanonicalInfo(), size));
+    std::vector<uint8_t> bytes = ReadFileBytes(name1);
+    ASSERT_EQ(bytes.size(), 44u + size);
+    EXPECT_EQ(ReadU32LE(bytes.data(), 44, 40), size);
+    int32_t first = DecodeSample24(bytes.data() + 44);
+    EXPECT_GE(first, 999);
+    EXPECT_LE(first, 1001);
+    for (size_t i = 1; i < 128; ++i) {
+        int32_t sample = DecodeSample24(bytes.data() + 44 + 3 * i);
+        EXPECT_TRUE(sample >= -1 && sample <= 1) << i;
+    }
+    EXPECT_EQ(arrays.FilteredLeft, std::vector<double>(64, 0.0));
+
+    arrays.FilteredLeft[5] = 7.0;
+    ASSERT_TRUE(WriteStageOutput(4, dir.Path + "/o4.wav", arrays, CanonicalInfo(), size));
+    EXPECT_EQ(arrays.FilteredLeft[5], 7.0);  // the last stage leaves them
+}
+
+}  // namespace
