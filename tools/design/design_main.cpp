@@ -1,0 +1,168 @@
+// phonoskew-design: writes the four error filters FO.dat, SO.dat, FOP.dat
+// and SOP.dat (64 taps each, for 96 kHz) with one SVG response plot each,
+// and prints how far each filter departs from flat and from its exact model.
+#include "design/design.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <string_view>
+
+namespace {
+
+struct DesignOptions {
+    std::string OutDir = ".";
+    std::string Sets = "FO,SO,FOP,SOP";
+    double FoTauMicro = 75.0;
+    double FoErrorPercent = 5.0;
+    double SoHz = 15000.0;
+    double SoQRight = 0.7071;
+    double SoQWrong = 0.85;
+    double FopTauMicro = 75.0;
+    double SopHz = 15000.0;
+    double SopQ = 0.7071;
+};
+
+constexpr const char* UsageText =
+    "usage: phonoskew-design [options]\n"
+    "Writes FO.dat, SO.dat, FOP.dat and SOP.dat (64 taps for 96 kHz, one number\n"
+    "per line, CR LF) and a response plot NAME.svg for each.\n"
+    "\n"
+    "  --out DIR            directory for the files (default .)\n"
+    "  --sets LIST          which sets, comma-separated (default FO,SO,FOP,SOP)\n"
+    "  --fo-tau US          FO: the treble time constant in us (default 75)\n"
+    "  --fo-error PCT       FO: how far it is off, in percent (default 5)\n"
+    "  --so-freq HZ         SO: resonance frequency (default 15000)\n"
+    "  --so-q-right Q       SO: the intended damping (default 0.7071)\n"
+    "  --so-q-wrong Q       SO: the actual damping (default 0.85)\n"
+    "  --fop-tau US         FOP: all-pass time constant in us (default 75)\n"
+    "  --sop-freq HZ        SOP: all-pass centre frequency (default 15000)\n"
+    "  --sop-q Q            SOP: all-pass Q (default 0.7071)\n"
+    "  --help               this text\n";
+
+// A positive finite number, or a message naming the option.
+bool ParsePositive(const char* option, const char* text, double& value) {
+    char* end = nullptr;
+    errno = 0;
+    const double parsed = std::strtod(text, &end);
+    if (end == text || *end != '\0' || errno != 0 || !(parsed > 0.0) || parsed > 1e9) {
+        std::fprintf(stderr, "phonoskew-design: %s wants a positive number, got '%s'\n", option, text);
+        return false;
+    }
+    value = parsed;
+    return true;
+}
+
+// Returns 0 to go on, 1 after --help, 2 on a bad command line.
+int ParseOptions(int argc, char** argv, DesignOptions& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view option = argv[i];
+        if (option == "--help" || option == "-h") {
+            std::fputs(UsageText, stdout);
+            return 1;
+        }
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "phonoskew-design: unknown option or missing value: %s\n%s",
+                         argv[i], UsageText);
+            return 2;
+        }
+        const char* value = argv[++i];
+        bool ok = true;
+        if (option == "--out") options.OutDir = value;
+        else if (option == "--sets") options.Sets = value;
+        else if (option == "--fo-tau") ok = ParsePositive(argv[i - 1], value, options.FoTauMicro);
+        else if (option == "--fo-error") {
+            char* end = nullptr;
+            options.FoErrorPercent = std::strtod(value, &end);
+            ok = end != value && *end == '\0' && options.FoErrorPercent > -90.0 &&
+                 options.FoErrorPercent < 1000.0;
+            if (!ok) std::fprintf(stderr, "phonoskew-design: --fo-error wants a percentage above -90, got '%s'\n", value);
+        }
+        else if (option == "--so-freq") ok = ParsePositive(argv[i - 1], value, options.SoHz);
+        else if (option == "--so-q-right") ok = ParsePositive(argv[i - 1], value, options.SoQRight);
+        else if (option == "--so-q-wrong") ok = ParsePositive(argv[i - 1], value, options.SoQWrong);
+        else if (option == "--fop-tau") ok = ParsePositive(argv[i - 1], value, options.FopTauMicro);
+        else if (option == "--sop-freq") ok = ParsePositive(argv[i - 1], value, options.SopHz);
+        else if (option == "--sop-q") ok = ParsePositive(argv[i - 1], value, options.SopQ);
+        else {
+            std::fprintf(stderr, "phonoskew-design: unknown option: %s\n%s", argv[i - 1], UsageText);
+            return 2;
+        }
+        if (!ok) return 2;
+    }
+    // The bilinear prewarp needs each turnover below the Nyquist frequency.
+    for (double hz : {options.SoHz, options.SopHz}) {
+        if (hz >= DesignSampleRate / 2.0) {
+            std::fprintf(stderr, "phonoskew-design: frequencies must stay below 48000 Hz, got %g\n", hz);
+            return 2;
+        }
+    }
+    return 0;
+}
+
+bool WriteTextFile(const std::string& path, const std::string& text) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(text.data(), static_cast<std::streamsize>(text.size()));
+    file.close();
+    if (!file) {
+        std::fprintf(stderr, "phonoskew-design: cannot write %s: %s\n", path.c_str(),
+                     std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+void PrintReport(const ErrorModel& model, const DesignedTaps& design) {
+    const double* taps = design.Taps.data();
+    const ResponseReport audio = MeasureResponse(model, taps, DesignTapCount, 20.0, 20000.0);
+    const ResponseReport full = MeasureResponse(model, taps, DesignTapCount, 10.0, 48000.0);
+    std::printf("%s.dat  %s\n", model.Name.c_str(), model.Description.c_str());
+    std::printf("  exact error, 20 Hz-20 kHz: largest level change %+.3f dB at %.0f Hz, "
+                "largest phase change %+.2f deg at %.0f Hz\n",
+                audio.ExactDb, audio.ExactDbHz, audio.ExactDeg, audio.ExactDegHz);
+    std::printf("  64-tap FIR, 20 Hz-20 kHz:  largest level change %+.3f dB at %.0f Hz, "
+                "largest phase change %+.2f deg at %.0f Hz\n",
+                audio.FirDb, audio.FirDbHz, audio.FirDeg, audio.FirDegHz);
+    std::printf("  FIR against exact: within %.4f dB and %.3f deg from 20 Hz to 20 kHz; "
+                "within %.3f dB and %.2f deg from 10 Hz to 48 kHz\n",
+                audio.MismatchDb, audio.MismatchDeg, full.MismatchDb, full.MismatchDeg);
+    std::printf("  truncation to 64 taps: tail energy %.2e of the whole response, "
+                "DC gain %.8f before scaling to 1\n",
+                design.TailEnergyRatio, design.DcGainBeforeScaling);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    DesignOptions options;
+    if (const int status = ParseOptions(argc, argv, options); status != 0)
+        return status == 1 ? 0 : 2;
+
+    const ErrorModel models[] = {
+        MakeFirstOrderModel(options.FoTauMicro, options.FoErrorPercent),
+        MakeSecondOrderModel(options.SoHz, options.SoQRight, options.SoQWrong),
+        MakeFirstOrderPhaseModel(1e6 / (2.0 * 3.14159265358979323846 * options.FopTauMicro)),
+        MakeSecondOrderPhaseModel(options.SopHz, options.SopQ),
+    };
+    const std::string sets = "," + options.Sets + ",";
+    int written = 0;
+    for (const ErrorModel& model : models) {
+        if (sets.find("," + model.Name + ",") == std::string::npos) continue;
+        const DesignedTaps design = DesignErrorFilter(model);
+        const std::string stem = options.OutDir + "/" + model.Name;
+        if (!WriteTextFile(stem + ".dat", FormatCoefficientText(design.Taps.data(), DesignTapCount)) ||
+            !WriteTextFile(stem + ".svg", RenderResponseSvg(model, design.Taps.data(), DesignTapCount)))
+            return 1;
+        PrintReport(model, design);
+        ++written;
+    }
+    if (written == 0) {
+        std::fprintf(stderr, "phonoskew-design: --sets names none of FO, SO, FOP, SOP: %s\n",
+                     options.Sets.c_str());
+        return 2;
+    }
+    return 0;
+}

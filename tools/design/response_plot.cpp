@@ -1,0 +1,206 @@
+// Hand-written SVG plots of an error filter: magnitude and phase of the
+// 64-tap FIR against the exact error, on a log frequency axis. No plotting
+// library: the text is built here, with fixed number formats, so that the
+// same taps always give the same file.
+#include "design/design.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+
+namespace {
+
+constexpr double PlotLowHz = 10.0;
+constexpr double PlotHighHz = 48000.0;
+constexpr int PlotPoints = 600;
+
+constexpr double Width = 900.0;
+constexpr double Left = 90.0;
+constexpr double Right = 870.0;
+
+// One panel: its place on the page and its value range.
+struct Panel {
+    double Top, Bottom;
+    double Low, High, Step;
+};
+
+double HzToX(double hz) {
+    const double t = std::log10(hz / PlotLowHz) / std::log10(PlotHighHz / PlotLowHz);
+    return Left + t * (Right - Left);
+}
+
+double ValueToY(const Panel& panel, double value) {
+    return panel.Bottom - (value - panel.Low) / (panel.High - panel.Low) * (panel.Bottom - panel.Top);
+}
+
+std::string Format(const char* pattern, double a) {
+    char text[64];
+    std::snprintf(text, sizeof text, pattern, a);
+    return text;
+}
+
+// A value range with round tick steps that holds every value and zero.
+Panel FitPanel(double top, double bottom, const std::vector<double>& a,
+               const std::vector<double>& b, const std::vector<double>& steps) {
+    double low = 0.0, high = 0.0;
+    for (double v : a) low = std::min(low, v), high = std::max(high, v);
+    for (double v : b) low = std::min(low, v), high = std::max(high, v);
+    double step = steps.back();
+    for (double s : steps) {
+        if ((high - low) / s <= 8.0) {
+            step = s;
+            break;
+        }
+    }
+    low = std::floor(low / step - 1e-9) * step;
+    high = std::ceil(high / step + 1e-9) * step;
+    if (high - low < step) high = low + step;
+    // A margin of one step when a curve would touch the frame.
+    if (low < 0.0 && high <= 0.0) high = step;
+    if (high > 0.0 && low >= 0.0) low = -step;
+    return {top, bottom, low, high, step};
+}
+
+std::string TickLabel(double value, double step) {
+    if (step >= 1.0) return Format("%.0f", value);
+    if (step >= 0.1) return Format("%.1f", value);
+    if (step >= 0.01) return Format("%.2f", value);
+    return Format("%.3f", value);
+}
+
+std::string HzLabel(double hz) {
+    if (hz >= 1000.0) return Format("%gk", hz / 1000.0);
+    return Format("%g", hz);
+}
+
+std::string Polyline(const Panel& panel, const std::vector<double>& hz,
+                     const std::vector<double>& values, const char* style) {
+    std::string text = "<polyline fill=\"none\" " + std::string(style) + " points=\"";
+    for (size_t i = 0; i < hz.size(); ++i) {
+        char point[48];
+        std::snprintf(point, sizeof point, "%s%.2f,%.2f", i ? " " : "", HzToX(hz[i]),
+                      ValueToY(panel, values[i]));
+        text += point;
+    }
+    return text + "\"/>\n";
+}
+
+std::string DrawPanel(const Panel& panel, const char* yLabel, const std::vector<double>& hz,
+                      const std::vector<double>& exact, const std::vector<double>& fir) {
+    std::string svg;
+    char line[256];
+    // Frequency grid: decades bold, 2 and 5 light.
+    for (double decade = 10.0; decade <= PlotHighHz; decade *= 10.0) {
+        for (double m : {1.0, 2.0, 5.0}) {
+            const double hzTick = decade * m;
+            if (hzTick > PlotHighHz) break;
+            const double x = HzToX(hzTick);
+            std::snprintf(line, sizeof line,
+                          "<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" stroke=\"%s\"/>\n", x,
+                          panel.Top, x, panel.Bottom, m == 1.0 ? "#bbbbbb" : "#e4e4e4");
+            svg += line;
+            std::snprintf(line, sizeof line,
+                          "<text x=\"%.2f\" y=\"%.2f\" text-anchor=\"middle\">%s</text>\n", x,
+                          panel.Bottom + 16.0, HzLabel(hzTick).c_str());
+            svg += line;
+        }
+    }
+    // Value grid and labels.
+    const int ticks = static_cast<int>(std::lround((panel.High - panel.Low) / panel.Step));
+    for (int i = 0; i <= ticks; ++i) {
+        const double value = panel.Low + i * panel.Step;
+        const double y = ValueToY(panel, value);
+        std::snprintf(line, sizeof line,
+                      "<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" stroke=\"%s\"/>\n", Left, y,
+                      Right, y, std::fabs(value) < panel.Step / 2 ? "#888888" : "#e4e4e4");
+        svg += line;
+        std::snprintf(line, sizeof line,
+                      "<text x=\"%.2f\" y=\"%.2f\" text-anchor=\"end\">%s</text>\n", Left - 6.0,
+                      y + 4.0, TickLabel(value, panel.Step).c_str());
+        svg += line;
+    }
+    std::snprintf(line, sizeof line,
+                  "<rect x=\"%.2f\" y=\"%.2f\" width=\"%.2f\" height=\"%.2f\" fill=\"none\" "
+                  "stroke=\"#000000\"/>\n",
+                  Left, panel.Top, Right - Left, panel.Bottom - panel.Top);
+    svg += line;
+    const double middle = (panel.Top + panel.Bottom) / 2.0;
+    std::snprintf(line, sizeof line,
+                  "<text x=\"24\" y=\"%.2f\" text-anchor=\"middle\" "
+                  "transform=\"rotate(-90 24 %.2f)\">%s</text>\n",
+                  middle, middle, yLabel);
+    svg += line;
+    svg += Polyline(panel, hz, exact, "stroke=\"#d04020\" stroke-width=\"4\" stroke-opacity=\"0.55\"");
+    svg += Polyline(panel, hz, fir, "stroke=\"#1040a0\" stroke-width=\"1.5\"");
+    return svg;
+}
+
+std::string DrawLegend(double x, double y) {
+    std::string svg;
+    char line[256];
+    std::snprintf(line, sizeof line,
+                  "<rect x=\"%.2f\" y=\"%.2f\" width=\"230\" height=\"46\" fill=\"#ffffff\" "
+                  "stroke=\"#888888\"/>\n",
+                  x, y);
+    svg += line;
+    std::snprintf(line, sizeof line,
+                  "<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" stroke=\"#d04020\" "
+                  "stroke-width=\"4\" stroke-opacity=\"0.55\"/>\n"
+                  "<text x=\"%.2f\" y=\"%.2f\">exact error (analogue)</text>\n",
+                  x + 10, y + 15, x + 40, y + 15, x + 48, y + 19);
+    svg += line;
+    std::snprintf(line, sizeof line,
+                  "<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" stroke=\"#1040a0\" "
+                  "stroke-width=\"1.5\"/>\n"
+                  "<text x=\"%.2f\" y=\"%.2f\">64-tap FIR at 96 kHz</text>\n",
+                  x + 10, y + 33, x + 40, y + 33, x + 48, y + 37);
+    svg += line;
+    return svg;
+}
+
+}  // namespace
+
+std::string RenderResponseSvg(const ErrorModel& model, const double* taps, int count) {
+    std::vector<double> hz(PlotPoints), exactDb(PlotPoints), firDb(PlotPoints),
+        exactDeg(PlotPoints), firDeg(PlotPoints);
+    const double degreesPerRadian = 180.0 / std::numbers::pi;
+    for (int i = 0; i < PlotPoints; ++i) {
+        hz[i] = PlotLowHz * std::pow(PlotHighHz / PlotLowHz, static_cast<double>(i) / (PlotPoints - 1));
+        const auto exact = ExactResponse(model, hz[i]);
+        const auto fir = FirResponse(taps, count, hz[i], DesignSampleRate);
+        exactDb[i] = static_cast<double>(20.0L * std::log10(std::abs(exact)));
+        firDb[i] = static_cast<double>(20.0L * std::log10(std::abs(fir)));
+        exactDeg[i] = static_cast<double>(std::arg(exact)) * degreesPerRadian;
+        firDeg[i] = static_cast<double>(std::arg(fir)) * degreesPerRadian;
+    }
+    UnwrapDegrees(exactDeg.data(), PlotPoints);
+    UnwrapDegrees(firDeg.data(), PlotPoints);
+
+    const Panel magnitude =
+        FitPanel(70.0, 330.0, exactDb, firDb, {0.01, 0.02, 0.05, 0.1, 0.2, 0.5, 1.0, 2.0, 5.0, 10.0});
+    const Panel phase = FitPanel(390.0, 650.0, exactDeg, firDeg,
+                                 {0.1, 0.2, 0.5, 1.0, 2.0, 5.0, 10.0, 15.0, 30.0, 45.0, 90.0});
+
+    std::string svg;
+    char line[512];
+    std::snprintf(line, sizeof line,
+                  "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"720\" "
+                  "viewBox=\"0 0 %.0f 720\" font-family=\"sans-serif\" font-size=\"12\">\n"
+                  "<rect width=\"100%%\" height=\"100%%\" fill=\"#ffffff\"/>\n",
+                  Width, Width);
+    svg += line;
+    std::snprintf(line, sizeof line,
+                  "<text x=\"%.2f\" y=\"28\" font-size=\"16\" font-weight=\"bold\">%s.dat</text>\n"
+                  "<text x=\"%.2f\" y=\"50\" font-size=\"13\">%s</text>\n",
+                  Left, model.Name.c_str(), Left, model.Description.c_str());
+    svg += line;
+    svg += DrawPanel(magnitude, "Level (dB)", hz, exactDb, firDb);
+    svg += DrawPanel(phase, "Phase (degrees)", hz, exactDeg, firDeg);
+    std::snprintf(line, sizeof line,
+                  "<text x=\"%.2f\" y=\"700\" text-anchor=\"middle\">Frequency (Hz)</text>\n",
+                  (Left + Right) / 2.0);
+    svg += line;
+    svg += DrawLegend(Left + 10.0, magnitude.Top + 10.0);
+    return svg + "</svg>\n";
+}
