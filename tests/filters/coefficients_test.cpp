@@ -1,0 +1,129 @@
+// Cutting coefficient text into fields, and opening and loading the files.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "filters/filters.h"
+
+namespace {
+
+std::string Lines(int first, int last) {
+    std::string text;
+    for (int i = first; i <= last; ++i) text += std::to_string(i) + "\r\n";
+    return text;
+}
+
+TEST(CoefficientFields, FieldRules) {
+    struct Case {
+        const char* Name;
+        std::string Text;
+        std::vector<std::string> Leading;  // fields 0, 1, ...; all later ones empty
+    };
+    const std::string z(1, '\x1A');
+    const std::vector<Case> cases = {
+        {"empty file", "", {}},
+        {"CR LF lines", "1\r\n2\r\n3\r\n", {"1", "2", "3"}},
+        {"last line without an end", "1\r\n2", {"1", "2"}},
+        {"commas on one line", "0.5,0.25\r\n7\r\n", {"0.5", "0.25", "7"}},
+        {"blank line is a field", "1\r\n\r\n2\r\n", {"1", "", "2"}},
+        {"LF only: lines joined", "1\n2\n3\n", {"123"}},
+        {"LF only up to a comma", "1\n2,3\n4", {"12", "34"}},
+        {"CR alone ends a field", "1\r2\r", {"1", "2"}},
+        {"CR takes one LF only", "1\r\n\n2\r\n", {"1", "2"}},
+        {"CR CR LF", "1\r\r\n2", {"1", "", "2"}},
+        {"TAB dropped", "1\t2,\t3", {"12", "3"}},
+        {"leading blanks skipped, inner kept", "   1 2 ,  3", {"1 2 ", "3"}},
+        {"Ctrl-Z ends the data", "1\r\n2\r\n" + z + "3\r\n4\r\n", {"1", "2"}},
+        {"Ctrl-Z inside a field", "12" + z + "34,5", {"12"}},
+        {"Ctrl-Z after blanks", "1,   " + z + ",5", {"1"}},
+        {"quote char inside a plain field", "1\"2,3", {"1\"2", "3"}},
+        {"quoted field", "\"1.5\"\r\n2\r\n", {"1.5", "2"}},
+        {"quoted field keeps separators", "\"1,\r\n\t" + z + "\",2", {"1,\r\n\t" + z, "2"}},
+        {"after a quote: blanks, TAB, LF, then comma", "\"7\" \t\n ,8", {"7", "8"}},
+        {"after a quote: CR LF", "\"7\"\r\n8", {"7", "8"}},
+        {"after a quote: other text starts the next field", "\"7\"x,8", {"7", "x", "8"}},
+        {"after a quote: a quote", "\"7\"\"8\"", {"7", "8"}},
+        {"unclosed quote runs to the end", "\"abc,d", {"abc,d"}},
+        {"blanks before a quote", "  \"5\",6", {"5", "6"}},
+        {"empty quoted field", "\"\",4", {"", "4"}},
+        {"trailing comma", "1,", {"1"}},
+        {"lone commas", ",,3", {"", "", "3"}},
+    };
+    for (const Case& c : cases) {
+        auto fields = ReadCoefficientFields(c.Text);
+        for (int i = 0; i < TapCount; ++i) {
+            std::string expected = i < int(c.Leading.size()) ? c.Leading[i] : "";
+            EXPECT_EQ(fields[i], expected) << c.Name << ", field " << i;
+        }
+    }
+}
+
+TEST(CoefficientFields, OnlyTheFirstSixtyFourFields) {
+    auto fields = ReadCoefficientFields(Lines(0, 69));
+    for (int i = 0; i < TapCount; ++i) EXPECT_EQ(fields[i], std::to_string(i));
+
+    fields = ReadCoefficientFields(Lines(0, 9));  // ten lines: 54 empty fields
+    EXPECT_EQ(fields[9], "9");
+    for (int i = 10; i < TapCount; ++i) EXPECT_EQ(fields[i], "") << i;
+}
+
+TEST(CoefficientText, FieldsBecomeDoubles) {
+    std::string text = "0.5,0.25\r\n\r\n\"1.5\"\r\n-2\r\nnot a number\r\n" + std::string(1, '\x1A') + "9";
+    auto values = ParseCoefficientText(text);
+    const double expected[] = {0.5, 0.25, 0.0, 1.5, -2.0, 0.0};
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(values[i], expected[i]) << i;
+    for (int i = 6; i < TapCount; ++i) EXPECT_EQ(values[i], 0.0) << i;
+
+    std::string impulse = "1\r\n";
+    for (int i = 1; i < TapCount; ++i) impulse += "0\r\n";
+    values = ParseCoefficientText(impulse);
+    EXPECT_EQ(values[0], 1.0);
+    for (int i = 1; i < TapCount; ++i) EXPECT_EQ(values[i], 0.0) << i;
+}
+
+struct ScratchDir {
+    std::string Path;
+    ScratchDir() {
+        char name[] = "/tmp/phonoskew_coeff_XXXXXX";
+        Path = mkdtemp(name);
+    }
+    ~ScratchDir() { std::system(("rm -rf '" + Path + "'").c_str()); }
+};
+
+TEST(CoefficientFiles, OnlyRegularFilesOpen) {
+    ScratchDir dir;
+    std::string regular = dir.Path + "/FO.dat";
+    std::ofstream(regular) << "1\r\n";
+    std::string folder = dir.Path + "/SO.dat";
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    std::string fifo = dir.Path + "/FOP.dat";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+
+    int fd = OpenCoefficientFile(regular.c_str());
+    EXPECT_GE(fd, 0);
+    if (fd >= 0) close(fd);
+    EXPECT_EQ(OpenCoefficientFile(folder.c_str()), -1);
+    EXPECT_EQ(OpenCoefficientFile(fifo.c_str()), -1);  // and does not block
+    EXPECT_EQ(OpenCoefficientFile((dir.Path + "/SOP.dat").c_str()), -1);
+}
+
+TEST(CoefficientFiles, LoadOverwritesEverything) {
+    ScratchDir dir;
+    std::string name = dir.Path + "/FO.dat";
+    std::ofstream(name, std::ios::binary) << "1\r\n0.5,0.25\r\n";
+    std::array<double, TapCount> coefficients;
+    coefficients.fill(9.0);
+    LoadCoefficients(name.c_str(), "unused", coefficients);
+    EXPECT_EQ(coefficients[0], 1.0);
+    EXPECT_EQ(coefficients[1], 0.5);
+    EXPECT_EQ(coefficients[2], 0.25);
+    for (int i = 3; i < TapCount; ++i) EXPECT_EQ(coefficients[i], 0.0) << i;
+}
+
+}  // namespace

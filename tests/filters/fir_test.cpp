@@ -1,0 +1,165 @@
+// The FIR loop against a slow direct-form reference, and one whole stage.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <vector>
+
+#include "filters/filters.h"
+
+namespace {
+
+struct Result {
+    std::vector<double> Left;
+    std::vector<double> Right;
+};
+
+// y[m] = sum of h[k] x[m - k], k from min(63, m) down to max(0, m - F + 1):
+// the oldest sample first, each product and sum at extended precision, each
+// running sum stored to double.
+std::vector<double> ReferenceChannel(const std::vector<int32_t>& x, const std::array<double, 64>& h) {
+    const long frames = long(x.size());
+    std::vector<double> y(x.size() + 63);
+    for (long m = 0; m < long(y.size()); ++m) {
+        double sum = 0.0;
+        for (long k = std::min(63L, m); k >= std::max(0L, m - frames + 1); --k) {
+            sum = double((long double)sum + (long double)h[k] * (long double)x[m - k]);
+        }
+        y[m] = sum;
+    }
+    return y;
+}
+
+Result RunFilter(const std::vector<int32_t>& left, const std::vector<int32_t>& right,
+                 const std::array<double, 64>& h) {
+    Result result{std::vector<double>(left.size() + 63, 0.0),
+                  std::vector<double>(left.size() + 63, 0.0)};
+    FilterChannels(left.data(), right.data(), int32_t(left.size()), h.data(), result.Left.data(),
+                   result.Right.data());
+    return result;
+}
+
+bool SameBits(const std::vector<double>& a, const std::vector<double>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
+
+std::array<double, 64> Impulse(int at, double value) {
+    std::array<double, 64> h{};
+    h[at] = value;
+    return h;
+}
+
+TEST(FilterChannels, EdgeCasesMatchTheReference) {
+    struct Case {
+        const char* Name;
+        std::vector<int32_t> Left;
+        std::vector<int32_t> Right;
+        std::array<double, 64> H;
+    };
+    std::array<double, 64> ramp{};
+    for (int k = 0; k < 64; ++k) ramp[k] = 0.5 + k;
+    std::array<double, 64> huge{};
+    huge.fill(1e300);
+    const std::vector<Case> cases = {
+        {"identity", {1, -2, 3, 8388607, -8388608}, {5, 6, 7, 8, 9}, Impulse(0, 1.0)},
+        {"63-frame delay", {1, -2, 3, 4}, {-5, 6, -7, 8}, Impulse(63, 1.0)},
+        {"one frame", {3}, {-8388608}, ramp},
+        {"no frames", {}, {}, ramp},
+        {"all coefficients zero", {1, 2, 3}, {4, 5, 6}, std::array<double, 64>{}},
+        {"silent left, loud right", {0, 0, 0}, {8388607, -8388608, 1}, huge},
+        {"extremes, max times 1", {8388607}, {8388607}, Impulse(0, 1.0)},
+        {"extremes, min times -1", {-8388608}, {-8388608}, Impulse(0, -1.0)},
+        {"overflow gives infinity", {8388607, 8388607}, {1, 1}, huge},
+    };
+    for (const Case& c : cases) {
+        Result result = RunFilter(c.Left, c.Right, c.H);
+        EXPECT_TRUE(SameBits(result.Left, ReferenceChannel(c.Left, c.H))) << c.Name;
+        EXPECT_TRUE(SameBits(result.Right, ReferenceChannel(c.Right, c.H))) << c.Name;
+    }
+}
+
+TEST(FilterChannels, HandWorkedValues) {
+    // Identity: the input, then 63 zeros.
+    Result identity = RunFilter({7, -8388608}, {8388607, 0}, Impulse(0, 1.0));
+    EXPECT_EQ(identity.Left[0], 7.0);
+    EXPECT_EQ(identity.Left[1], -8388608.0);
+    EXPECT_EQ(identity.Right[0], 8388607.0);
+    for (size_t m = 2; m < identity.Left.size(); ++m) EXPECT_EQ(identity.Left[m], 0.0) << m;
+
+    // Delay by 63: zeros, then the input.
+    Result delay = RunFilter({11, 12}, {13, 14}, Impulse(63, 1.0));
+    for (int m = 0; m < 63; ++m) EXPECT_EQ(delay.Left[m], 0.0) << m;
+    EXPECT_EQ(delay.Left[63], 11.0);
+    EXPECT_EQ(delay.Left[64], 12.0);
+    EXPECT_EQ(delay.Right[64], 14.0);
+
+    // Extremes are exact and not clipped.
+    EXPECT_EQ(RunFilter({-8388608}, {0}, Impulse(0, -1.0)).Left[0], 8388608.0);
+
+    // One frame: the coefficients times the sample.
+    std::array<double, 64> h{};
+    for (int k = 0; k < 64; ++k) h[k] = k - 31.5;
+    Result one = RunFilter({2}, {-4}, h);
+    for (int k = 0; k < 64; ++k) {
+        EXPECT_EQ(one.Left[k], 2 * (k - 31.5)) << k;
+        EXPECT_EQ(one.Right[k], -4 * (k - 31.5)) << k;
+    }
+}
+
+// Full-precision coefficients against 24-bit samples: products need 77 bits,
+// so the rounding steps and the order of the sum show in the last bits.
+TEST(FilterChannels, RandomSignalBitForBitWithTheReference) {
+    std::mt19937_64 generator(2026);
+    std::uniform_int_distribution<int32_t> sample(-8388608, 8388607);
+    std::uniform_real_distribution<double> tap(-1.0, 1.0);
+    std::vector<int32_t> left(3000), right(3000);
+    for (size_t n = 0; n < left.size(); ++n) {
+        left[n] = sample(generator);
+        right[n] = sample(generator);
+    }
+    std::array<double, 64> h;
+    for (double& value : h) value = tap(generator);
+
+    Result result = RunFilter(left, right, h);
+    std::vector<double> expectedLeft = ReferenceChannel(left, h);
+    EXPECT_TRUE(SameBits(result.Left, expectedLeft));
+    EXPECT_TRUE(SameBits(result.Right, ReferenceChannel(right, h)));
+
+    // The data is sharp enough to tell: double-only sums differ somewhere.
+    std::vector<double> plain(left.size() + 63, 0.0);
+    for (size_t n = 0; n < left.size(); ++n) {
+        for (int k = 0; k < 64; ++k) plain[n + k] = plain[n + k] + h[k] * double(left[n]);
+    }
+    EXPECT_FALSE(SameBits(plain, expectedLeft));
+}
+
+// One whole stage from a coefficient file in the working directory.
+TEST(RunFilterStage, LoadsItsFileAndFilters) {
+    char dir[] = "/tmp/phonoskew_stage_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    char previous[4096];
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(chdir(dir), 0);
+    std::ofstream("SO.dat", std::ios::binary) << "0\r\n2\r\n";
+
+    JobArrays arrays;
+    arrays.LeftSamples = {3, 4};
+    arrays.RightSamples = {-1, 0};
+    arrays.FilteredLeft.assign(65, 0.0);
+    arrays.FilteredRight.assign(65, 0.0);
+    RunFilterStage(2, arrays);
+    EXPECT_EQ(arrays.Coefficients[1], 2.0);
+    EXPECT_EQ(arrays.FilteredLeft[0], 0.0);
+    EXPECT_EQ(arrays.FilteredLeft[1], 6.0);
+    EXPECT_EQ(arrays.FilteredLeft[2], 8.0);
+    EXPECT_EQ(arrays.FilteredRight[1], -2.0);
+
+    ASSERT_EQ(chdir(previous), 0);
+    std::system(("rm -rf '" + std::string(dir) + "'").c_str());
+}
+
+}  // namespace
