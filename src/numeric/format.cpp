@@ -24,7 +24,8 @@ DecimalDigits ToEighteenDigits(Extended magnitude) {
     DecimalDigits result{};
     const char* at = text;
     for (; *at != '\0' && *at != 'e'; ++at)
-        if (*at >= '0' && *at <= '9' && result.count < SignificantDigits) result.digits[result.count++] = *at;
+        if (*at >= '0' && *at <= '9' && result.count < SignificantDigits)
+            result.digits[result.count++] = *at;
     if (*at == 'e') ++at;
     bool negative = *at == '-';
     if (*at == '-' || *at == '+') ++at;
@@ -73,7 +74,8 @@ void AppendFixed(std::string& text, const DecimalDigits& number) {
     } else if (integerDigits > 0) {
         text.append(number.digits, static_cast<size_t>(integerDigits));
         text += '.';
-        text.append(number.digits + integerDigits, static_cast<size_t>(number.count - integerDigits));
+        text.append(number.digits + integerDigits,
+                    static_cast<size_t>(number.count - integerDigits));
     } else {
         text += '.';
         text.append(static_cast<size_t>(-integerDigits), '0');

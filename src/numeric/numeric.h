@@ -52,7 +52,8 @@ Extended ParseNumber(std::string_view text);
 // sign position, digits in fixed or scientific form, one trailing blank.
 std::string FormatNumber(Extended value, int digits);
 
-// round(value x 10^decimals) / 10^decimals, ties to even, decimals capped at 18.
+// round(value x 10^decimals) / 10^decimals, ties to even, decimals capped at
+// 18 (and below 0 taken as 0).
 Extended RoundToDecimals(Extended value, int decimals);
 
 // ---- Dither random source ---------------------------------------------------

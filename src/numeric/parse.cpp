@@ -57,9 +57,9 @@ Extended ParseDecimal(TextCursor cursor) {
     // The digit run: M holds the first 18 significant digits, later ones are
     // only counted (dropped, not rounded).
     uint64_t mantissa = 0;
-    int64_t significant = 0;         // n: every significant digit seen
-    int64_t beforePoint = 0;         // significant digits before the point
-    int64_t zerosAfterPoint = 0;     // zeros between the point and the first significant digit
+    int64_t significant = 0;      // n: every significant digit seen
+    int64_t beforePoint = 0;      // significant digits before the point
+    int64_t zerosAfterPoint = 0;  // zeros between the point and the first significant digit
     bool anyDigit = false;
     bool seenPoint = false;
     for (; !AtEnd(cursor); ++cursor.at) {
@@ -133,7 +133,8 @@ int64_t SignExtendRadix(uint64_t bits, TypeSuffix suffix, bool leadingZero) {
     constexpr uint64_t Bit63 = uint64_t{1} << 63;
     if (suffix == TypeSuffix::Byte || suffix == TypeSuffix::Word || suffix == TypeSuffix::Dword)
         return (bits & Bit63) != 0 ? 0 : static_cast<int64_t>(bits);
-    if (leadingZero || (bits >> 32) != 0 || suffix == TypeSuffix::Quad) return static_cast<int64_t>(bits);
+    if (leadingZero || (bits >> 32) != 0 || suffix == TypeSuffix::Quad)
+        return static_cast<int64_t>(bits);
     if (bits >= 65536) {
         if ((bits & 0x80000000u) != 0) bits |= 0xFFFFFFFF00000000u;
         return static_cast<int64_t>(bits);
@@ -147,10 +148,24 @@ Extended ParseRadix(TextCursor cursor) {
     int base = 8;
     if (!AtEnd(cursor)) {
         switch (*cursor.at) {
-        case 'B': case 'b': base = 2; ++cursor.at; break;
-        case 'H': case 'h': base = 16; ++cursor.at; break;
-        case 'O': case 'o': case 'Q': case 'q': ++cursor.at; break;
-        default: break;  // base 8, and this character is the first digit
+            case 'B':
+            case 'b':
+                base = 2;
+                ++cursor.at;
+                break;
+            case 'H':
+            case 'h':
+                base = 16;
+                ++cursor.at;
+                break;
+            case 'O':
+            case 'o':
+            case 'Q':
+            case 'q':
+                ++cursor.at;
+                break;
+            default:
+                break;  // base 8, and this character is the first digit
         }
     }
 
@@ -180,7 +195,8 @@ Extended ParseRadix(TextCursor cursor) {
 Extended ParseNumber(std::string_view text) {
     TextCursor cursor{text.data(), text.data() + text.size()};
     // Blanks, TABs and LFs lead in; a CR does not.
-    while (!AtEnd(cursor) && (*cursor.at == ' ' || *cursor.at == '\t' || *cursor.at == '\n')) ++cursor.at;
+    while (!AtEnd(cursor) && (*cursor.at == ' ' || *cursor.at == '\t' || *cursor.at == '\n'))
+        ++cursor.at;
     if (!AtEnd(cursor) && *cursor.at == '&') {
         ++cursor.at;
         return ParseRadix(cursor);

@@ -27,7 +27,9 @@ void MultiplyByTen(BigInteger& big) {
     if (carry != 0) big.words[big.used++] = static_cast<uint32_t>(carry);
 }
 
-bool BitAt(const BigInteger& big, int bit) { return ((big.words[bit / 32] >> (bit % 32)) & 1u) != 0; }
+bool BitAt(const BigInteger& big, int bit) {
+    return ((big.words[bit / 32] >> (bit % 32)) & 1u) != 0;
+}
 
 bool AnyBitBelow(const BigInteger& big, int bit) {
     for (int i = 0; i < bit / 32; ++i)
@@ -48,7 +50,8 @@ Extended RoundToExtended(const BigInteger& big) {
     }
     int low = length - 64;
     uint64_t significand = 0;
-    for (int bit = length - 1; bit >= low; --bit) significand = (significand << 1) | (BitAt(big, bit) ? 1u : 0u);
+    for (int bit = length - 1; bit >= low; --bit)
+        significand = (significand << 1) | (BitAt(big, bit) ? 1u : 0u);
     bool half = BitAt(big, low - 1);
     bool sticky = AnyBitBelow(big, low - 1);
     if (half && (sticky || (significand & 1u) != 0)) {

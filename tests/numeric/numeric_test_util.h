@@ -14,6 +14,7 @@ inline std::string HexText(Extended value) {
 }
 
 // Equal to the last bit (either zero matches either zero).
-#define EXPECT_SAME_EXTENDED(actual, expected, context)                                     \
-    EXPECT_TRUE((actual) == (expected)) << (context) << ": got " << HexText(actual) << " (" \
-                                        << static_cast<double>(actual) << "), expected " << HexText(expected)
+#define EXPECT_SAME_EXTENDED(actual, expected, context)                                    \
+    EXPECT_TRUE((actual) == (expected))                                                    \
+        << (context) << ": got " << HexText(actual) << " (" << static_cast<double>(actual) \
+        << "), expected " << HexText(expected)
