@@ -1,0 +1,156 @@
+// The modal message box: a frame with the title in its top edge, the message
+// lines and a line saying which keys dismiss it. The cells beneath are kept
+// and put back when the box goes.
+//
+//   +- ERROR ---------------------------+
+//   |                                   |
+//   |              File not found.      |
+//   |   Please enter a valid file path  |
+//   |                                   |
+//   |  Enter, Space or Esc to continue  |
+//   +-----------------------------------+
+#include "console/message_box.h"
+
+#include <algorithm>
+
+#include "console/screen.h"
+#include "console/terminal.h"
+
+namespace {
+
+constexpr std::string_view DismissHint = "Enter, Space or Esc to continue";
+constexpr int Margin = 2;        // blanks between the frame and the text
+constexpr int FrameRows = 5;     // top, blank, blank, hint, bottom
+constexpr int BoxAttribute = 0 + 16 * 7;   // black on light grey
+constexpr int TitleAttribute = 15 + 16 * 4;  // bright white on red
+
+void PutCell(int row, int column, char character, int attribute) {
+    if (row < 1 || row > ScreenRows || column < 1 || column > ScreenColumns) return;
+    Screen().cells[row - 1][column - 1] = {static_cast<unsigned char>(character),
+                                           static_cast<unsigned char>(attribute)};
+}
+
+void PutText(int row, int column, std::string_view text, int attribute) {
+    for (size_t i = 0; i < text.size(); ++i) PutCell(row, column + static_cast<int>(i), text[i], attribute);
+}
+
+// A row of the box: `edge` at both ends, `fill` between.
+void PutBoxRow(const BoxPlace& place, int row, char edge, char fill) {
+    PutCell(row, place.left, edge, BoxAttribute);
+    for (int column = place.left + 1; column < place.left + place.columns - 1; ++column) {
+        PutCell(row, column, fill, BoxAttribute);
+    }
+    PutCell(row, place.left + place.columns - 1, edge, BoxAttribute);
+}
+
+int Clamp(int value, int low, int high) { return std::max(low, std::min(value, high)); }
+
+// Which key dismissed the box, or false for a key that is passed over.
+bool DismissingKey(const Key& key, BoxKey& which) {
+    if (key.kind == KeyKind::Enter) which = BoxKey::Enter;
+    else if (key.kind == KeyKind::Character && key.code == ' ') which = BoxKey::Space;
+    else if (key.kind == KeyKind::Escape) which = BoxKey::Escape;
+    else return false;
+    return true;
+}
+
+void WritePlainBox(const std::vector<std::string>& lines, std::string_view title) {
+    LogFinishedRows(false);
+    ShowScreen();
+    std::string text(title);
+    text += '\n';
+    for (const std::string& line : lines) text += line + '\n';
+    WritePlainText(text);
+}
+
+}  // namespace
+
+// ---- Layout and drawing ------------------------------------------------------------
+
+std::vector<std::string> SplitBoxMessage(std::string_view message) {
+    std::vector<std::string> lines(1);
+    for (size_t i = 0; i < message.size(); ++i) {
+        if (message[i] == '\\' && i + 1 < message.size() && message[i + 1] == 'n') {
+            lines.emplace_back();
+            ++i;
+        } else if (message[i] == '\n') {
+            lines.emplace_back();
+        } else {
+            lines.back() += message[i];
+        }
+    }
+    return lines;
+}
+
+BoxPlace PlaceMessageBox(std::vector<std::string>& lines, std::string_view title, int firstRow,
+                         int rowCount, int firstColumn, int columnCount) {
+    int widest = static_cast<int>(std::max(DismissHint.size(), title.size() + 2));
+    for (const std::string& line : lines) widest = std::max(widest, static_cast<int>(line.size()));
+    int textColumns = std::min(widest, ScreenColumns - 2 - 2 * Margin);
+    std::vector<std::string> cut;
+    for (const std::string& line : lines) {
+        size_t start = 0;
+        do {
+            cut.push_back(line.substr(start, static_cast<size_t>(textColumns)));
+            start += static_cast<size_t>(textColumns);
+        } while (start < line.size());
+    }
+    if (static_cast<int>(cut.size()) > ScreenRows - FrameRows) cut.resize(ScreenRows - FrameRows);
+    lines = cut;
+    BoxPlace place{};
+    place.rows = static_cast<int>(lines.size()) + FrameRows;
+    place.columns = textColumns + 2 + 2 * Margin;
+    place.top = Clamp(firstRow + (rowCount - place.rows) / 2, 1, ScreenRows - place.rows + 1);
+    place.left = Clamp(firstColumn + (columnCount - place.columns) / 2, 1, ScreenColumns - place.columns + 1);
+    return place;
+}
+
+void DrawMessageBox(const BoxPlace& place, const std::vector<std::string>& lines,
+                    std::string_view title) {
+    int bottom = place.top + place.rows - 1;
+    int textLeft = place.left + 1 + Margin;
+    int textColumns = place.columns - 2 - 2 * Margin;
+    PutBoxRow(place, place.top, '+', '-');
+    std::string_view shownTitle = title.substr(0, static_cast<size_t>(place.columns - 5));
+    PutText(place.top, place.left + 2, shownTitle, TitleAttribute);
+    PutCell(place.top, place.left + 2 + static_cast<int>(shownTitle.size()), ' ', BoxAttribute);
+    for (int row = place.top + 1; row < bottom; ++row) PutBoxRow(place, row, '|', ' ');
+    for (size_t i = 0; i < lines.size(); ++i) {
+        PutText(place.top + 2 + static_cast<int>(i), textLeft, lines[i], BoxAttribute);
+    }
+    int hintLeft = textLeft + (textColumns - static_cast<int>(DismissHint.size())) / 2;
+    PutText(bottom - 1, hintLeft, DismissHint, BoxAttribute);
+    PutBoxRow(place, bottom, '+', '-');
+}
+
+// ---- The modal box ------------------------------------------------------------------
+
+BoxKey ConsoleMessageBox(std::string_view message, std::string_view title) {
+    ScreenModel& screen = Screen();
+    std::vector<std::string> lines = SplitBoxMessage(message);
+    int firstRow, rowCount, firstColumn, columnCount;
+    VisibleRows(firstRow, rowCount);
+    VisibleColumns(firstColumn, columnCount);
+    BoxPlace place = PlaceMessageBox(lines, title, firstRow, rowCount, firstColumn, columnCount);
+    if (TerminalStarted() && !DrawingToTerminal()) WritePlainBox(lines, title);
+
+    ScreenCell beneath[ScreenRows][ScreenColumns];
+    std::copy(&screen.cells[0][0], &screen.cells[0][0] + ScreenRows * ScreenColumns, &beneath[0][0]);
+    bool cursorWasVisible = screen.cursorVisible;
+    screen.cursorVisible = false;
+    DrawMessageBox(place, lines, title);
+    ShowScreen();
+
+    BoxKey which = BoxKey::Enter;
+    for (;;) {
+        Key key;
+        if (!NextKey(key)) {
+            QuitProgram("phonoskew: standard input ended while a message box was waiting for a key", 2);
+        }
+        if (DismissingKey(key, which)) break;
+    }
+    std::copy(&beneath[0][0], &beneath[0][0] + ScreenRows * ScreenColumns, &screen.cells[0][0]);
+    screen.cursorVisible = cursorWasVisible;
+    ShowScreen();
+    return which;
+}

@@ -1,0 +1,29 @@
+// Laying out and drawing the modal message box. Internal to the console
+// folder (and its tests).
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Where a box stands on the screen (1-based, frame included).
+struct BoxPlace {
+    int top;
+    int left;
+    int rows;
+    int columns;
+};
+
+// The message's lines: the two characters backslash and n break the line
+// (a real line feed does too).
+std::vector<std::string> SplitBoxMessage(std::string_view message);
+
+// The box for these lines and title, centred on the given part of the
+// screen (the part the terminal shows). Lines too long for the screen are
+// cut into pieces that fit; `lines` is changed to the lines as shown.
+BoxPlace PlaceMessageBox(std::vector<std::string>& lines, std::string_view title, int firstRow,
+                         int rowCount, int firstColumn, int columnCount);
+
+// Draws the framed box into the screen model.
+void DrawMessageBox(const BoxPlace& place, const std::vector<std::string>& lines,
+                    std::string_view title);

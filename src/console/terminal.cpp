@@ -1,0 +1,456 @@
+// The terminal backend. Standard input in raw mode gives key bytes; the
+// screen model is drawn on standard output with absolute positioning, only
+// the cells that changed, one write per frame. Everything set up here is
+// undone by one restore that is safe to call twice, from normal code, at
+// exit or from a signal handler.
+#include "console/terminal.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "console/screen.h"
+
+namespace {
+
+constexpr int EscapeWaitMilliseconds = 50;  // a lone ESC is Esc after this pause
+
+bool started = false;
+bool inputIsTerminal = false;
+bool outputIsTerminal = false;
+
+// Terminal modes: the fd whose modes were changed, and the modes found there.
+int modesFd = -1;
+termios savedModes;
+termios programModes;
+volatile sig_atomic_t modesChanged = 0;
+volatile sig_atomic_t restored = 0;
+
+// What the terminal shows: its size, the part of the model in view, and a
+// copy of the cells as drawn.
+int terminalRows = ScreenRows;
+int terminalColumns = ScreenColumns;
+int viewTop = 1;
+int viewLeft = 1;
+ScreenCell shown[ScreenRows][ScreenColumns];
+bool shownValid = false;  // false: the next frame clears and draws everything
+int shownAttribute = -1;  // the terminal's colours, -1 when unknown
+int shownCursorRow = 0;   // the terminal's cursor (terminal rows), 0 when unknown
+int shownCursorColumn = 0;
+int shownCursorVisible = -1;
+bool frameDrawn = false;
+
+// The bytes that put the terminal back, kept ready for a signal handler.
+char restoreBytes[64];
+volatile sig_atomic_t restoreLength = 0;
+
+// Signals noted by handlers; the self-pipe wakes a key wait.
+int wakeFds[2] = {-1, -1};
+volatile sig_atomic_t resizeNoted = 0;
+volatile sig_atomic_t continueNoted = 0;
+
+KeyDecoder decoder;
+bool inputEnded = false;
+
+const int EndingSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGPIPE,
+                             SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+const int OutsideSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGPIPE};
+
+// ---- Writing --------------------------------------------------------------------
+
+// Writes everything with the outside signals held back, so a restore from a
+// handler never lands inside a half-written escape sequence.
+void WriteAll(int fd, std::string_view bytes) {
+    sigset_t hold, previous;
+    sigemptyset(&hold);
+    for (int signal : OutsideSignals) sigaddset(&hold, signal);
+    sigprocmask(SIG_BLOCK, &hold, &previous);
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t count = write(fd, bytes.data() + done, bytes.size() - done);
+        if (count < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (count <= 0) break;  // the terminal has gone: nothing more to show
+        done += static_cast<size_t>(count);
+    }
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+}
+
+void AppendNumber(std::string& out, int value) { out += std::to_string(value); }
+
+void AppendCursorMove(std::string& out, int row, int column) {
+    out += "\x1b[";
+    AppendNumber(out, row);
+    out += ';';
+    AppendNumber(out, column);
+    out += 'H';
+}
+
+// ---- Colours and characters -------------------------------------------------------
+
+// The palette's order (black, blue, green, cyan, red, magenta, brown, light
+// grey) in the terminal's colour numbers (black, red, green, yellow, blue,
+// magenta, cyan, white); entries 8-15 are the bright forms.
+constexpr int TerminalColour[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+
+void AppendColours(std::string& out, int attribute) {
+    int foreground = attribute % 16;
+    int background = attribute / 16;
+    out += "\x1b[";
+    AppendNumber(out, (foreground < 8 ? 30 : 90) + TerminalColour[foreground % 8]);
+    out += ';';
+    AppendNumber(out, (background < 8 ? 40 : 100) + TerminalColour[background % 8]);
+    out += 'm';
+}
+
+// One cell's byte as the terminal should show it: printable ASCII as is,
+// 160-255 as the Latin-1 character in UTF-8 (one byte, one cell), and
+// control bytes as '?' so no cell can ever send a control sequence.
+void AppendGlyph(std::string& out, unsigned char character) {
+    if (character >= 32 && character < 127) {
+        out += static_cast<char>(character);
+    } else if (character >= 160) {
+        out += static_cast<char>(0xC0 | (character >> 6));
+        out += static_cast<char>(0x80 | (character & 0x3F));
+    } else {
+        out += '?';
+    }
+}
+
+// ---- Terminal size and restore bytes ------------------------------------------------
+
+void ReadTerminalSize() {
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0) {
+        terminalRows = size.ws_row;
+        terminalColumns = size.ws_col;
+    }
+}
+
+int ShownRowCount() { return terminalRows < ScreenRows ? terminalRows : ScreenRows; }
+int ShownColumnCount() { return terminalColumns < ScreenColumns ? terminalColumns : ScreenColumns; }
+
+// Restore: cursor to the last drawn row, colours reset, a new clean line
+// below it, cursor shown.
+void UpdateRestoreBytes() {
+    std::string bytes;
+    if (outputIsTerminal) {
+        if (frameDrawn) {
+            AppendCursorMove(bytes, ShownRowCount(), 1);
+            bytes += "\x1b[0m\r\n\x1b[K";
+        } else {
+            bytes += "\x1b[0m";
+        }
+        bytes += "\x1b[?25h";
+    }
+    sigset_t hold, previous;
+    sigfillset(&hold);
+    sigprocmask(SIG_BLOCK, &hold, &previous);
+    std::memcpy(restoreBytes, bytes.data(), bytes.size());
+    restoreLength = static_cast<sig_atomic_t>(bytes.size());
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+}
+
+// ---- Terminal modes -------------------------------------------------------------------
+
+// Raw input: no echo, no line editing, no signals from keys (Ctrl+C is the
+// byte 3), no CR-to-LF translation, no flow control, 8-bit bytes. Output
+// processing stays on. When only standard output is a terminal, just the
+// echo is turned off, so keys typed at it do not scribble on the screen.
+void EnterRawMode() {
+    int fd = inputIsTerminal ? STDIN_FILENO : (outputIsTerminal ? STDOUT_FILENO : -1);
+    if (fd < 0 || tcgetattr(fd, &savedModes) != 0) return;
+    programModes = savedModes;
+    if (inputIsTerminal) {
+        programModes.c_iflag &= ~(BRKINT | ICRNL | INLCR | IGNCR | INPCK | ISTRIP | IXON | IXOFF | IXANY);
+        programModes.c_lflag &= ~(ECHO | ECHONL | ICANON | IEXTEN | ISIG);
+        programModes.c_cflag |= CS8;
+        programModes.c_cc[VMIN] = 1;
+        programModes.c_cc[VTIME] = 0;
+    } else {
+        programModes.c_lflag &= ~(ECHO | ECHONL);
+    }
+    // TCSANOW, not TCSAFLUSH: keys already typed stay queued for the program.
+    if (tcsetattr(fd, TCSANOW, &programModes) == 0) {
+        modesFd = fd;
+        modesChanged = 1;
+    }
+}
+
+// ---- Signals ---------------------------------------------------------------------------
+
+// Async-signal-safe: only write, tcsetattr, signal and raise.
+void RestoreFromSignal(int signal) {
+    int savedErrno = errno;
+    if (!restored) {
+        restored = 1;
+        if (restoreLength > 0) {
+            ssize_t ignored = write(STDOUT_FILENO, restoreBytes, static_cast<size_t>(restoreLength));
+            (void)ignored;
+        }
+        if (modesChanged) tcsetattr(modesFd, TCSANOW, &savedModes);
+    }
+    // Ends the program the way the signal would have, so its status shows it.
+    ::signal(signal, SIG_DFL);
+    raise(signal);
+    errno = savedErrno;
+}
+
+void WakeKeyWait() {
+    ssize_t ignored = write(wakeFds[1], "w", 1);
+    (void)ignored;
+}
+
+void NoteResize(int) {
+    int savedErrno = errno;
+    resizeNoted = 1;
+    WakeKeyWait();
+    errno = savedErrno;
+}
+
+void NoteContinue(int) {
+    int savedErrno = errno;
+    continueNoted = 1;
+    WakeKeyWait();
+    errno = savedErrno;
+}
+
+void InstallHandler(int signal, void (*handler)(int), int flags) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    action.sa_flags = flags;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+}
+
+void InstallSignalHandlers() {
+    for (int signal : EndingSignals) InstallHandler(signal, RestoreFromSignal, 0);
+    InstallHandler(SIGWINCH, NoteResize, SA_RESTART);
+    InstallHandler(SIGCONT, NoteContinue, SA_RESTART);
+}
+
+// Acts on what the handlers noted: a new size redraws everything; after a
+// stop and continue, the modes are set again and everything redrawn.
+void HandleNotedSignals() {
+    if (resizeNoted) {
+        resizeNoted = 0;
+        ReadTerminalSize();
+        shownValid = false;
+        UpdateRestoreBytes();
+    }
+    if (continueNoted) {
+        continueNoted = 0;
+        if (modesChanged) tcsetattr(modesFd, TCSANOW, &programModes);
+        shownValid = false;
+    }
+}
+
+void RestoreAtExit() { RestoreTerminal(); }
+
+// ---- Drawing ---------------------------------------------------------------------------
+
+// Keeps the cursor in view when the terminal is smaller than the screen.
+void FollowCursor(int& first, int count, int cursor, int size) {
+    if (cursor < first) first = cursor;
+    if (cursor >= first + count) first = cursor - count + 1;
+    if (first > size - count + 1) first = size - count + 1;
+    if (first < 1) first = 1;
+}
+
+void AppendChangedCells(std::string& frame, bool everything) {
+    const ScreenModel& screen = Screen();
+    int rows = ShownRowCount();
+    int columns = ShownColumnCount();
+    for (int terminalRow = 1; terminalRow <= rows; ++terminalRow) {
+        int row = viewTop + terminalRow - 1;
+        for (int terminalColumn = 1; terminalColumn <= columns; ++terminalColumn) {
+            int column = viewLeft + terminalColumn - 1;
+            const ScreenCell& cell = screen.cells[row - 1][column - 1];
+            ScreenCell& old = shown[row - 1][column - 1];
+            if (!everything && cell.character == old.character && cell.attribute == old.attribute) continue;
+            if (frame.empty() && shownCursorVisible != 0) {
+                frame += "\x1b[?25l";  // no cursor flicker while drawing
+                shownCursorVisible = 0;
+            }
+            if (shownCursorRow != terminalRow || shownCursorColumn != terminalColumn) {
+                AppendCursorMove(frame, terminalRow, terminalColumn);
+            }
+            if (shownAttribute != cell.attribute) {
+                AppendColours(frame, cell.attribute);
+                shownAttribute = cell.attribute;
+            }
+            AppendGlyph(frame, cell.character);
+            old = cell;
+            shownCursorRow = terminalRow;
+            // After the last column the terminal's cursor place is uncertain.
+            shownCursorColumn = terminalColumn < terminalColumns ? terminalColumn + 1 : 0;
+        }
+    }
+}
+
+void AppendCursorState(std::string& frame) {
+    const ScreenModel& screen = Screen();
+    int row = screen.cursorRow - viewTop + 1;
+    int column = screen.cursorColumn - viewLeft + 1;
+    bool visible = screen.cursorVisible && row >= 1 && row <= ShownRowCount() && column >= 1 &&
+                   column <= ShownColumnCount();
+    if (visible && (shownCursorRow != row || shownCursorColumn != column)) {
+        AppendCursorMove(frame, row, column);
+        shownCursorRow = row;
+        shownCursorColumn = column;
+    }
+    if (shownCursorVisible != (visible ? 1 : 0)) {
+        frame += visible ? "\x1b[?25h" : "\x1b[?25l";
+        shownCursorVisible = visible ? 1 : 0;
+    }
+}
+
+void DrawFrame() {
+    const ScreenModel& screen = Screen();
+    int oldTop = viewTop;
+    int oldLeft = viewLeft;
+    FollowCursor(viewTop, ShownRowCount(), screen.cursorRow, ScreenRows);
+    FollowCursor(viewLeft, ShownColumnCount(), screen.cursorColumn, ScreenColumns);
+    bool everything = !shownValid || viewTop != oldTop || viewLeft != oldLeft;
+    std::string frame;
+    if (everything) {
+        frame += "\x1b[?25l\x1b[0m\x1b[H\x1b[2J";
+        shownCursorVisible = 0;
+        shownAttribute = -1;
+        shownCursorRow = 1;
+        shownCursorColumn = 1;
+        shownValid = true;
+    }
+    AppendChangedCells(frame, everything);
+    AppendCursorState(frame);
+    if (frame.empty()) return;
+    WriteAll(STDOUT_FILENO, frame);
+    if (!frameDrawn) {
+        frameDrawn = true;
+        UpdateRestoreBytes();
+    }
+}
+
+}  // namespace
+
+// ---- Start and restore ----------------------------------------------------------------
+
+void StartTerminal() {
+    if (started) return;
+    started = true;
+    inputIsTerminal = isatty(STDIN_FILENO);
+    outputIsTerminal = isatty(STDOUT_FILENO);
+    Screen().keepLog = !outputIsTerminal;
+    if (pipe(wakeFds) == 0) {
+        for (int fd : wakeFds) {
+            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+            fcntl(fd, F_SETFD, FD_CLOEXEC);
+        }
+    }
+    if (outputIsTerminal) ReadTerminalSize();
+    UpdateRestoreBytes();
+    InstallSignalHandlers();
+    std::atexit(RestoreAtExit);
+    EnterRawMode();
+}
+
+bool TerminalStarted() { return started; }
+
+bool DrawingToTerminal() { return started && outputIsTerminal; }
+
+void RestoreTerminal() {
+    if (!started || restored) return;
+    sigset_t hold, previous;
+    sigemptyset(&hold);
+    for (int signal : OutsideSignals) sigaddset(&hold, signal);
+    sigprocmask(SIG_BLOCK, &hold, &previous);
+    if (!outputIsTerminal) {
+        LogFinishedRows(true);
+        ShowScreen();
+    }
+    restored = 1;
+    if (restoreLength > 0) WriteAll(STDOUT_FILENO, std::string_view(restoreBytes, restoreLength));
+    if (modesChanged) tcsetattr(modesFd, TCSANOW, &savedModes);
+    modesChanged = 0;
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+}
+
+// ---- Showing the model ------------------------------------------------------------------
+
+void ShowScreen() {
+    if (!started || restored) return;
+    HandleNotedSignals();
+    if (outputIsTerminal) {
+        DrawFrame();
+        return;
+    }
+    ScreenModel& screen = Screen();
+    if (!screen.logText.empty()) {
+        WriteAll(STDOUT_FILENO, screen.logText);
+        screen.logText.clear();
+    }
+}
+
+void SendToTerminal(std::string_view bytes) {
+    if (DrawingToTerminal() && !restored) WriteAll(STDOUT_FILENO, bytes);
+}
+
+void WritePlainText(std::string_view text) {
+    if (started && !outputIsTerminal) WriteAll(STDOUT_FILENO, text);
+}
+
+void VisibleRows(int& firstRow, int& rowCount) {
+    firstRow = DrawingToTerminal() ? viewTop : 1;
+    rowCount = DrawingToTerminal() ? ShownRowCount() : ScreenRows;
+}
+
+void VisibleColumns(int& firstColumn, int& columnCount) {
+    firstColumn = DrawingToTerminal() ? viewLeft : 1;
+    columnCount = DrawingToTerminal() ? ShownColumnCount() : ScreenColumns;
+}
+
+// ---- Reading keys -------------------------------------------------------------------------
+
+void FeedKeyBytes(std::string_view bytes) { decoder.pending.append(bytes); }
+
+void ClearKeyBytes() { decoder = KeyDecoder{}; }
+
+bool NextKey(Key& key) {
+    for (;;) {
+        if (!started) return TakeKey(decoder, true, key);
+        if (TakeKey(decoder, inputEnded, key)) return true;
+        if (inputEnded) return false;
+        ShowScreen();  // the screen is up to date (and resized) while waiting
+        pollfd watched[2] = {{STDIN_FILENO, POLLIN, 0}, {wakeFds[0], POLLIN, 0}};
+        int timeout = decoder.pending.empty() ? -1 : EscapeWaitMilliseconds;
+        int ready = poll(watched, wakeFds[0] >= 0 ? 2 : 1, timeout);
+        if (ready == 0) {
+            if (TakeKey(decoder, true, key)) return true;
+            continue;
+        }
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            inputEnded = true;
+            continue;
+        }
+        if (watched[1].revents & POLLIN) {
+            char drained[64];
+            while (read(wakeFds[0], drained, sizeof drained) > 0) {
+            }
+        }
+        if (watched[0].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) {
+            char bytes[256];
+            ssize_t count = read(STDIN_FILENO, bytes, sizeof bytes);
+            if (count > 0) decoder.pending.append(bytes, static_cast<size_t>(count));
+            else if (count == 0 || (errno != EINTR && errno != EAGAIN)) inputEnded = true;
+        }
+    }
+}

@@ -1,0 +1,40 @@
+// The terminal behind the screen model: raw keyboard mode, drawing the model
+// with escape sequences (or as plain lines when standard output is not a
+// terminal), reading key bytes, and putting the terminal back on every way
+// out. Until StartTerminal is called the console works on the model alone
+// and sends nothing anywhere, which is how the unit tests run it.
+#pragma once
+
+#include <string_view>
+
+#include "console/keys.h"
+
+// Sets up the terminal: raw mode when standard input is a terminal, the
+// restoring signal handlers and the restore at exit. Safe to call twice.
+void StartTerminal();
+bool TerminalStarted();
+// True when standard output is a terminal (and the terminal is started).
+bool DrawingToTerminal();
+
+// Shows the model's changes: only changed cells, in one write.
+void ShowScreen();
+
+// Sends raw bytes to a terminal on standard output (nothing otherwise).
+void SendToTerminal(std::string_view bytes);
+// Writes plain text to standard output when it is not a terminal.
+void WritePlainText(std::string_view text);
+
+// The rows of the model the terminal shows: first row and count.
+void VisibleRows(int& firstRow, int& rowCount);
+void VisibleColumns(int& firstColumn, int& columnCount);
+
+// The next key: from standard input once started, otherwise from the bytes
+// given to FeedKeyBytes. Returns false when the input has ended.
+bool NextKey(Key& key);
+// Queues bytes as if they had been typed (used by tests before start).
+void FeedKeyBytes(std::string_view bytes);
+void ClearKeyBytes();
+
+// Puts the terminal back: modes, cursor shown, colours reset, the cursor on
+// a clean line below the drawn area. Safe to call twice.
+void RestoreTerminal();

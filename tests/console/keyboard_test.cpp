@@ -1,0 +1,127 @@
+// Line editing at the prompt and the final key wait, fed with key bytes.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "console/screen.h"
+#include "console/terminal.h"
+
+namespace {
+
+std::string TypeLine(const std::string& bytes) {
+    ClearKeyBytes();
+    FeedKeyBytes(bytes);
+    return ReadKeyboardLine();
+}
+
+struct LineCase {
+    const char* name;
+    std::string typed;
+    std::string line;      // returned
+    std::string rowText;   // row 8 afterwards
+};
+
+TEST(ReadKeyboardLineTest, EditsTheLineOnThePromptRow) {
+    const LineCase cases[] = {
+        {"plain path", "take1.wav\r", "take1.wav", "   Input file?  take1.wav"},
+        {"empty line", "\r", "", "   Input file?"},
+        {"LF ends it too", "a.wav\n", "a.wav", "   Input file?  a.wav"},
+        {"backspace DEL and BS", "abc\x7f\x08" "d\r", "ad", "   Input file?  ad"},
+        {"backspace with nothing typed", "\x7f\x7fz\r", "z", "   Input file?  z"},
+        {"keys without a character", "a\t\x1b[Ab\x1bxc\x03\x1bOPd\r", "abcd", "   Input file?  abcd"},
+        {"high bytes are kept", "\xc3\xa9.wav\r", "\xc3\xa9.wav", "   Input file?  \xc3\xa9.wav"},
+    };
+    for (const LineCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetScreen();
+        SetColours(0, 15);
+        ClearScreen();
+        MoveCursor(8, 1);
+        PrintText("   Input file?");
+        MoveCursor(8, 17);
+        EXPECT_EQ(TypeLine(c.typed), c.line);
+        EXPECT_EQ(RowText(8), c.rowText);
+        EXPECT_EQ(CursorRow(), 9);
+        EXPECT_EQ(Screen().cursorColumn, 1);
+    }
+}
+
+TEST(ReadKeyboardLineTest, BackspaceMovesBackAcrossTheRowStart) {
+    ResetScreen();
+    SetColours(0, 15);
+    ClearScreen();
+    MoveCursor(8, 79);
+    // x at 8/79, y at 8/80, z at 9/1; two backspaces blank 9/1 then 8/80,
+    // and w is drawn where y was.
+    EXPECT_EQ(TypeLine("xyz\x7f\x7fw\r"), "xw");
+    EXPECT_EQ(CellAt(8, 79).character, 'x');
+    EXPECT_EQ(CellAt(8, 80).character, 'w');
+    EXPECT_EQ(CellAt(9, 1).character, ' ');
+    EXPECT_EQ(CellAt(9, 1).attribute, 0xF0);
+    // w ended at the right edge, so Enter leaves row 9 blank.
+    EXPECT_EQ(CursorRow(), 10);
+}
+
+TEST(ReadKeyboardLineTest, BackspaceBlanksInTheCurrentColours) {
+    ResetScreen();
+    SetColours(0, 15);
+    ClearScreen();
+    MoveCursor(8, 17);
+    SetColours(2, 4);
+    EXPECT_EQ(TypeLine("a\x7f\r"), "");
+    EXPECT_EQ(CellAt(8, 17).character, ' ');
+    EXPECT_EQ(CellAt(8, 17).attribute, 2 + 16 * 4);
+}
+
+TEST(ReadKeyboardLineTest, KeepsAtMost10000Characters) {
+    ResetScreen();
+    SetColours(0, 15);
+    ClearScreen();
+    std::string typed;
+    for (int i = 0; i < 10005; ++i) typed += static_cast<char>('a' + i % 26);
+    std::string line = TypeLine(typed + "\x7f\r");
+    EXPECT_EQ(line, typed.substr(0, 9999));
+    // 10000 characters from row 1 fill 125 rows: the screen scrolled and the
+    // 10000th stood at 54/80 with the cursor on 55/1. Backspace blanked
+    // 54/80, the five extra characters were never drawn.
+    EXPECT_EQ(CellAt(54, 80).character, ' ');
+    EXPECT_EQ(CellAt(54, 79).character, typed[9998]);
+    EXPECT_EQ(CellAt(53, 80).character, typed[9919]);
+    EXPECT_EQ(RowText(55), "");
+    EXPECT_EQ(CursorRow(), 55);
+}
+
+TEST(ReadKeyboardLineTest, ShowsTheCursorOnlyWhileReading) {
+    for (bool hidden : {true, false}) {
+        ResetScreen();
+        if (hidden) HideCursor();
+        TypeLine("a\r");
+        EXPECT_EQ(Screen().cursorVisible, !hidden);
+    }
+}
+
+TEST(ReadKeyboardLineTest, EndOfInputEndsTheProgram) {
+    ResetScreen();
+    EXPECT_EXIT(TypeLine("half a pa"), testing::ExitedWithCode(2),
+                "phonoskew: standard input ended while waiting for a path");
+}
+
+TEST(WaitForKeyTest, TakesOneKeyOfAnyKind) {
+    const char* firstKeys[] = {"\x1b[A", "\x03", "x", "\r", "\x1bq", "\x7f"};
+    for (const char* first : firstKeys) {
+        ResetScreen();
+        ClearKeyBytes();
+        FeedKeyBytes(std::string(first) + "next\r");
+        WaitForKey();
+        EXPECT_EQ(ReadKeyboardLine(), "next") << first;
+    }
+}
+
+TEST(WaitForKeyTest, EndOfInputCountsAsTheKey) {
+    ResetScreen();
+    ClearKeyBytes();
+    WaitForKey();  // returns
+    SUCCEED();
+}
+
+}  // namespace

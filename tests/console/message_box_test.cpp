@@ -1,0 +1,117 @@
+// The modal message box: its layout, its keys, and the screen beneath.
+#include "console/message_box.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "console/screen.h"
+#include "console/terminal.h"
+
+namespace {
+
+const char FileNotFound[] = "            File not found.\\n Please enter a valid file path  ";
+
+TEST(SplitBoxMessageTest, BreaksAtBackslashN) {
+    struct Case {
+        std::string message;
+        std::vector<std::string> lines;
+    };
+    const Case cases[] = {
+        {FileNotFound, {"            File not found.", " Please enter a valid file path  "}},
+        {"This is not a Wave file ", {"This is not a Wave file "}},
+        {"a\\nb\\n", {"a", "b", ""}},
+        {"a\nb", {"a", "b"}},
+        {"ends in a backslash\\", {"ends in a backslash\\"}},
+        {"\\\\n", {"\\", ""}},
+        {"", {""}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(SplitBoxMessage(c.message), c.lines) << c.message;
+}
+
+// Fills the screen with text in several colours, so a wrong restore shows.
+void PaintScreen() {
+    ResetScreen();
+    SetColours(0, 15);
+    ClearScreen();
+    for (int row = 1; row <= 54; ++row) {
+        SetColours(row % 16, (row * 7) % 16);
+        PrintText("row " + std::to_string(row) + " " + std::string(static_cast<size_t>(row), '*'));
+        EndLine();
+    }
+    MoveCursor(8, 17);
+}
+
+TEST(MessageBoxTest, DrawsTheFrameTitleAndLinesCentred) {
+    PaintScreen();
+    std::vector<std::string> lines = SplitBoxMessage(FileNotFound);
+    BoxPlace place = PlaceMessageBox(lines, " ERROR", 1, 55, 1, 80);
+    // Widest line 33 + 2 x 2 margin + 2 frame = 39 columns; 2 lines + 5 rows.
+    EXPECT_EQ(place.columns, 39);
+    EXPECT_EQ(place.rows, 7);
+    EXPECT_EQ(place.top, 1 + (55 - 7) / 2);
+    EXPECT_EQ(place.left, 1 + (80 - 39) / 2);
+    DrawMessageBox(place, lines, " ERROR");
+    EXPECT_EQ(RowText(25).substr(20, 39), "+- ERROR -----------------------------+");
+    EXPECT_EQ(RowText(26).substr(20, 39), "|                                     |");
+    EXPECT_EQ(RowText(27).substr(20, 39), "|              File not found.        |");
+    EXPECT_EQ(RowText(28).substr(20, 39), "|   Please enter a valid file path    |");
+    EXPECT_EQ(RowText(30).substr(20, 39), "|   Enter, Space or Esc to continue   |");
+    EXPECT_EQ(RowText(31).substr(20, 39), "+-------------------------------------+");
+    EXPECT_EQ(RowText(24), "row 24 " + std::string(24, '*'));  // above the box: untouched
+    EXPECT_EQ(RowText(32), "row 32 " + std::string(32, '*'));  // below it
+}
+
+TEST(MessageBoxTest, CutsLinesLongerThanTheScreen) {
+    std::vector<std::string> lines = {std::string(100, 'x')};
+    BoxPlace place = PlaceMessageBox(lines, " ERROR", 1, 55, 1, 80);
+    EXPECT_EQ(place.columns, 80);
+    EXPECT_EQ(place.left, 1);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].size(), 74u);
+    EXPECT_EQ(lines[1].size(), 26u);
+}
+
+TEST(MessageBoxTest, OnlyEnterSpaceOrEscDismissAndTheScreenComesBackExactly) {
+    struct Case {
+        const char* name;
+        std::string keys;
+        BoxKey expected;
+    };
+    const Case cases[] = {
+        {"Enter", "\r", BoxKey::Enter},
+        {"LF", "\n", BoxKey::Enter},
+        {"Space", " ", BoxKey::Space},
+        {"Esc", "\x1b", BoxKey::Escape},
+        {"other keys passed over", "ab\x1bx\x1b[A\x03\x7f\t\x1b", BoxKey::Escape},
+        {"letters then Enter", "q\r", BoxKey::Enter},
+        {"Alt+space is not Space", "\x1b  ", BoxKey::Space},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PaintScreen();
+        HideCursor();
+        ScreenModel before = Screen();
+        ClearKeyBytes();
+        FeedKeyBytes(c.keys);
+        EXPECT_EQ(ConsoleMessageBox(FileNotFound, " ERROR"), c.expected);
+        const ScreenModel& after = Screen();
+        EXPECT_EQ(std::memcmp(before.cells, after.cells, sizeof before.cells), 0);
+        EXPECT_EQ(after.cursorRow, before.cursorRow);
+        EXPECT_EQ(after.cursorColumn, before.cursorColumn);
+        EXPECT_EQ(after.cursorVisible, before.cursorVisible);
+        EXPECT_EQ(CurrentAttribute(), before.foreground + 16 * before.background);
+    }
+}
+
+TEST(MessageBoxTest, EndOfInputEndsTheProgram) {
+    PaintScreen();
+    ClearKeyBytes();
+    FeedKeyBytes("x");
+    EXPECT_EXIT(ConsoleMessageBox("This is not a Wave file ", " ERROR"), testing::ExitedWithCode(2),
+                "phonoskew: standard input ended while a message box was waiting for a key");
+}
+
+}  // namespace

@@ -1,0 +1,190 @@
+// The screen model: wrapping, scrolling, colours and cursor rules.
+#include "console/screen.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string Repeat(char character, int count) { return std::string(static_cast<size_t>(count), character); }
+
+// ---- PrintText wrapping ---------------------------------------------------------
+
+struct WrapCase {
+    const char* name;
+    int startRow, startColumn, length;
+    int endRow, endColumn;  // cursor after the text
+    int scrolls;            // rows the screen moved up
+};
+
+TEST(PrintTextTest, WrapsAtColumn80AndScrollsBelowTheLastRow) {
+    const WrapCase cases[] = {
+        {"ends before the edge", 1, 1, 79, 1, 80, 0},
+        {"ends at the edge", 1, 1, 80, 2, 1, 0},
+        {"one past the edge", 1, 1, 81, 2, 2, 0},
+        {"from column 75", 3, 75, 10, 4, 5, 0},
+        {"two full rows", 1, 1, 160, 3, 1, 0},
+        {"full last row scrolls at once", 55, 1, 80, 55, 1, 1},
+        {"past the last row", 55, 70, 20, 55, 10, 1},
+        {"three rows from the last", 55, 1, 200, 55, 41, 2},
+    };
+    for (const WrapCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetScreen();
+        SetColours(0, 15);
+        ClearScreen();
+        MoveCursor(c.startRow, c.startColumn);
+        std::string text;
+        for (int i = 0; i < c.length; ++i) text += static_cast<char>('A' + i % 26);
+        PrintText(text);
+        EXPECT_EQ(CursorRow(), c.endRow);
+        EXPECT_EQ(Screen().cursorColumn, c.endColumn);
+        // The first character sits where the text began, moved up by the scrolls.
+        int firstRow = c.startRow - c.scrolls;
+        EXPECT_EQ(CellAt(firstRow, c.startColumn).character, 'A');
+        // The last character is the cell before the cursor.
+        int lastRow = c.endColumn == 1 ? c.endRow - 1 : c.endRow;
+        int lastColumn = c.endColumn == 1 ? 80 : c.endColumn - 1;
+        if (c.endColumn == 1 && c.endRow == 55 && c.scrolls > 0) lastRow = 54;
+        EXPECT_EQ(CellAt(lastRow, lastColumn).character, text.back());
+    }
+}
+
+TEST(PrintTextTest, DrawsControlBytesAsCharacters) {
+    ResetScreen();
+    PrintText(std::string("a\nb\x1b\r", 5));
+    EXPECT_EQ(CellAt(1, 2).character, '\n');
+    EXPECT_EQ(CellAt(1, 4).character, 27);
+    EXPECT_EQ(CellAt(1, 5).character, '\r');
+    EXPECT_EQ(CursorRow(), 1);
+    EXPECT_EQ(Screen().cursorColumn, 6);
+}
+
+TEST(PrintTextTest, TakesTheCurrentColoursCellByCell) {
+    ResetScreen();
+    SetColours(8, 15);
+    PrintText("ab");
+    SetColours(0, 15);
+    PrintText("c");
+    EXPECT_EQ(CellAt(1, 1).attribute, 0xF8);
+    EXPECT_EQ(CellAt(1, 2).attribute, 0xF8);
+    EXPECT_EQ(CellAt(1, 3).attribute, 0xF0);
+}
+
+// ---- EndLine and scrolling --------------------------------------------------------
+
+TEST(EndLineTest, ScrollsOnTheLastRowWithTheNewRowInTheCurrentColours) {
+    ResetScreen();
+    SetColours(0, 15);
+    ClearScreen();
+    PrintText("top");
+    MoveCursor(2, 1);
+    PrintText("second");
+    MoveCursor(55, 1);
+    PrintText("bottom");
+    SetColours(2, 4);
+    EndLine();
+    EXPECT_EQ(CursorRow(), 55);
+    EXPECT_EQ(Screen().cursorColumn, 1);
+    EXPECT_EQ(RowText(1), "second");
+    EXPECT_EQ(RowText(54), "bottom");
+    EXPECT_EQ(RowText(55), "");
+    for (int column = 1; column <= 80; ++column) EXPECT_EQ(CellAt(55, column).attribute, 2 + 16 * 4);
+    EXPECT_EQ(CellAt(54, 80).attribute, 0xF0);  // cells already drawn keep theirs
+}
+
+TEST(EndLineTest, AfterATextEndingAtTheRightEdgeLeavesOneBlankRow) {
+    ResetScreen();
+    MoveCursor(8, 17);
+    PrintText(Repeat('p', 64));  // columns 17..80
+    EXPECT_EQ(CursorRow(), 9);
+    EndLine();
+    EXPECT_EQ(CursorRow(), 10);
+    EXPECT_EQ(Screen().cursorColumn, 1);
+    EXPECT_EQ(RowText(9), "");
+}
+
+// ---- Colours, clearing and the cursor ------------------------------------------------
+
+TEST(SetColoursTest, AValueOf16OrMoreLeavesThatColour) {
+    struct Case {
+        int foreground, background, expectedAttribute;
+    };
+    const Case cases[] = {
+        {8, 15, 0xF8}, {16, 3, 0x30}, {5, 16, 0xF5}, {16, 16, 0xF0}, {255, 1, 0x10}, {0, 0, 0x00},
+    };
+    for (const Case& c : cases) {
+        ResetScreen();
+        SetColours(0, 15);
+        SetColours(c.foreground, c.background);
+        EXPECT_EQ(CurrentAttribute(), c.expectedAttribute) << c.foreground << "," << c.background;
+    }
+}
+
+TEST(MoveCursorTest, ACoordinateOutsideTheScreenLeavesThatCoordinate) {
+    struct Case {
+        int row, column, expectedRow, expectedColumn;
+    };
+    const Case cases[] = {
+        {20, 30, 20, 30}, {55, 80, 55, 80}, {1, 1, 1, 1},  {0, 5, 10, 5},
+        {56, 5, 10, 5},   {5, 0, 5, 40},    {5, 81, 5, 40}, {-1, 100, 10, 40},
+    };
+    for (const Case& c : cases) {
+        ResetScreen();
+        MoveCursor(10, 40);
+        MoveCursor(c.row, c.column);
+        EXPECT_EQ(CursorRow(), c.expectedRow) << c.row << "," << c.column;
+        EXPECT_EQ(Screen().cursorColumn, c.expectedColumn) << c.row << "," << c.column;
+    }
+}
+
+TEST(ClearScreenTest, BlanksEveryCellInTheCurrentColoursAndHomesTheCursor) {
+    ResetScreen();
+    PrintText("something");
+    MoveCursor(30, 30);
+    SetColours(8, 15);
+    ClearScreen();
+    EXPECT_EQ(CursorRow(), 1);
+    EXPECT_EQ(Screen().cursorColumn, 1);
+    for (int row = 1; row <= 55; ++row) {
+        for (int column = 1; column <= 80; ++column) {
+            ScreenCell cell = CellAt(row, column);
+            ASSERT_EQ(cell.character, ' ');
+            ASSERT_EQ(cell.attribute, 0xF8);
+        }
+    }
+}
+
+// ---- The plain-text log -------------------------------------------------------------
+
+TEST(ScreenLogTest, LogsARowOnceTheProgramHasMovedOnBelowIt) {
+    ResetScreen();
+    Screen().keepLog = true;
+    PrintText("   Input file?");
+    EndLine();
+    EXPECT_EQ(Screen().logText, "");  // the prompt row is still to be typed on
+    MoveCursor(1, 17);
+    PrintText("take1.wav");
+    EndLine();
+    PrintText("Done");
+    EXPECT_EQ(Screen().logText, "   Input file?  take1.wav\n");
+    EndLine();
+    LogFinishedRows(true);
+    EXPECT_EQ(Screen().logText, "   Input file?  take1.wav\nDone\n");
+}
+
+TEST(ScreenLogTest, LogsTheTopRowBeforeItScrollsAway) {
+    ResetScreen();
+    Screen().keepLog = true;
+    for (int i = 1; i <= 56; ++i) {
+        PrintText("row " + std::to_string(i));
+        EndLine();
+    }
+    LogFinishedRows(true);
+    std::string expected;
+    for (int i = 1; i <= 56; ++i) expected += "row " + std::to_string(i) + "\n";
+    EXPECT_EQ(Screen().logText, expected);
+}
+
+}  // namespace
