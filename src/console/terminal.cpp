@@ -23,6 +23,7 @@
 namespace {
 
 constexpr int EscapeWaitMilliseconds = 50;  // a lone ESC is Esc after this pause
+constexpr int ShortGap = 6;                 // unchanged cells rewritten rather than jumped
 
 bool started = false;
 bool inputIsTerminal = false;
@@ -280,7 +281,18 @@ void AppendChangedCells(std::string& frame, bool everything) {
                 frame += "\x1b[?25l";  // no cursor flicker while drawing
                 shownCursorVisible = 0;
             }
-            if (shownCursorRow != terminalRow || shownCursorColumn != terminalColumn) {
+            int gap = terminalColumn - shownCursorColumn;
+            if (shownCursorRow == terminalRow && shownCursorColumn > 0 && gap > 0 && gap <= ShortGap) {
+                // Rewriting a few unchanged cells is shorter than moving past them.
+                for (int skipped = shownCursorColumn; skipped < terminalColumn; ++skipped) {
+                    const ScreenCell& same = screen.cells[row - 1][viewLeft + skipped - 2];
+                    if (shownAttribute != same.attribute) {
+                        AppendColours(frame, same.attribute);
+                        shownAttribute = same.attribute;
+                    }
+                    AppendGlyph(frame, same.character);
+                }
+            } else if (shownCursorRow != terminalRow || shownCursorColumn != terminalColumn) {
                 AppendCursorMove(frame, terminalRow, terminalColumn);
             }
             if (shownAttribute != cell.attribute) {
