@@ -1,0 +1,267 @@
+// The program in a pseudo-terminal of 80x55, as a user meets it: keys typed,
+// the screen read back with the test's own terminal emulator.
+#include <gtest/gtest.h>
+#include <termios.h>
+
+#include <regex>
+
+#include "e2e/fixtures.h"
+
+namespace {
+
+constexpr int Black = 0, Grey = 8, White = 15;
+
+std::string Blank(int count) { return std::string(static_cast<size_t>(count), ' '); }
+
+// Every cell of the row's text (columns first..last) has these colours.
+void ExpectColours(const VtScreen& s, int row, int first, int last, int foreground) {
+    for (int c = first; c <= last; ++c) {
+        const VtCell& cell = VtCellAt(s, row, c);
+        ASSERT_EQ(cell.foreground, foreground) << "row " << row << " column " << c << "\n" << VtDump(s);
+        ASSERT_EQ(cell.background, White) << "row " << row << " column " << c << "\n" << VtDump(s);
+    }
+}
+
+bool ScreenHas(const VtScreen& s, const std::string& text) {
+    for (int r = 1; r <= s.rows; ++r) {
+        if (VtRowText(s, r).find(text) != std::string::npos) return true;
+    }
+    return false;
+}
+
+bool WaitForText(PtyRun& run, const std::string& text, int timeoutMs = 20000) {
+    return WaitForScreen(run, [&](const VtScreen& s) { return ScreenHas(s, text); }, timeoutMs);
+}
+
+void ExpectPromptScreen(const VtScreen& s) {
+    EXPECT_EQ(VtRowText(s, 1), "");
+    EXPECT_EQ(VtRowText(s, 2), "   Phonoskew");
+    EXPECT_EQ(VtRowText(s, 3).substr(0, 3), Blank(3));
+    EXPECT_GT(VtRowText(s, 3).size(), 3u);
+    EXPECT_EQ(VtRowText(s, 4).substr(0, 3), Blank(3));
+    EXPECT_GT(VtRowText(s, 4).size(), 3u);
+    for (int r : {5, 6, 7}) EXPECT_EQ(VtRowText(s, r), "") << r;
+    EXPECT_EQ(VtRowText(s, 8), "   Input file?");
+    for (int r = 9; r <= 55; ++r) EXPECT_EQ(VtRowText(s, r), "") << r;
+    ExpectColours(s, 2, 1, 80, Black);
+    ExpectColours(s, 8, 1, 14, Grey);
+    ExpectColours(s, 30, 1, 80, Black);  // cleared in black on white
+    EXPECT_EQ(s.cursorRow, 8);
+    EXPECT_EQ(s.cursorColumn, 17);
+    EXPECT_TRUE(s.cursorVisible);
+}
+
+struct PtyGuard {
+    PtyRun& run;
+    ~PtyGuard() { StopPty(run); }
+};
+
+TEST(RunInTerminalTest, StartScreenTypingAndBackspace) {
+    ScratchDir dir;
+    PtyRun run = StartInPty(dir.path);
+    PtyGuard guard{run};
+    ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?")) << VtDump(run.screen);
+    ASSERT_TRUE(WaitForScreen(run, [](const VtScreen& s) { return s.cursorColumn == 17 && s.cursorVisible; }));
+    ExpectPromptScreen(run.screen);
+    EXPECT_EQ(run.screen.title, "Phonoskew");
+
+    SendKeys(run, "abcd\x7f\x08x");
+    ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?  abx")) << VtDump(run.screen);
+    EXPECT_EQ(run.screen.cursorColumn, 20);
+    ExpectColours(run.screen, 8, 17, 19, Black);
+    // Arrows, function keys and Alt+letter type nothing.
+    SendKeys(run, "\x1b[A\x1b[15~\x1bq\tz");
+    ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?  abxz")) << VtDump(run.screen);
+}
+
+TEST(RunInTerminalTest, EmptyAndMissingPathsGiveTheBoxThenAFreshPrompt) {
+    ScratchDir dir;
+    PtyRun run = StartInPty(dir.path);
+    PtyGuard guard{run};
+    ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
+    for (const std::string& typed : {std::string(), std::string("no such file.wav")}) {
+        int bellsBefore = run.screen.bells;
+        SendKeys(run, typed + "\r");
+        ASSERT_TRUE(WaitForText(run, "File not found.")) << VtDump(run.screen);
+        ASSERT_TRUE(WaitForText(run, "ERROR"));
+        EXPECT_TRUE(ScreenHas(run.screen, "Please enter a valid file path"));
+        EXPECT_GT(run.screen.bells, bellsBefore);
+        SendKeys(run, "\r");
+        ASSERT_TRUE(WaitForScreen(run, [](const VtScreen& s) {
+            return !ScreenHas(s, "File not found.") && VtRowText(s, 8) == "   Input file?" && s.cursorVisible;
+        })) << VtDump(run.screen);
+        ExpectPromptScreen(run.screen);
+    }
+}
+
+TEST(RunInTerminalTest, RefusedHeaderShowsItsMessageAndAFreshPrompt) {
+    ScratchDir dir;
+    std::string wave = MakeWave({1, 2}, {3, 4});
+    wave[22] = 1;  // mono
+    WriteFileBytes(dir.path / "mono.wav", wave);
+    PtyRun run = StartInPty(dir.path);
+    PtyGuard guard{run};
+    ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
+    SendKeys(run, "mono.wav\r");
+    ASSERT_TRUE(WaitForText(run, "This is not a stero Wave file")) << VtDump(run.screen);
+    SendKeys(run, " ");
+    ASSERT_TRUE(WaitForScreen(run, [](const VtScreen& s) {
+        return !ScreenHas(s, "stero") && VtRowText(s, 8) == "   Input file?" && s.cursorVisible;
+    })) << VtDump(run.screen);
+    ExpectPromptScreen(run.screen);
+}
+
+TEST(RunInTerminalTest, FullRunShowsEveryRowInItsColoursAndRestoresTheTerminal) {
+    ScratchDir dir;
+    JobFixture fixture = MakeJobFixture(4800);
+    WriteJobFiles(dir.path, fixture);
+    PtyRun run = StartInPty(dir.path);
+    PtyGuard guard{run};
+    termios before{};
+    ASSERT_EQ(tcgetattr(run.slave, &before), 0);
+    ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
+    termios during{};
+    ASSERT_EQ(tcgetattr(run.slave, &during), 0);
+    EXPECT_EQ(during.c_lflag & (ECHO | ICANON | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(during.c_iflag & (IXON | ICRNL), 0u);
+
+    SendKeys(run, "take1.wav\r");
+    ASSERT_TRUE(WaitForRowText(run, 54, "   press any key to quit")) << VtDump(run.screen);
+    const VtScreen& s = run.screen;
+    const std::pair<int, std::string> rows[] = {
+        {2, "   Phonoskew"},
+        {8, "   Input file?  take1.wav"},
+        {11, "                 FILE DATA"},
+        {13, "                 Channels     2"},
+        {14, "                 Sample rate  96000 Hz"},
+        {15, "                 Resolution   24 bits"},
+        {16, "                 Length       4800 samples"},
+        {17, "                 Duration     .05 seconds"},
+        {21, "   Reading file data..."},
+        {22, "   Done"},
+        {24, "   Extracting channels..."},
+        {25, "   Done"},
+        {27, "   Applying first-order filter..."},
+        {28, "   Done"},
+        {30, "   Writing file - take1 RIAA error 1.wav"},
+        {31, "   Done"},
+        {33, "   Applying second-order filter..."},
+        {34, "   Done"},
+        {36, "   Writing file - take1 RIAA error 2.wav"},
+        {37, "   Done"},
+        {39, "   Applying first-order phase shift..."},
+        {40, "   Done"},
+        {42, "   Writing file - take1 RIAA error 3.wav"},
+        {43, "   Done"},
+        {45, "   Applying second-order phase shift..."},
+        {46, "   Done"},
+        {48, "   Writing file - take1 RIAA error 4.wav"},
+        {49, "   Done"},
+        {54, "   press any key to quit"},
+    };
+    std::vector<bool> named(56, false);
+    for (const auto& [row, text] : rows) {
+        EXPECT_EQ(VtRowText(s, row), text) << "row " << row << "\n" << VtDump(s);
+        named[row] = true;
+    }
+    EXPECT_EQ(VtRowText(s, 13, true).substr(0, 32), "                 Channels     2 ");
+    EXPECT_TRUE(std::regex_match(VtRowText(s, 53), std::regex("   Job completed in (\\d*\\.)?\\d+ seconds")))
+        << VtRowText(s, 53);
+    named[53] = named[1] = named[3] = named[4] = true;
+    for (int row = 1; row <= 55; ++row) {
+        if (!named[row]) {
+            EXPECT_EQ(VtRowText(s, row), "") << "row " << row << "\n" << VtDump(s);
+        }
+    }
+    // Colours: progress and data lines grey, banner, path and "Done" black.
+    for (int row : {8, 11, 13, 14, 15, 16, 17, 21, 24, 27, 30, 33, 36, 39, 42, 45, 48, 54}) {
+        int last = static_cast<int>(VtRowText(s, row).size());
+        ExpectColours(s, row, 1, row == 8 ? 14 : last, Grey);
+    }
+    ExpectColours(s, 8, 17, 25, Black);
+    for (int row : {2, 22, 25, 28, 31, 34, 37, 40, 43, 46, 49, 53}) {
+        ExpectColours(s, row, 1, static_cast<int>(VtRowText(s, row).size()), Black);
+    }
+    for (int row : {1, 9, 20, 52, 55}) ExpectColours(s, row, 1, 80, VtCellAt(s, row, 1).foreground);
+    EXPECT_FALSE(s.cursorVisible);
+
+    SendKeys(run, "q");
+    ASSERT_TRUE(WaitForExit(run)) << VtDump(run.screen);
+    EXPECT_EQ(run.exitStatus, 0);
+    termios after{};
+    ASSERT_EQ(tcgetattr(run.slave, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_TRUE(run.screen.cursorVisible);
+    EXPECT_EQ(run.screen.foreground, 7);
+    EXPECT_EQ(run.screen.background, 0);
+    for (int stage = 1; stage <= 4; ++stage) {
+        EXPECT_TRUE(fs::exists(dir.path / ("take1 RIAA error " + std::to_string(stage) + ".wav")));
+    }
+}
+
+TEST(RunInTerminalTest, MissingCoefficientFileBoxComesBackUntilTheFileAppears) {
+    ScratchDir dir;
+    JobFixture fixture = MakeJobFixture(100);
+    WriteJobFiles(dir.path, fixture);
+    std::string soText = ReadFileBytes(dir.path / "SO.dat");
+    fs::remove(dir.path / "SO.dat");
+    PtyRun run = StartInPty(dir.path);
+    PtyGuard guard{run};
+    ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
+    SendKeys(run, "take1.wav\r");
+    ASSERT_TRUE(WaitForText(run, "File 'SO.dat' not found.")) << VtDump(run.screen);
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        EXPECT_TRUE(ScreenHas(run.screen, "Please ensure that it is in the parent directory"));
+        // Output 1 is already on disk while the run waits.
+        EXPECT_TRUE(fs::exists(dir.path / "take1 RIAA error 1.wav"));
+        int bellsAtDismissal = run.screen.bells;
+        if (attempt == 3) WriteFileBytes(dir.path / "SO.dat", soText);
+        SendKeys(run, "\r");
+        if (attempt == 3) break;
+        // Dismissed without the file: a new beep and the same box again.
+        ASSERT_TRUE(WaitForScreen(run, [&](const VtScreen& s) {
+            return s.bells > bellsAtDismissal && ScreenHas(s, "File 'SO.dat' not found.");
+        })) << VtDump(run.screen);
+    }
+    ASSERT_TRUE(WaitForRowText(run, 54, "   press any key to quit")) << VtDump(run.screen);
+    // The stage's title line was printed once, not once per attempt.
+    EXPECT_EQ(VtRowText(run.screen, 33), "   Applying second-order filter...");
+    EXPECT_EQ(VtRowText(run.screen, 34), "   Done");
+    SendKeys(run, "\r");
+    ASSERT_TRUE(WaitForExit(run));
+    EXPECT_EQ(run.exitStatus, 0);
+}
+
+TEST(RunInTerminalTest, KeyPressedDuringTheJobEndsTheFinalWait) {
+    ScratchDir dir;
+    JobFixture fixture = MakeJobFixture(2000);
+    WriteJobFiles(dir.path, fixture);
+    PtyRun run = StartInPty(dir.path);
+    PtyGuard guard{run};
+    ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
+    SendKeys(run, "take1.wav\rk");
+    ASSERT_TRUE(WaitForExit(run)) << VtDump(run.screen);
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(VtRowText(run.screen, 54), "   press any key to quit") << VtDump(run.screen);
+}
+
+TEST(RunInTerminalTest, TerminalRestoredAfterSigterm) {
+    ScratchDir dir;
+    PtyRun run = StartInPty(dir.path);
+    PtyGuard guard{run};
+    termios before{};
+    ASSERT_EQ(tcgetattr(run.slave, &before), 0);
+    ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
+    kill(run.pid, SIGTERM);
+    ASSERT_TRUE(WaitForExit(run));
+    EXPECT_NE(run.exitStatus, 0);
+    termios after{};
+    ASSERT_EQ(tcgetattr(run.slave, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_TRUE(run.screen.cursorVisible);
+}
+
+}  // namespace

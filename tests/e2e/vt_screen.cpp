@@ -1,0 +1,209 @@
+// A small terminal emulator: enough of a VT/xterm to read a screen back.
+#include "e2e/vt_screen.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+VtCell& CellAt(VtScreen& s, int row, int column) {
+    return s.cells[static_cast<size_t>((row - 1) * s.columns + (column - 1))];
+}
+
+void ScrollUp(VtScreen& s) {
+    std::move(s.cells.begin() + s.columns, s.cells.end(), s.cells.begin());
+    for (int c = 1; c <= s.columns; ++c) CellAt(s, s.rows, c) = VtCell{' ', s.foreground, s.background};
+}
+
+void LineFeed(VtScreen& s) {
+    if (s.cursorRow == s.rows) ScrollUp(s);
+    else ++s.cursorRow;
+}
+
+void PutChar(VtScreen& s, char ch) {
+    if (s.pendingWrap) {
+        s.pendingWrap = false;
+        s.cursorColumn = 1;
+        LineFeed(s);
+    }
+    CellAt(s, s.cursorRow, s.cursorColumn) = VtCell{ch, s.foreground, s.background};
+    if (s.cursorColumn == s.columns) s.pendingWrap = true;
+    else ++s.cursorColumn;
+}
+
+void EraseCells(VtScreen& s, int fromRow, int fromColumn, int toRow, int toColumn) {
+    for (int r = fromRow; r <= toRow; ++r) {
+        int first = r == fromRow ? fromColumn : 1;
+        int last = r == toRow ? toColumn : s.columns;
+        for (int c = first; c <= last; ++c) CellAt(s, r, c) = VtCell{' ', s.foreground, s.background};
+    }
+}
+
+int Clamp(int value, int low, int high) { return std::max(low, std::min(high, value)); }
+
+void ApplySgr(VtScreen& s, const std::vector<int>& params) {
+    if (params.empty()) {
+        s.foreground = 7;
+        s.background = 0;
+        return;
+    }
+    for (size_t i = 0; i < params.size(); ++i) {
+        int p = params[i];
+        if (p == 0) { s.foreground = 7; s.background = 0; }
+        else if (p >= 30 && p <= 37) s.foreground = p - 30;
+        else if (p >= 90 && p <= 97) s.foreground = p - 90 + 8;
+        else if (p >= 40 && p <= 47) s.background = p - 40;
+        else if (p >= 100 && p <= 107) s.background = p - 100 + 8;
+        else if (p == 39) s.foreground = 7;
+        else if (p == 49) s.background = 0;
+        else if ((p == 38 || p == 48) && i + 2 < params.size() && params[i + 1] == 5) {
+            (p == 38 ? s.foreground : s.background) = params[i + 2];
+            i += 2;
+        }
+    }
+}
+
+// Applies one complete CSI sequence: `body` is what stands between "ESC [" and
+// the final byte.
+void ApplyCsi(VtScreen& s, std::string_view body, char final) {
+    bool privateMode = !body.empty() && body[0] == '?';
+    if (privateMode) body.remove_prefix(1);
+    std::vector<int> params;
+    std::string number;
+    for (char ch : body) {
+        if (ch == ';') { params.push_back(number.empty() ? 0 : std::atoi(number.c_str())); number.clear(); }
+        else number += ch;
+    }
+    if (!number.empty() || !params.empty()) params.push_back(number.empty() ? 0 : std::atoi(number.c_str()));
+    auto param = [&](size_t i, int fallback) {
+        return i < params.size() && params[i] != 0 ? params[i] : fallback;
+    };
+    if (final != 'm') s.pendingWrap = false;
+    switch (final) {
+        case 'H': case 'f':
+            s.cursorRow = Clamp(param(0, 1), 1, s.rows);
+            s.cursorColumn = Clamp(param(1, 1), 1, s.columns);
+            break;
+        case 'A': s.cursorRow = Clamp(s.cursorRow - param(0, 1), 1, s.rows); break;
+        case 'B': s.cursorRow = Clamp(s.cursorRow + param(0, 1), 1, s.rows); break;
+        case 'C': s.cursorColumn = Clamp(s.cursorColumn + param(0, 1), 1, s.columns); break;
+        case 'D': s.cursorColumn = Clamp(s.cursorColumn - param(0, 1), 1, s.columns); break;
+        case 'G': s.cursorColumn = Clamp(param(0, 1), 1, s.columns); break;
+        case 'd': s.cursorRow = Clamp(param(0, 1), 1, s.rows); break;
+        case 'm': ApplySgr(s, params); break;
+        case 'J': {
+            int mode = params.empty() ? 0 : params[0];
+            if (mode == 0) EraseCells(s, s.cursorRow, s.cursorColumn, s.rows, s.columns);
+            else if (mode == 1) EraseCells(s, 1, 1, s.cursorRow, s.cursorColumn);
+            else EraseCells(s, 1, 1, s.rows, s.columns);
+            break;
+        }
+        case 'K': {
+            int mode = params.empty() ? 0 : params[0];
+            if (mode == 0) EraseCells(s, s.cursorRow, s.cursorColumn, s.cursorRow, s.columns);
+            else if (mode == 1) EraseCells(s, s.cursorRow, 1, s.cursorRow, s.cursorColumn);
+            else EraseCells(s, s.cursorRow, 1, s.cursorRow, s.columns);
+            break;
+        }
+        case 'X': {
+            int last = std::min(s.columns, s.cursorColumn + param(0, 1) - 1);
+            EraseCells(s, s.cursorRow, s.cursorColumn, s.cursorRow, last);
+            break;
+        }
+        case 'h': case 'l':
+            if (privateMode && !params.empty() && params[0] == 25) s.cursorVisible = final == 'h';
+            break;
+        default: break;  // window requests (t), scroll regions and the like
+    }
+}
+
+// Tries to take one escape sequence from the front of `text`; returns its
+// length, or 0 when it is not complete yet.
+size_t TakeEscape(VtScreen& s, std::string_view text) {
+    if (text.size() < 2) return 0;
+    char kind = text[1];
+    if (kind == '[') {
+        for (size_t i = 2; i < text.size(); ++i) {
+            unsigned char ch = static_cast<unsigned char>(text[i]);
+            if (ch >= 0x40 && ch <= 0x7E) {
+                ApplyCsi(s, text.substr(2, i - 2), static_cast<char>(ch));
+                return i + 1;
+            }
+        }
+        return 0;
+    }
+    if (kind == ']') {  // OSC: ends with BEL or ESC backslash
+        for (size_t i = 2; i < text.size(); ++i) {
+            if (text[i] == '\a' || (text[i] == '\x1b' && i + 1 < text.size() && text[i + 1] == '\\')) {
+                std::string_view body = text.substr(2, i - 2);
+                if (body.size() > 2 && (body[0] == '0' || body[0] == '2') && body[1] == ';') {
+                    s.title = std::string(body.substr(2));
+                }
+                return text[i] == '\a' ? i + 1 : i + 2;
+            }
+        }
+        return 0;
+    }
+    if (kind == '(' || kind == ')') return text.size() >= 3 ? 3 : 0;
+    return 2;  // ESC 7, ESC 8, ESC = and the like: passed over
+}
+
+}  // namespace
+
+VtScreen MakeVtScreen(int rows, int columns) {
+    VtScreen s;
+    s.rows = rows;
+    s.columns = columns;
+    s.cells.assign(static_cast<size_t>(rows * columns), VtCell{});
+    return s;
+}
+
+void FeedVt(VtScreen& s, std::string_view bytes) {
+    std::string text = s.pending + std::string(bytes);
+    s.pending.clear();
+    size_t i = 0;
+    while (i < text.size()) {
+        char ch = text[i];
+        if (ch == '\x1b') {
+            size_t length = TakeEscape(s, std::string_view(text).substr(i));
+            if (length == 0) {
+                s.pending = text.substr(i);
+                return;
+            }
+            i += length;
+            continue;
+        }
+        switch (ch) {
+            case '\r': s.cursorColumn = 1; s.pendingWrap = false; break;
+            case '\n': LineFeed(s); s.pendingWrap = false; break;
+            case '\a': ++s.bells; break;
+            case '\b': if (s.cursorColumn > 1) --s.cursorColumn; s.pendingWrap = false; break;
+            default:
+                if (static_cast<unsigned char>(ch) >= 32) PutChar(s, ch);
+                break;
+        }
+        ++i;
+    }
+}
+
+const VtCell& VtCellAt(const VtScreen& s, int row, int column) {
+    return s.cells[static_cast<size_t>((row - 1) * s.columns + (column - 1))];
+}
+
+std::string VtRowText(const VtScreen& s, int row, bool keepTrailing) {
+    std::string text;
+    for (int c = 1; c <= s.columns; ++c) text += VtCellAt(s, row, c).ch;
+    if (!keepTrailing) text.erase(text.find_last_not_of(' ') + 1);
+    return text;
+}
+
+std::string VtDump(const VtScreen& s) {
+    std::string dump;
+    for (int r = 1; r <= s.rows; ++r) {
+        char label[16];
+        std::snprintf(label, sizeof label, "%2d|", r);
+        dump += label + VtRowText(s, r) + "\n";
+    }
+    return dump;
+}
