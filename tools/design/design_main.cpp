@@ -33,7 +33,7 @@ constexpr const char* UsageText =
     "\n"
     "  --out DIR            directory for the files (default .)\n"
     "  --sets LIST          which sets, comma-separated (default FO,SO,FOP,SOP)\n"
-    "  --fo-tau US          FO: the treble time constant in us (default 75)\n"
+    "  --fo-tau US          FO: the time constant in us (default 75, RIAA treble)\n"
     "  --fo-error PCT       FO: how far it is off, in percent (default 5)\n"
     "  --so-freq HZ         SO: resonance frequency (default 15000)\n"
     "  --so-q-right Q       SO: the intended damping (default 0.7071)\n"
@@ -115,6 +115,9 @@ bool WriteTextFile(const std::string& path, const std::string& text) {
     return true;
 }
 
+constexpr double MismatchWarningDb = 0.05;
+constexpr double MismatchWarningDeg = 5.0;
+
 void PrintReport(const ErrorModel& model, const DesignedTaps& design) {
     const double* taps = design.Taps.data();
     const ResponseReport audio = MeasureResponse(model, taps, DesignTapCount, 20.0, 20000.0);
@@ -132,6 +135,13 @@ void PrintReport(const ErrorModel& model, const DesignedTaps& design) {
     std::printf("  truncation to 64 taps: tail energy %.2e of the whole response, "
                 "DC gain %.8f before scaling to 1\n",
                 design.TailEnergyRatio, design.DcGainBeforeScaling);
+    // A response much longer than 64 taps at 96 kHz (a turnover far down in
+    // the bass) cannot be held by the FIR; say so rather than write a file
+    // that models something else.
+    if (audio.MismatchDb > MismatchWarningDb || audio.MismatchDeg > MismatchWarningDeg)
+        std::printf("  WARNING: 64 taps at 96 kHz cannot hold this error well: the FIR misses it by "
+                    "more than %.2f dB or %.0f deg in the audio band; look at %s.svg\n",
+                    MismatchWarningDb, MismatchWarningDeg, model.Name.c_str());
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ ErrorModel MakeFirstOrderModel(double t3Micro, double errorPercent) {
     const long double t3Wrong = t3 * (1.0L + errorPercent / 100.0L);
     char text[160];
     std::snprintf(text, sizeof text,
-                  "first-order: the %g us treble time constant off by %+g %% (%.4g us)",
+                  "first-order: the %g us time constant off by %+g %% (%.4g us)",
                   t3Micro, errorPercent, static_cast<double>(t3Wrong * 1e6L));
     ErrorModel model{ErrorKind::FirstOrder, "FO", text, {1.0L, t3, 0.0L}, {1.0L, t3Wrong, 0.0L}, 0.0};
     // Prewarp at the middle of the shelf, between its zero and its pole.
