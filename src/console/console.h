@@ -4,6 +4,23 @@
 // draws or reads goes through these plain functions; the terminal itself
 // (escape sequences, raw mode, restoring it on every way out) stays inside
 // this folder.
+//
+// Escape sequences sent to a terminal on standard output (none at all when
+// standard output is not a terminal: finished screen rows then go out as
+// plain lines, and a message box as its title and text lines):
+//   ESC [ row ; column H    put the cursor at a cell (1-based)
+//   ESC [ fg ; bg m         colours of the cells that follow: palette 0-7 as
+//                           30-37 / 40-47, palette 8-15 as 90-97 / 100-107
+//   ESC [ 0 m               colours back to the terminal's own
+//   ESC [ H  ESC [ 2 J      cursor home and clear, before a whole redraw (first
+//                           frame, after a resize or a stop and continue)
+//   ESC [ ? 25 l / h        hide / show the cursor
+//   ESC [ K                 clear to the end of the line, at the restore
+//   ESC [ 8 ; rows ; 80 t   ask the terminal for 80 columns and `rows` rows
+//   ESC ] 2 ; title BEL     the terminal window's title
+//   BEL                     the beep
+//   CR LF                   at the restore: the clean line for the shell prompt
+// No alternate screen is used, so the last screen stays readable after exit.
 #pragma once
 
 #include <string>

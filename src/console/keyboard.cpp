@@ -46,7 +46,8 @@ std::string ReadKeyboardLine() {
     std::string line;
     for (;;) {
         Key key;
-        if (!NextKey(key)) QuitProgram("phonoskew: standard input ended while waiting for a path", 2);
+        if (!NextKey(key))
+            QuitProgram("phonoskew: standard input ended while waiting for a path", 2);
         switch (key.kind) {
             case KeyKind::Enter:
                 EndLine();

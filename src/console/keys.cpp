@@ -25,7 +25,7 @@ size_t EscapeSequenceLength(const std::string& bytes) {
         return bytes.size() >= LongestSequence ? bytes.size() : 0;
     }
     if (second == 'O') return bytes.size() >= 3 ? 3 : 0;  // SS3: one more byte
-    return 2;                                            // Alt+key
+    return 2;                                             // Alt+key
 }
 
 Key Plain(KeyKind kind, unsigned char code = 0) { return Key{kind, code}; }

@@ -19,9 +19,9 @@
 namespace {
 
 constexpr std::string_view DismissHint = "Enter, Space or Esc to continue";
-constexpr int Margin = 2;        // blanks between the frame and the text
-constexpr int FrameRows = 5;     // top, blank, blank, hint, bottom
-constexpr int BoxAttribute = 0 + 16 * 7;   // black on light grey
+constexpr int Margin = 2;                    // blanks between the frame and the text
+constexpr int FrameRows = 5;                 // top, blank, blank, hint, bottom
+constexpr int BoxAttribute = 0 + 16 * 7;     // black on light grey
 constexpr int TitleAttribute = 15 + 16 * 4;  // bright white on red
 
 void PutCell(int row, int column, char character, int attribute) {
@@ -31,7 +31,8 @@ void PutCell(int row, int column, char character, int attribute) {
 }
 
 void PutText(int row, int column, std::string_view text, int attribute) {
-    for (size_t i = 0; i < text.size(); ++i) PutCell(row, column + static_cast<int>(i), text[i], attribute);
+    for (size_t i = 0; i < text.size(); ++i)
+        PutCell(row, column + static_cast<int>(i), text[i], attribute);
 }
 
 // A row of the box: `edge` at both ends, `fill` between.
@@ -47,10 +48,14 @@ int Clamp(int value, int low, int high) { return std::max(low, std::min(value, h
 
 // Which key dismissed the box, or false for a key that is passed over.
 bool DismissingKey(const Key& key, BoxKey& which) {
-    if (key.kind == KeyKind::Enter) which = BoxKey::Enter;
-    else if (key.kind == KeyKind::Character && key.code == ' ') which = BoxKey::Space;
-    else if (key.kind == KeyKind::Escape) which = BoxKey::Escape;
-    else return false;
+    if (key.kind == KeyKind::Enter)
+        which = BoxKey::Enter;
+    else if (key.kind == KeyKind::Character && key.code == ' ')
+        which = BoxKey::Space;
+    else if (key.kind == KeyKind::Escape)
+        which = BoxKey::Escape;
+    else
+        return false;
     return true;
 }
 
@@ -101,7 +106,8 @@ BoxPlace PlaceMessageBox(std::vector<std::string>& lines, std::string_view title
     place.rows = static_cast<int>(lines.size()) + FrameRows;
     place.columns = textColumns + 2 + 2 * Margin;
     place.top = Clamp(firstRow + (rowCount - place.rows) / 2, 1, ScreenRows - place.rows + 1);
-    place.left = Clamp(firstColumn + (columnCount - place.columns) / 2, 1, ScreenColumns - place.columns + 1);
+    place.left = Clamp(firstColumn + (columnCount - place.columns) / 2, 1,
+                       ScreenColumns - place.columns + 1);
     return place;
 }
 
@@ -135,7 +141,8 @@ BoxKey ConsoleMessageBox(std::string_view message, std::string_view title) {
     if (TerminalStarted() && !DrawingToTerminal()) WritePlainBox(lines, title);
 
     ScreenCell beneath[ScreenRows][ScreenColumns];
-    std::copy(&screen.cells[0][0], &screen.cells[0][0] + ScreenRows * ScreenColumns, &beneath[0][0]);
+    std::copy(&screen.cells[0][0], &screen.cells[0][0] + ScreenRows * ScreenColumns,
+              &beneath[0][0]);
     bool cursorWasVisible = screen.cursorVisible;
     screen.cursorVisible = false;
     DrawMessageBox(place, lines, title);
@@ -145,7 +152,8 @@ BoxKey ConsoleMessageBox(std::string_view message, std::string_view title) {
     for (;;) {
         Key key;
         if (!NextKey(key)) {
-            QuitProgram("phonoskew: standard input ended while a message box was waiting for a key", 2);
+            QuitProgram("phonoskew: standard input ended while a message box was waiting for a key",
+                        2);
         }
         if (DismissingKey(key, which)) break;
     }

@@ -17,7 +17,8 @@ ScreenModel& Model() {
 }
 
 void FillRow(int row, int attribute) {
-    for (ScreenCell& cell : screen.cells[row - 1]) cell = {' ', static_cast<unsigned char>(attribute)};
+    for (ScreenCell& cell : screen.cells[row - 1])
+        cell = {' ', static_cast<unsigned char>(attribute)};
 }
 
 // Moves the cursor to column 1 of the next row, scrolling on the last row.
@@ -68,11 +69,14 @@ std::string RowText(int row) {
 void ScrollScreenUp() {
     ScreenModel& s = Model();
     if (s.keepLog) {
-        if (s.firstUnloggedRow == 1) LogRow(1);
-        else --s.firstUnloggedRow;
+        if (s.firstUnloggedRow == 1)
+            LogRow(1);
+        else
+            --s.firstUnloggedRow;
     }
     for (int row = 1; row < ScreenRows; ++row) {
-        for (int column = 0; column < ScreenColumns; ++column) s.cells[row - 1][column] = s.cells[row][column];
+        for (int column = 0; column < ScreenColumns; ++column)
+            s.cells[row - 1][column] = s.cells[row][column];
     }
     FillRow(ScreenRows, CurrentAttribute());
 }
@@ -93,10 +97,13 @@ void PrintText(std::string_view text) {
     LogFinishedRows(false);
     unsigned char attribute = static_cast<unsigned char>(CurrentAttribute());
     for (char character : text) {
-        s.cells[s.cursorRow - 1][s.cursorColumn - 1] = {static_cast<unsigned char>(character), attribute};
+        s.cells[s.cursorRow - 1][s.cursorColumn - 1] = {static_cast<unsigned char>(character),
+                                                        attribute};
         // A text that reaches the right edge has already moved on to the next row.
-        if (s.cursorColumn < ScreenColumns) ++s.cursorColumn;
-        else AdvanceRow();
+        if (s.cursorColumn < ScreenColumns)
+            ++s.cursorColumn;
+        else
+            AdvanceRow();
     }
     ShowScreen();
 }

@@ -63,7 +63,7 @@ KeyDecoder decoder;
 bool inputEnded = false;
 
 const int EndingSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGPIPE,
-                             SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+                             SIGSEGV, SIGBUS, SIGFPE, SIGILL,  SIGABRT};
 const int OutsideSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGPIPE};
 
 // ---- Writing --------------------------------------------------------------------
@@ -171,7 +171,8 @@ void EnterRawMode() {
     if (fd < 0 || tcgetattr(fd, &savedModes) != 0) return;
     programModes = savedModes;
     if (inputIsTerminal) {
-        programModes.c_iflag &= ~(BRKINT | ICRNL | INLCR | IGNCR | INPCK | ISTRIP | IXON | IXOFF | IXANY);
+        programModes.c_iflag &=
+            ~(BRKINT | ICRNL | INLCR | IGNCR | INPCK | ISTRIP | IXON | IXOFF | IXANY);
         programModes.c_lflag &= ~(ECHO | ECHONL | ICANON | IEXTEN | ISIG);
         programModes.c_cflag |= CS8;
         programModes.c_cc[VMIN] = 1;
@@ -194,7 +195,8 @@ void RestoreFromSignal(int signal) {
     if (!restored) {
         restored = 1;
         if (restoreLength > 0) {
-            ssize_t ignored = write(STDOUT_FILENO, restoreBytes, static_cast<size_t>(restoreLength));
+            ssize_t ignored =
+                write(STDOUT_FILENO, restoreBytes, static_cast<size_t>(restoreLength));
             (void)ignored;
         }
         if (modesChanged) tcsetattr(modesFd, TCSANOW, &savedModes);
@@ -276,13 +278,15 @@ void AppendChangedCells(std::string& frame, bool everything) {
             int column = viewLeft + terminalColumn - 1;
             const ScreenCell& cell = screen.cells[row - 1][column - 1];
             ScreenCell& old = shown[row - 1][column - 1];
-            if (!everything && cell.character == old.character && cell.attribute == old.attribute) continue;
+            if (!everything && cell.character == old.character && cell.attribute == old.attribute)
+                continue;
             if (frame.empty() && shownCursorVisible != 0) {
                 frame += "\x1b[?25l";  // no cursor flicker while drawing
                 shownCursorVisible = 0;
             }
             int gap = terminalColumn - shownCursorColumn;
-            if (shownCursorRow == terminalRow && shownCursorColumn > 0 && gap > 0 && gap <= ShortGap) {
+            if (shownCursorRow == terminalRow && shownCursorColumn > 0 && gap > 0 &&
+                gap <= ShortGap) {
                 // Rewriting a few unchanged cells is shorter than moving past them.
                 for (int skipped = shownCursorColumn; skipped < terminalColumn; ++skipped) {
                     const ScreenCell& same = screen.cells[row - 1][viewLeft + skipped - 2];
@@ -461,8 +465,10 @@ bool NextKey(Key& key) {
         if (watched[0].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) {
             char bytes[256];
             ssize_t count = read(STDIN_FILENO, bytes, sizeof bytes);
-            if (count > 0) decoder.pending.append(bytes, static_cast<size_t>(count));
-            else if (count == 0 || (errno != EINTR && errno != EAGAIN)) inputEnded = true;
+            if (count > 0)
+                decoder.pending.append(bytes, static_cast<size_t>(count));
+            else if (count == 0 || (errno != EINTR && errno != EAGAIN))
+                inputEnded = true;
         }
     }
 }

@@ -17,8 +17,8 @@ std::string TypeLine(const std::string& bytes) {
 struct LineCase {
     const char* name;
     std::string typed;
-    std::string line;      // returned
-    std::string rowText;   // row 8 afterwards
+    std::string line;     // returned
+    std::string rowText;  // row 8 afterwards
 };
 
 TEST(ReadKeyboardLineTest, EditsTheLineOnThePromptRow) {
@@ -26,9 +26,13 @@ TEST(ReadKeyboardLineTest, EditsTheLineOnThePromptRow) {
         {"plain path", "take1.wav\r", "take1.wav", "   Input file?  take1.wav"},
         {"empty line", "\r", "", "   Input file?"},
         {"LF ends it too", "a.wav\n", "a.wav", "   Input file?  a.wav"},
-        {"backspace DEL and BS", "abc\x7f\x08" "d\r", "ad", "   Input file?  ad"},
+        {"backspace DEL and BS",
+         "abc\x7f\x08"
+         "d\r",
+         "ad", "   Input file?  ad"},
         {"backspace with nothing typed", "\x7f\x7fz\r", "z", "   Input file?  z"},
-        {"keys without a character", "a\t\x1b[Ab\x1bxc\x03\x1bOPd\r", "abcd", "   Input file?  abcd"},
+        {"keys without a character", "a\t\x1b[Ab\x1bxc\x03\x1bOPd\r", "abcd",
+         "   Input file?  abcd"},
         {"high bytes are kept", "\xc3\xa9.wav\r", "\xc3\xa9.wav", "   Input file?  \xc3\xa9.wav"},
     };
     for (const LineCase& c : cases) {

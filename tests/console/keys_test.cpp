@@ -10,12 +10,18 @@ namespace {
 
 std::string Describe(const Key& key) {
     switch (key.kind) {
-        case KeyKind::Character: return std::string(1, static_cast<char>(key.code));
-        case KeyKind::Enter: return "<Enter>";
-        case KeyKind::Backspace: return "<BS>";
-        case KeyKind::Escape: return "<Esc>";
-        case KeyKind::Control: return "<^" + std::to_string(key.code) + ">";
-        case KeyKind::NoCharacter: return "<none>";
+        case KeyKind::Character:
+            return std::string(1, static_cast<char>(key.code));
+        case KeyKind::Enter:
+            return "<Enter>";
+        case KeyKind::Backspace:
+            return "<BS>";
+        case KeyKind::Escape:
+            return "<Esc>";
+        case KeyKind::Control:
+            return "<^" + std::to_string(key.code) + ">";
+        case KeyKind::NoCharacter:
+            return "<none>";
     }
     return "?";
 }

@@ -7,7 +7,9 @@
 
 namespace {
 
-std::string Repeat(char character, int count) { return std::string(static_cast<size_t>(count), character); }
+std::string Repeat(char character, int count) {
+    return std::string(static_cast<size_t>(count), character);
+}
 
 // ---- PrintText wrapping ---------------------------------------------------------
 
@@ -90,7 +92,8 @@ TEST(EndLineTest, ScrollsOnTheLastRowWithTheNewRowInTheCurrentColours) {
     EXPECT_EQ(RowText(1), "second");
     EXPECT_EQ(RowText(54), "bottom");
     EXPECT_EQ(RowText(55), "");
-    for (int column = 1; column <= 80; ++column) EXPECT_EQ(CellAt(55, column).attribute, 2 + 16 * 4);
+    for (int column = 1; column <= 80; ++column)
+        EXPECT_EQ(CellAt(55, column).attribute, 2 + 16 * 4);
     EXPECT_EQ(CellAt(54, 80).attribute, 0xF0);  // cells already drawn keep theirs
 }
 
@@ -127,7 +130,7 @@ TEST(MoveCursorTest, ACoordinateOutsideTheScreenLeavesThatCoordinate) {
         int row, column, expectedRow, expectedColumn;
     };
     const Case cases[] = {
-        {20, 30, 20, 30}, {55, 80, 55, 80}, {1, 1, 1, 1},  {0, 5, 10, 5},
+        {20, 30, 20, 30}, {55, 80, 55, 80}, {1, 1, 1, 1},   {0, 5, 10, 5},
         {56, 5, 10, 5},   {5, 0, 5, 40},    {5, 81, 5, 40}, {-1, 100, 10, 40},
     };
     for (const Case& c : cases) {

@@ -4,6 +4,7 @@
 #include "console/terminal.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -12,8 +13,6 @@
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
@@ -179,14 +178,10 @@ struct EndingCase {
 
 TEST(TerminalTest, RawModeIsEnteredAndFullyRestoredOnEveryWayOut) {
     const EndingCase cases[] = {
-        {"a key ends the final wait", "x", 0},
-        {"Ctrl+C is a key, not a signal", "\x03", 0},
-        {"SIGTERM", nullptr, SIGTERM},
-        {"SIGHUP", nullptr, SIGHUP},
-        {"SIGINT", nullptr, SIGINT},
-        {"SIGQUIT", nullptr, SIGQUIT},
-        {"SIGSEGV", nullptr, SIGSEGV},
-        {"SIGABRT", nullptr, SIGABRT},
+        {"a key ends the final wait", "x", 0}, {"Ctrl+C is a key, not a signal", "\x03", 0},
+        {"SIGTERM", nullptr, SIGTERM},         {"SIGHUP", nullptr, SIGHUP},
+        {"SIGINT", nullptr, SIGINT},           {"SIGQUIT", nullptr, SIGQUIT},
+        {"SIGSEGV", nullptr, SIGSEGV},         {"SIGABRT", nullptr, SIGABRT},
     };
     for (const EndingCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -262,7 +257,8 @@ struct PipeCase {
 TEST(TerminalTest, PlainTextWhenNeitherSideIsATerminal) {
     const PipeCase cases[] = {
         {"whole run", "take.wav\r\r", 0, "   Input file?  take.wav\n ERROR\na\nb\nDone\n", ""},
-        {"CR LF lines", "take.wav\r\n\r\n", 0, "   Input file?  take.wav\n ERROR\na\nb\nDone\n", ""},
+        {"CR LF lines", "take.wav\r\n\r\n", 0, "   Input file?  take.wav\n ERROR\na\nb\nDone\n",
+         ""},
         {"input ends at the prompt", "take", 2, "   Input file?  take\n",
          "phonoskew: standard input ended while waiting for a path\n"},
         {"input ends in the box", "take.wav\rxy", 2, "   Input file?  take.wav\n ERROR\na\nb\n",
