@@ -139,14 +139,35 @@ void ReadTerminalSize() {
 int ShownRowCount() { return terminalRows < ScreenRows ? terminalRows : ScreenRows; }
 int ShownColumnCount() { return terminalColumns < ScreenColumns ? terminalColumns : ScreenColumns; }
 
-// Restore: cursor to the last drawn row, colours reset, a new clean line
-// below it, cursor shown.
+// The shown row (1-based) of the last model row in view that holds text,
+// or 0 when the rows in view are blank.
+int LastShownTextRow() {
+    const ScreenModel& screen = Screen();
+    for (int terminalRow = ShownRowCount(); terminalRow >= 1; --terminalRow) {
+        for (const ScreenCell& cell : screen.cells[viewTop + terminalRow - 2]) {
+            if (cell.character != ' ') return terminalRow;
+        }
+    }
+    return 0;
+}
+
+// Restore: colours reset, cursor shown, and the cursor on a clean line just
+// below the last row of text, so the final screen stays readable above the
+// shell's prompt; the terminal scrolls only when that text reaches its
+// bottom row. Kept up to date after every frame, since a signal handler may
+// have to send it.
 void UpdateRestoreBytes() {
     std::string bytes;
     if (outputIsTerminal) {
         if (frameDrawn) {
-            AppendCursorMove(bytes, ShownRowCount(), 1);
-            bytes += "\x1b[0m\r\n\x1b[K";
+            int below = LastShownTextRow() + 1;
+            if (below <= ShownRowCount()) {
+                AppendCursorMove(bytes, below, 1);
+                bytes += "\x1b[0m\x1b[K";
+            } else {
+                AppendCursorMove(bytes, ShownRowCount(), 1);
+                bytes += "\x1b[0m\r\n\x1b[K";
+            }
         } else {
             bytes += "\x1b[0m";
         }
@@ -349,10 +370,8 @@ void DrawFrame() {
     AppendCursorState(frame);
     if (frame.empty()) return;
     WriteAll(STDOUT_FILENO, frame);
-    if (!frameDrawn) {
-        frameDrawn = true;
-        UpdateRestoreBytes();
-    }
+    frameDrawn = true;
+    UpdateRestoreBytes();
 }
 
 }  // namespace
