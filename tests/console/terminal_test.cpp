@@ -30,11 +30,20 @@ struct Child {
     int input = -1;   // where to write keys
     int errors = -1;  // read end of the stderr pipe (pipes only)
     std::string slaveName;
+    termios initialModes{};  // the terminal's modes before the child started
 };
 
 void NoCoreFiles() {
     rlimit none{0, 0};
     setrlimit(RLIMIT_CORE, &none);
+}
+
+termios ModesOf(const std::string& slaveName) {
+    termios modes{};
+    int fd = open(slaveName.c_str(), O_RDWR | O_NOCTTY);
+    tcgetattr(fd, &modes);
+    close(fd);
+    return modes;
 }
 
 Child StartInPseudoTerminal(void (*body)(), unsigned short rows, unsigned short columns) {
@@ -44,6 +53,8 @@ Child StartInPseudoTerminal(void (*body)(), unsigned short rows, unsigned short 
     child.slaveName = ptsname(master);
     winsize size{rows, columns, 0, 0};
     ioctl(master, TIOCSWINSZ, &size);
+    // Read before forking: the child may enter raw mode at once.
+    child.initialModes = ModesOf(child.slaveName);
     child.pid = fork();
     if (child.pid == 0) {
         NoCoreFiles();
@@ -122,13 +133,6 @@ int FinishChild(const Child& child, std::string& output) {
     return status;
 }
 
-termios ModesOf(const std::string& slaveName) {
-    termios modes{};
-    int fd = open(slaveName.c_str(), O_RDWR | O_NOCTTY);
-    tcgetattr(fd, &modes);
-    close(fd);
-    return modes;
-}
 
 // ---- Child programs -------------------------------------------------------------------
 
@@ -187,7 +191,7 @@ TEST(TerminalTest, RawModeIsEnteredAndFullyRestoredOnEveryWayOut) {
         SCOPED_TRACE(c.name);
         Child child = StartInPseudoTerminal(DrawThenWaitForKey, 55, 80);
         ASSERT_GT(child.pid, 0);
-        termios before = ModesOf(child.slaveName);
+        termios before = child.initialModes;
         std::string output;
         ASSERT_TRUE(ReadUntil(child.output, output, "ready"));
 

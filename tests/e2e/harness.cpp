@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -163,13 +164,20 @@ PtyRun StartInPty(const fs::path& dir, int rows, int columns) {
     size.ws_row = static_cast<unsigned short>(rows);
     size.ws_col = static_cast<unsigned short>(columns);
     char name[256] = {};
-    run.pid = forkpty(&run.master, name, nullptr, &size);
+    if (openpty(&run.master, &run.slave, name, nullptr, &size) != 0) return run;
+    run.slaveName = name;
+    // Read before forking: the program may enter raw mode at once.
+    tcgetattr(run.slave, &run.initialModes);
+    run.pid = fork();
     if (run.pid == 0) {
+        setsid();
+        ioctl(run.slave, TIOCSCTTY, 0);
+        for (int fd = 0; fd <= 2; ++fd) dup2(run.slave, fd);
+        close(run.slave);
+        close(run.master);
         setenv("TERM", "xterm-256color", 1);
         ExecPhonoskew(dir);
     }
-    run.slaveName = name;
-    run.slave = open(name, O_RDWR | O_NOCTTY);
     return run;
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <termios.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -52,6 +53,7 @@ struct PtyRun {
     int master = -1;
     std::string slaveName;
     int slave = -1;  // held open by the test to read the terminal's modes
+    termios initialModes{};
     VtScreen screen;
     std::string raw;  // everything the program wrote
     int exitStatus = -1;

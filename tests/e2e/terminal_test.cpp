@@ -117,8 +117,7 @@ TEST(RunInTerminalTest, FullRunShowsEveryRowInItsColoursAndRestoresTheTerminal) 
     WriteJobFiles(dir.path, fixture);
     PtyRun run = StartInPty(dir.path);
     PtyGuard guard{run};
-    termios before{};
-    ASSERT_EQ(tcgetattr(run.slave, &before), 0);
+    termios before = run.initialModes;
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
     termios during{};
     ASSERT_EQ(tcgetattr(run.slave, &during), 0);
@@ -251,8 +250,7 @@ TEST(RunInTerminalTest, TerminalRestoredAfterSigterm) {
     ScratchDir dir;
     PtyRun run = StartInPty(dir.path);
     PtyGuard guard{run};
-    termios before{};
-    ASSERT_EQ(tcgetattr(run.slave, &before), 0);
+    termios before = run.initialModes;
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
     kill(run.pid, SIGTERM);
     ASSERT_TRUE(WaitForExit(run));
