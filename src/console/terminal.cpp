@@ -369,9 +369,11 @@ void DrawFrame() {
     AppendChangedCells(frame, everything);
     AppendCursorState(frame);
     if (frame.empty()) return;
-    WriteAll(STDOUT_FILENO, frame);
+    // The restore must be ready before the frame is out: a signal may come
+    // the moment the text appears.
     frameDrawn = true;
     UpdateRestoreBytes();
+    WriteAll(STDOUT_FILENO, frame);
 }
 
 }  // namespace

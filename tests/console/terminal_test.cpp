@@ -38,6 +38,17 @@ void NoCoreFiles() {
     setrlimit(RLIMIT_CORE, &none);
 }
 
+// Terminal output with its control bytes made visible, for failure messages.
+std::string EscapeForMessage(const std::string& bytes) {
+    std::string shown;
+    for (char ch : bytes) {
+        if (ch == '\x1b') shown += "\\e";
+        else if (static_cast<unsigned char>(ch) < 32) shown += "^" + std::string(1, static_cast<char>(ch + 64));
+        else shown += ch;
+    }
+    return shown;
+}
+
 termios ModesOf(const std::string& slaveName) {
     termios modes{};
     int fd = open(slaveName.c_str(), O_RDWR | O_NOCTTY);
@@ -226,7 +237,7 @@ TEST(TerminalTest, RawModeIsEnteredAndFullyRestoredOnEveryWayOut) {
         // cursor shown; nothing scrolls the final screen away.
         const std::string restore = c.key ? "\x1b[3;1H\x1b[0m" : "\x1b[2;1H\x1b[0m";
         size_t restoreAt = output.rfind(restore);
-        ASSERT_NE(restoreAt, std::string::npos);
+        ASSERT_NE(restoreAt, std::string::npos) << EscapeForMessage(output);
         std::string tail = output.substr(restoreAt + restore.size());
         EXPECT_EQ(tail, "\x1b[K\x1b[?25h");
         close(child.output);
