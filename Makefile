@@ -5,7 +5,7 @@ MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo $(if $(CI),-DPHONOSKEW_WERROR=ON)
 
-.PHONY: all build demo test deps clean
+.PHONY: all build demo test bench deps clean
 
 all: build
 
@@ -21,6 +21,10 @@ test: build
 
 demo: build
 	@scripts/demo.sh $(BUILD)
+
+# Speed and memory figures of the hot loops and of a whole run.
+bench: build
+	@$(BUILD)/tools/phonoskew-bench $(BUILD)/phonoskew
 
 clean:
 	rm -rf $(BUILD)

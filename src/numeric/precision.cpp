@@ -38,10 +38,12 @@ namespace {
 
 // Rounds to an integral value in the current mode (to nearest, ties to even)
 // and gives the type's minimum unless the result lies in [low, high), so the
-// final cast is always exact and defined.
+// final cast is always exact and defined. rint, not nearbyint: the inexact
+// flag it may raise is masked, and it runs several times faster in the
+// dither loop.
 template <typename Int>
 Int RoundToRange(Extended value, Extended low, Extended high) {
-    Extended rounded = std::nearbyint(value);
+    Extended rounded = std::rint(value);
     if (!(rounded >= low && rounded < high)) return std::numeric_limits<Int>::min();
     return static_cast<Int>(rounded);
 }
