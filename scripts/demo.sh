@@ -8,7 +8,10 @@ set -euo pipefail
 build=${1:-build}
 root=$(cd "$(dirname "$0")/.." && pwd)
 case $build in /*) ;; *) build=$root/$build ;; esac
-demo=$root/demo
+# PHONOSKEW_DEMO_DIR and PHONOSKEW_DEMO_PAUSE (seconds the final screen
+# stands) let the test suite run the demo in its own folder, without pauses.
+demo=${PHONOSKEW_DEMO_DIR:-$root/demo}
+pause=${PHONOSKEW_DEMO_PAUSE:-3}
 
 mkdir -p "$demo"
 "$build/tools/phonoskew-demo-signal" "$demo/demo.wav" --seconds 10 >/dev/null
@@ -20,17 +23,17 @@ rm -f "$demo"/demo\ RIAA\ error\ ?.wav
 # which counts as the final key press.
 type_for_user() {
     local path=demo.wav i
-    sleep 1
+    [ "$pause" = 0 ] || sleep 1
     for ((i = 0; i < ${#path}; i++)); do
         printf '%s' "${path:i:1}"
-        sleep 0.08
+        [ "$pause" = 0 ] || sleep 0.08
     done
     printf '\r'
     for ((i = 0; i < 600; i++)); do
         [ -f "$demo/demo RIAA error 4.wav" ] && break
         sleep 0.1
     done
-    sleep 3
+    sleep "$pause"
 }
 
 cd "$demo"
@@ -39,8 +42,14 @@ type_for_user | "$build/phonoskew" || status=$?
 
 echo
 echo "Phonoskew wrote these files in $demo:"
-for file in "$demo"/demo\ RIAA\ error\ ?.wav; do
-    if [ -f "$file" ]; then printf '  %10d bytes  %s\n' "$(stat -c %s "$file")" "${file##*/}"; fi
+for stage in 1 2 3 4; do
+    file="$demo/demo RIAA error $stage.wav"
+    if [ -f "$file" ]; then
+        printf '  %10d bytes  %s\n' "$(stat -c %s "$file")" "${file##*/}"
+    else
+        echo "  (missing: ${file##*/})"
+        status=1
+    fi
 done
 cat <<MSG
 

@@ -15,11 +15,13 @@
 //   ESC [ H  ESC [ 2 J      cursor home and clear, before a whole redraw (first
 //                           frame, after a resize or a stop and continue)
 //   ESC [ ? 25 l / h        hide / show the cursor
-//   ESC [ K                 clear to the end of the line, at the restore
+//   ESC [ K                 at the restore: clear the line below the last
+//                           text, where the cursor is left for the shell
 //   ESC [ 8 ; rows ; 80 t   ask the terminal for 80 columns and `rows` rows
 //   ESC ] 2 ; title BEL     the terminal window's title
 //   BEL                     the beep
-//   CR LF                   at the restore: the clean line for the shell prompt
+//   CR LF                   at the restore, when text reaches the bottom row:
+//                           scrolls up one row to make that clean line
 // No alternate screen is used, so the last screen stays readable after exit.
 #pragma once
 
