@@ -83,8 +83,8 @@ std::string ReadFileBytes(const fs::path& file) {
     return text.str();
 }
 
-std::string MakeWave(const std::vector<int32_t>& left, const std::vector<int32_t>& right) {
-    auto dataSize = static_cast<uint32_t>(6 * left.size());
+std::string CanonicalWaveHeader(uint64_t frames) {
+    auto dataSize = static_cast<uint32_t>(6 * frames);
     std::string bytes = "RIFF";
     PutLE(bytes, dataSize + 36, 4);
     bytes += "WAVEfmt ";
@@ -97,6 +97,11 @@ std::string MakeWave(const std::vector<int32_t>& left, const std::vector<int32_t
     PutLE(bytes, 24, 2);
     bytes += "data";
     PutLE(bytes, dataSize, 4);
+    return bytes;
+}
+
+std::string MakeWave(const std::vector<int32_t>& left, const std::vector<int32_t>& right) {
+    std::string bytes = CanonicalWaveHeader(left.size());
     for (size_t n = 0; n < left.size(); ++n) {
         Put24(bytes, left[n]);
         Put24(bytes, right[n]);

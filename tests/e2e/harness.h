@@ -32,6 +32,9 @@ struct ScratchDir {
 void WriteFileBytes(const fs::path& file, const std::string& bytes);
 std::string ReadFileBytes(const fs::path& file);
 
+// The 44-byte header of a stereo 24-bit 96 kHz file of `frames` frames.
+std::string CanonicalWaveHeader(uint64_t frames);
+
 // A canonical 44-byte-header stereo 24-bit 96 kHz file holding the frames.
 std::string MakeWave(const std::vector<int32_t>& left, const std::vector<int32_t>& right);
 

@@ -1,6 +1,8 @@
 // Reference model of a run's output files.
 #include "e2e/reference.h"
 
+#include "e2e/harness.h"
+
 #include <cmath>
 
 namespace {
@@ -53,18 +55,7 @@ std::array<std::string, 4> ReferenceOutputs(const std::vector<int32_t>& left,
         std::vector<double> yl = Convolve(left, sets[stage]);
         std::vector<double> yr = Convolve(right, sets[stage]);
         std::string& f = files[stage];
-        f = "RIFF";
-        Put(f, 6 * frames + 36, 4);
-        f += "WAVEfmt ";
-        Put(f, 16, 4);
-        Put(f, 1, 2);
-        Put(f, 2, 2);
-        Put(f, 96000, 4);
-        Put(f, 576000, 4);
-        Put(f, 6, 2);
-        Put(f, 24, 2);
-        f += "data";
-        Put(f, 6 * frames, 4);
+        f = CanonicalWaveHeader(frames);
         for (uint64_t n = 0; n < frames; ++n) {
             Put(f, static_cast<uint64_t>(Dither(yl[n])), 3);
             Put(f, static_cast<uint64_t>(Dither(yr[n])), 3);
