@@ -1,6 +1,7 @@
 // The output writer: triangular dither, 24-bit packing, the 44-byte header,
 // and a write that either replaces the output file whole or leaves it alone.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -108,10 +109,25 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
     return true;
 }
 
+// While a temporary file exists, a request to stop (from the terminal or
+// kill) waits until it has been renamed or removed, so stopping the
+// program never leaves a stray temporary file beside the outputs.
+struct StopSignalsHeld {
+    sigset_t previous;
+    StopSignalsHeld() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, signal);
+        sigprocmask(SIG_BLOCK, &held, &previous);
+    }
+    ~StopSignalsHeld() { sigprocmask(SIG_SETMASK, &previous, nullptr); }
+};
+
 }  // namespace
 
 std::string WriteWaveFile(const std::string& outputName, const uint8_t* header, size_t headerSize,
                           const uint8_t* samples, size_t sampleSize) {
+    StopSignalsHeld held;
     std::string tempName = MakeTempTemplate(outputName);
     int fd = mkostemp(tempName.data(), O_CLOEXEC);
     if (fd < 0) return std::strerror(errno);

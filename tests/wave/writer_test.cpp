@@ -1,10 +1,12 @@
 // Dither, packing, the output header and the file write.
 #include <dirent.h>
+#include <signal.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -12,6 +14,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "numeric/numeric.h"
@@ -262,6 +265,41 @@ TEST(WriteWaveFile, LongestFileNameStillWrites) {
     std::string name = dir.Path + "/" + std::string(250, 'a') + ".wav";  // 254 characters
     EXPECT_EQ(WriteWaveFile(name, TestHeader, 4, TestSamples, 5), "");
     EXPECT_EQ(dir.Entries().size(), 1u);
+}
+
+// A stop request (SIGTERM) that arrives in the middle of a write must wait
+// until the file has its final name, or a stopped program would leave a
+// temporary file behind. The handler looks at the moment it runs.
+volatile sig_atomic_t outputExistedAtSignal = -1;
+const char* signalledOutputName = nullptr;
+
+void NoteOutputAtSignal(int) { outputExistedAtSignal = access(signalledOutputName, F_OK) == 0; }
+
+TEST(WriteWaveFile, StopSignalWaitsUntilTheFileIsComplete) {
+    TempDir dir;
+    std::string name = dir.Path + "/big.wav";
+    signalledOutputName = name.c_str();
+    struct sigaction action {}, previous {};
+    action.sa_handler = NoteOutputAtSignal;
+    sigaction(SIGTERM, &action, &previous);
+
+    std::vector<uint8_t> samples(size_t{96} << 20, 7);  // long enough to be mid-write
+    std::thread sender([] {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, nullptr);  // the signal must go to the writer
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        kill(getpid(), SIGTERM);
+    });
+    std::string reason = WriteWaveFile(name, TestHeader, 4, samples.data(), samples.size());
+    sender.join();
+    for (int i = 0; i < 100 && outputExistedAtSignal < 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    sigaction(SIGTERM, &previous, nullptr);
+    EXPECT_EQ(reason, "");
+    EXPECT_EQ(outputExistedAtSignal, 1);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"big.wav"});
 }
 
 TEST(WriteStageOutput, WritesTheFileAndResetsTheAccumulators) {
