@@ -1,10 +1,20 @@
 // The run driver: the fixed order of one run (window set-up, prompt, header
 // check, file data, samples, the four stages with their output files, the
-// elapsed time and the final key), and the input prompt that loops until a
-// typed path names a file that opens.
+// elapsed time and the final key), and all of its dialogue: the progress
+// lines, the beeps and error boxes, the input prompt that loops until a
+// typed path names a file that opens, the wait for a missing coefficient
+// file and the retry or skip of an output that cannot be written. The steps
+// themselves (wave/, filters/) only compute and report.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
+
+#include "console/console.h"
+#include "filters/filters.h"
+#include "numeric/numeric.h"
+#include "wave/wave.h"
 
 // The console window's start-up calls, in their fixed order.
 void SetUpConsoleWindow();
@@ -18,3 +28,35 @@ std::string AskInputPath();
 // Never blocks: a FIFO or a device counts as a failed open, as do an empty
 // path and one that holds '*' or '?'.
 bool CanOpenInput(const std::string& path);
+
+// Beep, then the modal " ERROR" box with `message`; says how it was dismissed.
+BoxKey ShowError(std::string_view message);
+
+// Creates the job's arrays, reads and splits the samples, with the lines
+// "Reading file data..." and "Extracting channels..." and their "Done".
+// Returns false, after the beep and box, when the arrays cannot be had or
+// the input cannot be read; the caller then goes back to the prompt.
+bool LoadInput(const std::string& inputPath, int32_t frameCount, SampleArrays& samples,
+               FilteredChannels& filtered);
+
+// One error stage: its title line, its coefficient file and its output.
+struct ErrorStage {
+    const char* Title;
+    const char* CoefficientFile;
+    const char* MissingMessage;  // the box while the coefficient file is missing
+};
+
+// Stages 1 to 4 in run order: FO, SO, FOP, SOP.
+extern const ErrorStage ErrorStages[4];
+
+// Title line, coefficient load (beep and box again and again while the
+// file cannot be opened), filter, "Done".
+void RunFilterStage(const ErrorStage& stage, const SampleArrays& samples,
+                    CoefficientSet& coefficients, FilteredChannels& filtered);
+
+// "Writing file - " and the name, dither and pack, write (a failure asks to
+// try again or skip with a box), "Done"; after stages 1 to 3 the
+// accumulators go back to zero. Returns false when the user skipped the file.
+bool WriteStageOutput(int stageNumber, const std::string& outputName, FilteredChannels& filtered,
+                      SampleArrays& samples, const WaveInfo& info, uint32_t outputDataSize,
+                      RandomSource& random);

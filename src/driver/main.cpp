@@ -17,29 +17,39 @@ int main() {
     SetNumericEnvironment();
     SetUpConsoleWindow();
 
+    // The dither's source starts at its fixed state and runs on through all
+    // four stages, whatever happens at the prompt.
+    RandomSource dither;
     std::string inputPath;
-    WaveInfo info;
-    OutputNames outputNames;
-    JobArrays arrays;
+    HeaderCheck header;
+    SampleArrays samples;
+    FilteredChannels filtered;
+    CoefficientSet coefficients{};
     double startTime = 0.0;
     for (;;) {
         inputPath = AskInputPath();
-        if (!CheckInputHeader(inputPath, info, outputNames)) continue;
+        header = CheckInputHeader(inputPath);
+        if (!header.Refusal.empty()) {
+            ShowError(header.Refusal);
+            continue;
+        }
+        const WaveInfo& info = header.Info;
         ShowFileData(info.Channels, info.SampleRate, info.BitsPerSample, info.FrameCount,
                      info.Duration);
         startTime = static_cast<double>(ClockSeconds());
-        if (LoadSamples(inputPath, info.FrameCount, arrays)) break;
+        if (LoadInput(inputPath, info.FrameCount, samples, filtered)) break;
     }
 
     // BlockAlign is copied from the input as stored; the size wraps as the
     // 32-bit header field it goes into.
-    int64_t outputFrameCount = int64_t{info.FrameCount} + FilterTail;
-    auto outputDataSize = static_cast<uint32_t>(int64_t{info.BlockAlign} * outputFrameCount);
+    int64_t outputFrameCount = int64_t{header.Info.FrameCount} + FilterTail;
+    auto outputDataSize = static_cast<uint32_t>(int64_t{header.Info.BlockAlign} * outputFrameCount);
 
     bool allWritten = true;
     for (int stage = 1; stage <= 4; ++stage) {
-        RunFilterStage(stage, arrays);
-        if (!WriteStageOutput(stage, outputNames[stage - 1], arrays, info, outputDataSize)) {
+        RunFilterStage(ErrorStages[stage - 1], samples, coefficients, filtered);
+        if (!WriteStageOutput(stage, header.Names[stage - 1], filtered, samples, header.Info,
+                              outputDataSize, dither)) {
             allWritten = false;
         }
     }

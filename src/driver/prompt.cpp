@@ -1,11 +1,8 @@
 // The input prompt and the test that the typed file opens.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "console/console.h"
 #include "console/screen_script.h"
 #include "driver/driver.h"
+#include "files/files.h"
 
 namespace {
 
@@ -21,13 +18,9 @@ constexpr const char* FileNotFoundText =
 bool CanOpenInput(const std::string& path) {
     // Wildcards would name many files, or none, so such a path never opens.
     if (path.empty() || path.find_first_of("*?") != std::string::npos) return false;
-    // O_NONBLOCK: opening a FIFO must not hang the prompt waiting for a writer.
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return false;
-    struct stat info {};
-    bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    close(fd);
-    return regular;
+    OpenResult file = OpenForReading(path);
+    CloseFile(file.Fd);
+    return file.Fd >= 0;
 }
 
 std::string AskInputPath() {
@@ -37,7 +30,6 @@ std::string AskInputPath() {
         MoveCursor(promptRow, PathColumn);
         std::string path = ReadKeyboardLine();
         if (CanOpenInput(path)) return path;
-        Beep();
-        ConsoleMessageBox(FileNotFoundText, " ERROR");
+        ShowError(FileNotFoundText);
     }
 }

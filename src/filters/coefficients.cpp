@@ -1,12 +1,8 @@
 // Coefficient files: cutting the text into fields, and loading one stage's
-// 64 coefficients, waiting with a message box while the file is missing.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+// 64 coefficients.
+#include <cstdint>
 
-#include <cerrno>
-
-#include "console/console.h"
+#include "files/files.h"
 #include "filters/filters.h"
 #include "numeric/numeric.h"
 
@@ -72,53 +68,27 @@ std::array<std::string, TapCount> ReadCoefficientFields(std::string_view text) {
     return fields;
 }
 
-std::array<double, TapCount> ParseCoefficientText(std::string_view text) {
+CoefficientSet ParseCoefficientText(std::string_view text) {
     std::array<std::string, TapCount> fields = ReadCoefficientFields(text);
-    std::array<double, TapCount> values{};
+    CoefficientSet values{};
     for (int i = 0; i < TapCount; ++i) values[i] = static_cast<double>(ParseNumber(fields[i]));
     return values;
 }
 
 // ---- Files --------------------------------------------------------------------------
 
-int OpenCoefficientFile(const char* fileName) {
-    int fd = open(fileName, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return -1;
-    struct stat status {};
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        close(fd);
-        return -1;
+CoefficientLoad LoadCoefficients(const std::string& fileName) {
+    CoefficientLoad load;
+    OpenResult file = OpenForReading(fileName);
+    if (file.Fd < 0) {
+        load.Error = file.Error;
+        return load;
     }
-    return fd;
-}
-
-namespace {
-
-// The whole text of the file. A read error part-way keeps what came before
-// it: the fields still to come are then empty, as at the end of the data.
-std::string ReadAllText(int fd) {
-    std::string text;
-    char block[65536];
-    for (;;) {
-        ssize_t got = read(fd, block, sizeof block);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        text.append(block, size_t(got));
-    }
-    return text;
-}
-
-}  // namespace
-
-void LoadCoefficients(const char* fileName, const char* message,
-                      std::array<double, TapCount>& coefficients) {
-    int fd = OpenCoefficientFile(fileName);
-    while (fd < 0) {
-        Beep();
-        ConsoleMessageBox(message, " ERROR");
-        fd = OpenCoefficientFile(fileName);
-    }
-    std::string text = ReadAllText(fd);
-    close(fd);
-    coefficients = ParseCoefficientText(text);
+    load.Opened = true;
+    // A read error part-way keeps the text before it: the fields still to
+    // come are then empty, as at the end of the data.
+    TextResult text = ReadText(file.Fd, SIZE_MAX);
+    CloseFile(file.Fd);
+    load.Values = ParseCoefficientText(text.Text);
+    return load;
 }

@@ -1,20 +1,37 @@
-// Error filters: the four coefficient files and the filter stages. A stage
-// loads its 64 coefficients from FO.dat, SO.dat, FOP.dat or SOP.dat in the
-// working directory (waiting with a message box while the file is missing)
-// and convolves both input channels with them into the filtered channels.
+// Error filters: the 64-tap FIR filters of the four stages and their data.
+// A stage's coefficients come from a text file (FO.dat, SO.dat, FOP.dat or
+// SOP.dat in the working directory), cut into fields and parsed here; the
+// filter convolves both input channels with them. Nothing here prints or
+// waits: the driver shows the dialogue around these steps.
 #pragma once
 
 #include <array>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "wave/wave.h"
+// Number of taps of every error filter, and the tail it adds to each output.
+constexpr int TapCount = 64;
+constexpr int FilterTail = TapCount - 1;
 
-// Runs stage `stageNumber` (1 FO, 2 SO, 3 FOP, 4 SOP): title line, coefficient
-// load, filter, "Done". Leaves the result in arrays.FilteredLeft/Right.
-void RunFilterStage(int stageNumber, JobArrays& arrays);
+// The coefficients of the current stage, h[0] weighing the current sample
+// and h[63] the one 63 frames back; one set serves both channels.
+using CoefficientSet = std::array<double, TapCount>;
 
-// ---- Lower-level parts: pure steps of the above, also used by the tests -------
+// ---- Coefficient files ---------------------------------------------------------
+
+struct CoefficientLoad {
+    bool Opened = false;  // false: the file could not be opened, nothing read
+    int Error = 0;        // why not
+    CoefficientSet Values{};
+};
+
+// Opens the coefficient file `fileName` (a regular file, never blocking on a
+// FIFO) and reads its first 64 fields. A short file, an odd field or a read
+// error part-way give zeros for the fields it lacks, without complaint.
+CoefficientLoad LoadCoefficients(const std::string& fileName);
 
 // The first 64 fields of a coefficient file's text, cut by the file's field
 // rules; fields beyond the data's end are empty.
@@ -22,19 +39,27 @@ std::array<std::string, TapCount> ReadCoefficientFields(std::string_view text);
 
 // The 64 coefficients of a coefficient file's text, each field through
 // ParseNumber and stored as a double.
-std::array<double, TapCount> ParseCoefficientText(std::string_view text);
+CoefficientSet ParseCoefficientText(std::string_view text);
 
-// Opens `fileName` for reading if it is a regular file (never blocking on a
-// FIFO); gives the descriptor, or -1 when it cannot serve as a coefficient file.
-int OpenCoefficientFile(const char* fileName);
+// ---- The filter ------------------------------------------------------------------
 
-// Fills `coefficients` from `fileName`. While the file cannot be opened:
-// beep, `message` in an " ERROR" box, try again.
-void LoadCoefficients(const char* fileName, const char* message,
-                      std::array<double, TapCount>& coefficients);
+// One stage's result: both channels' accumulators, frame count + 63 values
+// each, all zero when a stage begins.
+struct FilteredChannels {
+    std::vector<double> Left;
+    std::vector<double> Right;
+};
 
-// The full linear convolution of both channels with h[0..63], in scatter
-// form, into accumulators of frameCount + 63 values that start at zero. Each
-// update is rounded to a 64-bit significand, then stored to double.
-void FilterChannels(const int32_t* left, const int32_t* right, int32_t frameCount, const double* h,
-                    double* outLeft, double* outRight);
+// Makes both accumulator arrays, zero-filled, for `outputFrames` frames.
+// Returns false when the memory cannot be had.
+bool CreateFilteredChannels(int64_t outputFrames, FilteredChannels& filtered);
+
+// Sets every accumulator back to zero for the next stage.
+void ClearFilteredChannels(FilteredChannels& filtered);
+
+// The full linear convolution of both channels with h, in scatter form, into
+// accumulators of frame count + 63 values that start at zero. Each update is
+// rounded to a 64-bit significand, then stored to double.
+void FilterChannels(std::span<const int32_t> left, std::span<const int32_t> right,
+                    const CoefficientSet& h, std::span<double> outLeft,
+                    std::span<double> outRight);

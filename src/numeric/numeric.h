@@ -3,7 +3,7 @@
 // (`Extended`, 64-bit significand), rounded to nearest with ties to even,
 // with every floating-point exception masked. This folder also owns the only
 // conversions between text and numbers (`ParseNumber`, `FormatNumber`,
-// `RoundToDecimals`) and the only random source (`NextRandom`).
+// `RoundToDecimals`) and the only random source (`RandomSource`).
 #pragma once
 
 #include <cstdint>
@@ -58,12 +58,24 @@ Extended RoundToDecimals(Extended value, int decimals);
 
 // ---- Dither random source ---------------------------------------------------
 
-// Linear congruential source: fixed seed, never reseeded, one for the process.
-extern uint32_t RandomState;
 constexpr uint32_t RandomSeed = 0xFFFFFFFFu;
+constexpr uint32_t RandomMultiplier = 134775813u;  // 0x08088405
+constexpr uint32_t RandomIncrement = 1u;
 
-// The next value r, 0 <= r <= 1 - 2^-31, a multiple of 2^-31.
-inline Extended NextRandom() {
-    RandomState = RandomState * 134775813u + 1u;
-    return static_cast<Extended>(RandomState >> 1) * 0x1p-31L;
-}
+// The dither's linear congruential source, a plain value: the run holds one,
+// started at the fixed seed and never reseeded, and hands it on from stage
+// to stage. `Skip` reaches any later position at once, so a stage, or a part
+// of one, can start its draws where the run would have them.
+struct RandomSource {
+    uint32_t State = RandomSeed;
+
+    // The next value r, 0 <= r <= 1 - 2^-31, a multiple of 2^-31; the
+    // state's lowest bit plays no part.
+    Extended Next() {
+        State = State * RandomMultiplier + RandomIncrement;
+        return static_cast<Extended>(State >> 1) * 0x1p-31L;
+    }
+
+    // The source as it will be `draws` draws later, in O(log draws) steps.
+    RandomSource Skip(uint64_t draws) const;
+};

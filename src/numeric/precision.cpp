@@ -4,8 +4,6 @@
 
 #include "numeric/numeric.h"
 
-uint32_t RandomState = RandomSeed;
-
 // ---- Environment -----------------------------------------------------------
 
 void SetNumericEnvironment() {

@@ -1,12 +1,6 @@
 // Reading and checking the input header, and what is derived from it: the
 // frame count, the duration and the four output names.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-
-#include "console/console.h"
+#include "files/files.h"
 #include "numeric/numeric.h"
 #include "wave/wave.h"
 
@@ -94,44 +88,18 @@ OutputNames MakeOutputNames(const std::string& inputPath) {
 
 // ---- The check as the driver calls it --------------------------------------------
 
-namespace {
-
-// Reads up to 44 bytes from the start of the file. A file that cannot be
-// opened, or is not a regular file (swapped since the prompt's test), gives
-// nothing, which the first check refuses. O_NONBLOCK keeps a FIFO from hanging.
-size_t ReadHeaderBytes(const std::string& inputPath, uint8_t* buffer) {
-    int fd = open(inputPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return 0;
-    size_t count = 0;
-    struct stat status {};
-    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
-        while (count < HeaderSize) {
-            ssize_t got = pread(fd, buffer + count, HeaderSize - count, off_t(count));
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) break;
-            count += size_t(got);
-        }
-    }
-    close(fd);
-    return count;
-}
-
-bool Refuse(const std::string& message) {
-    Beep();
-    ConsoleMessageBox(message, " ERROR");
-    return false;
-}
-
-}  // namespace
-
-bool CheckInputHeader(const std::string& inputPath, WaveInfo& info, OutputNames& names) {
+HeaderCheck CheckInputHeader(const std::string& inputPath) {
+    // A file that cannot be opened, or is no longer a regular file (swapped
+    // since the prompt's test), gives nothing, which the first check refuses.
     uint8_t header[HeaderSize] = {};
-    size_t count = ReadHeaderBytes(inputPath, header);
-    HeaderFields fields = ReadHeaderFields(header, count);
+    ReadResult read = ReadFileAt(inputPath, header, HeaderSize, 0);
+    HeaderFields fields = ReadHeaderFields(header, read.Bytes);
 
-    std::string fault = FindHeaderFault(fields);
-    if (!fault.empty()) return Refuse(fault);
+    HeaderCheck check;
+    check.Refusal = FindHeaderFault(fields);
+    if (!check.Refusal.empty()) return check;
 
+    WaveInfo& info = check.Info;
     info.Channels = fields.Channels;
     info.SampleRate = fields.SampleRate;
     info.ByteRate = fields.ByteRate;
@@ -140,6 +108,6 @@ bool CheckInputHeader(const std::string& inputPath, WaveInfo& info, OutputNames&
     info.DataSize = fields.DataSize;
     info.FrameCount = ComputeFrameCount(fields.DataSize, fields.BitsPerSample, fields.Channels);
     info.Duration = static_cast<double>(Extended(info.FrameCount) / Extended(info.SampleRate));
-    names = MakeOutputNames(inputPath);
-    return true;
+    check.Names = MakeOutputNames(inputPath);
+    return check;
 }

@@ -1,7 +1,7 @@
 // WAVE files: reading and checking the input header, loading the samples and
-// splitting the channels, and dithering, packing and writing the four output
-// files. This folder also owns the job's working arrays (`JobArrays`), all
-// created once when the samples are loaded.
+// splitting the channels, and dithering, packing and writing the output
+// files. Every step takes plain values and gives back a result or the
+// reason it failed; nothing here prints or waits for the user.
 #pragma once
 
 #include <array>
@@ -10,9 +10,7 @@
 #include <string>
 #include <vector>
 
-// Number of taps of every error filter, and the tail it adds to each output.
-constexpr int TapCount = 64;
-constexpr int FilterTail = TapCount - 1;
+#include "numeric/numeric.h"
 
 // The values kept from an accepted input header.
 struct WaveInfo {
@@ -29,32 +27,50 @@ struct WaveInfo {
 // Output name n belongs to stage n (1 FO, 2 SO, 3 FOP, 4 SOP); index n - 1.
 using OutputNames = std::array<std::string, 4>;
 
-// Every array of one job. Created by LoadSamples, sized from FrameCount.
-struct JobArrays {
-    std::vector<int32_t> LeftSamples;     // FrameCount, read-only after the split
-    std::vector<int32_t> RightSamples;    // FrameCount
-    std::vector<double> FilteredLeft;     // FrameCount + 63 accumulators
-    std::vector<double> FilteredRight;    // FrameCount + 63
-    std::array<double, TapCount> Coefficients{};
-    std::vector<uint8_t> PackedSamples;   // 3 bytes a sample, two samples a frame
+// The outcome of the header check: accepted when `Refusal` is empty.
+struct HeaderCheck {
+    std::string Refusal;  // the message of the first failing check
+    WaveInfo Info;
+    OutputNames Names;
 };
 
-// Reads and checks the input header. On acceptance fills `info` and `names`
-// and returns true; on refusal has sounded the beep and shown the box, and
-// returns false so the caller goes back to the prompt.
-bool CheckInputHeader(const std::string& inputPath, WaveInfo& info, OutputNames& names);
+// Reads the input's header and runs the checks in their fixed order.
+HeaderCheck CheckInputHeader(const std::string& inputPath);
 
-// Creates the job's arrays and loads and splits the samples, printing its
-// progress lines. Returns false, after a beep and a box, when the arrays
-// cannot be allocated or the input cannot be read; the caller then goes back
-// to the prompt and no output is made.
-bool LoadSamples(const std::string& inputPath, int32_t frameCount, JobArrays& arrays);
+// The job's sample arrays: the packed 24-bit samples (first the input's data
+// chunk as read, then each stage's output) and the two input channels.
+struct SampleArrays {
+    std::vector<uint8_t> Packed;  // 3 bytes a sample, two samples a frame
+    std::vector<int32_t> Left;    // FrameCount, read-only after the split
+    std::vector<int32_t> Right;   // FrameCount
+};
 
-// Dithers, packs and writes the output file of stage `stageNumber` (1 to 4),
-// printing its lines; after stages 1 to 3 it resets the filtered channels.
-// Returns false when the user gave up a file that could not be written.
-bool WriteStageOutput(int stageNumber, const std::string& outputName, JobArrays& arrays,
-                      const WaveInfo& info, uint32_t outputDataSize);
+// Creates the input form of the packed samples and both channels, all
+// zero-filled. Returns false when the memory cannot be had.
+bool CreateSampleArrays(int32_t frameCount, SampleArrays& arrays);
+
+// Reads the sample bytes of the input into the packed samples: "" or a
+// message giving the system's reason for a failed open or read.
+std::string ReadInputSamples(const std::string& inputPath, SampleArrays& arrays);
+
+// Splits the packed input into the two channels, then swaps the packed
+// samples for their output form: `outputFrames` zero-filled frames. Returns
+// false when the memory cannot be had.
+bool ExtractChannels(int64_t outputFrames, SampleArrays& arrays);
+
+// The 44-byte header of every output file.
+constexpr int HeaderSize = 44;
+std::array<uint8_t, HeaderSize> MakeOutputHeader(const WaveInfo& info, uint32_t outputDataSize);
+
+// Dithers and packs `frames` frames, drawing left, left, right, right per
+// frame from `random`, which runs on.
+void DitherAndPack(const double* left, const double* right, int64_t frames, uint8_t* packed,
+                   RandomSource& random);
+
+// Writes header and samples as the file `outputName`, replacing it whole.
+// Returns "" or the system's reason for the failure (nothing is left behind).
+std::string WriteWaveFile(const std::string& outputName, const uint8_t* header, size_t headerSize,
+                          const uint8_t* samples, size_t sampleSize);
 
 // ---- Lower-level parts: pure steps of the above, also used by the tests -------
 
@@ -77,9 +93,6 @@ struct HeaderFields {
     std::string DataChunkId;     // offset 36
     int32_t DataSize = 0;        // offset 40
 };
-
-// Size of the fixed header every accepted input has; samples start here.
-constexpr int HeaderSize = 44;
 
 // Little-endian field reads from `bytes` (of which `count` are valid); the
 // bytes beyond `count` count as zero and are never touched.
@@ -116,12 +129,9 @@ void SplitChannels(const uint8_t* packed, int32_t frames, int32_t* left, int32_t
 // it was). Returns "" or the system's reason for a failed open or read.
 std::string ReadSampleBytes(const std::string& inputPath, uint8_t* buffer, size_t byteCount);
 
-// The 44-byte header of every output file.
-std::array<uint8_t, HeaderSize> MakeOutputHeader(const WaveInfo& info, uint32_t outputDataSize);
-
 // One dithered sample: ((r1 + y) + r2) - 1 at extended precision with two
 // fresh draws, rounded to nearest with ties to even (NaN or out of range: -2^63).
-int64_t DitherSample(double value);
+int64_t DitherSample(double value, RandomSource& random);
 
 // Stores the low 24 bits of `value`, least significant byte first.
 inline void StoreSample24(int64_t value, uint8_t* bytes) {
@@ -131,11 +141,3 @@ inline void StoreSample24(int64_t value, uint8_t* bytes) {
     bytes[2] = static_cast<uint8_t>(bits >> 16);
 }
 
-// Dithers and packs `frames` frames, drawing left, left, right, right per frame.
-void DitherAndPack(const double* left, const double* right, int32_t frames, uint8_t* packed);
-
-// Writes header and samples to a temporary file beside `outputName` and
-// renames it over that name, so the name never holds a half-written file.
-// Returns "" or the system's reason for the failure (nothing is left behind).
-std::string WriteWaveFile(const std::string& outputName, const uint8_t* header, size_t headerSize,
-                          const uint8_t* samples, size_t sampleSize);

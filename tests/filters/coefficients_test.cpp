@@ -96,30 +96,13 @@ struct ScratchDir {
     ~ScratchDir() { std::system(("rm -rf '" + Path + "'").c_str()); }
 };
 
-TEST(CoefficientFiles, OnlyRegularFilesOpen) {
-    ScratchDir dir;
-    std::string regular = dir.Path + "/FO.dat";
-    std::ofstream(regular) << "1\r\n";
-    std::string folder = dir.Path + "/SO.dat";
-    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-    std::string fifo = dir.Path + "/FOP.dat";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
-
-    int fd = OpenCoefficientFile(regular.c_str());
-    EXPECT_GE(fd, 0);
-    if (fd >= 0) close(fd);
-    EXPECT_EQ(OpenCoefficientFile(folder.c_str()), -1);
-    EXPECT_EQ(OpenCoefficientFile(fifo.c_str()), -1);  // and does not block
-    EXPECT_EQ(OpenCoefficientFile((dir.Path + "/SOP.dat").c_str()), -1);
-}
-
 TEST(CoefficientFiles, LoadOverwritesEverything) {
     ScratchDir dir;
     std::string name = dir.Path + "/FO.dat";
     std::ofstream(name, std::ios::binary) << "1\r\n0.5,0.25\r\n";
-    std::array<double, TapCount> coefficients;
-    coefficients.fill(9.0);
-    LoadCoefficients(name.c_str(), "unused", coefficients);
+    CoefficientLoad load = LoadCoefficients(name);
+    ASSERT_TRUE(load.Opened);
+    const CoefficientSet& coefficients = load.Values;
     EXPECT_EQ(coefficients[0], 1.0);
     EXPECT_EQ(coefficients[1], 0.5);
     EXPECT_EQ(coefficients[2], 0.25);

@@ -1,4 +1,4 @@
-// The FIR loop against a slow direct-form reference, and one whole stage.
+// The FIR loop against a slow direct-form reference.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -38,8 +38,7 @@ Result RunFilter(const std::vector<int32_t>& left, const std::vector<int32_t>& r
                  const std::array<double, 64>& h) {
     Result result{std::vector<double>(left.size() + 63, 0.0),
                   std::vector<double>(left.size() + 63, 0.0)};
-    FilterChannels(left.data(), right.data(), int32_t(left.size()), h.data(), result.Left.data(),
-                   result.Right.data());
+    FilterChannels(left, right, h, result.Left, result.Right);
     return result;
 }
 
@@ -135,31 +134,6 @@ TEST(FilterChannels, RandomSignalBitForBitWithTheReference) {
         for (int k = 0; k < 64; ++k) plain[n + k] = plain[n + k] + h[k] * double(left[n]);
     }
     EXPECT_FALSE(SameBits(plain, expectedLeft));
-}
-
-// One whole stage from a coefficient file in the working directory.
-TEST(RunFilterStage, LoadsItsFileAndFilters) {
-    char dir[] = "/tmp/phonoskew_stage_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    char previous[4096];
-    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
-    ASSERT_EQ(chdir(dir), 0);
-    std::ofstream("SO.dat", std::ios::binary) << "0\r\n2\r\n";
-
-    JobArrays arrays;
-    arrays.LeftSamples = {3, 4};
-    arrays.RightSamples = {-1, 0};
-    arrays.FilteredLeft.assign(65, 0.0);
-    arrays.FilteredRight.assign(65, 0.0);
-    RunFilterStage(2, arrays);
-    EXPECT_EQ(arrays.Coefficients[1], 2.0);
-    EXPECT_EQ(arrays.FilteredLeft[0], 0.0);
-    EXPECT_EQ(arrays.FilteredLeft[1], 6.0);
-    EXPECT_EQ(arrays.FilteredLeft[2], 8.0);
-    EXPECT_EQ(arrays.FilteredRight[1], -2.0);
-
-    ASSERT_EQ(chdir(previous), 0);
-    std::system(("rm -rf '" + std::string(dir) + "'").c_str());
 }
 
 }  // namespace

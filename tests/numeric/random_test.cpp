@@ -8,8 +8,8 @@
 namespace {
 
 // The first values of a run, worked by hand from the recurrence.
-TEST(NextRandom, FirstFourValuesAndStates) {
-    RandomState = RandomSeed;
+TEST(RandomSource, FirstFourValuesAndStates) {
+    RandomSource random;
     const struct {
         uint32_t state;
         uint32_t v;
@@ -21,8 +21,8 @@ TEST(NextRandom, FirstFourValuesAndStates) {
         {0x21DA862Bu, 283984661u, 0.1322406628169119},
     };
     for (const auto& step : steps) {
-        Extended r = NextRandom();
-        EXPECT_EQ(RandomState, step.state);
+        Extended r = random.Next();
+        EXPECT_EQ(random.State, step.state);
         EXPECT_SAME_EXTENDED(r, static_cast<Extended>(step.v) / 2147483648.0L, "v");
         EXPECT_NEAR(static_cast<double>(r), step.value, 1e-16);
     }
@@ -30,7 +30,7 @@ TEST(NextRandom, FirstFourValuesAndStates) {
 
 // The lowest state bit plays no part: states 0 and 1 give 0, the top two
 // states give the largest value 1 - 2^-31.
-TEST(NextRandom, RangeEnds) {
+TEST(RandomSource, RangeEnds) {
     // Find predecessors by inverting the step: state = (next - 1) x a^-1.
     uint32_t inverse = 1;
     for (int i = 0; i < 5; ++i) inverse *= 2u - 134775813u * inverse;  // Newton step mod 2^32
@@ -40,11 +40,26 @@ TEST(NextRandom, RangeEnds) {
         Extended expected;
     } ends[] = {{0u, 0}, {1u, 0}, {0xFFFFFFFEu, 1 - 0x1p-31L}, {0xFFFFFFFFu, 1 - 0x1p-31L}};
     for (const auto& end : ends) {
-        RandomState = (end.next - 1u) * inverse;
-        EXPECT_SAME_EXTENDED(NextRandom(), end.expected, "state " + std::to_string(end.next));
-        EXPECT_EQ(RandomState, end.next);
+        RandomSource random{(end.next - 1u) * inverse};
+        EXPECT_SAME_EXTENDED(random.Next(), end.expected, "state " + std::to_string(end.next));
+        EXPECT_EQ(random.State, end.next);
     }
-    RandomState = RandomSeed;
+}
+
+// Skip(n) lands where n draws would, from the seed and from an odd state;
+// the period is 2^32, so 2^32 + 5 draws land where 5 do.
+TEST(RandomSource, SkipEqualsDrawingOneByOne) {
+    for (uint32_t start : {RandomSeed, 0x12345679u}) {
+        RandomSource stepped{start};
+        uint64_t drawn = 0;
+        for (uint64_t n : {0ull, 1ull, 2ull, 63ull, 64ull, 1000000ull}) {
+            for (; drawn < n; ++drawn) stepped.Next();
+            EXPECT_EQ(RandomSource{start}.Skip(n).State, stepped.State) << n;
+        }
+        RandomSource source{start};
+        EXPECT_EQ(source.Skip((uint64_t{1} << 32) + 5).State, source.Skip(5).State);
+        EXPECT_EQ(source.Skip(uint64_t{1} << 32).State, start);
+    }
 }
 
 }  // namespace

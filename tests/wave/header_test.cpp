@@ -194,9 +194,10 @@ TEST(CheckInputHeader, AcceptedFileGivesWaveInfoAndNames) {
     ASSERT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
     close(fd);
 
-    WaveInfo info;
-    OutputNames names;
-    ASSERT_TRUE(CheckInputHeader(path, info, names));
+    HeaderCheck check = CheckInputHeader(path);
+    ASSERT_EQ(check.Refusal, "");
+    const WaveInfo& info = check.Info;
+    const OutputNames& names = check.Names;
     EXPECT_EQ(info.Channels, 2);
     EXPECT_EQ(info.SampleRate, 96000);
     EXPECT_EQ(info.ByteRate, 576000);

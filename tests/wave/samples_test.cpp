@@ -79,30 +79,4 @@ TEST(ReadSampleBytes, RealErrorsGiveAReason) {
     rmdir(dir);
 }
 
-TEST(LoadSamples, CreatesEveryArrayAndSplits) {
-    // Two frames stated, one and a half present: the missing bytes read as 0.
-    std::string path = MakeInput({0x01, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x80});
-    JobArrays arrays;
-    arrays.Coefficients.fill(5.0);
-    ASSERT_TRUE(LoadSamples(path, 2, arrays));
-    EXPECT_EQ(arrays.LeftSamples, (std::vector<int32_t>{1, -8388608}));
-    EXPECT_EQ(arrays.RightSamples, (std::vector<int32_t>{-1, 0}));
-    EXPECT_EQ(arrays.FilteredLeft, std::vector<double>(65, 0.0));
-    EXPECT_EQ(arrays.FilteredRight, std::vector<double>(65, 0.0));
-    EXPECT_EQ(arrays.PackedSamples, std::vector<uint8_t>(6 * 65, 0));  // output form
-    for (double c : arrays.Coefficients) EXPECT_EQ(c, 0.0);
-    unlink(path.c_str());
-}
-
-TEST(LoadSamples, ZeroFramesStillHaveTheTail) {
-    std::string path = MakeInput({9, 9, 9, 9, 9, 9});
-    JobArrays arrays;
-    ASSERT_TRUE(LoadSamples(path, 0, arrays));
-    EXPECT_TRUE(arrays.LeftSamples.empty());
-    EXPECT_TRUE(arrays.RightSamples.empty());
-    EXPECT_EQ(arrays.FilteredLeft.size(), 63u);
-    EXPECT_EQ(arrays.PackedSamples, std::vector<uint8_t>(126 * 3, 0));  // 126 samples
-    unlink(path.c_str());
-}
-
 }  // namespace

@@ -34,7 +34,7 @@ uint32_t StateBefore(uint32_t target) {
 
 // Two draws of 0.5 (states 0x80000000, 0x80000001), or of 0.75 (0xC0000000,
 // 0xC0000001): the multiplier is 1 modulo 4, so these states follow each other.
-void PrimeDraws(uint32_t firstState) { RandomState = StateBefore(firstState); }
+RandomSource PrimeDraws(uint32_t firstState) { return RandomSource{StateBefore(firstState)}; }
 
 TEST(Dither, HandWorkedSums) {
     struct Case {
@@ -59,8 +59,8 @@ TEST(Dither, HandWorkedSums) {
         {0xC0000000u, 1.0, 2},        // 1.5 goes to 2
     };
     for (const Case& c : cases) {
-        PrimeDraws(c.FirstState);
-        EXPECT_EQ(DitherSample(c.Value), c.Expected) << c.Value;
+        RandomSource random = PrimeDraws(c.FirstState);
+        EXPECT_EQ(DitherSample(c.Value, random), c.Expected) << c.Value;
     }
 }
 
@@ -90,11 +90,11 @@ TEST(Dither, LowTwentyFourBitsLittleEndian) {
 // draws 1 and 2 (draws 1 and 3 would give 0.788 -> 1); right 0.9 gives
 // 0.552 -> 1 only with draws 3 and 4 (2 and 4 would give 0.234 -> 0).
 TEST(Dither, DrawOrderLeftLeftRightRight) {
-    RandomState = RandomSeed;
+    RandomSource random;
     const double left[] = {0.3};
     const double right[] = {0.9};
     uint8_t packed[6];
-    DitherAndPack(left, right, 1, packed);
+    DitherAndPack(left, right, 1, packed, random);
     const uint8_t expected[] = {0x00, 0x00, 0x00, 0x01, 0x00, 0x00};
     EXPECT_EQ(std::vector<uint8_t>(packed, packed + 6), std::vector<uint8_t>(expected, expected + 6));
 }
@@ -136,14 +136,44 @@ TEST(Dither, ManyFramesMatchTheReferenceAndAdvanceFourDraws) {
         right[n] = std::floor(spread(generator)) + 0.5;
     }
     const uint32_t start = 0x12345678u;
-    RandomState = start;
+    RandomSource random{start};
     std::vector<uint8_t> packed(6 * left.size());
-    DitherAndPack(left.data(), right.data(), int32_t(left.size()), packed.data());
+    DitherAndPack(left.data(), right.data(), int64_t(left.size()), packed.data(), random);
     EXPECT_EQ(packed, ReferencePack(left, right, start));
 
     uint32_t state = start;
     for (size_t i = 0; i < 4 * left.size(); ++i) state = state * Multiplier + 1u;
-    EXPECT_EQ(RandomState, state);
+    EXPECT_EQ(random.State, state);
+}
+
+// The dither of stage 2 started at its own position with Skip writes the
+// same bytes as the source running on from stage 1: what lets a stage, or a
+// part of one, start its draws anywhere.
+TEST(Dither, StageStartedWithSkipMatchesRunningOn) {
+    const int64_t frames = 777;
+    std::vector<double> left(frames), right(frames);
+    for (int64_t n = 0; n < frames; ++n) {
+        left[size_t(n)] = 0.5 * double(n) - 100.25;
+        right[size_t(n)] = double(n % 7) + 0.5;
+    }
+    std::vector<uint8_t> first(6 * frames), runningOn(6 * frames), skipped(6 * frames);
+    RandomSource run;
+    DitherAndPack(left.data(), right.data(), frames, first.data(), run);
+    DitherAndPack(left.data(), right.data(), frames, runningOn.data(), run);
+    RandomSource stage2 = RandomSource{}.Skip(4 * uint64_t(frames));
+    DitherAndPack(left.data(), right.data(), frames, skipped.data(), stage2);
+    EXPECT_EQ(skipped, runningOn);
+    EXPECT_NE(skipped, first);
+    EXPECT_EQ(stage2.State, run.State);
+
+    // A stage split in two parts, the second started by Skip, is the same too.
+    RandomSource firstPart = RandomSource{}.Skip(4 * uint64_t(frames));
+    RandomSource secondPart = firstPart.Skip(4 * 300);
+    std::vector<uint8_t> split(6 * frames);
+    DitherAndPack(left.data(), right.data(), 300, split.data(), firstPart);
+    DitherAndPack(left.data() + 300, right.data() + 300, frames - 300, split.data() + 6 * 300,
+                  secondPart);
+    EXPECT_EQ(split, runningOn);
 }
 
 // ---- Header ------------------------------------------------------------------------
@@ -300,35 +330,6 @@ TEST(WriteWaveFile, StopSignalWaitsUntilTheFileIsComplete) {
     EXPECT_EQ(reason, "");
     EXPECT_EQ(outputExistedAtSignal, 1);
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"big.wav"});
-}
-
-TEST(WriteStageOutput, WritesTheFileAndResetsTheAccumulators) {
-    TempDir dir;
-    JobArrays arrays;
-    arrays.FilteredLeft.assign(64, 0.0);
-    arrays.FilteredRight.assign(64, 0.0);
-    arrays.FilteredLeft[0] = 1000.0;
-    arrays.PackedSamples.assign(6 * 64, 0xEE);
-    RandomState = RandomSeed;
-    const uint32_t size = 6 * 64;
-
-    std::string name1 = dir.Path + "/o1.wav";
-    ASSERT_TRUE(WriteStageOutput(1, name1, arrays, CanonicalInfo(), size));
-    std::vector<uint8_t> bytes = ReadFileBytes(name1);
-    ASSERT_EQ(bytes.size(), 44u + size);
-    EXPECT_EQ(ReadU32LE(bytes.data(), 44, 40), size);
-    int32_t first = DecodeSample24(bytes.data() + 44);
-    EXPECT_GE(first, 999);
-    EXPECT_LE(first, 1001);
-    for (size_t i = 1; i < 128; ++i) {
-        int32_t sample = DecodeSample24(bytes.data() + 44 + 3 * i);
-        EXPECT_TRUE(sample >= -1 && sample <= 1) << i;
-    }
-    EXPECT_EQ(arrays.FilteredLeft, std::vector<double>(64, 0.0));
-
-    arrays.FilteredLeft[5] = 7.0;
-    ASSERT_TRUE(WriteStageOutput(4, dir.Path + "/o4.wav", arrays, CanonicalInfo(), size));
-    EXPECT_EQ(arrays.FilteredLeft[5], 7.0);  // the last stage leaves them
 }
 
 }  // namespace

@@ -59,21 +59,21 @@ void BenchLoops(const std::vector<uint8_t>& wave, int32_t frames) {
                SplitChannels(samples, frames, left.data(), right.data());
            }), frames);
 
-    std::vector<double> h(TapCount);
+    CoefficientSet h{};
     for (int k = 0; k < TapCount; ++k) h[size_t(k)] = (k == 0 ? 0.9 : 0.1 / (k + 1));
     size_t outputFrames = size_t(frames) + FilterTail;
     std::vector<double> outLeft(outputFrames), outRight(outputFrames);
     Report("filter, 64 taps", BestOfThree([&] {
                std::fill(outLeft.begin(), outLeft.end(), 0.0);
                std::fill(outRight.begin(), outRight.end(), 0.0);
-               FilterChannels(left.data(), right.data(), frames, h.data(), outLeft.data(),
-                              outRight.data());
+               FilterChannels(left, right, h, outLeft, outRight);
            }), frames);
 
     std::vector<uint8_t> packed(6 * outputFrames);
+    RandomSource random;
     Report("dither and pack", BestOfThree([&] {
-               DitherAndPack(outLeft.data(), outRight.data(), int32_t(outputFrames),
-                             packed.data());
+               DitherAndPack(outLeft.data(), outRight.data(), int64_t(outputFrames),
+                             packed.data(), random);
            }), frames);
 }
 

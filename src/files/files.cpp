@@ -1,0 +1,162 @@
+// Opening, reading and replacing files.
+#include "files/files.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+std::string ErrorText(int error) {
+    if (error == NotRegularFile) return "Not a regular file";
+    return std::strerror(error);
+}
+
+// ---- Reading ------------------------------------------------------------------
+
+OpenResult OpenForReading(const std::string& path) {
+    // O_NONBLOCK: opening a FIFO must not hang waiting for a writer. It has
+    // no effect on the reads of a regular file.
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return {-1, errno};
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        int error = S_ISDIR(status.st_mode) ? EISDIR : NotRegularFile;
+        CloseFile(fd);
+        return {-1, error};
+    }
+    return {fd, 0};
+}
+
+void CloseFile(int fd) {
+    // On Linux the descriptor is gone even when close reports EINTR, so it
+    // is never retried.
+    if (fd >= 0) close(fd);
+}
+
+ReadResult ReadAt(int fd, void* buffer, size_t size, uint64_t offset) {
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    ReadResult result;
+    // One logical read; the loop only carries on where the system returned
+    // less than asked (it caps single reads near 2 GiB).
+    while (result.Bytes < size) {
+        ssize_t got = pread(fd, bytes + result.Bytes, size - result.Bytes,
+                            off_t(offset + result.Bytes));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            result.Error = errno;
+            break;
+        }
+        if (got == 0) break;
+        result.Bytes += size_t(got);
+    }
+    return result;
+}
+
+ReadResult ReadFileAt(const std::string& path, void* buffer, size_t size, uint64_t offset) {
+    OpenResult file = OpenForReading(path);
+    if (file.Fd < 0) return {0, file.Error};
+    ReadResult result = ReadAt(file.Fd, buffer, size, offset);
+    CloseFile(file.Fd);
+    return result;
+}
+
+TextResult ReadText(int fd, size_t maxBytes) {
+    TextResult result;
+    // Status files report a size of 0, so the text is read until it ends.
+    char block[65536];
+    while (result.Text.size() < maxBytes) {
+        size_t want = std::min(sizeof block, maxBytes - result.Text.size());
+        ReadResult got = ReadAt(fd, block, want, result.Text.size());
+        result.Text.append(block, got.Bytes);
+        result.Error = got.Error;
+        if (got.Error != 0 || got.Bytes < want) break;
+    }
+    return result;
+}
+
+TextResult ReadSmallFile(const std::string& path, size_t maxBytes) {
+    OpenResult file = OpenForReading(path);
+    if (file.Fd < 0) return {"", file.Error};
+    TextResult result = ReadText(file.Fd, maxBytes);
+    CloseFile(file.Fd);
+    return result;
+}
+
+// ---- Writing --------------------------------------------------------------------
+
+namespace {
+
+// Template for the temporary file: beside the output, named after it when
+// that still fits a file name, else a short hidden name in the same folder.
+std::string MakeTempTemplate(const std::string& path) {
+    size_t slash = path.rfind('/');
+    size_t baseLength = slash == std::string::npos ? path.size() : path.size() - slash - 1;
+    if (baseLength + 7 <= NAME_MAX) return path + ".XXXXXX";
+    std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    return folder + ".phonoskew.XXXXXX";
+}
+
+// The permissions a newly created file would get (mkstemp makes it 0600).
+mode_t NewFileMode() {
+    mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+// Writes all `size` bytes, carrying on after partial writes and interrupts.
+bool WriteAll(int fd, const uint8_t* data, size_t size) {
+    while (size > 0) {
+        ssize_t put = write(fd, data, size);
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0) return false;
+        if (put == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        data += put;
+        size -= size_t(put);
+    }
+    return true;
+}
+
+// While a temporary file exists, a request to stop (from the terminal or
+// kill) waits until it has been renamed or removed, so stopping the
+// program never leaves a stray temporary file beside the outputs.
+struct StopSignalsHeld {
+    sigset_t previous;
+    StopSignalsHeld() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, signal);
+        sigprocmask(SIG_BLOCK, &held, &previous);
+    }
+    ~StopSignalsHeld() { sigprocmask(SIG_SETMASK, &previous, nullptr); }
+};
+
+}  // namespace
+
+int ReplaceFile(const std::string& path, std::initializer_list<std::span<const uint8_t>> pieces) {
+    StopSignalsHeld held;
+    std::string tempName = MakeTempTemplate(path);
+    int fd = mkostemp(tempName.data(), O_CLOEXEC);
+    if (fd < 0) return errno;
+
+    bool written = fchmod(fd, NewFileMode()) == 0;
+    for (std::span<const uint8_t> piece : pieces) {
+        written = written && WriteAll(fd, piece.data(), piece.size());
+    }
+    int error = errno;
+    if (close(fd) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (written && rename(tempName.c_str(), path.c_str()) == 0) return 0;
+    if (written) error = errno;
+    unlink(tempName.c_str());
+    return error;
+}

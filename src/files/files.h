@@ -1,0 +1,67 @@
+// Files: every way Phonoskew touches the file system, written once. A file
+// opened for reading must be a regular file, and opening never blocks (a FIFO
+// or a device is refused, not waited on); reads carry on after short reads
+// and interrupts and stop quietly at the end of the file; an output file is
+// replaced whole, through a temporary file beside it and a rename, or left
+// alone. Nothing here prints: every failure comes back as the system's error
+// number, which `ErrorText` turns into words.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <span>
+#include <string>
+
+// Error number for a path that names something other than a regular file.
+constexpr int NotRegularFile = -1;
+
+// The system's words for an error number ("No such file or directory").
+std::string ErrorText(int error);
+
+// ---- Reading ------------------------------------------------------------------
+
+struct OpenResult {
+    int Fd = -1;    // open for reading when >= 0
+    int Error = 0;  // else why not
+};
+
+// Opens `path`, taken whole, for reading if it names a regular file.
+OpenResult OpenForReading(const std::string& path);
+
+// Closes a descriptor, ignoring interrupts.
+void CloseFile(int fd);
+
+struct ReadResult {
+    size_t Bytes = 0;  // read before the end of the file or the error
+    int Error = 0;
+};
+
+// Reads up to `size` bytes from byte `offset` on. The end of the file is not
+// an error: fewer bytes come back.
+ReadResult ReadAt(int fd, void* buffer, size_t size, uint64_t offset);
+
+// Opens `path`, reads up to `size` bytes from `offset` on, and closes it.
+ReadResult ReadFileAt(const std::string& path, void* buffer, size_t size, uint64_t offset);
+
+struct TextResult {
+    std::string Text;
+    int Error = 0;
+};
+
+// The text of an open file from its start, up to `maxBytes` bytes. A read
+// error part-way keeps what came before it.
+TextResult ReadText(int fd, size_t maxBytes);
+
+// The whole text of a small file, such as a system status file whose size
+// is not known in advance. A file longer than `maxBytes` gives its first
+// `maxBytes` bytes.
+TextResult ReadSmallFile(const std::string& path, size_t maxBytes);
+
+// ---- Writing --------------------------------------------------------------------
+
+// Replaces the file `path` with the given pieces, one after the other: they
+// are written to a temporary file in the same folder, which is then renamed
+// over `path`. On failure nothing is left behind and `path` is untouched.
+// Stop signals wait while the temporary file exists. Returns 0 or the error.
+int ReplaceFile(const std::string& path, std::initializer_list<std::span<const uint8_t>> pieces);

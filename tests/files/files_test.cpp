@@ -1,0 +1,70 @@
+// The file layer: what opens for reading, reads at offsets and of small
+// files. Replacing a file whole is tested through the writer.
+#include "files/files.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+namespace {
+
+struct ScratchDir {
+    std::string Path;
+    ScratchDir() {
+        char name[] = "/tmp/phonoskew_files_XXXXXX";
+        Path = mkdtemp(name);
+    }
+    ~ScratchDir() { std::system(("rm -rf '" + Path + "'").c_str()); }
+};
+
+TEST(OpenForReading, OnlyRegularFilesOpenAndNothingBlocks) {
+    ScratchDir dir;
+    std::string regular = dir.Path + "/FO.dat";
+    std::ofstream(regular) << "1\r\n";
+    std::string folder = dir.Path + "/SO.dat";
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    std::string fifo = dir.Path + "/FOP.dat";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+
+    OpenResult file = OpenForReading(regular);
+    EXPECT_GE(file.Fd, 0);
+    CloseFile(file.Fd);
+    EXPECT_EQ(OpenForReading(folder).Error, EISDIR);
+    EXPECT_EQ(OpenForReading(fifo).Error, NotRegularFile);  // and does not block
+    EXPECT_EQ(OpenForReading("/dev/null").Error, NotRegularFile);
+    EXPECT_EQ(OpenForReading(dir.Path + "/SOP.dat").Error, ENOENT);
+    EXPECT_EQ(ErrorText(NotRegularFile), "Not a regular file");
+    EXPECT_EQ(ErrorText(ENOENT), "No such file or directory");
+}
+
+TEST(ReadFileAt, ReadsFromTheOffsetAndStopsQuietlyAtTheEnd) {
+    ScratchDir dir;
+    std::string name = dir.Path + "/in.wav";
+    std::ofstream(name, std::ios::binary) << "0123456789";
+    char buffer[8] = "xxxxxxx";
+    ReadResult read = ReadFileAt(name, buffer, 7, 6);
+    EXPECT_EQ(read.Bytes, 4u);
+    EXPECT_EQ(read.Error, 0);
+    EXPECT_EQ(std::string(buffer, 7), "6789xxx");  // the rest is left as it was
+    EXPECT_EQ(ReadFileAt(dir.Path + "/none", buffer, 7, 0).Error, ENOENT);
+}
+
+// Status files report a size of 0 yet have text; a limit keeps a huge file
+// from being read whole.
+TEST(ReadSmallFile, ReadsFilesOfUnknownSizeUpToTheLimit) {
+    TextResult status = ReadSmallFile("/proc/self/status", 1 << 20);
+    EXPECT_EQ(status.Error, 0);
+    EXPECT_NE(status.Text.find("VmRSS"), std::string::npos);
+
+    ScratchDir dir;
+    std::string name = dir.Path + "/long.txt";
+    std::ofstream(name, std::ios::binary) << std::string(200000, 'a');
+    EXPECT_EQ(ReadSmallFile(name, 100000).Text.size(), 100000u);
+    EXPECT_EQ(ReadSmallFile(name, 1 << 20).Text.size(), 200000u);
+}
+
+}  // namespace
