@@ -1,16 +1,28 @@
 #!/usr/bin/env bash
 # Checks that the Debian packages Phonoskew builds with are installed, and
-# says the one apt-get line that brings whatever is missing. With --install
-# (used by CI, which runs as root) it installs them itself.
+# says the one apt-get line that brings whatever is missing.
+#   --install  installs them itself (used by CI, which runs as root)
+#   --ci       also the tools that only CI's extra checks need (clang-format)
 set -u
+install=false
+ci=false
+for arg in "$@"; do
+    case $arg in
+        --install) install=true ;;
+        --ci) ci=true ;;
+    esac
+done
 packages=()
 command -v g++ >/dev/null 2>&1 || packages+=(g++)
 command -v cmake >/dev/null 2>&1 || packages+=(cmake)
 command -v make >/dev/null 2>&1 || packages+=(make)
 [ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
+if $ci; then
+    command -v clang-format >/dev/null 2>&1 || packages+=(clang-format)
+fi
 [ ${#packages[@]} -eq 0 ] && exit 0
 
-if [ "${1:-}" = "--install" ] && [ "$(id -u)" = 0 ]; then
+if $install && [ "$(id -u)" = 0 ]; then
     echo "Installing ${packages[*]} ..."
     apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${packages[@]}" && exit 0
     echo "Could not install ${packages[*]}." >&2

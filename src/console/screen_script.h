@@ -15,8 +15,7 @@ void PrintNumber(Extended value, int digits);
 
 // The FILE DATA block, from the two blank lines after the prompt to the
 // three blank lines before the job starts.
-void ShowFileData(int channels, int sampleRate, int bitsPerSample, int frameCount,
-                  double duration);
+void ShowFileData(int channels, int sampleRate, int bitsPerSample, int frameCount, double duration);
 
 // A grey progress line such as "   Reading file data...".
 void ShowStepTitle(std::string_view title);

@@ -44,8 +44,8 @@ ReadResult ReadAt(int fd, void* buffer, size_t size, uint64_t offset) {
     // One logical read; the loop only carries on where the system returned
     // less than asked (it caps single reads near 2 GiB).
     while (result.Bytes < size) {
-        ssize_t got = pread(fd, bytes + result.Bytes, size - result.Bytes,
-                            off_t(offset + result.Bytes));
+        ssize_t got =
+            pread(fd, bytes + result.Bytes, size - result.Bytes, off_t(offset + result.Bytes));
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
             result.Error = errno;

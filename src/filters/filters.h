@@ -61,5 +61,4 @@ void ClearFilteredChannels(FilteredChannels& filtered);
 // accumulators of frame count + 63 values that start at zero. Each update is
 // rounded to a 64-bit significand, then stored to double.
 void FilterChannels(std::span<const int32_t> left, std::span<const int32_t> right,
-                    const CoefficientSet& h, std::span<double> outLeft,
-                    std::span<double> outRight);
+                    const CoefficientSet& h, std::span<double> outLeft, std::span<double> outRight);

@@ -10,13 +10,15 @@ const char* const TooLargeMessage = "This Wave file is too large to process ";
 
 uint16_t ReadU16LE(const uint8_t* bytes, size_t count, size_t offset) {
     uint16_t value = 0;
-    for (size_t i = 0; i < 2 && offset + i < count; ++i) value |= uint16_t(bytes[offset + i] << 8 * i);
+    for (size_t i = 0; i < 2 && offset + i < count; ++i)
+        value |= uint16_t(bytes[offset + i] << 8 * i);
     return value;
 }
 
 uint32_t ReadU32LE(const uint8_t* bytes, size_t count, size_t offset) {
     uint32_t value = 0;
-    for (size_t i = 0; i < 4 && offset + i < count; ++i) value |= uint32_t{bytes[offset + i]} << 8 * i;
+    for (size_t i = 0; i < 4 && offset + i < count; ++i)
+        value |= uint32_t{bytes[offset + i]} << 8 * i;
     return value;
 }
 
@@ -26,7 +28,8 @@ namespace {
 // matches its expected text.
 std::string ReadTag(const uint8_t* bytes, size_t count, size_t offset) {
     std::string tag;
-    for (size_t i = 0; i < 4 && offset + i < count; ++i) tag += static_cast<char>(bytes[offset + i]);
+    for (size_t i = 0; i < 4 && offset + i < count; ++i)
+        tag += static_cast<char>(bytes[offset + i]);
     return tag;
 }
 

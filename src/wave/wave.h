@@ -82,16 +82,16 @@ extern const char* const TooLargeMessage;
 // fields hold only the bytes the file had (fewer than 4 when it ends inside
 // them); numeric fields count missing bytes as zero.
 struct HeaderFields {
-    std::string FormType;        // offset 8
-    int32_t FormatChunkSize = 0; // offset 16
-    int16_t FormatTag = 0;       // offset 20
-    uint8_t Channels = 0;        // offset 22, low byte only
-    int32_t SampleRate = 0;      // offset 24
-    int32_t ByteRate = 0;        // offset 28
-    int16_t BlockAlign = 0;      // offset 32
-    int16_t BitsPerSample = 0;   // offset 34
-    std::string DataChunkId;     // offset 36
-    int32_t DataSize = 0;        // offset 40
+    std::string FormType;         // offset 8
+    int32_t FormatChunkSize = 0;  // offset 16
+    int16_t FormatTag = 0;        // offset 20
+    uint8_t Channels = 0;         // offset 22, low byte only
+    int32_t SampleRate = 0;       // offset 24
+    int32_t ByteRate = 0;         // offset 28
+    int16_t BlockAlign = 0;       // offset 32
+    int16_t BitsPerSample = 0;    // offset 34
+    std::string DataChunkId;      // offset 36
+    int32_t DataSize = 0;         // offset 40
 };
 
 // Little-endian field reads from `bytes` (of which `count` are valid); the
@@ -140,4 +140,3 @@ inline void StoreSample24(int64_t value, uint8_t* bytes) {
     bytes[1] = static_cast<uint8_t>(bits >> 8);
     bytes[2] = static_cast<uint8_t>(bits >> 16);
 }
-

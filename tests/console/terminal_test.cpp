@@ -42,9 +42,12 @@ void NoCoreFiles() {
 std::string EscapeForMessage(const std::string& bytes) {
     std::string shown;
     for (char ch : bytes) {
-        if (ch == '\x1b') shown += "\\e";
-        else if (static_cast<unsigned char>(ch) < 32) shown += "^" + std::string(1, static_cast<char>(ch + 64));
-        else shown += ch;
+        if (ch == '\x1b')
+            shown += "\\e";
+        else if (static_cast<unsigned char>(ch) < 32)
+            shown += "^" + std::string(1, static_cast<char>(ch + 64));
+        else
+            shown += ch;
     }
     return shown;
 }
@@ -143,7 +146,6 @@ int FinishChild(const Child& child, std::string& output) {
     }
     return status;
 }
-
 
 // ---- Child programs -------------------------------------------------------------------
 

@@ -144,13 +144,17 @@ PipedRun RunPiped(const fs::path& dir, const std::string& input, int timeoutSeco
         char buffer[65536];
         if (fds[0].revents) {
             ssize_t n = read(out[0], buffer, sizeof buffer);
-            if (n <= 0) outOpen = false;
-            else run.out.append(buffer, static_cast<size_t>(n));
+            if (n <= 0)
+                outOpen = false;
+            else
+                run.out.append(buffer, static_cast<size_t>(n));
         }
         if (fds[1].revents) {
             ssize_t n = read(err[0], buffer, sizeof buffer);
-            if (n <= 0) errOpen = false;
-            else run.err.append(buffer, static_cast<size_t>(n));
+            if (n <= 0)
+                errOpen = false;
+            else
+                run.err.append(buffer, static_cast<size_t>(n));
         }
     }
     if (outOpen || errOpen) kill(pid, SIGKILL);

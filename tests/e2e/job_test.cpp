@@ -9,15 +9,18 @@ namespace {
 std::string OutputName(int stage) { return "take1 RIAA error " + std::to_string(stage) + ".wav"; }
 
 void ExpectOutputsMatchReference(const fs::path& dir, const JobFixture& fixture) {
-    std::array<std::string, 4> expected = ReferenceOutputs(fixture.left, fixture.right, fixture.sets);
+    std::array<std::string, 4> expected =
+        ReferenceOutputs(fixture.left, fixture.right, fixture.sets);
     for (int stage = 1; stage <= 4; ++stage) {
         std::string actual = ReadFileBytes(dir / OutputName(stage));
         ASSERT_EQ(actual.size(), expected[stage - 1].size()) << OutputName(stage);
         size_t firstDifference = 0;
-        while (firstDifference < actual.size() && actual[firstDifference] == expected[stage - 1][firstDifference]) {
+        while (firstDifference < actual.size() &&
+               actual[firstDifference] == expected[stage - 1][firstDifference]) {
             ++firstDifference;
         }
-        EXPECT_EQ(firstDifference, actual.size()) << OutputName(stage) << " differs at byte " << firstDifference;
+        EXPECT_EQ(firstDifference, actual.size())
+            << OutputName(stage) << " differs at byte " << firstDifference;
     }
 }
 
@@ -30,15 +33,16 @@ TEST(JobTest, FourOutputFilesMatchTheReferenceByteForByte) {
     ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
     ExpectOutputsMatchReference(dir.path, fixture);
 
-    for (const char* line : {"   Input file?", "                 FILE DATA",
-                             "                 Channels     2", "                 Sample rate  96000 Hz",
-                             "                 Resolution   24 bits", "                 Length       500 samples",
-                             "                 Duration     .01 seconds", "   Reading file data...",
-                             "   Extracting channels...", "   Applying first-order filter...",
-                             "   Applying second-order filter...", "   Applying first-order phase shift...",
-                             "   Applying second-order phase shift...",
-                             "   Writing file - take1 RIAA error 4.wav", "   press any key to quit"}) {
-        EXPECT_NE(run.out.find(line), std::string::npos) << "missing line: " << line << "\n" << run.out;
+    for (const char* line :
+         {"   Input file?", "                 FILE DATA", "                 Channels     2",
+          "                 Sample rate  96000 Hz", "                 Resolution   24 bits",
+          "                 Length       500 samples", "                 Duration     .01 seconds",
+          "   Reading file data...", "   Extracting channels...",
+          "   Applying first-order filter...", "   Applying second-order filter...",
+          "   Applying first-order phase shift...", "   Applying second-order phase shift...",
+          "   Writing file - take1 RIAA error 4.wav", "   press any key to quit"}) {
+        EXPECT_NE(run.out.find(line), std::string::npos) << "missing line: " << line << "\n"
+                                                         << run.out;
     }
     EXPECT_NE(run.out.find("   Job completed in "), std::string::npos) << run.out;
 }
@@ -48,7 +52,8 @@ TEST(JobTest, SecondRunGivesIdenticalFilesAndReplacesLongerOldOnes) {
     JobFixture fixture = MakeJobFixture(70);
     WriteJobFiles(dir.path, fixture);
     // Stale, longer files under the output names must not leave a tail behind.
-    for (int stage = 1; stage <= 4; ++stage) WriteFileBytes(dir.path / OutputName(stage), std::string(100000, 'x'));
+    for (int stage = 1; stage <= 4; ++stage)
+        WriteFileBytes(dir.path / OutputName(stage), std::string(100000, 'x'));
     ASSERT_EQ(RunPiped(dir.path, "take1.wav\r").exitStatus, 0);
     ExpectOutputsMatchReference(dir.path, fixture);
     ASSERT_EQ(RunPiped(dir.path, "take1.wav\r").exitStatus, 0);
@@ -94,13 +99,15 @@ TEST(JobTest, UnwritableOutputIsReportedAndGivesFailureStatus) {
     PipedRun run = RunPiped(dir.path, "take1.wav\r\x1b");
     EXPECT_NE(run.exitStatus, 0) << run.out;
     EXPECT_TRUE(fs::is_directory(dir.path / OutputName(2)));
-    std::array<std::string, 4> expected = ReferenceOutputs(fixture.left, fixture.right, fixture.sets);
+    std::array<std::string, 4> expected =
+        ReferenceOutputs(fixture.left, fixture.right, fixture.sets);
     EXPECT_EQ(ReadFileBytes(dir.path / OutputName(1)), expected[0]);
     EXPECT_EQ(ReadFileBytes(dir.path / OutputName(3)), expected[2]);
     EXPECT_EQ(ReadFileBytes(dir.path / OutputName(4)), expected[3]);
     for (const auto& entry : fs::directory_iterator(dir.path)) {
         std::string name = entry.path().filename().string();
-        EXPECT_TRUE(name == "take1.wav" || name.ends_with(".dat") || name.ends_with(".wav")) << "left behind: " << name;
+        EXPECT_TRUE(name == "take1.wav" || name.ends_with(".dat") || name.ends_with(".wav"))
+            << "left behind: " << name;
     }
 }
 

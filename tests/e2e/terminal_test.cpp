@@ -17,7 +17,8 @@ std::string Blank(int count) { return std::string(static_cast<size_t>(count), ' 
 void ExpectColours(const VtScreen& s, int row, int first, int last, int foreground) {
     for (int c = first; c <= last; ++c) {
         const VtCell& cell = VtCellAt(s, row, c);
-        ASSERT_EQ(cell.foreground, foreground) << "row " << row << " column " << c << "\n" << VtDump(s);
+        ASSERT_EQ(cell.foreground, foreground) << "row " << row << " column " << c << "\n"
+                                               << VtDump(s);
         ASSERT_EQ(cell.background, White) << "row " << row << " column " << c << "\n" << VtDump(s);
     }
 }
@@ -30,7 +31,8 @@ bool ScreenHas(const VtScreen& s, const std::string& text) {
 }
 
 bool WaitForText(PtyRun& run, const std::string& text, int timeoutMs = 20000) {
-    return WaitForScreen(run, [&](const VtScreen& s) { return ScreenHas(s, text); }, timeoutMs);
+    return WaitForScreen(
+        run, [&](const VtScreen& s) { return ScreenHas(s, text); }, timeoutMs);
 }
 
 void ExpectPromptScreen(const VtScreen& s) {
@@ -61,7 +63,8 @@ TEST(RunInTerminalTest, StartScreenTypingAndBackspace) {
     PtyRun run = StartInPty(dir.path);
     PtyGuard guard{run};
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?")) << VtDump(run.screen);
-    ASSERT_TRUE(WaitForScreen(run, [](const VtScreen& s) { return s.cursorColumn == 17 && s.cursorVisible; }));
+    ASSERT_TRUE(WaitForScreen(
+        run, [](const VtScreen& s) { return s.cursorColumn == 17 && s.cursorVisible; }));
     ExpectPromptScreen(run.screen);
     EXPECT_EQ(run.screen.title, "Phonoskew");
 
@@ -88,7 +91,8 @@ TEST(RunInTerminalTest, EmptyAndMissingPathsGiveTheBoxThenAFreshPrompt) {
         EXPECT_GT(run.screen.bells, bellsBefore);
         SendKeys(run, "\r");
         ASSERT_TRUE(WaitForScreen(run, [](const VtScreen& s) {
-            return !ScreenHas(s, "File not found.") && VtRowText(s, 8) == "   Input file?" && s.cursorVisible;
+            return !ScreenHas(s, "File not found.") && VtRowText(s, 8) == "   Input file?" &&
+                   s.cursorVisible;
         })) << VtDump(run.screen);
         ExpectPromptScreen(run.screen);
     }
@@ -164,7 +168,8 @@ TEST(RunInTerminalTest, FullRunShowsEveryRowInItsColoursAndRestoresTheTerminal) 
         named[row] = true;
     }
     EXPECT_EQ(VtRowText(s, 13, true).substr(0, 32), "                 Channels     2 ");
-    EXPECT_TRUE(std::regex_match(VtRowText(s, 53), std::regex("   Job completed in (\\d*\\.)?\\d+ seconds")))
+    EXPECT_TRUE(std::regex_match(VtRowText(s, 53),
+                                 std::regex("   Job completed in (\\d*\\.)?\\d+ seconds")))
         << VtRowText(s, 53);
     named[53] = named[1] = named[3] = named[4] = true;
     for (int row = 1; row <= 55; ++row) {

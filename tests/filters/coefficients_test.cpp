@@ -74,7 +74,8 @@ TEST(CoefficientFields, OnlyTheFirstSixtyFourFields) {
 }
 
 TEST(CoefficientText, FieldsBecomeDoubles) {
-    std::string text = "0.5,0.25\r\n\r\n\"1.5\"\r\n-2\r\nnot a number\r\n" + std::string(1, '\x1A') + "9";
+    std::string text =
+        "0.5,0.25\r\n\r\n\"1.5\"\r\n-2\r\nnot a number\r\n" + std::string(1, '\x1A') + "9";
     auto values = ParseCoefficientText(text);
     const double expected[] = {0.5, 0.25, 0.0, 1.5, -2.0, 0.0};
     for (int i = 0; i < 6; ++i) EXPECT_EQ(values[i], expected[i]) << i;

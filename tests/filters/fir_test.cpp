@@ -21,7 +21,8 @@ struct Result {
 // y[m] = sum of h[k] x[m - k], k from min(63, m) down to max(0, m - F + 1):
 // the oldest sample first, each product and sum at extended precision, each
 // running sum stored to double.
-std::vector<double> ReferenceChannel(const std::vector<int32_t>& x, const std::array<double, 64>& h) {
+std::vector<double> ReferenceChannel(const std::vector<int32_t>& x,
+                                     const std::array<double, 64>& h) {
     const long frames = long(x.size());
     std::vector<double> y(x.size() + 63);
     for (long m = 0; m < long(y.size()); ++m) {

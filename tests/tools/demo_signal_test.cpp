@@ -1,13 +1,13 @@
 // The demo recording: its WAVE header byte for byte, its length, its level
 // and that it is the same on every run.
-#include "design/design.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
+
+#include "design/design.h"
 
 namespace {
 
@@ -21,10 +21,9 @@ int32_t Unpack24(const uint8_t* p) {
 TEST(DemoSignal, HeaderIsTheCanonicalFortyFourBytes) {
     // One second: data 576000 = 0x0008CA00 bytes, RIFF size 576036 = 0x0008CA24.
     const std::vector<uint8_t> expected = {
-        'R', 'I', 'F', 'F', 0x24, 0xCA, 0x08, 0x00, 'W', 'A', 'V', 'E',
-        'f', 'm', 't', ' ', 0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x02, 0x00,
-        0x00, 0x77, 0x01, 0x00, 0x00, 0xCA, 0x08, 0x00, 0x06, 0x00, 0x18, 0x00,
-        'd', 'a', 't', 'a', 0x00, 0xCA, 0x08, 0x00};
+        'R',  'I',  'F',  'F',  0x24, 0xCA, 0x08, 0x00, 'W',  'A',  'V',  'E',  'f',  'm',  't',
+        ' ',  0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00, 0x77, 0x01, 0x00, 0x00, 0xCA,
+        0x08, 0x00, 0x06, 0x00, 0x18, 0x00, 'd',  'a',  't',  'a',  0x00, 0xCA, 0x08, 0x00};
     EXPECT_EQ(MakeWaveHeader(96000), expected);
 }
 
@@ -33,8 +32,11 @@ TEST(DemoSignal, FileLengthAndSamplesAsPacked) {
         int32_t Value;
         uint8_t Bytes[3];
     };
-    const Case cases[] = {{0, {0, 0, 0}}, {-1, {0xFF, 0xFF, 0xFF}}, {8388607, {0xFF, 0xFF, 0x7F}},
-                          {-8388608, {0x00, 0x00, 0x80}}, {0x123456, {0x56, 0x34, 0x12}}};
+    const Case cases[] = {{0, {0, 0, 0}},
+                          {-1, {0xFF, 0xFF, 0xFF}},
+                          {8388607, {0xFF, 0xFF, 0x7F}},
+                          {-8388608, {0x00, 0x00, 0x80}},
+                          {0x123456, {0x56, 0x34, 0x12}}};
     std::vector<int32_t> samples;
     for (const Case& c : cases) samples.push_back(c.Value);
     samples.push_back(7);  // makes the frame count whole: 3 frames
@@ -55,8 +57,8 @@ TEST(DemoSignal, TenSecondsStereoBelowMinusSixDbfsAndDeterministic) {
     ASSERT_EQ(first.size(), 2u * 960000u);
     int32_t peak = 0;
     for (int32_t s : first) peak = std::max(peak, std::abs(s));
-    EXPECT_LE(peak, 4194304);   // -6 dBFS of 8388608
-    EXPECT_GT(peak, 2097152);   // and not far below it: a real signal
+    EXPECT_LE(peak, 4194304);  // -6 dBFS of 8388608
+    EXPECT_GT(peak, 2097152);  // and not far below it: a real signal
     bool channelsDiffer = false;
     for (size_t n = 0; n + 1 < first.size(); n += 2) channelsDiffer |= first[n] != first[n + 1];
     EXPECT_TRUE(channelsDiffer);

@@ -1,9 +1,6 @@
 // The example error filters against their exact models. The exact responses
 // here are written out by hand from the models' formulas (not taken from the
 // designer), and the FIR responses are summed here too.
-#include "design/design.h"
-#include "numeric/numeric.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -15,6 +12,9 @@
 #include <sstream>
 #include <string>
 
+#include "design/design.h"
+#include "numeric/numeric.h"
+
 namespace {
 
 constexpr double Pi = std::numbers::pi;
@@ -22,10 +22,14 @@ constexpr double Pi = std::numbers::pi;
 // The default models of phonoskew-design.
 ErrorModel DefaultModel(ErrorKind kind) {
     switch (kind) {
-    case ErrorKind::FirstOrder: return MakeFirstOrderModel(75.0, 5.0);
-    case ErrorKind::SecondOrder: return MakeSecondOrderModel(15000.0, 0.7071, 0.85);
-    case ErrorKind::FirstOrderPhase: return MakeFirstOrderPhaseModel(1e6 / (2.0 * Pi * 75.0));
-    case ErrorKind::SecondOrderPhase: return MakeSecondOrderPhaseModel(15000.0, 0.7071);
+        case ErrorKind::FirstOrder:
+            return MakeFirstOrderModel(75.0, 5.0);
+        case ErrorKind::SecondOrder:
+            return MakeSecondOrderModel(15000.0, 0.7071, 0.85);
+        case ErrorKind::FirstOrderPhase:
+            return MakeFirstOrderPhaseModel(1e6 / (2.0 * Pi * 75.0));
+        case ErrorKind::SecondOrderPhase:
+            return MakeSecondOrderPhaseModel(15000.0, 0.7071);
     }
     return {};
 }
@@ -34,30 +38,30 @@ ErrorModel DefaultModel(ErrorKind kind) {
 void HandExactResponse(ErrorKind kind, double hz, double& db, double& phase) {
     const double w = 2.0 * Pi * hz;
     switch (kind) {
-    case ErrorKind::FirstOrder: {
-        const double t = 75e-6, tWrong = 78.75e-6;
-        db = 10.0 * std::log10((1.0 + w * w * t * t) / (1.0 + w * w * tWrong * tWrong));
-        phase = std::atan(w * t) - std::atan(w * tWrong);
-        return;
-    }
-    case ErrorKind::SecondOrder: {
-        const double w0 = 2.0 * Pi * 15000.0;
-        const std::complex<double> num(w0 * w0 - w * w, w * w0 / 0.7071);
-        const std::complex<double> den(w0 * w0 - w * w, w * w0 / 0.85);
-        db = 20.0 * std::log10(std::abs(num) / std::abs(den));
-        phase = std::arg(num) - std::arg(den);
-        return;
-    }
-    case ErrorKind::FirstOrderPhase:
-        db = 0.0;
-        phase = -2.0 * std::atan(w * 75e-6);
-        return;
-    case ErrorKind::SecondOrderPhase: {
-        const double w0 = 2.0 * Pi * 15000.0;
-        db = 0.0;
-        phase = -2.0 * std::atan2(w * w0 / 0.7071, w0 * w0 - w * w);
-        return;
-    }
+        case ErrorKind::FirstOrder: {
+            const double t = 75e-6, tWrong = 78.75e-6;
+            db = 10.0 * std::log10((1.0 + w * w * t * t) / (1.0 + w * w * tWrong * tWrong));
+            phase = std::atan(w * t) - std::atan(w * tWrong);
+            return;
+        }
+        case ErrorKind::SecondOrder: {
+            const double w0 = 2.0 * Pi * 15000.0;
+            const std::complex<double> num(w0 * w0 - w * w, w * w0 / 0.7071);
+            const std::complex<double> den(w0 * w0 - w * w, w * w0 / 0.85);
+            db = 20.0 * std::log10(std::abs(num) / std::abs(den));
+            phase = std::arg(num) - std::arg(den);
+            return;
+        }
+        case ErrorKind::FirstOrderPhase:
+            db = 0.0;
+            phase = -2.0 * std::atan(w * 75e-6);
+            return;
+        case ErrorKind::SecondOrderPhase: {
+            const double w0 = 2.0 * Pi * 15000.0;
+            db = 0.0;
+            phase = -2.0 * std::atan2(w * w0 / 0.7071, w0 * w0 - w * w);
+            return;
+        }
     }
 }
 
@@ -75,7 +79,7 @@ double LogHz(double low, double high, int i, int count) {
 struct SetCase {
     ErrorKind Kind;
     const char* Name;
-    double ToleranceDb;   // FIR against exact, 20 Hz to 20 kHz
+    double ToleranceDb;  // FIR against exact, 20 Hz to 20 kHz
     double ToleranceDeg;
 };
 
@@ -92,16 +96,21 @@ const SetCase SetCases[] = {
 
 TEST(ErrorModels, DefaultErrorSizesAreTheStatedOnes) {
     // FO at 20 kHz: 10 log10((1 + (w 75us)^2) / (1 + (w 78.75us)^2)) = -0.4193 dB.
-    EXPECT_NEAR(20.0 * std::log10(std::abs(ExactResponse(DefaultModel(ErrorKind::FirstOrder), 20000.0))),
-                -0.4193, 0.0005);
+    EXPECT_NEAR(
+        20.0 * std::log10(std::abs(ExactResponse(DefaultModel(ErrorKind::FirstOrder), 20000.0))),
+        -0.4193, 0.0005);
     // SO at its resonance: 20 log10(0.85 / 0.7071) = +1.599 dB.
-    EXPECT_NEAR(20.0 * std::log10(std::abs(ExactResponse(DefaultModel(ErrorKind::SecondOrder), 15000.0))),
-                1.5991, 0.0005);
+    EXPECT_NEAR(
+        20.0 * std::log10(std::abs(ExactResponse(DefaultModel(ErrorKind::SecondOrder), 15000.0))),
+        1.5991, 0.0005);
     // The all-passes: -90 degrees at 2122 Hz, -180 degrees at 15 kHz.
-    EXPECT_NEAR(std::arg(ExactResponse(DefaultModel(ErrorKind::FirstOrderPhase), 2122.0659)) * 180.0 / Pi,
-                -90.0, 1e-3);
-    EXPECT_NEAR(std::fabs(std::arg(ExactResponse(DefaultModel(ErrorKind::SecondOrderPhase), 15000.0))) * 180.0 / Pi,
-                180.0, 1e-6);
+    EXPECT_NEAR(
+        std::arg(ExactResponse(DefaultModel(ErrorKind::FirstOrderPhase), 2122.0659)) * 180.0 / Pi,
+        -90.0, 1e-3);
+    EXPECT_NEAR(
+        std::fabs(std::arg(ExactResponse(DefaultModel(ErrorKind::SecondOrderPhase), 15000.0))) *
+            180.0 / Pi,
+        180.0, 1e-6);
 }
 
 TEST(ErrorModels, FirFollowsTheExactErrorOverTheAudioBand) {

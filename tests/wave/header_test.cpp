@@ -21,9 +21,10 @@ const std::string Not96 = "This is not a 96kHz Wave file ";
 // A canonical header, written out byte by byte: stereo, 24 bits, 96000 Hz,
 // byte rate 576000, block align 6, data size 576000.
 std::vector<uint8_t> ValidHeader() {
-    return {'R',  'I',  'F',  'F',  0x24, 0xCA, 0x08, 0x00, 'W',  'A',  'V',  'E',  'f',  'm',  't',
-            ' ',  0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00, 0x77, 0x01, 0x00, 0x00, 0xCA,
-            0x08, 0x00, 0x06, 0x00, 0x18, 0x00, 'd',  'a',  't',  'a',  0x00, 0xCA, 0x08, 0x00};
+    return {'R',  'I',  'F',  'F',  0x24, 0xCA, 0x08, 0x00, 'W',  'A',  'V',
+            'E',  'f',  'm',  't',  ' ',  0x10, 0x00, 0x00, 0x00, 0x01, 0x00,
+            0x02, 0x00, 0x00, 0x77, 0x01, 0x00, 0x00, 0xCA, 0x08, 0x00, 0x06,
+            0x00, 0x18, 0x00, 'd',  'a',  't',  'a',  0x00, 0xCA, 0x08, 0x00};
 }
 
 struct Patch {
@@ -107,9 +108,12 @@ TEST(HeaderChecks, EveryPrefixOfAValidHeader) {
         std::string fault = FindHeaderFault(fields);
 
         std::string expected;
-        if (count < 12) expected = NotWave;
-        else if (count <= 16) expected = NotFormat;  // format chunk size reads 0
-        else if (count < 40) expected = NoData;      // 17-19: low byte 0x10 gives 16
+        if (count < 12)
+            expected = NotWave;
+        else if (count <= 16)
+            expected = NotFormat;  // format chunk size reads 0
+        else if (count < 40)
+            expected = NoData;  // 17-19: low byte 0x10 gives 16
         EXPECT_EQ(fault, expected) << "prefix of " << count << " bytes";
 
         // Data size 576000 = 00 CA 08 00, cut after 40 to 44 bytes.
@@ -143,13 +147,19 @@ TEST(FrameCount, DataSizeOverSixRoundedTiesToEven) {
         int32_t Expected;
     };
     const Case cases[] = {
-        {0, 0},   {2, 0},   {3, 0},  // 0.5 goes to the even 0
-        {4, 1},   {9, 2},            // 1.5 -> 2
-        {15, 2},                     // 2.5 -> 2
-        {21, 4},                     // 3.5 -> 4
-        {27, 4},  {33, 6},  {6, 1},  {576000, 96000},
-        {2147483647, 357913941},     // 357913941.17
-        {2147483645, 357913941},     // 357913940.83
+        {0, 0},
+        {2, 0},
+        {3, 0},  // 0.5 goes to the even 0
+        {4, 1},
+        {9, 2},   // 1.5 -> 2
+        {15, 2},  // 2.5 -> 2
+        {21, 4},  // 3.5 -> 4
+        {27, 4},
+        {33, 6},
+        {6, 1},
+        {576000, 96000},
+        {2147483647, 357913941},  // 357913941.17
+        {2147483645, 357913941},  // 357913940.83
     };
     for (const Case& c : cases) {
         EXPECT_EQ(ComputeFrameCount(c.DataSize, 24, 2), c.Expected) << c.DataSize;

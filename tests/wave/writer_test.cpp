@@ -1,7 +1,7 @@
 // Dither, packing, the output header and the file write.
 #include <dirent.h>
-#include <signal.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,12 +48,9 @@ TEST(Dither, HandWorkedSums) {
         {0x80000000u, 100.4, 100},  // ((0.5 + 100.4) + 0.5) - 1 = 100.4
         {0xC0000000u, 100.4, 101},  // 100.9
         {0x80000000u, 2.5, 2},      // ties to even
-        {0x80000000u, 3.5, 4},
-        {0x80000000u, -0.5, 0},
-        {0x80000000u, -2.5, -2},
-        {0x80000000u, 8388608.0, 8388608},
-        {0x80000000u, nan, lowest},
-        {0x80000000u, INFINITY, lowest},
+        {0x80000000u, 3.5, 4},       {0x80000000u, -0.5, 0},
+        {0x80000000u, -2.5, -2},     {0x80000000u, 8388608.0, 8388608},
+        {0x80000000u, nan, lowest},  {0x80000000u, INFINITY, lowest},
         {0x80000000u, 1e19, lowest},  // beyond the 64-bit range
         {0xC0000000u, 0.0, 0},        // 0.5 goes to the even 0
         {0xC0000000u, 1.0, 2},        // 1.5 goes to 2
@@ -96,7 +93,8 @@ TEST(Dither, DrawOrderLeftLeftRightRight) {
     uint8_t packed[6];
     DitherAndPack(left, right, 1, packed, random);
     const uint8_t expected[] = {0x00, 0x00, 0x00, 0x01, 0x00, 0x00};
-    EXPECT_EQ(std::vector<uint8_t>(packed, packed + 6), std::vector<uint8_t>(expected, expected + 6));
+    EXPECT_EQ(std::vector<uint8_t>(packed, packed + 6),
+              std::vector<uint8_t>(expected, expected + 6));
 }
 
 // A slow restatement of the pack: the random source written out again.
@@ -309,7 +307,8 @@ TEST(WriteWaveFile, StopSignalWaitsUntilTheFileIsComplete) {
     TempDir dir;
     std::string name = dir.Path + "/big.wav";
     signalledOutputName = name.c_str();
-    struct sigaction action {}, previous {};
+    struct sigaction action {
+    }, previous{};
     action.sa_handler = NoteOutputAtSignal;
     sigaction(SIGTERM, &action, &previous);
 

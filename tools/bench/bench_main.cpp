@@ -55,9 +55,8 @@ void BenchLoops(const std::vector<uint8_t>& wave, int32_t frames) {
                 frames / 96000.0);
     std::vector<int32_t> left(static_cast<size_t>(frames)), right(static_cast<size_t>(frames));
     const uint8_t* samples = wave.data() + HeaderSize;
-    Report("decode and split", BestOfThree([&] {
-               SplitChannels(samples, frames, left.data(), right.data());
-           }), frames);
+    Report("decode and split",
+           BestOfThree([&] { SplitChannels(samples, frames, left.data(), right.data()); }), frames);
 
     CoefficientSet h{};
     for (int k = 0; k < TapCount; ++k) h[size_t(k)] = (k == 0 ? 0.9 : 0.1 / (k + 1));
@@ -67,20 +66,23 @@ void BenchLoops(const std::vector<uint8_t>& wave, int32_t frames) {
                std::fill(outLeft.begin(), outLeft.end(), 0.0);
                std::fill(outRight.begin(), outRight.end(), 0.0);
                FilterChannels(left, right, h, outLeft, outRight);
-           }), frames);
+           }),
+           frames);
 
     std::vector<uint8_t> packed(6 * outputFrames);
     RandomSource random;
     Report("dither and pack", BestOfThree([&] {
-               DitherAndPack(outLeft.data(), outRight.data(), int64_t(outputFrames),
-                             packed.data(), random);
-           }), frames);
+               DitherAndPack(outLeft.data(), outRight.data(), int64_t(outputFrames), packed.data(),
+                             random);
+           }),
+           frames);
 }
 
 // The peak memory of a child counts what it held before exec too, so the
 // recording is written and freed before the fork: the child then starts
 // from this process's small footprint.
-void BenchWholeRun(const std::string& binary, double recordingSeconds, const fs::path& coefficients) {
+void BenchWholeRun(const std::string& binary, double recordingSeconds,
+                   const fs::path& coefficients) {
     char name[] = "/tmp/phonoskew-bench-XXXXXX";
     fs::path dir = mkdtemp(name);
     int32_t frames = 0;
@@ -125,8 +127,8 @@ void BenchWholeRun(const std::string& binary, double recordingSeconds, const fs:
     std::printf("Whole run of %s (four stages, four files):\n", binary.c_str());
     std::printf("  wall time              %8.2f s      %6.1f x real time\n", seconds,
                 frames / 96000.0 / seconds);
-    std::printf("  peak resident memory   %8.1f MiB    %6.1f bytes/frame\n",
-                peakBytes / 1048576.0, peakBytes / frames);
+    std::printf("  peak resident memory   %8.1f MiB    %6.1f bytes/frame\n", peakBytes / 1048576.0,
+                peakBytes / frames);
 }
 
 }  // namespace
@@ -136,8 +138,10 @@ int main(int argc, char** argv) {
     std::string binary;
     double seconds = 10.0;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) seconds = std::atof(argv[++i]);
-        else binary = fs::absolute(argv[i]).string();
+        if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc)
+            seconds = std::atof(argv[++i]);
+        else
+            binary = fs::absolute(argv[i]).string();
     }
     if (!binary.empty()) {
         fs::path source = fs::path(PHONOSKEW_SOURCE_DIR) / "examples" / "coefficients";

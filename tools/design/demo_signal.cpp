@@ -1,13 +1,12 @@
 // The demo recording: a few plucked notes with decaying envelopes over quiet
 // pink noise, stereo, 24-bit, 96 kHz, in a canonical 44-byte-header WAVE
 // file. Deterministic: its own random source, fixed notes, fixed scaling.
-#include "design/design.h"
-
-#include "numeric/numeric.h"
-
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+
+#include "design/design.h"
+#include "numeric/numeric.h"
 
 namespace {
 
@@ -28,12 +27,12 @@ constexpr Note NotePattern[] = {
     {2.40, 329.63, 0.5, 0.50}, {2.80, 261.63, 0.5, 0.40}, {3.20, 220.00, 0.6, 0.30},
 };
 constexpr double PatternSeconds = 4.0;
-constexpr double NoteSeconds = 3.5;     // a note is silent enough after this
+constexpr double NoteSeconds = 3.5;  // a note is silent enough after this
 constexpr double AttackSeconds = 0.003;
 constexpr int Harmonics = 10;
-constexpr double PeakLevel = 0.5;       // -6 dBFS
-constexpr double NoiseLevel = 0.004;    // about -48 dB below the notes' peak
-constexpr double FadeSeconds = 0.05;    // gentle end, no click
+constexpr double PeakLevel = 0.5;     // -6 dBFS
+constexpr double NoiseLevel = 0.004;  // about -48 dB below the notes' peak
+constexpr double FadeSeconds = 0.05;  // gentle end, no click
 constexpr double FullScale = 8388607.0;
 
 // Adds one note into the interleaved buffer. Higher harmonics start weaker
@@ -155,12 +154,12 @@ std::vector<uint8_t> MakeWaveHeader(uint32_t frameCount) {
     PutText(header, "WAVE");
     PutText(header, "fmt ");
     PutU32(header, 16);
-    PutU16(header, 1);        // PCM
-    PutU16(header, 2);        // channels
+    PutU16(header, 1);  // PCM
+    PutU16(header, 2);  // channels
     PutU32(header, DemoSampleRate);
     PutU32(header, DemoSampleRate * 6u);
-    PutU16(header, 6);        // block align
-    PutU16(header, 24);       // bits per sample
+    PutU16(header, 6);   // block align
+    PutU16(header, 24);  // bits per sample
     PutText(header, "data");
     PutU32(header, dataSize);
     return header;

@@ -1,13 +1,13 @@
 // phonoskew-demo-signal: writes the demo recording, a short musical test
 // signal as a stereo 24-bit 96 kHz WAVE file that Phonoskew accepts.
-#include "design/design.h"
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string_view>
+
+#include "design/design.h"
 
 namespace {
 
@@ -32,14 +32,16 @@ int main(int argc, char** argv) {
             char* end = nullptr;
             seconds = std::strtod(argv[++i], &end);
             if (end == argv[i] || *end != '\0' || !(seconds >= 0.1 && seconds <= 600.0)) {
-                std::fprintf(stderr, "phonoskew-demo-signal: --seconds wants 0.1 to 600, got '%s'\n",
+                std::fprintf(stderr,
+                             "phonoskew-demo-signal: --seconds wants 0.1 to 600, got '%s'\n",
                              argv[i]);
                 return 2;
             }
         } else if (!outPath && !arg.empty() && arg[0] != '-') {
             outPath = argv[i];
         } else {
-            std::fprintf(stderr, "phonoskew-demo-signal: unexpected argument: %s\n%s", argv[i], UsageText);
+            std::fprintf(stderr, "phonoskew-demo-signal: unexpected argument: %s\n%s", argv[i],
+                         UsageText);
             return 2;
         }
     }
@@ -50,10 +52,12 @@ int main(int argc, char** argv) {
 
     const std::vector<uint8_t> file = MakeWaveFile(MakeDemoSignal(seconds));
     std::ofstream out(outPath, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    out.write(reinterpret_cast<const char*>(file.data()),
+              static_cast<std::streamsize>(file.size()));
     out.close();
     if (!out) {
-        std::fprintf(stderr, "phonoskew-demo-signal: cannot write %s: %s\n", outPath, std::strerror(errno));
+        std::fprintf(stderr, "phonoskew-demo-signal: cannot write %s: %s\n", outPath,
+                     std::strerror(errno));
         return 1;
     }
     return 0;

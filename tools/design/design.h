@@ -33,7 +33,7 @@ struct ErrorModel {
     std::string Description;  // one line for the plot title and the report
     long double B[3];
     long double A[3];
-    double PrewarpHz;         // bilinear transform exact at this frequency
+    double PrewarpHz;  // bilinear transform exact at this frequency
 };
 
 // The 75 us treble time constant realised as t3Micro x (1 + errorPercent/100):
@@ -70,17 +70,16 @@ DigitalBiquad DiscretiseModel(const ErrorModel& model, double sampleRate);
 void ComputeImpulseResponse(const DigitalBiquad& biquad, long double* out, int count);
 
 struct DesignedTaps {
-    std::vector<double> Taps;     // DesignTapCount coefficients
-    double TailEnergyRatio;       // energy beyond the taps / total energy
-    double DcGainBeforeScaling;   // sum of the truncated taps before scaling
+    std::vector<double> Taps;    // DesignTapCount coefficients
+    double TailEnergyRatio;      // energy beyond the taps / total energy
+    double DcGainBeforeScaling;  // sum of the truncated taps before scaling
 };
 
 // The 64-tap FIR of a model at DesignSampleRate.
 DesignedTaps DesignErrorFilter(const ErrorModel& model);
 
 // Frequency response of an FIR at a frequency in Hz.
-std::complex<long double> FirResponse(const double* taps, int count, double hz,
-                                      double sampleRate);
+std::complex<long double> FirResponse(const double* taps, int count, double hz, double sampleRate);
 
 // ---- Measurements ------------------------------------------------------------
 
@@ -88,16 +87,16 @@ std::complex<long double> FirResponse(const double* taps, int count, double hz,
 // the ones of largest magnitude, with their sign; phases are unwrapped from
 // the low end of the range.
 struct ResponseReport {
-    double ExactDb, ExactDbHz;       // the exact error's largest level change
-    double ExactDeg, ExactDegHz;     // and its largest phase change
-    double FirDb, FirDbHz;           // the same for the FIR
+    double ExactDb, ExactDbHz;    // the exact error's largest level change
+    double ExactDeg, ExactDegHz;  // and its largest phase change
+    double FirDb, FirDbHz;        // the same for the FIR
     double FirDeg, FirDegHz;
-    double MismatchDb;               // max |FIR dB - exact dB|
-    double MismatchDeg;              // max |arg(FIR / exact)| in degrees
+    double MismatchDb;   // max |FIR dB - exact dB|
+    double MismatchDeg;  // max |arg(FIR / exact)| in degrees
 };
 
-ResponseReport MeasureResponse(const ErrorModel& model, const double* taps, int count,
-                               double lowHz, double highHz);
+ResponseReport MeasureResponse(const ErrorModel& model, const double* taps, int count, double lowHz,
+                               double highHz);
 
 // Unwraps a sequence of phases in degrees in place, so that neighbours
 // never differ by more than 180 degrees.

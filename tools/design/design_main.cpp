@@ -1,8 +1,6 @@
 // phonoskew-design: writes the four error filters FO.dat, SO.dat, FOP.dat
 // and SOP.dat (64 taps each, for 96 kHz) with one SVG response plot each,
 // and prints how far each filter departs from flat and from its exact model.
-#include "design/design.h"
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +8,8 @@
 #include <fstream>
 #include <string>
 #include <string_view>
+
+#include "design/design.h"
 
 namespace {
 
@@ -49,7 +49,8 @@ bool ParsePositive(const char* option, const char* text, double& value) {
     errno = 0;
     const double parsed = std::strtod(text, &end);
     if (end == text || *end != '\0' || errno != 0 || !(parsed > 0.0) || parsed > 1e9) {
-        std::fprintf(stderr, "phonoskew-design: %s wants a positive number, got '%s'\n", option, text);
+        std::fprintf(stderr, "phonoskew-design: %s wants a positive number, got '%s'\n", option,
+                     text);
         return false;
     }
     value = parsed;
@@ -71,24 +72,36 @@ int ParseOptions(int argc, char** argv, DesignOptions& options) {
         }
         const char* value = argv[++i];
         bool ok = true;
-        if (option == "--out") options.OutDir = value;
-        else if (option == "--sets") options.Sets = value;
-        else if (option == "--fo-tau") ok = ParsePositive(argv[i - 1], value, options.FoTauMicro);
+        if (option == "--out")
+            options.OutDir = value;
+        else if (option == "--sets")
+            options.Sets = value;
+        else if (option == "--fo-tau")
+            ok = ParsePositive(argv[i - 1], value, options.FoTauMicro);
         else if (option == "--fo-error") {
             char* end = nullptr;
             options.FoErrorPercent = std::strtod(value, &end);
             ok = end != value && *end == '\0' && options.FoErrorPercent > -90.0 &&
                  options.FoErrorPercent < 1000.0;
-            if (!ok) std::fprintf(stderr, "phonoskew-design: --fo-error wants a percentage above -90, got '%s'\n", value);
-        }
-        else if (option == "--so-freq") ok = ParsePositive(argv[i - 1], value, options.SoHz);
-        else if (option == "--so-q-right") ok = ParsePositive(argv[i - 1], value, options.SoQRight);
-        else if (option == "--so-q-wrong") ok = ParsePositive(argv[i - 1], value, options.SoQWrong);
-        else if (option == "--fop-tau") ok = ParsePositive(argv[i - 1], value, options.FopTauMicro);
-        else if (option == "--sop-freq") ok = ParsePositive(argv[i - 1], value, options.SopHz);
-        else if (option == "--sop-q") ok = ParsePositive(argv[i - 1], value, options.SopQ);
+            if (!ok)
+                std::fprintf(
+                    stderr, "phonoskew-design: --fo-error wants a percentage above -90, got '%s'\n",
+                    value);
+        } else if (option == "--so-freq")
+            ok = ParsePositive(argv[i - 1], value, options.SoHz);
+        else if (option == "--so-q-right")
+            ok = ParsePositive(argv[i - 1], value, options.SoQRight);
+        else if (option == "--so-q-wrong")
+            ok = ParsePositive(argv[i - 1], value, options.SoQWrong);
+        else if (option == "--fop-tau")
+            ok = ParsePositive(argv[i - 1], value, options.FopTauMicro);
+        else if (option == "--sop-freq")
+            ok = ParsePositive(argv[i - 1], value, options.SopHz);
+        else if (option == "--sop-q")
+            ok = ParsePositive(argv[i - 1], value, options.SopQ);
         else {
-            std::fprintf(stderr, "phonoskew-design: unknown option: %s\n%s", argv[i - 1], UsageText);
+            std::fprintf(stderr, "phonoskew-design: unknown option: %s\n%s", argv[i - 1],
+                         UsageText);
             return 2;
         }
         if (!ok) return 2;
@@ -96,7 +109,8 @@ int ParseOptions(int argc, char** argv, DesignOptions& options) {
     // The bilinear prewarp needs each turnover below the Nyquist frequency.
     for (double hz : {options.SoHz, options.SopHz}) {
         if (hz >= DesignSampleRate / 2.0) {
-            std::fprintf(stderr, "phonoskew-design: frequencies must stay below 48000 Hz, got %g\n", hz);
+            std::fprintf(stderr, "phonoskew-design: frequencies must stay below 48000 Hz, got %g\n",
+                         hz);
             return 2;
         }
     }
@@ -123,25 +137,30 @@ void PrintReport(const ErrorModel& model, const DesignedTaps& design) {
     const ResponseReport audio = MeasureResponse(model, taps, DesignTapCount, 20.0, 20000.0);
     const ResponseReport full = MeasureResponse(model, taps, DesignTapCount, 10.0, 48000.0);
     std::printf("%s.dat  %s\n", model.Name.c_str(), model.Description.c_str());
-    std::printf("  exact error, 20 Hz-20 kHz: largest level change %+.3f dB at %.0f Hz, "
-                "largest phase change %+.2f deg at %.0f Hz\n",
-                audio.ExactDb, audio.ExactDbHz, audio.ExactDeg, audio.ExactDegHz);
-    std::printf("  64-tap FIR, 20 Hz-20 kHz:  largest level change %+.3f dB at %.0f Hz, "
-                "largest phase change %+.2f deg at %.0f Hz\n",
-                audio.FirDb, audio.FirDbHz, audio.FirDeg, audio.FirDegHz);
-    std::printf("  FIR against exact: within %.4f dB and %.3f deg from 20 Hz to 20 kHz; "
-                "within %.3f dB and %.2f deg from 10 Hz to 48 kHz\n",
-                audio.MismatchDb, audio.MismatchDeg, full.MismatchDb, full.MismatchDeg);
-    std::printf("  truncation to 64 taps: tail energy %.2e of the whole response, "
-                "DC gain %.8f before scaling to 1\n",
-                design.TailEnergyRatio, design.DcGainBeforeScaling);
+    std::printf(
+        "  exact error, 20 Hz-20 kHz: largest level change %+.3f dB at %.0f Hz, "
+        "largest phase change %+.2f deg at %.0f Hz\n",
+        audio.ExactDb, audio.ExactDbHz, audio.ExactDeg, audio.ExactDegHz);
+    std::printf(
+        "  64-tap FIR, 20 Hz-20 kHz:  largest level change %+.3f dB at %.0f Hz, "
+        "largest phase change %+.2f deg at %.0f Hz\n",
+        audio.FirDb, audio.FirDbHz, audio.FirDeg, audio.FirDegHz);
+    std::printf(
+        "  FIR against exact: within %.4f dB and %.3f deg from 20 Hz to 20 kHz; "
+        "within %.3f dB and %.2f deg from 10 Hz to 48 kHz\n",
+        audio.MismatchDb, audio.MismatchDeg, full.MismatchDb, full.MismatchDeg);
+    std::printf(
+        "  truncation to 64 taps: tail energy %.2e of the whole response, "
+        "DC gain %.8f before scaling to 1\n",
+        design.TailEnergyRatio, design.DcGainBeforeScaling);
     // A response much longer than 64 taps at 96 kHz (a turnover far down in
     // the bass) cannot be held by the FIR; say so rather than write a file
     // that models something else.
     if (audio.MismatchDb > MismatchWarningDb || audio.MismatchDeg > MismatchWarningDeg)
-        std::printf("  WARNING: 64 taps at 96 kHz cannot hold this error well: the FIR misses it by "
-                    "more than %.2f dB or %.0f deg in the audio band; look at %s.svg\n",
-                    MismatchWarningDb, MismatchWarningDeg, model.Name.c_str());
+        std::printf(
+            "  WARNING: 64 taps at 96 kHz cannot hold this error well: the FIR misses it by "
+            "more than %.2f dB or %.0f deg in the audio band; look at %s.svg\n",
+            MismatchWarningDb, MismatchWarningDeg, model.Name.c_str());
 }
 
 }  // namespace
@@ -163,8 +182,10 @@ int main(int argc, char** argv) {
         if (sets.find("," + model.Name + ",") == std::string::npos) continue;
         const DesignedTaps design = DesignErrorFilter(model);
         const std::string stem = options.OutDir + "/" + model.Name;
-        if (!WriteTextFile(stem + ".dat", FormatCoefficientText(design.Taps.data(), DesignTapCount)) ||
-            !WriteTextFile(stem + ".svg", RenderResponseSvg(model, design.Taps.data(), DesignTapCount)))
+        if (!WriteTextFile(stem + ".dat",
+                           FormatCoefficientText(design.Taps.data(), DesignTapCount)) ||
+            !WriteTextFile(stem + ".svg",
+                           RenderResponseSvg(model, design.Taps.data(), DesignTapCount)))
             return 1;
         PrintReport(model, design);
         ++written;

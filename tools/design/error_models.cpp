@@ -1,12 +1,12 @@
 // The four error models, their bilinear discretisation, the 64-tap FIR
 // design, the measurements printed with each set, and the coefficient text.
-#include "design/design.h"
-
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <algorithm>
 #include <numbers>
 #include <utility>
+
+#include "design/design.h"
 
 namespace {
 
@@ -30,10 +30,10 @@ ErrorModel MakeFirstOrderModel(double t3Micro, double errorPercent) {
     const long double t3 = t3Micro * 1e-6L;
     const long double t3Wrong = t3 * (1.0L + errorPercent / 100.0L);
     char text[160];
-    std::snprintf(text, sizeof text,
-                  "first-order: the %g us time constant off by %+g %% (%.4g us)",
+    std::snprintf(text, sizeof text, "first-order: the %g us time constant off by %+g %% (%.4g us)",
                   t3Micro, errorPercent, static_cast<double>(t3Wrong * 1e6L));
-    ErrorModel model{ErrorKind::FirstOrder, "FO", text, {1.0L, t3, 0.0L}, {1.0L, t3Wrong, 0.0L}, 0.0};
+    ErrorModel model{ErrorKind::FirstOrder, "FO", text, {1.0L, t3, 0.0L},
+                     {1.0L, t3Wrong, 0.0L}, 0.0};
     // Prewarp at the middle of the shelf, between its zero and its pole.
     model.PrewarpHz = static_cast<double>(1.0L / (2.0L * Pi * std::sqrt(t3 * t3Wrong)));
     return model;
@@ -43,10 +43,10 @@ ErrorModel MakeSecondOrderModel(double f0, double qRight, double qWrong) {
     const long double w0 = AngularFrequency(f0);
     char text[160];
     std::snprintf(text, sizeof text,
-                  "second-order: the %g Hz resonance damped to Q %g instead of %g",
-                  f0, qWrong, qRight);
-    return {ErrorKind::SecondOrder, "SO", text,
-            {w0 * w0, w0 / qRight, 1.0L}, {w0 * w0, w0 / qWrong, 1.0L}, f0};
+                  "second-order: the %g Hz resonance damped to Q %g instead of %g", f0, qWrong,
+                  qRight);
+    return {ErrorKind::SecondOrder,       "SO", text, {w0 * w0, w0 / qRight, 1.0L},
+            {w0 * w0, w0 / qWrong, 1.0L}, f0};
 }
 
 ErrorModel MakeFirstOrderPhaseModel(double cornerHz) {
@@ -54,8 +54,8 @@ ErrorModel MakeFirstOrderPhaseModel(double cornerHz) {
     char text[160];
     std::snprintf(text, sizeof text, "first-order phase shift: all-pass, -90 degrees at %g Hz",
                   cornerHz);
-    return {ErrorKind::FirstOrderPhase, "FOP", text,
-            {1.0L, -tau, 0.0L}, {1.0L, tau, 0.0L}, cornerHz};
+    return {ErrorKind::FirstOrderPhase, "FOP",   text, {1.0L, -tau, 0.0L},
+            {1.0L, tau, 0.0L},          cornerHz};
 }
 
 ErrorModel MakeSecondOrderPhaseModel(double f0, double q) {
@@ -63,8 +63,8 @@ ErrorModel MakeSecondOrderPhaseModel(double f0, double q) {
     char text[160];
     std::snprintf(text, sizeof text,
                   "second-order phase shift: all-pass, -180 degrees at %g Hz, Q %g", f0, q);
-    return {ErrorKind::SecondOrderPhase, "SOP", text,
-            {w0 * w0, -w0 / q, 1.0L}, {w0 * w0, w0 / q, 1.0L}, f0};
+    return {ErrorKind::SecondOrderPhase, "SOP", text, {w0 * w0, -w0 / q, 1.0L},
+            {w0 * w0, w0 / q, 1.0L},     f0};
 }
 
 std::complex<long double> ExactResponse(const ErrorModel& model, double hz) {
@@ -104,8 +104,8 @@ void ComputeImpulseResponse(const DigitalBiquad& biquad, long double* out, int c
     long double x1 = 0.0L, x2 = 0.0L, y1 = 0.0L, y2 = 0.0L;
     for (int n = 0; n < count; ++n) {
         const long double x = (n == 0) ? 1.0L : 0.0L;
-        const long double y = biquad.B[0] * x + biquad.B[1] * x1 + biquad.B[2] * x2
-                              - biquad.A[1] * y1 - biquad.A[2] * y2;
+        const long double y = biquad.B[0] * x + biquad.B[1] * x1 + biquad.B[2] * x2 -
+                              biquad.A[1] * y1 - biquad.A[2] * y2;
         out[n] = y;
         x2 = x1;
         x1 = x;
@@ -191,7 +191,8 @@ std::complex<long double> BiquadResponse(const DigitalBiquad& biquad, double hz)
 
 // An all-pass model with its prewarp frequency and its damping (the s
 // coefficients) scaled: the two free choices of a digital all-pass.
-ErrorModel AdjustAllPass(const ErrorModel& model, long double prewarpScale, long double dampingScale) {
+ErrorModel AdjustAllPass(const ErrorModel& model, long double prewarpScale,
+                         long double dampingScale) {
     ErrorModel adjusted = model;
     adjusted.PrewarpHz = static_cast<double>(model.PrewarpHz * prewarpScale);
     adjusted.B[1] *= dampingScale;
@@ -207,7 +208,8 @@ long double AllPassPhaseError(const ErrorModel& exact, const ErrorModel& digital
     long double worst = 0.0L;
     for (int i = 0; i < Points; ++i) {
         const double hz = LogGridHz(20.0, 20000.0, i, Points);
-        worst = std::max(worst, std::fabs(std::arg(BiquadResponse(biquad, hz) / ExactResponse(exact, hz))));
+        worst = std::max(
+            worst, std::fabs(std::arg(BiquadResponse(biquad, hz) / ExactResponse(exact, hz))));
     }
     return worst;
 }
@@ -253,8 +255,8 @@ ErrorModel MatchAllPassPhase(const ErrorModel& model) {
 DesignedTaps DesignErrorFilter(const ErrorModel& model) {
     // Level errors (FO, SO) start from the plain bilinear model; all-passes
     // from the one whose phase follows the analogue one best.
-    const bool phaseOnly = model.Kind == ErrorKind::FirstOrderPhase ||
-                           model.Kind == ErrorKind::SecondOrderPhase;
+    const bool phaseOnly =
+        model.Kind == ErrorKind::FirstOrderPhase || model.Kind == ErrorKind::SecondOrderPhase;
     const ErrorModel digital = phaseOnly ? MatchAllPassPhase(model) : model;
     constexpr int LongCount = 16384;
     std::vector<long double> response(LongCount);
@@ -283,8 +285,7 @@ DesignedTaps DesignErrorFilter(const ErrorModel& model) {
     return result;
 }
 
-std::complex<long double> FirResponse(const double* taps, int count, double hz,
-                                      double sampleRate) {
+std::complex<long double> FirResponse(const double* taps, int count, double hz, double sampleRate) {
     const long double w = AngularFrequency(hz) / sampleRate;
     std::complex<long double> sum(0.0L, 0.0L);
     for (int n = 0; n < count; ++n)
@@ -311,8 +312,8 @@ void UnwrapDegrees(double* degrees, int count) {
     }
 }
 
-ResponseReport MeasureResponse(const ErrorModel& model, const double* taps, int count,
-                               double lowHz, double highHz) {
+ResponseReport MeasureResponse(const ErrorModel& model, const double* taps, int count, double lowHz,
+                               double highHz) {
     constexpr int Points = 4000;
     std::vector<double> exactDeg(Points), firDeg(Points), hz(Points);
     ResponseReport report{};

@@ -2,12 +2,12 @@
 // 64-tap FIR against the exact error, on a log frequency axis. No plotting
 // library: the text is built here, with fixed number formats, so that the
 // same taps always give the same file.
-#include "design/design.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <numbers>
+
+#include "design/design.h"
 
 namespace {
 
@@ -31,7 +31,8 @@ double HzToX(double hz) {
 }
 
 double ValueToY(const Panel& panel, double value) {
-    return panel.Bottom - (value - panel.Low) / (panel.High - panel.Low) * (panel.Bottom - panel.Top);
+    return panel.Bottom -
+           (value - panel.Low) / (panel.High - panel.Low) * (panel.Bottom - panel.Top);
 }
 
 std::string Format(const char* pattern, double a) {
@@ -97,8 +98,8 @@ std::string DrawPanel(const Panel& panel, const char* yLabel, const std::vector<
             if (hzTick > PlotHighHz) break;
             const double x = HzToX(hzTick);
             std::snprintf(line, sizeof line,
-                          "<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" stroke=\"%s\"/>\n", x,
-                          panel.Top, x, panel.Bottom, m == 1.0 ? "#bbbbbb" : "#e4e4e4");
+                          "<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" stroke=\"%s\"/>\n",
+                          x, panel.Top, x, panel.Bottom, m == 1.0 ? "#bbbbbb" : "#e4e4e4");
             svg += line;
             std::snprintf(line, sizeof line,
                           "<text x=\"%.2f\" y=\"%.2f\" text-anchor=\"middle\">%s</text>\n", x,
@@ -112,8 +113,8 @@ std::string DrawPanel(const Panel& panel, const char* yLabel, const std::vector<
         const double value = panel.Low + i * panel.Step;
         const double y = ValueToY(panel, value);
         std::snprintf(line, sizeof line,
-                      "<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" stroke=\"%s\"/>\n", Left, y,
-                      Right, y, std::fabs(value) < panel.Step / 2 ? "#888888" : "#e4e4e4");
+                      "<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" stroke=\"%s\"/>\n",
+                      Left, y, Right, y, std::fabs(value) < panel.Step / 2 ? "#888888" : "#e4e4e4");
         svg += line;
         std::snprintf(line, sizeof line,
                       "<text x=\"%.2f\" y=\"%.2f\" text-anchor=\"end\">%s</text>\n", Left - 6.0,
@@ -131,7 +132,8 @@ std::string DrawPanel(const Panel& panel, const char* yLabel, const std::vector<
                   "transform=\"rotate(-90 24 %.2f)\">%s</text>\n",
                   middle, middle, yLabel);
     svg += line;
-    svg += Polyline(panel, hz, exact, "stroke=\"#d04020\" stroke-width=\"4\" stroke-opacity=\"0.55\"");
+    svg +=
+        Polyline(panel, hz, exact, "stroke=\"#d04020\" stroke-width=\"4\" stroke-opacity=\"0.55\"");
     svg += Polyline(panel, hz, fir, "stroke=\"#1040a0\" stroke-width=\"1.5\"");
     return svg;
 }
@@ -166,7 +168,8 @@ std::string RenderResponseSvg(const ErrorModel& model, const double* taps, int c
         exactDeg(PlotPoints), firDeg(PlotPoints);
     const double degreesPerRadian = 180.0 / std::numbers::pi;
     for (int i = 0; i < PlotPoints; ++i) {
-        hz[i] = PlotLowHz * std::pow(PlotHighHz / PlotLowHz, static_cast<double>(i) / (PlotPoints - 1));
+        hz[i] =
+            PlotLowHz * std::pow(PlotHighHz / PlotLowHz, static_cast<double>(i) / (PlotPoints - 1));
         const auto exact = ExactResponse(model, hz[i]);
         const auto fir = FirResponse(taps, count, hz[i], DesignSampleRate);
         exactDb[i] = static_cast<double>(20.0L * std::log10(std::abs(exact)));
@@ -177,8 +180,8 @@ std::string RenderResponseSvg(const ErrorModel& model, const double* taps, int c
     UnwrapDegrees(exactDeg.data(), PlotPoints);
     UnwrapDegrees(firDeg.data(), PlotPoints);
 
-    const Panel magnitude =
-        FitPanel(70.0, 330.0, exactDb, firDb, {0.01, 0.02, 0.05, 0.1, 0.2, 0.5, 1.0, 2.0, 5.0, 10.0});
+    const Panel magnitude = FitPanel(70.0, 330.0, exactDb, firDb,
+                                     {0.01, 0.02, 0.05, 0.1, 0.2, 0.5, 1.0, 2.0, 5.0, 10.0});
     const Panel phase = FitPanel(390.0, 650.0, exactDeg, firDeg,
                                  {0.1, 0.2, 0.5, 1.0, 2.0, 5.0, 10.0, 15.0, 30.0, 45.0, 90.0});
 
