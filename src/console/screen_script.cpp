@@ -69,9 +69,10 @@ void ShowWritingFile(std::string_view outputName) {
     PrintLine(outputName);
 }
 
-void ShowDone(int blankLines) {
+void ShowDone(int blankLines, std::string_view note) {
     UseBlack();
-    PrintLine("   Done");
+    PrintText("   Done");
+    PrintLine(note);
     BlankLines(blankLines);
 }
 

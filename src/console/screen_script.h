@@ -23,8 +23,9 @@ void ShowStepTitle(std::string_view title);
 // "   Writing file - " and the output name, grey.
 void ShowWritingFile(std::string_view outputName);
 
-// A black "   Done" followed by `blankLines` blank lines.
-void ShowDone(int blankLines);
+// A black "   Done", then `note` on the same line (such as " (3 samples
+// clipped)"), then `blankLines` blank lines.
+void ShowDone(int blankLines, std::string_view note = {});
 
 // "   Job completed in" and the seconds since `startTime`; the end time is
 // taken after the words are drawn.

@@ -39,6 +39,10 @@ BoxKey ShowError(std::string_view message);
 bool LoadInput(const std::string& inputPath, int32_t frameCount, SampleArrays& samples,
                FilteredChannels& filtered);
 
+// The note after a writer's "Done" when `clipped` samples went beyond the
+// 24-bit range: "" for none, " (1 sample clipped)", " (N samples clipped)".
+std::string ClippedNote(int64_t clipped);
+
 // One error stage: its title line, its coefficient file and its output.
 struct ErrorStage {
     const char* Title;

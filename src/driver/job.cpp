@@ -57,6 +57,12 @@ bool LoadInput(const std::string& inputPath, int32_t frameCount, SampleArrays& s
     return true;
 }
 
+// " (N samples clipped)" after "Done" when the dither clipped any.
+std::string ClippedNote(int64_t clipped) {
+    if (clipped == 0) return "";
+    return " (" + std::to_string(clipped) + (clipped == 1 ? " sample" : " samples") + " clipped)";
+}
+
 // ---- Stages ---------------------------------------------------------------------------
 
 void RunFilterStage(const ErrorStage& stage, const SampleArrays& samples,
@@ -78,8 +84,8 @@ bool WriteStageOutput(int stageNumber, const std::string& outputName, FilteredCh
                       SampleArrays& samples, const WaveInfo& info, uint32_t outputDataSize,
                       RandomSource& random) {
     ShowWritingFile(outputName);
-    DitherAndPack(filtered.Left.data(), filtered.Right.data(), int64_t(filtered.Left.size()),
-                  samples.Packed.data(), random);
+    int64_t clipped = DitherAndPack(filtered.Left.data(), filtered.Right.data(),
+                                    int64_t(filtered.Left.size()), samples.Packed.data(), random);
     // The next stage accumulates from zero; after the last one nothing does.
     if (stageNumber < 4) ClearFilteredChannels(filtered);
 
@@ -92,6 +98,6 @@ bool WriteStageOutput(int stageNumber, const std::string& outputName, FilteredCh
                               ".\\n Enter tries again, Esc skips this file  ";
         if (ShowError(message) == BoxKey::Escape) return false;
     }
-    ShowDone(stageNumber < 4 ? 1 : 3);
+    ShowDone(stageNumber < 4 ? 1 : 3, ClippedNote(clipped));
     return true;
 }

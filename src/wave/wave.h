@@ -63,9 +63,10 @@ constexpr int HeaderSize = 44;
 std::array<uint8_t, HeaderSize> MakeOutputHeader(const WaveInfo& info, uint32_t outputDataSize);
 
 // Dithers and packs `frames` frames, drawing left, left, right, right per
-// frame from `random`, which runs on.
-void DitherAndPack(const double* left, const double* right, int64_t frames, uint8_t* packed,
-                   RandomSource& random);
+// frame from `random`, which runs on. A result beyond the 24-bit range is
+// stored as the nearer rail (8388607 or -8388608); returns how many were.
+int64_t DitherAndPack(const double* left, const double* right, int64_t frames, uint8_t* packed,
+                      RandomSource& random);
 
 // Writes header and samples as the file `outputName`, replacing it whole.
 // Returns "" or the system's reason for the failure (nothing is left behind).
@@ -129,9 +130,32 @@ void SplitChannels(const uint8_t* packed, int32_t frames, int32_t* left, int32_t
 // it was). Returns "" or the system's reason for a failed open or read.
 std::string ReadSampleBytes(const std::string& inputPath, uint8_t* buffer, size_t byteCount);
 
-// One dithered sample: ((r1 + y) + r2) - 1 at extended precision with two
-// fresh draws, rounded to nearest with ties to even (NaN or out of range: -2^63).
+// ---- Dither and packing ------------------------------------------------------------
+
+// The 24-bit range every output sample is clipped to.
+constexpr int32_t SampleMax = 8388607;
+constexpr int32_t SampleMin = -8388608;
+
+// One dithered sum ((r1 + y) + r2) - 1 at extended precision, rounded to
+// nearest with ties to even. A sum beyond the 64-bit range (an infinity
+// too) gives the extreme of its sign, a NaN gives 0.
+int64_t DitherSum(double value, Extended r1, Extended r2);
+
+// DitherSum with two fresh draws, r1 first.
 int64_t DitherSample(double value, RandomSource& random);
+
+// `value` clipped to the 24-bit range; `clipped` counts a value that was.
+inline int32_t ClipSample24(int64_t value, int64_t& clipped) {
+    if (value > SampleMax) {
+        ++clipped;
+        return SampleMax;
+    }
+    if (value < SampleMin) {
+        ++clipped;
+        return SampleMin;
+    }
+    return int32_t(value);
+}
 
 // Stores the low 24 bits of `value`, least significant byte first.
 inline void StoreSample24(int64_t value, uint8_t* bytes) {
@@ -140,3 +164,14 @@ inline void StoreSample24(int64_t value, uint8_t* bytes) {
     bytes[1] = static_cast<uint8_t>(bits >> 8);
     bytes[2] = static_cast<uint8_t>(bits >> 16);
 }
+
+// The dither and pack one sample at a time, on the x87 unit: the reference
+// for the vector form, and the form every CPU can run.
+int64_t DitherAndPackScalar(const double* left, const double* right, int64_t frames,
+                            uint8_t* packed, RandomSource& random);
+
+// The same, four frames at a time with AVX2. Any lane whose sum lies near a
+// rounding tie is done again on the x87 unit, so the bytes are the same.
+bool CpuHasAvx2();
+int64_t DitherAndPackAvx2(const double* left, const double* right, int64_t frames, uint8_t* packed,
+                          RandomSource& random);

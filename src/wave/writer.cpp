@@ -1,31 +1,10 @@
-// The output writer: triangular dither, 24-bit packing, the 44-byte header,
-// and a write that either replaces the output file whole or leaves it alone.
+// The output writer: the 44-byte header, and a write that either replaces the
+// output file whole or leaves it alone.
 #include <cstring>
 
 #include "files/files.h"
 #include "numeric/numeric.h"
 #include "wave/wave.h"
-
-// ---- Dither and packing -----------------------------------------------------------
-
-int64_t DitherSample(double value, RandomSource& random) {
-    Extended r1 = random.Next();
-    Extended sum = r1 + Extended(value);
-    Extended r2 = random.Next();
-    sum = sum + r2;
-    sum = sum - 1;
-    return RoundToInt64(sum);
-}
-
-// No clipping: a value beyond the 24-bit range keeps only its low 24 bits.
-void DitherAndPack(const double* left, const double* right, int64_t frames, uint8_t* packed,
-                   RandomSource& random) {
-    for (int64_t n = 0; n < frames; ++n) {
-        uint8_t* frame = packed + 6 * size_t(n);
-        StoreSample24(DitherSample(left[n], random), frame);
-        StoreSample24(DitherSample(right[n], random), frame + 3);
-    }
-}
 
 // ---- Header ---------------------------------------------------------------------
 

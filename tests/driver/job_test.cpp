@@ -126,4 +126,10 @@ TEST(WriteStageOutput, WritesTheFileAndResetsTheAccumulators) {
     EXPECT_EQ(filtered.Left[5], 7.0);  // the last stage leaves them
 }
 
+TEST(ClippedNote, SaysHowManySamplesWereClipped) {
+    EXPECT_EQ(ClippedNote(0), "");
+    EXPECT_EQ(ClippedNote(1), " (1 sample clipped)");
+    EXPECT_EQ(ClippedNote(14), " (14 samples clipped)");
+}
+
 }  // namespace

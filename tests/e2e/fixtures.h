@@ -14,7 +14,7 @@ struct JobFixture {
 
 // `frames` frames of deterministic noise with a few full-scale samples, and
 // sets: FO identity plus small taps, SO random, FOP a 63-frame delay, SOP
-// random with gains large enough to wrap loud samples.
+// random with gains large enough to clip loud samples.
 JobFixture MakeJobFixture(int frames);
 
 // Writes take1.wav and FO.dat, SO.dat, FOP.dat, SOP.dat into `dir`.

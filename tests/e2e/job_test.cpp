@@ -45,6 +45,22 @@ TEST(JobTest, FourOutputFilesMatchTheReferenceByteForByte) {
                                                          << run.out;
     }
     EXPECT_NE(run.out.find("   Job completed in "), std::string::npos) << run.out;
+
+    // Loud samples through large gains clip at the rails, and the writer's
+    // "Done" says how many; the fixture makes stage 4 clip and stage 3 not.
+    std::array<int64_t, 4> clipped{};
+    ReferenceOutputs(fixture.left, fixture.right, fixture.sets, &clipped);
+    ASSERT_EQ(clipped[2], 0);
+    ASSERT_GT(clipped[3], 1);
+    for (int stage = 1; stage <= 4; ++stage) {
+        std::string note = clipped[stage - 1] == 0
+                               ? ""
+                               : " (" + std::to_string(clipped[stage - 1]) +
+                                     (clipped[stage - 1] == 1 ? " sample" : " samples") +
+                                     " clipped)";
+        std::string lines = "   Writing file - " + OutputName(stage) + "\n   Done" + note + "\n";
+        EXPECT_NE(run.out.find(lines), std::string::npos) << lines << "\n" << run.out;
+    }
 }
 
 TEST(JobTest, SecondRunGivesIdenticalFilesAndReplacesLongerOldOnes) {

@@ -1,6 +1,7 @@
 // Reference model of a run's output files.
 #include "e2e/reference.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "e2e/harness.h"
@@ -31,13 +32,18 @@ long double Draw() {
     return std::ldexp(static_cast<long double>(state >> 1), -31);
 }
 
+int64_t clippedSamples = 0;
+
 int64_t Dither(double y) {
     long double r1 = Draw();
     long double s = r1 + y;
     long double r2 = Draw();
     s = (s + r2) - 1.0L;
-    if (std::isnan(s) || std::fabs(s) >= 0x1p63L) return INT64_MIN;
-    return std::llrint(s);  // round to nearest, ties to even
+    if (std::isnan(s)) return 0;
+    // Round to nearest, ties to even, then clip to the 24-bit rails.
+    long double q = std::nearbyint(s);
+    if (q > 8388607 || q < -8388608) ++clippedSamples;
+    return static_cast<int64_t>(std::clamp(q, -8388608.0L, 8388607.0L));
 }
 
 void Put(std::string& bytes, uint64_t value, int size) {
@@ -48,19 +54,22 @@ void Put(std::string& bytes, uint64_t value, int size) {
 
 std::array<std::string, 4> ReferenceOutputs(const std::vector<int32_t>& left,
                                             const std::vector<int32_t>& right,
-                                            const CoefficientSets& sets) {
+                                            const CoefficientSets& sets,
+                                            std::array<int64_t, 4>* clipped) {
     state = 0xFFFFFFFFu;
     std::array<std::string, 4> files;
     uint64_t frames = left.size() + 63;
     for (int stage = 0; stage < 4; ++stage) {
         std::vector<double> yl = Convolve(left, sets[stage]);
         std::vector<double> yr = Convolve(right, sets[stage]);
+        clippedSamples = 0;
         std::string& f = files[stage];
         f = CanonicalWaveHeader(frames);
         for (uint64_t n = 0; n < frames; ++n) {
             Put(f, static_cast<uint64_t>(Dither(yl[n])), 3);
             Put(f, static_cast<uint64_t>(Dither(yr[n])), 3);
         }
+        if (clipped) (*clipped)[stage] = clippedSamples;
     }
     return files;
 }

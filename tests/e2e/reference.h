@@ -11,7 +11,9 @@
 
 using CoefficientSets = std::array<std::vector<double>, 4>;
 
-// The four output files of a run over the given channels.
+// The four output files of a run over the given channels; `clipped`, when
+// given, gets each file's count of samples clipped to the 24-bit range.
 std::array<std::string, 4> ReferenceOutputs(const std::vector<int32_t>& left,
                                             const std::vector<int32_t>& right,
-                                            const CoefficientSets& sets);
+                                            const CoefficientSets& sets,
+                                            std::array<int64_t, 4>* clipped = nullptr);

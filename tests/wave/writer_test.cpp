@@ -44,16 +44,23 @@ TEST(Dither, HandWorkedSums) {
     };
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const int64_t lowest = std::numeric_limits<int64_t>::min();
+    const int64_t highest = std::numeric_limits<int64_t>::max();
     const Case cases[] = {
         {0x80000000u, 100.4, 100},  // ((0.5 + 100.4) + 0.5) - 1 = 100.4
         {0xC0000000u, 100.4, 101},  // 100.9
         {0x80000000u, 2.5, 2},      // ties to even
-        {0x80000000u, 3.5, 4},       {0x80000000u, -0.5, 0},
-        {0x80000000u, -2.5, -2},     {0x80000000u, 8388608.0, 8388608},
-        {0x80000000u, nan, lowest},  {0x80000000u, INFINITY, lowest},
-        {0x80000000u, 1e19, lowest},  // beyond the 64-bit range
-        {0xC0000000u, 0.0, 0},        // 0.5 goes to the even 0
-        {0xC0000000u, 1.0, 2},        // 1.5 goes to 2
+        {0x80000000u, 3.5, 4},
+        {0x80000000u, -0.5, 0},
+        {0x80000000u, -2.5, -2},
+        {0x80000000u, 8388608.0, 8388608},
+        // NaN stores 0; beyond the 64-bit range, the extreme of the sign.
+        {0x80000000u, nan, 0},
+        {0x80000000u, INFINITY, highest},
+        {0x80000000u, -INFINITY, lowest},
+        {0x80000000u, 1e19, highest},
+        {0x80000000u, -1e19, lowest},
+        {0xC0000000u, 0.0, 0},  // 0.5 goes to the even 0
+        {0xC0000000u, 1.0, 2},  // 1.5 goes to 2
     };
     for (const Case& c : cases) {
         RandomSource random = PrimeDraws(c.FirstState);
@@ -97,22 +104,47 @@ TEST(Dither, DrawOrderLeftLeftRightRight) {
               std::vector<uint8_t>(expected, expected + 6));
 }
 
-// A slow restatement of the pack: the random source written out again.
+TEST(Dither, ClipsToTheTwentyFourBitRailsAndCounts) {
+    const struct {
+        int64_t Value;
+        int32_t Stored;
+        int Clipped;
+    } cases[] = {
+        {8388607, 8388607, 0},
+        {8388608, 8388607, 1},
+        {-8388608, -8388608, 0},
+        {-8388609, -8388608, 1},
+        {INT64_MAX, 8388607, 1},
+        {INT64_MIN, -8388608, 1},
+        {0, 0, 0},
+        {-1, -1, 0},
+    };
+    for (const auto& c : cases) {
+        int64_t clipped = 0;
+        EXPECT_EQ(ClipSample24(c.Value, clipped), c.Stored) << c.Value;
+        EXPECT_EQ(clipped, c.Clipped) << c.Value;
+    }
+}
+
+// A slow restatement of the pack: the random source written out again,
+// results clipped to the 24-bit range.
 std::vector<uint8_t> ReferencePack(const std::vector<double>& left,
-                                   const std::vector<double>& right, uint32_t state) {
+                                   const std::vector<double>& right, uint32_t state,
+                                   int64_t& clipped) {
     auto draw = [&state] {
         state = state * Multiplier + 1u;
         return static_cast<long double>(state >> 1) / 2147483648.0L;
     };
-    auto sample = [&draw](double y) {
+    auto sample = [&](double y) {
         long double r1 = draw();
         long double s = r1 + static_cast<long double>(y);
         long double r2 = draw();
         s = s + r2;
         s = s - 1.0L;
+        if (std::isnan(s)) return int64_t{0};
         long double q = std::nearbyint(s);
-        int64_t value = std::isfinite(q) && std::fabs(q) < 0x1p62L ? static_cast<int64_t>(q) : 0;
-        return value;
+        if (q > 8388607 || q < -8388608) ++clipped;
+        return static_cast<int64_t>(std::clamp(q, -8388608.0L, 8388607.0L));
     };
     std::vector<uint8_t> out;
     for (size_t n = 0; n < left.size(); ++n) {
@@ -124,24 +156,91 @@ std::vector<uint8_t> ReferencePack(const std::vector<double>& left,
     return out;
 }
 
+// Every form of the dither and pack, each checked against the reference.
+using PackFunction = int64_t (*)(const double*, const double*, int64_t, uint8_t*, RandomSource&);
+struct PackForm {
+    const char* Name;
+    PackFunction Pack;
+    bool Available;
+};
+std::vector<PackForm> PackForms() {
+    return {{"x87", DitherAndPackScalar, true},
+            {"AVX2", DitherAndPackAvx2, CpuHasAvx2()},
+            {"chosen", DitherAndPack, true}};
+}
+
+// Packs with `form` from `start` and compares bytes, clip count and the
+// source's end state with the reference.
+void ExpectSameAsReference(const PackForm& form, const std::vector<double>& left,
+                           const std::vector<double>& right, uint32_t start) {
+    RandomSource random{start};
+    std::vector<uint8_t> packed(6 * left.size());
+    int64_t clipped =
+        form.Pack(left.data(), right.data(), int64_t(left.size()), packed.data(), random);
+    int64_t expectedClipped = 0;
+    std::vector<uint8_t> expected = ReferencePack(left, right, start, expectedClipped);
+    size_t differ = 0;
+    while (differ < packed.size() && packed[differ] == expected[differ]) ++differ;
+    EXPECT_EQ(differ, packed.size()) << form.Name << ": first difference in frame " << differ / 6
+                                     << " value " << (differ / 3 % 2 ? right : left)[differ / 6];
+    EXPECT_EQ(clipped, expectedClipped) << form.Name;
+    EXPECT_EQ(random.State, RandomSource{start}.Skip(4 * left.size()).State) << form.Name;
+}
+
 TEST(Dither, ManyFramesMatchTheReferenceAndAdvanceFourDraws) {
     std::mt19937_64 generator(12345);
     std::uniform_real_distribution<double> spread(-9e6, 9e6);
-    std::vector<double> left(5000), right(5000);
+    std::vector<double> left(5003), right(5003);  // not a multiple of four
     for (size_t n = 0; n < left.size(); ++n) {
         left[n] = spread(generator);
         // Near half-integers, where the draw order and precision both show.
         right[n] = std::floor(spread(generator)) + 0.5;
     }
-    const uint32_t start = 0x12345678u;
-    RandomSource random{start};
-    std::vector<uint8_t> packed(6 * left.size());
-    DitherAndPack(left.data(), right.data(), int64_t(left.size()), packed.data(), random);
-    EXPECT_EQ(packed, ReferencePack(left, right, start));
+    for (const PackForm& form : PackForms()) {
+        if (form.Available) ExpectSameAsReference(form, left, right, 0x12345678u);
+    }
+}
 
-    uint32_t state = start;
-    for (size_t i = 0; i < 4 * left.size(); ++i) state = state * Multiplier + 1u;
-    EXPECT_EQ(random.State, state);
+// Values aimed at the spots where a shortcut would round differently from
+// three extended-precision sums: sums exactly on a half-integer, one or a
+// few units of the last place beside it, on both sides of zero, at the
+// rails, beyond them, infinite and NaN; each at every lane position of the
+// vector form, for the left and the right channel.
+TEST(Dither, AimedTiesAtEveryLanePositionMatchTheReference) {
+    const uint32_t start = 0x9E3779B9u;
+    const int frames = 4096;
+    // The dither each sample will get, known in advance from the source.
+    RandomSource draws{start};
+    std::vector<double> ditherOf(2 * frames);
+    for (double& d : ditherOf) {
+        long double r1 = draws.Next();
+        long double r2 = draws.Next();
+        d = double((r1 + r2) - 1);  // exact: a multiple of 2^-31 below 2
+    }
+    std::mt19937_64 generator(99);
+    const double specials[] = {8388607.5, -8388608.5, 8388608.0,
+                               0x1p24,    -0x1p24,    1e300,
+                               INFINITY,  -INFINITY,  std::numeric_limits<double>::quiet_NaN()};
+    std::vector<double> left(frames), right(frames);
+    for (int n = 0; n < frames; ++n) {
+        for (int channel = 0; channel < 2; ++channel) {
+            double dither = ditherOf[2 * n + channel];
+            // A half-integer near zero or a few thousand, or near the rails.
+            int scale = int(generator() % 3);
+            double base = scale == 0   ? double(int(generator() % 64) - 32)
+                          : scale == 1 ? double(int(generator() % 8192) - 4096)
+                                       : (generator() % 2 ? 8388600.0 : -8388600.0);
+            double value = base + 0.5 - dither;    // the sum lands on the tie
+            int nudge = int(generator() % 7) - 3;  // then up to three ulps off it
+            for (; nudge > 0; --nudge) value = std::nextafter(value, INFINITY);
+            for (; nudge < 0; ++nudge) value = std::nextafter(value, -INFINITY);
+            if (generator() % 16 == 0) value = specials[generator() % std::size(specials)];
+            (channel == 0 ? left : right)[size_t(n)] = value;
+        }
+    }
+    for (const PackForm& form : PackForms()) {
+        if (form.Available) ExpectSameAsReference(form, left, right, start);
+    }
 }
 
 // The dither of stage 2 started at its own position with Skip writes the

@@ -1,0 +1,39 @@
+// Triangular dither and 24-bit packing, one sample at a time.
+#include <cmath>
+
+#include "wave/wave.h"
+
+int64_t DitherSum(double value, Extended r1, Extended r2) {
+    Extended sum = r1 + Extended(value);
+    sum = sum + r2;
+    sum = sum - 1;
+    if (std::isnan(sum)) return 0;
+    // rint in round-to-nearest mode; the range test keeps the cast defined.
+    Extended rounded = std::rint(sum);
+    if (rounded >= 0x1p63L) return INT64_MAX;
+    if (rounded < -0x1p63L) return INT64_MIN;
+    return int64_t(rounded);
+}
+
+int64_t DitherSample(double value, RandomSource& random) {
+    Extended r1 = random.Next();
+    Extended r2 = random.Next();
+    return DitherSum(value, r1, r2);
+}
+
+int64_t DitherAndPackScalar(const double* left, const double* right, int64_t frames,
+                            uint8_t* packed, RandomSource& random) {
+    int64_t clipped = 0;
+    for (int64_t n = 0; n < frames; ++n) {
+        uint8_t* frame = packed + 6 * size_t(n);
+        StoreSample24(ClipSample24(DitherSample(left[n], random), clipped), frame);
+        StoreSample24(ClipSample24(DitherSample(right[n], random), clipped), frame + 3);
+    }
+    return clipped;
+}
+
+int64_t DitherAndPack(const double* left, const double* right, int64_t frames, uint8_t* packed,
+                      RandomSource& random) {
+    if (CpuHasAvx2()) return DitherAndPackAvx2(left, right, frames, packed, random);
+    return DitherAndPackScalar(left, right, frames, packed, random);
+}
