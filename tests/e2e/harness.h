@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "e2e/vt_screen.h"
+#include "support/vt_screen.h"
 
 namespace fs = std::filesystem;
 

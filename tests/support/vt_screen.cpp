@@ -1,5 +1,5 @@
 // A small terminal emulator: enough of a VT/xterm to read a screen back.
-#include "e2e/vt_screen.h"
+#include "support/vt_screen.h"
 
 #include <algorithm>
 #include <cstdio>
