@@ -13,12 +13,13 @@ VtCell& CellAt(VtScreen& s, int row, int column) {
 
 void ScrollUp(VtScreen& s) {
     std::move(s.cells.begin() + s.columns, s.cells.end(), s.cells.begin());
-    for (int c = 1; c <= s.columns; ++c) CellAt(s, s.rows, c) = VtCell{' ', s.foreground, s.background};
+    for (int c = 1; c <= s.columns; ++c)
+        CellAt(s, s.rows, c) = VtCell{' ', s.foreground, s.background};
 }
 
 void LineFeed(VtScreen& s) {
-    if (s.cursorRow == s.rows) ScrollUp(s);
-    else ++s.cursorRow;
+    if (s.cursorRow == s.rows) return ScrollUp(s);
+    ++s.cursorRow;
 }
 
 void PutChar(VtScreen& s, char ch) {
@@ -28,15 +29,16 @@ void PutChar(VtScreen& s, char ch) {
         LineFeed(s);
     }
     CellAt(s, s.cursorRow, s.cursorColumn) = VtCell{ch, s.foreground, s.background};
-    if (s.cursorColumn == s.columns) s.pendingWrap = true;
-    else ++s.cursorColumn;
+    s.pendingWrap = s.cursorColumn == s.columns;
+    if (!s.pendingWrap) ++s.cursorColumn;
 }
 
 void EraseCells(VtScreen& s, int fromRow, int fromColumn, int toRow, int toColumn) {
     for (int r = fromRow; r <= toRow; ++r) {
         int first = r == fromRow ? fromColumn : 1;
         int last = r == toRow ? toColumn : s.columns;
-        for (int c = first; c <= last; ++c) CellAt(s, r, c) = VtCell{' ', s.foreground, s.background};
+        for (int c = first; c <= last; ++c)
+            CellAt(s, r, c) = VtCell{' ', s.foreground, s.background};
     }
 }
 
@@ -50,14 +52,13 @@ void ApplySgr(VtScreen& s, const std::vector<int>& params) {
     }
     for (size_t i = 0; i < params.size(); ++i) {
         int p = params[i];
-        if (p == 0) { s.foreground = 7; s.background = 0; }
-        else if (p >= 30 && p <= 37) s.foreground = p - 30;
-        else if (p >= 90 && p <= 97) s.foreground = p - 90 + 8;
-        else if (p >= 40 && p <= 47) s.background = p - 40;
-        else if (p >= 100 && p <= 107) s.background = p - 100 + 8;
-        else if (p == 39) s.foreground = 7;
-        else if (p == 49) s.background = 0;
-        else if ((p == 38 || p == 48) && i + 2 < params.size() && params[i + 1] == 5) {
+        if (p == 0 || p == 39) s.foreground = 7;
+        if (p == 0 || p == 49) s.background = 0;
+        if (p >= 30 && p <= 37) s.foreground = p - 30;
+        if (p >= 90 && p <= 97) s.foreground = p - 90 + 8;
+        if (p >= 40 && p <= 47) s.background = p - 40;
+        if (p >= 100 && p <= 107) s.background = p - 100 + 8;
+        if ((p == 38 || p == 48) && i + 2 < params.size() && params[i + 1] == 5) {
             (p == 38 ? s.foreground : s.background) = params[i + 2];
             i += 2;
         }
@@ -72,38 +73,64 @@ void ApplyCsi(VtScreen& s, std::string_view body, char final) {
     std::vector<int> params;
     std::string number;
     for (char ch : body) {
-        if (ch == ';') { params.push_back(number.empty() ? 0 : std::atoi(number.c_str())); number.clear(); }
-        else number += ch;
+        if (ch == ';') {
+            params.push_back(number.empty() ? 0 : std::atoi(number.c_str()));
+            number.clear();
+        } else {
+            number += ch;
+        }
     }
-    if (!number.empty() || !params.empty()) params.push_back(number.empty() ? 0 : std::atoi(number.c_str()));
+    if (!number.empty() || !params.empty())
+        params.push_back(number.empty() ? 0 : std::atoi(number.c_str()));
     auto param = [&](size_t i, int fallback) {
         return i < params.size() && params[i] != 0 ? params[i] : fallback;
     };
     if (final != 'm') s.pendingWrap = false;
     switch (final) {
-        case 'H': case 'f':
+        case 'H':
+        case 'f':
             s.cursorRow = Clamp(param(0, 1), 1, s.rows);
             s.cursorColumn = Clamp(param(1, 1), 1, s.columns);
             break;
-        case 'A': s.cursorRow = Clamp(s.cursorRow - param(0, 1), 1, s.rows); break;
-        case 'B': s.cursorRow = Clamp(s.cursorRow + param(0, 1), 1, s.rows); break;
-        case 'C': s.cursorColumn = Clamp(s.cursorColumn + param(0, 1), 1, s.columns); break;
-        case 'D': s.cursorColumn = Clamp(s.cursorColumn - param(0, 1), 1, s.columns); break;
-        case 'G': s.cursorColumn = Clamp(param(0, 1), 1, s.columns); break;
-        case 'd': s.cursorRow = Clamp(param(0, 1), 1, s.rows); break;
-        case 'm': ApplySgr(s, params); break;
+        case 'A':
+            s.cursorRow = Clamp(s.cursorRow - param(0, 1), 1, s.rows);
+            break;
+        case 'B':
+            s.cursorRow = Clamp(s.cursorRow + param(0, 1), 1, s.rows);
+            break;
+        case 'C':
+            s.cursorColumn = Clamp(s.cursorColumn + param(0, 1), 1, s.columns);
+            break;
+        case 'D':
+            s.cursorColumn = Clamp(s.cursorColumn - param(0, 1), 1, s.columns);
+            break;
+        case 'G':
+            s.cursorColumn = Clamp(param(0, 1), 1, s.columns);
+            break;
+        case 'd':
+            s.cursorRow = Clamp(param(0, 1), 1, s.rows);
+            break;
+        case 'm':
+            ApplySgr(s, params);
+            break;
         case 'J': {
             int mode = params.empty() ? 0 : params[0];
-            if (mode == 0) EraseCells(s, s.cursorRow, s.cursorColumn, s.rows, s.columns);
-            else if (mode == 1) EraseCells(s, 1, 1, s.cursorRow, s.cursorColumn);
-            else EraseCells(s, 1, 1, s.rows, s.columns);
+            if (mode == 0)
+                EraseCells(s, s.cursorRow, s.cursorColumn, s.rows, s.columns);
+            else if (mode == 1)
+                EraseCells(s, 1, 1, s.cursorRow, s.cursorColumn);
+            else
+                EraseCells(s, 1, 1, s.rows, s.columns);
             break;
         }
         case 'K': {
             int mode = params.empty() ? 0 : params[0];
-            if (mode == 0) EraseCells(s, s.cursorRow, s.cursorColumn, s.cursorRow, s.columns);
-            else if (mode == 1) EraseCells(s, s.cursorRow, 1, s.cursorRow, s.cursorColumn);
-            else EraseCells(s, s.cursorRow, 1, s.cursorRow, s.columns);
+            if (mode == 0)
+                EraseCells(s, s.cursorRow, s.cursorColumn, s.cursorRow, s.columns);
+            else if (mode == 1)
+                EraseCells(s, s.cursorRow, 1, s.cursorRow, s.cursorColumn);
+            else
+                EraseCells(s, s.cursorRow, 1, s.cursorRow, s.columns);
             break;
         }
         case 'X': {
@@ -111,10 +138,12 @@ void ApplyCsi(VtScreen& s, std::string_view body, char final) {
             EraseCells(s, s.cursorRow, s.cursorColumn, s.cursorRow, last);
             break;
         }
-        case 'h': case 'l':
+        case 'h':
+        case 'l':
             if (privateMode && !params.empty() && params[0] == 25) s.cursorVisible = final == 'h';
             break;
-        default: break;  // window requests (t), scroll regions and the like
+        default:
+            break;  // window requests (t), scroll regions and the like
     }
 }
 
@@ -135,7 +164,8 @@ size_t TakeEscape(VtScreen& s, std::string_view text) {
     }
     if (kind == ']') {  // OSC: ends with BEL or ESC backslash
         for (size_t i = 2; i < text.size(); ++i) {
-            if (text[i] == '\a' || (text[i] == '\x1b' && i + 1 < text.size() && text[i + 1] == '\\')) {
+            if (text[i] == '\a' ||
+                (text[i] == '\x1b' && i + 1 < text.size() && text[i + 1] == '\\')) {
                 std::string_view body = text.substr(2, i - 2);
                 if (body.size() > 2 && (body[0] == '0' || body[0] == '2') && body[1] == ';') {
                     s.title = std::string(body.substr(2));
@@ -175,10 +205,21 @@ void FeedVt(VtScreen& s, std::string_view bytes) {
             continue;
         }
         switch (ch) {
-            case '\r': s.cursorColumn = 1; s.pendingWrap = false; break;
-            case '\n': LineFeed(s); s.pendingWrap = false; break;
-            case '\a': ++s.bells; break;
-            case '\b': if (s.cursorColumn > 1) --s.cursorColumn; s.pendingWrap = false; break;
+            case '\r':
+                s.cursorColumn = 1;
+                s.pendingWrap = false;
+                break;
+            case '\n':
+                LineFeed(s);
+                s.pendingWrap = false;
+                break;
+            case '\a':
+                ++s.bells;
+                break;
+            case '\b':
+                if (s.cursorColumn > 1) --s.cursorColumn;
+                s.pendingWrap = false;
+                break;
             default:
                 if (static_cast<unsigned char>(ch) >= 32) PutChar(s, ch);
                 break;
