@@ -9,15 +9,18 @@ namespace {
 std::string OutputName(int stage) { return "take1 RIAA error " + std::to_string(stage) + ".wav"; }
 
 void ExpectOutputsMatchReference(const fs::path& dir, const JobFixture& fixture) {
-    std::array<std::string, 4> expected = ReferenceOutputs(fixture.left, fixture.right, fixture.sets);
+    std::array<std::string, 4> expected =
+        ReferenceOutputs(fixture.left, fixture.right, fixture.sets);
     for (int stage = 1; stage <= 4; ++stage) {
         std::string actual = ReadFileBytes(dir / OutputName(stage));
         ASSERT_EQ(actual.size(), expected[stage - 1].size()) << OutputName(stage);
         size_t firstDifference = 0;
-        while (firstDifference < actual.size() && actual[firstDifference] == expected[stage - 1][firstDifference]) {
+        while (firstDifference < actual.size() &&
+               actual[firstDifference] == expected[stage - 1][firstDifference]) {
             ++firstDifference;
         }
-        EXPECT_EQ(firstDifference, actual.size()) << OutputName(stage) << " differs at byte " << firstDifference;
+        EXPECT_EQ(firstDifference, actual.size())
+            << OutputName(stage) << " differs at byte " << firstDifference;
     }
 }
 
@@ -26,19 +29,20 @@ TEST(JobTest, FourOutputFilesMatchTheReferenceByteForByte) {
     JobFixture fixture = MakeJobFixture(500);
     WriteJobFiles(dir.path, fixture);
 
-    PipedRun run = RunPiped(dir.path, "take1.wav\r");
+    Child run = RunPiped({.folder = dir.path}, "take1.wav\r");
     ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
     ExpectOutputsMatchReference(dir.path, fixture);
 
-    for (const char* line : {"   Input file?", "                 FILE DATA",
-                             "                 Channels     2", "                 Sample rate  96000 Hz",
-                             "                 Resolution   24 bits", "                 Length       500 samples",
-                             "                 Duration     .01 seconds", "   Reading file data...",
-                             "   Extracting channels...", "   Applying first-order filter...",
-                             "   Applying second-order filter...", "   Applying first-order phase shift...",
-                             "   Applying second-order phase shift...",
-                             "   Writing file - take1 RIAA error 4.wav", "   press any key to quit"}) {
-        EXPECT_NE(run.out.find(line), std::string::npos) << "missing line: " << line << "\n" << run.out;
+    for (const char* line :
+         {"   Input file?", "                 FILE DATA", "                 Channels     2",
+          "                 Sample rate  96000 Hz", "                 Resolution   24 bits",
+          "                 Length       500 samples", "                 Duration     .01 seconds",
+          "   Reading file data...", "   Extracting channels...",
+          "   Applying first-order filter...", "   Applying second-order filter...",
+          "   Applying first-order phase shift...", "   Applying second-order phase shift...",
+          "   Writing file - take1 RIAA error 4.wav", "   press any key to quit"}) {
+        EXPECT_NE(run.out.find(line), std::string::npos) << "missing line: " << line << "\n"
+                                                         << run.out;
     }
     EXPECT_NE(run.out.find("   Job completed in "), std::string::npos) << run.out;
 }
@@ -48,10 +52,11 @@ TEST(JobTest, SecondRunGivesIdenticalFilesAndReplacesLongerOldOnes) {
     JobFixture fixture = MakeJobFixture(70);
     WriteJobFiles(dir.path, fixture);
     // Stale, longer files under the output names must not leave a tail behind.
-    for (int stage = 1; stage <= 4; ++stage) WriteFileBytes(dir.path / OutputName(stage), std::string(100000, 'x'));
-    ASSERT_EQ(RunPiped(dir.path, "take1.wav\r").exitStatus, 0);
+    for (int stage = 1; stage <= 4; ++stage)
+        WriteFileBytes(dir.path / OutputName(stage), std::string(100000, 'x'));
+    ASSERT_EQ(RunPiped({.folder = dir.path}, "take1.wav\r").exitStatus, 0);
     ExpectOutputsMatchReference(dir.path, fixture);
-    ASSERT_EQ(RunPiped(dir.path, "take1.wav\r").exitStatus, 0);
+    ASSERT_EQ(RunPiped({.folder = dir.path}, "take1.wav\r").exitStatus, 0);
     ExpectOutputsMatchReference(dir.path, fixture);
 }
 
@@ -59,7 +64,7 @@ TEST(JobTest, EmptyInputGivesSixtyThreeFramesOfDitherAlone) {
     ScratchDir dir;
     JobFixture fixture = MakeJobFixture(0);
     WriteJobFiles(dir.path, fixture);
-    ASSERT_EQ(RunPiped(dir.path, "take1.wav\r").exitStatus, 0);
+    ASSERT_EQ(RunPiped({.folder = dir.path}, "take1.wav\r").exitStatus, 0);
     ExpectOutputsMatchReference(dir.path, fixture);
     EXPECT_EQ(ReadFileBytes(dir.path / OutputName(1)).size(), 422u);
 }
@@ -70,7 +75,7 @@ TEST(JobTest, RefusedHeaderThenMissingFileThenGoodFile) {
     WriteJobFiles(dir.path, fixture);
     WriteFileBytes(dir.path / "notes.txt", "just some text, not a recording");
     // Each message box takes a key of its own to dismiss it.
-    PipedRun run = RunPiped(dir.path, "notes.txt\r\rnothing.wav\r\r\r\rtake1.wav\r");
+    Child run = RunPiped({.folder = dir.path}, "notes.txt\r\rnothing.wav\r\r\r\rtake1.wav\r");
     ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("This is not a Wave file"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("File not found."), std::string::npos) << run.out;
@@ -79,7 +84,7 @@ TEST(JobTest, RefusedHeaderThenMissingFileThenGoodFile) {
 
 TEST(JobTest, EndOfInputAtThePromptEndsWithAMessageAndFailureStatus) {
     ScratchDir dir;
-    PipedRun run = RunPiped(dir.path, "");
+    Child run = RunPiped({.folder = dir.path}, "");
     EXPECT_NE(run.exitStatus, 0);
     EXPECT_FALSE(run.err.empty());
     EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line expected: " << run.err;
@@ -91,16 +96,18 @@ TEST(JobTest, UnwritableOutputIsReportedAndGivesFailureStatus) {
     WriteJobFiles(dir.path, fixture);
     // A folder in the way of output file 2; Esc gives that file up.
     fs::create_directory(dir.path / OutputName(2));
-    PipedRun run = RunPiped(dir.path, "take1.wav\r\x1b");
+    Child run = RunPiped({.folder = dir.path}, "take1.wav\r\x1b");
     EXPECT_NE(run.exitStatus, 0) << run.out;
     EXPECT_TRUE(fs::is_directory(dir.path / OutputName(2)));
-    std::array<std::string, 4> expected = ReferenceOutputs(fixture.left, fixture.right, fixture.sets);
+    std::array<std::string, 4> expected =
+        ReferenceOutputs(fixture.left, fixture.right, fixture.sets);
     EXPECT_EQ(ReadFileBytes(dir.path / OutputName(1)), expected[0]);
     EXPECT_EQ(ReadFileBytes(dir.path / OutputName(3)), expected[2]);
     EXPECT_EQ(ReadFileBytes(dir.path / OutputName(4)), expected[3]);
     for (const auto& entry : fs::directory_iterator(dir.path)) {
         std::string name = entry.path().filename().string();
-        EXPECT_TRUE(name == "take1.wav" || name.ends_with(".dat") || name.ends_with(".wav")) << "left behind: " << name;
+        EXPECT_TRUE(name == "take1.wav" || name.ends_with(".dat") || name.ends_with(".wav"))
+            << "left behind: " << name;
     }
 }
 

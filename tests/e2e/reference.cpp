@@ -1,9 +1,9 @@
 // Reference model of a run's output files.
 #include "e2e/reference.h"
 
-#include "e2e/harness.h"
-
 #include <cmath>
+
+#include "e2e/fixtures.h"
 
 namespace {
 
@@ -15,7 +15,8 @@ std::vector<double> Convolve(const std::vector<int32_t>& x, const std::vector<do
     for (long m = 0; m < frames + 63; ++m) {
         double sum = 0.0;
         for (long k = std::min(63L, m); k >= std::max(0L, m - frames + 1); --k) {
-            long double product = static_cast<long double>(h[k]) * static_cast<long double>(x[m - k]);
+            long double product =
+                static_cast<long double>(h[k]) * static_cast<long double>(x[m - k]);
             sum = static_cast<double>(static_cast<long double>(sum) + product);
         }
         y[m] = sum;

@@ -17,7 +17,8 @@ std::string Blank(int count) { return std::string(static_cast<size_t>(count), ' 
 void ExpectColours(const VtScreen& s, int row, int first, int last, int foreground) {
     for (int c = first; c <= last; ++c) {
         const VtCell& cell = VtCellAt(s, row, c);
-        ASSERT_EQ(cell.foreground, foreground) << "row " << row << " column " << c << "\n" << VtDump(s);
+        ASSERT_EQ(cell.foreground, foreground) << "row " << row << " column " << c << "\n"
+                                               << VtDump(s);
         ASSERT_EQ(cell.background, White) << "row " << row << " column " << c << "\n" << VtDump(s);
     }
 }
@@ -29,8 +30,9 @@ bool ScreenHas(const VtScreen& s, const std::string& text) {
     return false;
 }
 
-bool WaitForText(PtyRun& run, const std::string& text, int timeoutMs = 20000) {
-    return WaitForScreen(run, [&](const VtScreen& s) { return ScreenHas(s, text); }, timeoutMs);
+bool WaitForText(Child& run, const std::string& text, int timeoutMs = 20000) {
+    return WaitForScreen(
+        run, [&](const VtScreen& s) { return ScreenHas(s, text); }, timeoutMs);
 }
 
 void ExpectPromptScreen(const VtScreen& s) {
@@ -51,17 +53,13 @@ void ExpectPromptScreen(const VtScreen& s) {
     EXPECT_TRUE(s.cursorVisible);
 }
 
-struct PtyGuard {
-    PtyRun& run;
-    ~PtyGuard() { StopPty(run); }
-};
-
 TEST(RunInTerminalTest, StartScreenTypingAndBackspace) {
     ScratchDir dir;
-    PtyRun run = StartInPty(dir.path);
-    PtyGuard guard{run};
+    Child run = StartInPseudoTerminal({.folder = dir.path});
+    ChildGuard guard{run};
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?")) << VtDump(run.screen);
-    ASSERT_TRUE(WaitForScreen(run, [](const VtScreen& s) { return s.cursorColumn == 17 && s.cursorVisible; }));
+    ASSERT_TRUE(WaitForScreen(
+        run, [](const VtScreen& s) { return s.cursorColumn == 17 && s.cursorVisible; }));
     ExpectPromptScreen(run.screen);
     EXPECT_EQ(run.screen.title, "Phonoskew");
 
@@ -76,8 +74,8 @@ TEST(RunInTerminalTest, StartScreenTypingAndBackspace) {
 
 TEST(RunInTerminalTest, EmptyAndMissingPathsGiveTheBoxThenAFreshPrompt) {
     ScratchDir dir;
-    PtyRun run = StartInPty(dir.path);
-    PtyGuard guard{run};
+    Child run = StartInPseudoTerminal({.folder = dir.path});
+    ChildGuard guard{run};
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
     for (const std::string& typed : {std::string(), std::string("no such file.wav")}) {
         int bellsBefore = run.screen.bells;
@@ -88,7 +86,8 @@ TEST(RunInTerminalTest, EmptyAndMissingPathsGiveTheBoxThenAFreshPrompt) {
         EXPECT_GT(run.screen.bells, bellsBefore);
         SendKeys(run, "\r");
         ASSERT_TRUE(WaitForScreen(run, [](const VtScreen& s) {
-            return !ScreenHas(s, "File not found.") && VtRowText(s, 8) == "   Input file?" && s.cursorVisible;
+            return !ScreenHas(s, "File not found.") && VtRowText(s, 8) == "   Input file?" &&
+                   s.cursorVisible;
         })) << VtDump(run.screen);
         ExpectPromptScreen(run.screen);
     }
@@ -99,8 +98,8 @@ TEST(RunInTerminalTest, RefusedHeaderShowsItsMessageAndAFreshPrompt) {
     std::string wave = MakeWave({1, 2}, {3, 4});
     wave[22] = 1;  // mono
     WriteFileBytes(dir.path / "mono.wav", wave);
-    PtyRun run = StartInPty(dir.path);
-    PtyGuard guard{run};
+    Child run = StartInPseudoTerminal({.folder = dir.path});
+    ChildGuard guard{run};
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
     SendKeys(run, "mono.wav\r");
     ASSERT_TRUE(WaitForText(run, "This is not a stero Wave file")) << VtDump(run.screen);
@@ -115,12 +114,11 @@ TEST(RunInTerminalTest, FullRunShowsEveryRowInItsColoursAndRestoresTheTerminal) 
     ScratchDir dir;
     JobFixture fixture = MakeJobFixture(4800);
     WriteJobFiles(dir.path, fixture);
-    PtyRun run = StartInPty(dir.path);
-    PtyGuard guard{run};
+    Child run = StartInPseudoTerminal({.folder = dir.path});
+    ChildGuard guard{run};
     termios before = run.initialModes;
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
-    termios during{};
-    ASSERT_EQ(tcgetattr(run.slave, &during), 0);
+    termios during = ModesOf(run);
     EXPECT_EQ(during.c_lflag & (ECHO | ICANON | ISIG | IEXTEN), 0u);
     EXPECT_EQ(during.c_iflag & (IXON | ICRNL), 0u);
 
@@ -164,7 +162,8 @@ TEST(RunInTerminalTest, FullRunShowsEveryRowInItsColoursAndRestoresTheTerminal) 
         named[row] = true;
     }
     EXPECT_EQ(VtRowText(s, 13, true).substr(0, 32), "                 Channels     2 ");
-    EXPECT_TRUE(std::regex_match(VtRowText(s, 53), std::regex("   Job completed in (\\d*\\.)?\\d+ seconds")))
+    EXPECT_TRUE(std::regex_match(VtRowText(s, 53),
+                                 std::regex("   Job completed in (\\d*\\.)?\\d+ seconds")))
         << VtRowText(s, 53);
     named[53] = named[1] = named[3] = named[4] = true;
     for (int row = 1; row <= 55; ++row) {
@@ -187,8 +186,7 @@ TEST(RunInTerminalTest, FullRunShowsEveryRowInItsColoursAndRestoresTheTerminal) 
     SendKeys(run, "q");
     ASSERT_TRUE(WaitForExit(run)) << VtDump(run.screen);
     EXPECT_EQ(run.exitStatus, 0);
-    termios after{};
-    ASSERT_EQ(tcgetattr(run.slave, &after), 0);
+    termios after = ModesOf(run);
     EXPECT_EQ(after.c_lflag, before.c_lflag);
     EXPECT_EQ(after.c_iflag, before.c_iflag);
     EXPECT_EQ(after.c_oflag, before.c_oflag);
@@ -206,8 +204,8 @@ TEST(RunInTerminalTest, MissingCoefficientFileBoxComesBackUntilTheFileAppears) {
     WriteJobFiles(dir.path, fixture);
     std::string soText = ReadFileBytes(dir.path / "SO.dat");
     fs::remove(dir.path / "SO.dat");
-    PtyRun run = StartInPty(dir.path);
-    PtyGuard guard{run};
+    Child run = StartInPseudoTerminal({.folder = dir.path});
+    ChildGuard guard{run};
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
     SendKeys(run, "take1.wav\r");
     ASSERT_TRUE(WaitForText(run, "File 'SO.dat' not found.")) << VtDump(run.screen);
@@ -237,8 +235,8 @@ TEST(RunInTerminalTest, KeyPressedDuringTheJobEndsTheFinalWait) {
     ScratchDir dir;
     JobFixture fixture = MakeJobFixture(2000);
     WriteJobFiles(dir.path, fixture);
-    PtyRun run = StartInPty(dir.path);
-    PtyGuard guard{run};
+    Child run = StartInPseudoTerminal({.folder = dir.path});
+    ChildGuard guard{run};
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
     SendKeys(run, "take1.wav\rk");
     ASSERT_TRUE(WaitForExit(run)) << VtDump(run.screen);
@@ -248,15 +246,14 @@ TEST(RunInTerminalTest, KeyPressedDuringTheJobEndsTheFinalWait) {
 
 TEST(RunInTerminalTest, TerminalRestoredAfterSigterm) {
     ScratchDir dir;
-    PtyRun run = StartInPty(dir.path);
-    PtyGuard guard{run};
+    Child run = StartInPseudoTerminal({.folder = dir.path});
+    ChildGuard guard{run};
     termios before = run.initialModes;
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
     kill(run.pid, SIGTERM);
     ASSERT_TRUE(WaitForExit(run));
     EXPECT_NE(run.exitStatus, 0);
-    termios after{};
-    ASSERT_EQ(tcgetattr(run.slave, &after), 0);
+    termios after = ModesOf(run);
     EXPECT_EQ(after.c_lflag, before.c_lflag);
     EXPECT_EQ(after.c_iflag, before.c_iflag);
     EXPECT_TRUE(run.screen.cursorVisible);
