@@ -29,7 +29,7 @@ TEST(JobTest, FourOutputFilesMatchTheReferenceByteForByte) {
     JobFixture fixture = MakeJobFixture(500);
     WriteJobFiles(dir.path, fixture);
 
-    Child run = RunPiped({.folder = dir.path}, "take1.wav\r");
+    Child run = RunPiped(PhonoskewIn(dir.path), "take1.wav\r");
     ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
     ExpectOutputsMatchReference(dir.path, fixture);
 
@@ -54,9 +54,9 @@ TEST(JobTest, SecondRunGivesIdenticalFilesAndReplacesLongerOldOnes) {
     // Stale, longer files under the output names must not leave a tail behind.
     for (int stage = 1; stage <= 4; ++stage)
         WriteFileBytes(dir.path / OutputName(stage), std::string(100000, 'x'));
-    ASSERT_EQ(RunPiped({.folder = dir.path}, "take1.wav\r").exitStatus, 0);
+    ASSERT_EQ(RunPiped(PhonoskewIn(dir.path), "take1.wav\r").exitStatus, 0);
     ExpectOutputsMatchReference(dir.path, fixture);
-    ASSERT_EQ(RunPiped({.folder = dir.path}, "take1.wav\r").exitStatus, 0);
+    ASSERT_EQ(RunPiped(PhonoskewIn(dir.path), "take1.wav\r").exitStatus, 0);
     ExpectOutputsMatchReference(dir.path, fixture);
 }
 
@@ -64,7 +64,7 @@ TEST(JobTest, EmptyInputGivesSixtyThreeFramesOfDitherAlone) {
     ScratchDir dir;
     JobFixture fixture = MakeJobFixture(0);
     WriteJobFiles(dir.path, fixture);
-    ASSERT_EQ(RunPiped({.folder = dir.path}, "take1.wav\r").exitStatus, 0);
+    ASSERT_EQ(RunPiped(PhonoskewIn(dir.path), "take1.wav\r").exitStatus, 0);
     ExpectOutputsMatchReference(dir.path, fixture);
     EXPECT_EQ(ReadFileBytes(dir.path / OutputName(1)).size(), 422u);
 }
@@ -75,7 +75,7 @@ TEST(JobTest, RefusedHeaderThenMissingFileThenGoodFile) {
     WriteJobFiles(dir.path, fixture);
     WriteFileBytes(dir.path / "notes.txt", "just some text, not a recording");
     // Each message box takes a key of its own to dismiss it.
-    Child run = RunPiped({.folder = dir.path}, "notes.txt\r\rnothing.wav\r\r\r\rtake1.wav\r");
+    Child run = RunPiped(PhonoskewIn(dir.path), "notes.txt\r\rnothing.wav\r\r\r\rtake1.wav\r");
     ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("This is not a Wave file"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("File not found."), std::string::npos) << run.out;
@@ -84,7 +84,7 @@ TEST(JobTest, RefusedHeaderThenMissingFileThenGoodFile) {
 
 TEST(JobTest, EndOfInputAtThePromptEndsWithAMessageAndFailureStatus) {
     ScratchDir dir;
-    Child run = RunPiped({.folder = dir.path}, "");
+    Child run = RunPiped(PhonoskewIn(dir.path), "");
     EXPECT_NE(run.exitStatus, 0);
     EXPECT_FALSE(run.err.empty());
     EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line expected: " << run.err;
@@ -96,7 +96,7 @@ TEST(JobTest, UnwritableOutputIsReportedAndGivesFailureStatus) {
     WriteJobFiles(dir.path, fixture);
     // A folder in the way of output file 2; Esc gives that file up.
     fs::create_directory(dir.path / OutputName(2));
-    Child run = RunPiped({.folder = dir.path}, "take1.wav\r\x1b");
+    Child run = RunPiped(PhonoskewIn(dir.path), "take1.wav\r\x1b");
     EXPECT_NE(run.exitStatus, 0) << run.out;
     EXPECT_TRUE(fs::is_directory(dir.path / OutputName(2)));
     std::array<std::string, 4> expected =

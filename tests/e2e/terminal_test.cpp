@@ -55,7 +55,7 @@ void ExpectPromptScreen(const VtScreen& s) {
 
 TEST(RunInTerminalTest, StartScreenTypingAndBackspace) {
     ScratchDir dir;
-    Child run = StartInPseudoTerminal({.folder = dir.path});
+    Child run = StartInPseudoTerminal(PhonoskewIn(dir.path));
     ChildGuard guard{run};
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?")) << VtDump(run.screen);
     ASSERT_TRUE(WaitForScreen(
@@ -74,7 +74,7 @@ TEST(RunInTerminalTest, StartScreenTypingAndBackspace) {
 
 TEST(RunInTerminalTest, EmptyAndMissingPathsGiveTheBoxThenAFreshPrompt) {
     ScratchDir dir;
-    Child run = StartInPseudoTerminal({.folder = dir.path});
+    Child run = StartInPseudoTerminal(PhonoskewIn(dir.path));
     ChildGuard guard{run};
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
     for (const std::string& typed : {std::string(), std::string("no such file.wav")}) {
@@ -98,7 +98,7 @@ TEST(RunInTerminalTest, RefusedHeaderShowsItsMessageAndAFreshPrompt) {
     std::string wave = MakeWave({1, 2}, {3, 4});
     wave[22] = 1;  // mono
     WriteFileBytes(dir.path / "mono.wav", wave);
-    Child run = StartInPseudoTerminal({.folder = dir.path});
+    Child run = StartInPseudoTerminal(PhonoskewIn(dir.path));
     ChildGuard guard{run};
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
     SendKeys(run, "mono.wav\r");
@@ -114,7 +114,7 @@ TEST(RunInTerminalTest, FullRunShowsEveryRowInItsColoursAndRestoresTheTerminal) 
     ScratchDir dir;
     JobFixture fixture = MakeJobFixture(4800);
     WriteJobFiles(dir.path, fixture);
-    Child run = StartInPseudoTerminal({.folder = dir.path});
+    Child run = StartInPseudoTerminal(PhonoskewIn(dir.path));
     ChildGuard guard{run};
     termios before = run.initialModes;
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
@@ -204,7 +204,7 @@ TEST(RunInTerminalTest, MissingCoefficientFileBoxComesBackUntilTheFileAppears) {
     WriteJobFiles(dir.path, fixture);
     std::string soText = ReadFileBytes(dir.path / "SO.dat");
     fs::remove(dir.path / "SO.dat");
-    Child run = StartInPseudoTerminal({.folder = dir.path});
+    Child run = StartInPseudoTerminal(PhonoskewIn(dir.path));
     ChildGuard guard{run};
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
     SendKeys(run, "take1.wav\r");
@@ -235,7 +235,7 @@ TEST(RunInTerminalTest, KeyPressedDuringTheJobEndsTheFinalWait) {
     ScratchDir dir;
     JobFixture fixture = MakeJobFixture(2000);
     WriteJobFiles(dir.path, fixture);
-    Child run = StartInPseudoTerminal({.folder = dir.path});
+    Child run = StartInPseudoTerminal(PhonoskewIn(dir.path));
     ChildGuard guard{run};
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
     SendKeys(run, "take1.wav\rk");
@@ -246,7 +246,7 @@ TEST(RunInTerminalTest, KeyPressedDuringTheJobEndsTheFinalWait) {
 
 TEST(RunInTerminalTest, TerminalRestoredAfterSigterm) {
     ScratchDir dir;
-    Child run = StartInPseudoTerminal({.folder = dir.path});
+    Child run = StartInPseudoTerminal(PhonoskewIn(dir.path));
     ChildGuard guard{run};
     termios before = run.initialModes;
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));

@@ -176,10 +176,9 @@ Child RunPiped(const Program& program, std::string_view input, int timeoutMs) {
     return child;
 }
 
-void SendKeys(Child& child, std::string_view keys) {
-    if (!keys.empty() && write(child.input, keys.data(), keys.size()) < 0) {
-        // The child has gone; the test's next wait will say so.
-    }
+bool SendKeys(Child& child, std::string_view keys) {
+    return keys.empty() ||
+           write(child.input, keys.data(), keys.size()) == static_cast<ssize_t>(keys.size());
 }
 
 bool WaitForOutput(Child& child, std::string_view text, int timeoutMs) {

@@ -21,6 +21,9 @@ struct Program {
     std::filesystem::path folder;  // without a body: the phonoskew program, run here
 };
 
+inline Program FunctionBody(void (*body)()) { return {body, {}}; }
+inline Program PhonoskewIn(const std::filesystem::path& folder) { return {nullptr, folder}; }
+
 struct Child {
     pid_t pid = -1;
     int input = -1;          // where keys go: the pty master, or the standard input pipe
@@ -44,7 +47,8 @@ Child StartWithPipes(const Program& program);
 // end; the child is stopped (and the test failed) after `timeoutMs`.
 Child RunPiped(const Program& program, std::string_view input, int timeoutMs = 60000);
 
-void SendKeys(Child& child, std::string_view keys);
+// True when all of them were written.
+bool SendKeys(Child& child, std::string_view keys);
 
 // These read output until the condition holds; false when the time runs out
 // or the child has ended without it.
