@@ -53,7 +53,7 @@ void PromptBoxAndDone() {
     WaitForKey();
 }
 
-// ---- Raw mode and restoring -------------------------------------------------------------
+// ---- Drawing, raw mode and restoring -----------------------------------------------------
 
 struct EndingCase {
     const char* name;
@@ -63,7 +63,7 @@ struct EndingCase {
 
 // SIGTERM is sent to the phonoskew program itself, at its prompt
 // (RunInTerminalTest.TerminalRestoredAfterSigterm), with the same checks.
-TEST(TerminalTest, RawModeIsEnteredAndFullyRestoredOnEveryWayOut) {
+TEST(TerminalTest, DrawsInRawModeAndFullyRestoresOnEveryWayOut) {
     const EndingCase cases[] = {
         {"a key ends the final wait", "x", 0}, {"Ctrl+C is a key, not a signal", "\x03", 0},
         {"SIGHUP", nullptr, SIGHUP},           {"SIGINT", nullptr, SIGINT},
@@ -86,29 +86,21 @@ TEST(TerminalTest, RawModeIsEnteredAndFullyRestoredOnEveryWayOut) {
         ASSERT_TRUE(WaitForExit(child));
         if (c.key) {
             EXPECT_EQ(child.exitStatus, 0);
-            EXPECT_NE(child.out.find("after key"), std::string::npos);
         } else {
             EXPECT_EQ(child.endSignal, c.signal);
         }
+        // Drawn with escape sequences on the main screen, never the alternate one.
+        const std::string& output = child.out;
+        EXPECT_NE(output.find("\x1b]2;Phonoskew\a"), std::string::npos);
+        EXPECT_NE(output.find("\x1b[2J"), std::string::npos);
+        EXPECT_NE(output.find("\x1b[30;107m"), std::string::npos);  // black on bright white
+        const char* text = c.key ? "\x1b[?25lready\x1b[2;1Hafter key" : "\x1b[?25lready";
+        EXPECT_NE(output.find(text), std::string::npos);
+        EXPECT_EQ(output.find("\x1b[?1049h"), std::string::npos);
         ExpectModesRestored(child.initialModes, ModesOf(child));
         // Just below the last row of text: "ready", then "after key".
-        ExpectEndsWithRestore(child.out, c.key ? 3 : 2);
+        ExpectEndsWithRestore(output, c.key ? 3 : 2);
     }
-}
-
-TEST(TerminalTest, DrawsColoursTitleAndCursorWithEscapeSequences) {
-    Child child = StartInPseudoTerminal(FunctionBody(DrawThenWaitForKey));
-    ChildGuard guard{child};
-    ASSERT_GT(child.pid, 0);
-    ASSERT_TRUE(WaitForOutput(child, "ready"));
-    EXPECT_TRUE(SendKeys(child, "x"));
-    EXPECT_TRUE(WaitForExit(child));
-    const std::string& output = child.out;
-    EXPECT_NE(output.find("\x1b]2;Phonoskew\a"), std::string::npos);
-    EXPECT_NE(output.find("\x1b[2J"), std::string::npos);
-    EXPECT_NE(output.find("\x1b[30;107m"), std::string::npos) << output;  // black on bright white
-    EXPECT_NE(output.find("\x1b[?25lready\x1b[2;1Hafter key"), std::string::npos);
-    EXPECT_EQ(output.find("\x1b[?1049h"), std::string::npos);  // never the alternate screen
 }
 
 // ---- Without a terminal -------------------------------------------------------------------
