@@ -72,28 +72,19 @@ TEST(RunInTerminalTest, StartScreenTypingAndBackspace) {
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?  abxz")) << VtDump(run.screen);
 }
 
-TEST(RunInTerminalTest, EmptyAndMissingPathsGiveTheBoxThenAFreshPrompt) {
-    ScratchDir dir;
-    Child run = StartInPseudoTerminal(PhonoskewIn(dir.path));
-    ChildGuard guard{run};
-    ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
-    for (const std::string& typed : {std::string(), std::string("no such file.wav")}) {
-        int bellsBefore = run.screen.bells;
-        SendKeys(run, typed + "\r");
-        ASSERT_TRUE(WaitForText(run, "File not found.")) << VtDump(run.screen);
-        ASSERT_TRUE(WaitForText(run, "ERROR"));
-        EXPECT_TRUE(ScreenHas(run.screen, "Please enter a valid file path"));
-        EXPECT_GT(run.screen.bells, bellsBefore);
-        SendKeys(run, "\r");
-        ASSERT_TRUE(WaitForScreen(run, [](const VtScreen& s) {
-            return !ScreenHas(s, "File not found.") && VtRowText(s, 8) == "   Input file?" &&
-                   s.cursorVisible;
-        })) << VtDump(run.screen);
-        ExpectPromptScreen(run.screen);
-    }
-}
+struct RefusedPath {
+    const char* typed;
+    const char* message;  // the box's first line
+    const char* more;     // another line of the box, or nullptr
+    const char* dismissal;
+};
 
-TEST(RunInTerminalTest, RefusedHeaderShowsItsMessageAndAFreshPrompt) {
+TEST(RunInTerminalTest, RefusedPathsGiveTheirBoxThenAFreshPrompt) {
+    const RefusedPath cases[] = {
+        {"", "File not found.", "Please enter a valid file path", "\r"},
+        {"no such file.wav", "File not found.", "Please enter a valid file path", "\r"},
+        {"mono.wav", "This is not a stero Wave file", nullptr, " "},
+    };
     ScratchDir dir;
     std::string wave = MakeWave({1, 2}, {3, 4});
     wave[22] = 1;  // mono
@@ -101,13 +92,23 @@ TEST(RunInTerminalTest, RefusedHeaderShowsItsMessageAndAFreshPrompt) {
     Child run = StartInPseudoTerminal(PhonoskewIn(dir.path));
     ChildGuard guard{run};
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
-    SendKeys(run, "mono.wav\r");
-    ASSERT_TRUE(WaitForText(run, "This is not a stero Wave file")) << VtDump(run.screen);
-    SendKeys(run, " ");
-    ASSERT_TRUE(WaitForScreen(run, [](const VtScreen& s) {
-        return !ScreenHas(s, "stero") && VtRowText(s, 8) == "   Input file?" && s.cursorVisible;
-    })) << VtDump(run.screen);
-    ExpectPromptScreen(run.screen);
+    for (const RefusedPath& c : cases) {
+        SCOPED_TRACE(c.typed);
+        int bellsBefore = run.screen.bells;
+        SendKeys(run, std::string(c.typed) + "\r");
+        ASSERT_TRUE(WaitForText(run, c.message)) << VtDump(run.screen);
+        ASSERT_TRUE(WaitForText(run, "ERROR"));
+        if (c.more) {
+            EXPECT_TRUE(ScreenHas(run.screen, c.more));
+        }
+        EXPECT_GT(run.screen.bells, bellsBefore);
+        SendKeys(run, c.dismissal);
+        ASSERT_TRUE(WaitForScreen(run, [&](const VtScreen& s) {
+            return !ScreenHas(s, c.message) && VtRowText(s, 8) == "   Input file?" &&
+                   s.cursorVisible;
+        })) << VtDump(run.screen);
+        ExpectPromptScreen(run.screen);
+    }
 }
 
 TEST(RunInTerminalTest, FullRunShowsEveryRowInItsColoursAndRestoresTheTerminal) {
