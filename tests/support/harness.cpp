@@ -38,29 +38,27 @@ Clock::time_point Deadline(int timeoutMs) {
 
 // One read from a descriptor poll found ready; at its end the descriptor is
 // no longer watched (a pty master stays open: it is the input too).
-bool ReadReady(int& fd, bool isInput, std::string& into) {
+void ReadReady(int& fd, bool isInput, std::string& into) {
     char bytes[65536];
     ssize_t count = read(fd, bytes, sizeof bytes);
     if (count > 0) {
         into.append(bytes, static_cast<size_t>(count));
-        return true;
+        return;
     }
     if (!isInput) close(fd);
     fd = -1;
-    return false;
 }
 
-// Reads what comes within `waitMs`; true when something came.
+// Reads what comes within `waitMs`; true when something came (bytes or an end).
 bool ReadOutput(Child& child, int waitMs) {
     if (child.output < 0 && child.errors < 0) waitMs = 1;  // only the end is left to wait for
     pollfd watched[2] = {{child.output, POLLIN, 0}, {child.errors, POLLIN, 0}};
     if (poll(watched, 2, waitMs) <= 0) return false;
     size_t known = child.out.size();
-    bool got = false;
-    if (watched[0].revents) got = ReadReady(child.output, child.output == child.input, child.out);
-    if (watched[1].revents) got = ReadReady(child.errors, false, child.err) || got;
+    if (watched[0].revents) ReadReady(child.output, child.output == child.input, child.out);
+    if (watched[1].revents) ReadReady(child.errors, false, child.err);
     if (child.slave >= 0) FeedVt(child.screen, std::string_view(child.out).substr(known));
-    return got;
+    return true;
 }
 
 void NoteStatus(Child& child, int status) {
@@ -79,7 +77,7 @@ bool Ended(Child& child) {
 
 // After the end: what is still on its way through the pipes or terminal.
 void ReadRest(Child& child) {
-    while (ReadOutput(child, 20)) {
+    while (ReadOutput(child, 50)) {
     }
 }
 
