@@ -118,7 +118,7 @@ TEST(RunInTerminalTest, FullRunShowsEveryRowInItsColoursAndRestoresTheTerminal) 
     Child run = StartInPseudoTerminal(PhonoskewIn(dir.path));
     ChildGuard guard{run};
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
-    ExpectRawMode(run.initialModes, ModesOf(run));
+    ExpectRawMode(run);
 
     SendKeys(run, "take1.wav\r");
     ASSERT_TRUE(WaitForRowText(run, 54, "   press any key to quit")) << VtDump(run.screen);
@@ -184,11 +184,7 @@ TEST(RunInTerminalTest, FullRunShowsEveryRowInItsColoursAndRestoresTheTerminal) 
     SendKeys(run, "q");
     ASSERT_TRUE(WaitForExit(run)) << VtDump(run.screen);
     EXPECT_EQ(run.exitStatus, 0);
-    ExpectModesRestored(run.initialModes, ModesOf(run));
-    ExpectEndsWithRestore(run.out, 55);
-    EXPECT_TRUE(run.screen.cursorVisible);
-    EXPECT_EQ(run.screen.foreground, 7);
-    EXPECT_EQ(run.screen.background, 0);
+    ExpectTerminalRestored(run, 55);
     for (int stage = 1; stage <= 4; ++stage) {
         EXPECT_TRUE(fs::exists(dir.path / ("take1 RIAA error " + std::to_string(stage) + ".wav")));
     }
@@ -247,20 +243,14 @@ TEST(RunInTerminalTest, TerminalRestoredAfterSigterm) {
     Child run = StartInPseudoTerminal(PhonoskewIn(dir.path));
     ChildGuard guard{run};
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
-    ExpectRawMode(run.initialModes, ModesOf(run));
+    ExpectRawMode(run);
     kill(run.pid, SIGTERM);
     ASSERT_TRUE(WaitForExit(run));
     EXPECT_EQ(run.endSignal, SIGTERM);  // ended by the signal, as the shell expects
     EXPECT_EQ(run.exitStatus, 128 + SIGTERM);
-    ExpectModesRestored(run.initialModes, ModesOf(run));
     // The prompt stays on screen, the cursor on the clean line below it.
-    ExpectEndsWithRestore(run.out, 9);
+    ExpectTerminalRestored(run, 9);
     EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?");
-    EXPECT_EQ(run.screen.cursorRow, 9);
-    EXPECT_EQ(run.screen.cursorColumn, 1);
-    EXPECT_TRUE(run.screen.cursorVisible);
-    EXPECT_EQ(run.screen.foreground, 7);
-    EXPECT_EQ(run.screen.background, 0);
 }
 
 }  // namespace

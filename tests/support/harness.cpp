@@ -109,6 +109,13 @@ std::string Visible(std::string_view bytes) {
     return shown;
 }
 
+// The terminal's modes now.
+termios ModesOf(const Child& child) {
+    termios modes{};
+    EXPECT_EQ(tcgetattr(child.slave, &modes), 0);
+    return modes;
+}
+
 void CloseOnce(int& fd) {
     if (fd >= 0) close(fd);
     fd = -1;
@@ -215,30 +222,32 @@ void StopChild(Child& child) {
     for (int* fd : {&child.input, &child.output, &child.errors, &child.slave}) CloseOnce(*fd);
 }
 
-termios ModesOf(const Child& child) {
-    termios modes{};
-    EXPECT_EQ(tcgetattr(child.slave, &modes), 0);
-    return modes;
-}
-
-void ExpectRawMode(const termios& before, const termios& during) {
+void ExpectRawMode(const Child& child) {
+    const termios& before = child.initialModes;
+    termios during = ModesOf(child);
     EXPECT_NE(before.c_lflag & (ECHO | ICANON | ISIG), 0u);
     EXPECT_EQ(during.c_lflag & (ECHO | ICANON | ISIG | IEXTEN), 0u);
     EXPECT_EQ(during.c_iflag & (ICRNL | IXON | IXOFF), 0u);
 }
 
-void ExpectModesRestored(const termios& before, const termios& after) {
+void ExpectTerminalRestored(const Child& child, int row) {
+    const termios& before = child.initialModes;
+    termios after = ModesOf(child);
     EXPECT_EQ(after.c_iflag, before.c_iflag);
     EXPECT_EQ(after.c_oflag, before.c_oflag);
     EXPECT_EQ(after.c_lflag, before.c_lflag);
     EXPECT_EQ(after.c_cflag, before.c_cflag);
     EXPECT_EQ(after.c_cc[VMIN], before.c_cc[VMIN]);
     EXPECT_EQ(after.c_cc[VTIME], before.c_cc[VTIME]);
-}
 
-void ExpectEndsWithRestore(const std::string& output, int row) {
+    const std::string& output = child.out;
     std::string restore = "\x1b[" + std::to_string(row) + ";1H\x1b[0m\x1b[K\x1b[?25h";
     std::string_view last =
         std::string_view(output).substr(output.size() - std::min<size_t>(output.size(), 200));
     EXPECT_TRUE(output.ends_with(restore)) << "row " << row << ", output ends ..." << Visible(last);
+    EXPECT_EQ(child.screen.cursorRow, row);
+    EXPECT_EQ(child.screen.cursorColumn, 1);
+    EXPECT_TRUE(child.screen.cursorVisible);
+    EXPECT_EQ(child.screen.foreground, 7);
+    EXPECT_EQ(child.screen.background, 0);
 }

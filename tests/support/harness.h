@@ -66,13 +66,11 @@ struct ChildGuard {
     ~ChildGuard() { StopChild(child); }
 };
 
-// The terminal's modes now (pty only, until the child is stopped).
-termios ModesOf(const Child& child);
-
-// Checks shared by the console and end-to-end tests.
-void ExpectRawMode(const termios& before, const termios& during);
-void ExpectModesRestored(const termios& before, const termios& after);
-// The output ends with the restore: the cursor on a clean line at `row`
-// (just below the last text, so nothing scrolls away), colours reset, the
-// cursor shown, and nothing after it.
-void ExpectEndsWithRestore(const std::string& output, int row);
+// Checks shared by the console and end-to-end tests (pty only, while the
+// child is not stopped). Raw mode: no echo, line editing, key signals, CR
+// translation or flow control, where the terminal had them before.
+void ExpectRawMode(const Child& child);
+// The terminal is back in its first modes, and the output ends with the
+// restore: the cursor on a clean line at `row` (just below the last text, so
+// nothing scrolls away), colours reset, the cursor shown.
+void ExpectTerminalRestored(const Child& child, int row);
