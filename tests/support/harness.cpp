@@ -121,6 +121,28 @@ void CloseOnce(int& fd) {
     fd = -1;
 }
 
+Child StartWithPipes(const Program& program) {
+    Child child;
+    int in[2], out[2], err[2];
+    if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) return child;
+    child.pid = fork();
+    if (child.pid == 0) {
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+        RunInChild(program);
+    }
+    signal(SIGPIPE, SIG_IGN);  // a child may end before reading all its input
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    child.input = in[1];
+    child.output = out[0];
+    child.errors = err[0];
+    return child;
+}
+
 }  // namespace
 
 std::string PhonoskewBinary() {
@@ -147,28 +169,6 @@ Child StartInPseudoTerminal(const Program& program, int rows, int columns) {
         setenv("TERM", "xterm-256color", 1);
         RunInChild(program);
     }
-    return child;
-}
-
-Child StartWithPipes(const Program& program) {
-    Child child;
-    int in[2], out[2], err[2];
-    if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) return child;
-    child.pid = fork();
-    if (child.pid == 0) {
-        dup2(in[0], 0);
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
-        RunInChild(program);
-    }
-    signal(SIGPIPE, SIG_IGN);  // a child may end before reading all its input
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
-    child.input = in[1];
-    child.output = out[0];
-    child.errors = err[0];
     return child;
 }
 

@@ -42,8 +42,7 @@ struct Child {
 std::string PhonoskewBinary();
 
 Child StartInPseudoTerminal(const Program& program, int rows = 55, int columns = 80);
-Child StartWithPipes(const Program& program);
-// Starts with pipes, sends `input`, closes standard input and waits for the
+// Starts it with pipes, sends `input`, closes standard input and waits for the
 // end; the child is stopped (and the test failed) after `timeoutMs`.
 Child RunPiped(const Program& program, std::string_view input, int timeoutMs = 60000);
 
