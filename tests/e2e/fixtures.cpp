@@ -1,11 +1,24 @@
 #include "e2e/fixtures.h"
 
 #include <cstdio>
+#include <fstream>
 #include <random>
+#include <sstream>
 
 const char* const CoefficientFileNames[4] = {"FO.dat", "SO.dat", "FOP.dat", "SOP.dat"};
 
 namespace {
+
+void Put24(std::string& bytes, int32_t sample) {
+    auto v = static_cast<uint32_t>(sample);
+    bytes += static_cast<char>(v & 0xFF);
+    bytes += static_cast<char>((v >> 8) & 0xFF);
+    bytes += static_cast<char>((v >> 16) & 0xFF);
+}
+
+void PutLE(std::string& bytes, uint32_t value, int size) {
+    for (int i = 0; i < size; ++i) bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
 
 // A multiple of 1/1024 is exact both in binary and in ten decimal places.
 std::string ExactText(double value) {
@@ -19,6 +32,59 @@ double RandomTap(std::mt19937& random, int range) {
 }
 
 }  // namespace
+
+ScratchDir::ScratchDir() {
+    char name[] = "/tmp/phonoskew-e2e-XXXXXX";
+    path = mkdtemp(name);
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+}
+
+void WriteFileBytes(const fs::path& file, const std::string& bytes) {
+    std::ofstream(file, std::ios::binary) << bytes;
+}
+
+std::string ReadFileBytes(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string CanonicalWaveHeader(uint64_t frames) {
+    auto dataSize = static_cast<uint32_t>(6 * frames);
+    std::string bytes = "RIFF";
+    PutLE(bytes, dataSize + 36, 4);
+    bytes += "WAVEfmt ";
+    PutLE(bytes, 16, 4);
+    PutLE(bytes, 1, 2);
+    PutLE(bytes, 2, 2);
+    PutLE(bytes, 96000, 4);
+    PutLE(bytes, 576000, 4);
+    PutLE(bytes, 6, 2);
+    PutLE(bytes, 24, 2);
+    bytes += "data";
+    PutLE(bytes, dataSize, 4);
+    return bytes;
+}
+
+std::string MakeWave(const std::vector<int32_t>& left, const std::vector<int32_t>& right) {
+    std::string bytes = CanonicalWaveHeader(left.size());
+    for (size_t n = 0; n < left.size(); ++n) {
+        Put24(bytes, left[n]);
+        Put24(bytes, right[n]);
+    }
+    return bytes;
+}
+
+std::string CoefficientText(const std::vector<std::string>& fields) {
+    std::string text;
+    for (const std::string& field : fields) text += field + "\r\n";
+    return text;
+}
 
 JobFixture MakeJobFixture(int frames) {
     std::mt19937 random(20261208);

@@ -1,10 +1,38 @@
-// Inputs for end-to-end runs: a small stereo recording and four coefficient
-// sets whose values are exact in binary, so their expected values do not
-// depend on how the program reads decimal text.
+// Inputs for end-to-end runs, in a scratch folder: a small stereo recording
+// and four coefficient sets whose values are exact in binary, so their
+// expected values do not depend on how the program reads decimal text.
 #pragma once
 
-#include "e2e/harness.h"
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
 #include "e2e/reference.h"
+#include "support/harness.h"
+
+namespace fs = std::filesystem;
+
+// A scratch folder removed at the end of the test.
+struct ScratchDir {
+    fs::path path;
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+};
+
+void WriteFileBytes(const fs::path& file, const std::string& bytes);
+std::string ReadFileBytes(const fs::path& file);
+
+// The 44-byte header of a stereo 24-bit 96 kHz file of `frames` frames.
+std::string CanonicalWaveHeader(uint64_t frames);
+
+// A canonical 44-byte-header stereo 24-bit 96 kHz file holding the frames.
+std::string MakeWave(const std::vector<int32_t>& left, const std::vector<int32_t>& right);
+
+// A coefficient file: one number a line, CR LF line ends.
+std::string CoefficientText(const std::vector<std::string>& fields);
 
 struct JobFixture {
     std::vector<int32_t> left;

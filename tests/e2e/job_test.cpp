@@ -29,7 +29,7 @@ TEST(JobTest, FourOutputFilesMatchTheReferenceByteForByte) {
     JobFixture fixture = MakeJobFixture(500);
     WriteJobFiles(dir.path, fixture);
 
-    PipedRun run = RunPiped(dir.path, "take1.wav\r");
+    Child run = RunPiped(PhonoskewIn(dir.path), "take1.wav\r");
     ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
     ExpectOutputsMatchReference(dir.path, fixture);
 
@@ -53,11 +53,10 @@ TEST(JobTest, FourOutputFilesMatchTheReferenceByteForByte) {
     ASSERT_EQ(clipped[2], 0);
     ASSERT_GT(clipped[3], 1);
     for (int stage = 1; stage <= 4; ++stage) {
-        std::string note = clipped[stage - 1] == 0
-                               ? ""
-                               : " (" + std::to_string(clipped[stage - 1]) +
-                                     (clipped[stage - 1] == 1 ? " sample" : " samples") +
-                                     " clipped)";
+        int64_t count = clipped[stage - 1];
+        std::string note = count == 0 ? ""
+                                      : " (" + std::to_string(count) +
+                                            (count == 1 ? " sample" : " samples") + " clipped)";
         std::string lines = "   Writing file - " + OutputName(stage) + "\n   Done" + note + "\n";
         EXPECT_NE(run.out.find(lines), std::string::npos) << lines << "\n" << run.out;
     }
@@ -70,9 +69,9 @@ TEST(JobTest, SecondRunGivesIdenticalFilesAndReplacesLongerOldOnes) {
     // Stale, longer files under the output names must not leave a tail behind.
     for (int stage = 1; stage <= 4; ++stage)
         WriteFileBytes(dir.path / OutputName(stage), std::string(100000, 'x'));
-    ASSERT_EQ(RunPiped(dir.path, "take1.wav\r").exitStatus, 0);
+    ASSERT_EQ(RunPiped(PhonoskewIn(dir.path), "take1.wav\r").exitStatus, 0);
     ExpectOutputsMatchReference(dir.path, fixture);
-    ASSERT_EQ(RunPiped(dir.path, "take1.wav\r").exitStatus, 0);
+    ASSERT_EQ(RunPiped(PhonoskewIn(dir.path), "take1.wav\r").exitStatus, 0);
     ExpectOutputsMatchReference(dir.path, fixture);
 }
 
@@ -80,7 +79,7 @@ TEST(JobTest, EmptyInputGivesSixtyThreeFramesOfDitherAlone) {
     ScratchDir dir;
     JobFixture fixture = MakeJobFixture(0);
     WriteJobFiles(dir.path, fixture);
-    ASSERT_EQ(RunPiped(dir.path, "take1.wav\r").exitStatus, 0);
+    ASSERT_EQ(RunPiped(PhonoskewIn(dir.path), "take1.wav\r").exitStatus, 0);
     ExpectOutputsMatchReference(dir.path, fixture);
     EXPECT_EQ(ReadFileBytes(dir.path / OutputName(1)).size(), 422u);
 }
@@ -91,7 +90,7 @@ TEST(JobTest, RefusedHeaderThenMissingFileThenGoodFile) {
     WriteJobFiles(dir.path, fixture);
     WriteFileBytes(dir.path / "notes.txt", "just some text, not a recording");
     // Each message box takes a key of its own to dismiss it.
-    PipedRun run = RunPiped(dir.path, "notes.txt\r\rnothing.wav\r\r\r\rtake1.wav\r");
+    Child run = RunPiped(PhonoskewIn(dir.path), "notes.txt\r\rnothing.wav\r\r\r\rtake1.wav\r");
     ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("This is not a Wave file"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("File not found."), std::string::npos) << run.out;
@@ -100,7 +99,7 @@ TEST(JobTest, RefusedHeaderThenMissingFileThenGoodFile) {
 
 TEST(JobTest, EndOfInputAtThePromptEndsWithAMessageAndFailureStatus) {
     ScratchDir dir;
-    PipedRun run = RunPiped(dir.path, "");
+    Child run = RunPiped(PhonoskewIn(dir.path), "");
     EXPECT_NE(run.exitStatus, 0);
     EXPECT_FALSE(run.err.empty());
     EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line expected: " << run.err;
@@ -112,7 +111,7 @@ TEST(JobTest, UnwritableOutputIsReportedAndGivesFailureStatus) {
     WriteJobFiles(dir.path, fixture);
     // A folder in the way of output file 2; Esc gives that file up.
     fs::create_directory(dir.path / OutputName(2));
-    PipedRun run = RunPiped(dir.path, "take1.wav\r\x1b");
+    Child run = RunPiped(PhonoskewIn(dir.path), "take1.wav\r\x1b");
     EXPECT_NE(run.exitStatus, 0) << run.out;
     EXPECT_TRUE(fs::is_directory(dir.path / OutputName(2)));
     std::array<std::string, 4> expected =

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "e2e/harness.h"
+#include "e2e/fixtures.h"
 
 namespace {
 

@@ -30,7 +30,7 @@ bool ScreenHas(const VtScreen& s, const std::string& text) {
     return false;
 }
 
-bool WaitForText(PtyRun& run, const std::string& text, int timeoutMs = 20000) {
+bool WaitForText(Child& run, const std::string& text, int timeoutMs = 20000) {
     return WaitForScreen(
         run, [&](const VtScreen& s) { return ScreenHas(s, text); }, timeoutMs);
 }
@@ -53,15 +53,10 @@ void ExpectPromptScreen(const VtScreen& s) {
     EXPECT_TRUE(s.cursorVisible);
 }
 
-struct PtyGuard {
-    PtyRun& run;
-    ~PtyGuard() { StopPty(run); }
-};
-
 TEST(RunInTerminalTest, StartScreenTypingAndBackspace) {
     ScratchDir dir;
-    PtyRun run = StartInPty(dir.path);
-    PtyGuard guard{run};
+    Child run = StartInPseudoTerminal(PhonoskewIn(dir.path));
+    ChildGuard guard{run};
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?")) << VtDump(run.screen);
     ASSERT_TRUE(WaitForScreen(
         run, [](const VtScreen& s) { return s.cursorColumn == 17 && s.cursorVisible; }));
@@ -77,56 +72,53 @@ TEST(RunInTerminalTest, StartScreenTypingAndBackspace) {
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?  abxz")) << VtDump(run.screen);
 }
 
-TEST(RunInTerminalTest, EmptyAndMissingPathsGiveTheBoxThenAFreshPrompt) {
+struct RefusedPath {
+    const char* typed;
+    const char* message;  // the box's first line
+    const char* more;     // another line of the box, or nullptr
+    const char* dismissal;
+};
+
+TEST(RunInTerminalTest, RefusedPathsGiveTheirBoxThenAFreshPrompt) {
+    const RefusedPath cases[] = {
+        {"", "File not found.", "Please enter a valid file path", "\r"},
+        {"no such file.wav", "File not found.", "Please enter a valid file path", "\r"},
+        {"mono.wav", "This is not a stero Wave file", nullptr, " "},
+    };
     ScratchDir dir;
-    PtyRun run = StartInPty(dir.path);
-    PtyGuard guard{run};
+    std::string wave = MakeWave({1, 2}, {3, 4});
+    wave[22] = 1;  // mono
+    WriteFileBytes(dir.path / "mono.wav", wave);
+    Child run = StartInPseudoTerminal(PhonoskewIn(dir.path));
+    ChildGuard guard{run};
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
-    for (const std::string& typed : {std::string(), std::string("no such file.wav")}) {
+    for (const RefusedPath& c : cases) {
+        SCOPED_TRACE(c.typed);
         int bellsBefore = run.screen.bells;
-        SendKeys(run, typed + "\r");
-        ASSERT_TRUE(WaitForText(run, "File not found.")) << VtDump(run.screen);
+        SendKeys(run, std::string(c.typed) + "\r");
+        ASSERT_TRUE(WaitForText(run, c.message)) << VtDump(run.screen);
         ASSERT_TRUE(WaitForText(run, "ERROR"));
-        EXPECT_TRUE(ScreenHas(run.screen, "Please enter a valid file path"));
+        if (c.more) {
+            EXPECT_TRUE(ScreenHas(run.screen, c.more));
+        }
         EXPECT_GT(run.screen.bells, bellsBefore);
-        SendKeys(run, "\r");
-        ASSERT_TRUE(WaitForScreen(run, [](const VtScreen& s) {
-            return !ScreenHas(s, "File not found.") && VtRowText(s, 8) == "   Input file?" &&
+        SendKeys(run, c.dismissal);
+        ASSERT_TRUE(WaitForScreen(run, [&](const VtScreen& s) {
+            return !ScreenHas(s, c.message) && VtRowText(s, 8) == "   Input file?" &&
                    s.cursorVisible;
         })) << VtDump(run.screen);
         ExpectPromptScreen(run.screen);
     }
 }
 
-TEST(RunInTerminalTest, RefusedHeaderShowsItsMessageAndAFreshPrompt) {
-    ScratchDir dir;
-    std::string wave = MakeWave({1, 2}, {3, 4});
-    wave[22] = 1;  // mono
-    WriteFileBytes(dir.path / "mono.wav", wave);
-    PtyRun run = StartInPty(dir.path);
-    PtyGuard guard{run};
-    ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
-    SendKeys(run, "mono.wav\r");
-    ASSERT_TRUE(WaitForText(run, "This is not a stero Wave file")) << VtDump(run.screen);
-    SendKeys(run, " ");
-    ASSERT_TRUE(WaitForScreen(run, [](const VtScreen& s) {
-        return !ScreenHas(s, "stero") && VtRowText(s, 8) == "   Input file?" && s.cursorVisible;
-    })) << VtDump(run.screen);
-    ExpectPromptScreen(run.screen);
-}
-
 TEST(RunInTerminalTest, FullRunShowsEveryRowInItsColoursAndRestoresTheTerminal) {
     ScratchDir dir;
     JobFixture fixture = MakeJobFixture(4800);
     WriteJobFiles(dir.path, fixture);
-    PtyRun run = StartInPty(dir.path);
-    PtyGuard guard{run};
-    termios before = run.initialModes;
+    Child run = StartInPseudoTerminal(PhonoskewIn(dir.path));
+    ChildGuard guard{run};
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
-    termios during{};
-    ASSERT_EQ(tcgetattr(run.slave, &during), 0);
-    EXPECT_EQ(during.c_lflag & (ECHO | ICANON | ISIG | IEXTEN), 0u);
-    EXPECT_EQ(during.c_iflag & (IXON | ICRNL), 0u);
+    ExpectRawMode(run);
 
     SendKeys(run, "take1.wav\r");
     ASSERT_TRUE(WaitForRowText(run, 54, "   press any key to quit")) << VtDump(run.screen);
@@ -202,14 +194,7 @@ TEST(RunInTerminalTest, FullRunShowsEveryRowInItsColoursAndRestoresTheTerminal) 
     SendKeys(run, "q");
     ASSERT_TRUE(WaitForExit(run)) << VtDump(run.screen);
     EXPECT_EQ(run.exitStatus, 0);
-    termios after{};
-    ASSERT_EQ(tcgetattr(run.slave, &after), 0);
-    EXPECT_EQ(after.c_lflag, before.c_lflag);
-    EXPECT_EQ(after.c_iflag, before.c_iflag);
-    EXPECT_EQ(after.c_oflag, before.c_oflag);
-    EXPECT_TRUE(run.screen.cursorVisible);
-    EXPECT_EQ(run.screen.foreground, 7);
-    EXPECT_EQ(run.screen.background, 0);
+    ExpectTerminalRestored(run, 55);
     for (int stage = 1; stage <= 4; ++stage) {
         EXPECT_TRUE(fs::exists(dir.path / ("take1 RIAA error " + std::to_string(stage) + ".wav")));
     }
@@ -221,8 +206,8 @@ TEST(RunInTerminalTest, MissingCoefficientFileBoxComesBackUntilTheFileAppears) {
     WriteJobFiles(dir.path, fixture);
     std::string soText = ReadFileBytes(dir.path / "SO.dat");
     fs::remove(dir.path / "SO.dat");
-    PtyRun run = StartInPty(dir.path);
-    PtyGuard guard{run};
+    Child run = StartInPseudoTerminal(PhonoskewIn(dir.path));
+    ChildGuard guard{run};
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
     SendKeys(run, "take1.wav\r");
     ASSERT_TRUE(WaitForText(run, "File 'SO.dat' not found.")) << VtDump(run.screen);
@@ -252,8 +237,8 @@ TEST(RunInTerminalTest, KeyPressedDuringTheJobEndsTheFinalWait) {
     ScratchDir dir;
     JobFixture fixture = MakeJobFixture(2000);
     WriteJobFiles(dir.path, fixture);
-    PtyRun run = StartInPty(dir.path);
-    PtyGuard guard{run};
+    Child run = StartInPseudoTerminal(PhonoskewIn(dir.path));
+    ChildGuard guard{run};
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
     SendKeys(run, "take1.wav\rk");
     ASSERT_TRUE(WaitForExit(run)) << VtDump(run.screen);
@@ -261,20 +246,21 @@ TEST(RunInTerminalTest, KeyPressedDuringTheJobEndsTheFinalWait) {
     EXPECT_EQ(VtRowText(run.screen, 54), "   press any key to quit") << VtDump(run.screen);
 }
 
+// The console tests end a child by every other signal; SIGTERM, the usual
+// way a program is stopped, is sent to the program itself at its prompt.
 TEST(RunInTerminalTest, TerminalRestoredAfterSigterm) {
     ScratchDir dir;
-    PtyRun run = StartInPty(dir.path);
-    PtyGuard guard{run};
-    termios before = run.initialModes;
+    Child run = StartInPseudoTerminal(PhonoskewIn(dir.path));
+    ChildGuard guard{run};
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
+    ExpectRawMode(run);
     kill(run.pid, SIGTERM);
     ASSERT_TRUE(WaitForExit(run));
-    EXPECT_NE(run.exitStatus, 0);
-    termios after{};
-    ASSERT_EQ(tcgetattr(run.slave, &after), 0);
-    EXPECT_EQ(after.c_lflag, before.c_lflag);
-    EXPECT_EQ(after.c_iflag, before.c_iflag);
-    EXPECT_TRUE(run.screen.cursorVisible);
+    EXPECT_EQ(run.endSignal, SIGTERM);  // ended by the signal, as the shell expects
+    EXPECT_EQ(run.exitStatus, 128 + SIGTERM);
+    // The prompt stays on screen, the cursor on the clean line below it.
+    ExpectTerminalRestored(run, 9);
+    EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?");
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The test emulator itself, checked on hand-written byte streams so that the
 // screen tests do not rest on an unchecked oracle.
-#include "e2e/vt_screen.h"
+#include "support/vt_screen.h"
 
 #include <gtest/gtest.h>
 

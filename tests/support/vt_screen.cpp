@@ -1,5 +1,5 @@
 // A small terminal emulator: enough of a VT/xterm to read a screen back.
-#include "e2e/vt_screen.h"
+#include "support/vt_screen.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -18,10 +18,8 @@ void ScrollUp(VtScreen& s) {
 }
 
 void LineFeed(VtScreen& s) {
-    if (s.cursorRow == s.rows)
-        ScrollUp(s);
-    else
-        ++s.cursorRow;
+    if (s.cursorRow == s.rows) return ScrollUp(s);
+    ++s.cursorRow;
 }
 
 void PutChar(VtScreen& s, char ch) {
@@ -31,10 +29,8 @@ void PutChar(VtScreen& s, char ch) {
         LineFeed(s);
     }
     CellAt(s, s.cursorRow, s.cursorColumn) = VtCell{ch, s.foreground, s.background};
-    if (s.cursorColumn == s.columns)
-        s.pendingWrap = true;
-    else
-        ++s.cursorColumn;
+    s.pendingWrap = s.cursorColumn == s.columns;
+    if (!s.pendingWrap) ++s.cursorColumn;
 }
 
 void EraseCells(VtScreen& s, int fromRow, int fromColumn, int toRow, int toColumn) {
@@ -56,22 +52,13 @@ void ApplySgr(VtScreen& s, const std::vector<int>& params) {
     }
     for (size_t i = 0; i < params.size(); ++i) {
         int p = params[i];
-        if (p == 0) {
-            s.foreground = 7;
-            s.background = 0;
-        } else if (p >= 30 && p <= 37)
-            s.foreground = p - 30;
-        else if (p >= 90 && p <= 97)
-            s.foreground = p - 90 + 8;
-        else if (p >= 40 && p <= 47)
-            s.background = p - 40;
-        else if (p >= 100 && p <= 107)
-            s.background = p - 100 + 8;
-        else if (p == 39)
-            s.foreground = 7;
-        else if (p == 49)
-            s.background = 0;
-        else if ((p == 38 || p == 48) && i + 2 < params.size() && params[i + 1] == 5) {
+        if (p == 0 || p == 39) s.foreground = 7;
+        if (p == 0 || p == 49) s.background = 0;
+        if (p >= 30 && p <= 37) s.foreground = p - 30;
+        if (p >= 90 && p <= 97) s.foreground = p - 90 + 8;
+        if (p >= 40 && p <= 47) s.background = p - 40;
+        if (p >= 100 && p <= 107) s.background = p - 100 + 8;
+        if ((p == 38 || p == 48) && i + 2 < params.size() && params[i + 1] == 5) {
             (p == 38 ? s.foreground : s.background) = params[i + 2];
             i += 2;
         }
@@ -89,8 +76,9 @@ void ApplyCsi(VtScreen& s, std::string_view body, char final) {
         if (ch == ';') {
             params.push_back(number.empty() ? 0 : std::atoi(number.c_str()));
             number.clear();
-        } else
+        } else {
             number += ch;
+        }
     }
     if (!number.empty() || !params.empty())
         params.push_back(number.empty() ? 0 : std::atoi(number.c_str()));

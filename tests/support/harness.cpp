@@ -1,0 +1,253 @@
+// Process and pseudo-terminal plumbing for the console and end-to-end tests.
+#include "support/harness.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+Clock::time_point Deadline(int timeoutMs) {
+    return Clock::now() + std::chrono::milliseconds(timeoutMs);
+}
+
+[[noreturn]] void RunInChild(const Program& program) {
+    rlimit none{0, 0};
+    setrlimit(RLIMIT_CORE, &none);  // the crash cases leave no core files
+    signal(SIGPIPE, SIG_DFL);       // the test process ignores it; the child must not
+    if (program.body) {
+        program.body();
+        exit(0);  // not _exit: the restore at exit is under test
+    }
+    if (chdir(program.folder.c_str()) != 0) _exit(126);
+    std::string binary = PhonoskewBinary();
+    execl(binary.c_str(), "phonoskew", static_cast<char*>(nullptr));
+    _exit(127);
+}
+
+// One read from a descriptor poll found ready; at its end the descriptor is
+// no longer watched (a pty master stays open: it is the input too).
+void ReadReady(int& fd, bool isInput, std::string& into) {
+    char bytes[65536];
+    ssize_t count = read(fd, bytes, sizeof bytes);
+    if (count > 0) {
+        into.append(bytes, static_cast<size_t>(count));
+        return;
+    }
+    if (!isInput) close(fd);
+    fd = -1;
+}
+
+// Reads what comes within `waitMs`; true when something came (bytes or an end).
+bool ReadOutput(Child& child, int waitMs) {
+    if (child.output < 0 && child.errors < 0) waitMs = 1;  // only the end is left to wait for
+    pollfd watched[2] = {{child.output, POLLIN, 0}, {child.errors, POLLIN, 0}};
+    if (poll(watched, 2, waitMs) <= 0) return false;
+    size_t known = child.out.size();
+    if (watched[0].revents) ReadReady(child.output, child.output == child.input, child.out);
+    if (watched[1].revents) ReadReady(child.errors, false, child.err);
+    if (child.slave >= 0) FeedVt(child.screen, std::string_view(child.out).substr(known));
+    return true;
+}
+
+void NoteStatus(Child& child, int status) {
+    child.endSignal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    child.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + child.endSignal;
+}
+
+// True once the child has ended; notes its status.
+bool Ended(Child& child) {
+    int status = 0;
+    if (child.exitStatus >= 0) return true;
+    if (child.pid <= 0 || waitpid(child.pid, &status, WNOHANG) != child.pid) return false;
+    NoteStatus(child, status);
+    return true;
+}
+
+// After the end: what is still on its way through the pipes or terminal.
+void ReadRest(Child& child) {
+    while (ReadOutput(child, 50)) {
+    }
+}
+
+bool ReadUntil(Child& child, const std::function<bool()>& done, int timeoutMs) {
+    Clock::time_point deadline = Deadline(timeoutMs);
+    while (!done()) {
+        if (Clock::now() >= deadline) return false;
+        if (!ReadOutput(child, 50) && Ended(child)) {
+            ReadRest(child);
+            return done();
+        }
+    }
+    return true;
+}
+
+// Terminal output with its control bytes made visible, for failure messages.
+std::string Visible(std::string_view bytes) {
+    std::string shown;
+    for (char ch : bytes) {
+        if (ch == '\x1b') {
+            shown += "\\e";
+        } else if (static_cast<unsigned char>(ch) < 32) {
+            shown += '^';
+            shown += static_cast<char>(ch + '@');
+        } else {
+            shown += ch;
+        }
+    }
+    return shown;
+}
+
+// The terminal's modes now.
+termios ModesOf(const Child& child) {
+    termios modes{};
+    EXPECT_EQ(tcgetattr(child.slave, &modes), 0);
+    return modes;
+}
+
+void CloseOnce(int& fd) {
+    if (fd >= 0) close(fd);
+    fd = -1;
+}
+
+Child StartWithPipes(const Program& program) {
+    Child child;
+    int in[2], out[2], err[2];
+    if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) return child;
+    child.pid = fork();
+    if (child.pid == 0) {
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+        RunInChild(program);
+    }
+    signal(SIGPIPE, SIG_IGN);  // a child may end before reading all its input
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    child.input = in[1];
+    child.output = out[0];
+    child.errors = err[0];
+    return child;
+}
+
+}  // namespace
+
+std::string PhonoskewBinary() {
+    const char* path = std::getenv("PHONOSKEW_BIN");
+    return path ? path : "phonoskew";
+}
+
+Child StartInPseudoTerminal(const Program& program, int rows, int columns) {
+    Child child;
+    winsize size{static_cast<unsigned short>(rows), static_cast<unsigned short>(columns), 0, 0};
+    int master = -1;
+    if (openpty(&master, &child.slave, nullptr, nullptr, &size) != 0) return child;
+    child.input = child.output = master;
+    child.screen = MakeVtScreen(rows, columns);
+    // Read before forking: the child may enter raw mode at once.
+    tcgetattr(child.slave, &child.initialModes);
+    child.pid = fork();
+    if (child.pid == 0) {
+        setsid();
+        ioctl(child.slave, TIOCSCTTY, 0);  // the child's controlling terminal
+        for (int fd = 0; fd <= 2; ++fd) dup2(child.slave, fd);
+        close(child.slave);
+        close(master);
+        setenv("TERM", "xterm-256color", 1);
+        RunInChild(program);
+    }
+    return child;
+}
+
+Child RunPiped(const Program& program, std::string_view input, int timeoutMs) {
+    Child child = StartWithPipes(program);
+    SendKeys(child, input);
+    CloseOnce(child.input);
+    if (child.pid > 0 && !WaitForExit(child, timeoutMs)) ADD_FAILURE() << "child did not end";
+    StopChild(child);
+    return child;
+}
+
+bool SendKeys(Child& child, std::string_view keys) {
+    return keys.empty() ||
+           write(child.input, keys.data(), keys.size()) == static_cast<ssize_t>(keys.size());
+}
+
+bool WaitForOutput(Child& child, std::string_view text, int timeoutMs) {
+    return ReadUntil(
+        child, [&] { return child.out.find(text) != std::string::npos; }, timeoutMs);
+}
+
+bool WaitForScreen(Child& child, const std::function<bool(const VtScreen&)>& done, int timeoutMs) {
+    return ReadUntil(
+        child, [&] { return done(child.screen); }, timeoutMs);
+}
+
+bool WaitForRowText(Child& child, int row, const std::string& text, int timeoutMs) {
+    return WaitForScreen(
+        child, [&](const VtScreen& s) { return VtRowText(s, row) == text; }, timeoutMs);
+}
+
+bool WaitForExit(Child& child, int timeoutMs) {
+    Clock::time_point deadline = Deadline(timeoutMs);
+    while (!Ended(child)) {
+        if (Clock::now() >= deadline) return false;
+        ReadOutput(child, 20);
+    }
+    ReadRest(child);
+    return true;
+}
+
+void StopChild(Child& child) {
+    if (child.pid > 0 && !Ended(child)) {
+        kill(child.pid, SIGKILL);
+        int status = 0;
+        waitpid(child.pid, &status, 0);
+        NoteStatus(child, status);
+    }
+    if (child.output == child.input) child.output = -1;
+    for (int* fd : {&child.input, &child.output, &child.errors, &child.slave}) CloseOnce(*fd);
+}
+
+void ExpectRawMode(const Child& child) {
+    const termios& before = child.initialModes;
+    termios during = ModesOf(child);
+    EXPECT_NE(before.c_lflag & (ECHO | ICANON | ISIG), 0u);
+    EXPECT_EQ(during.c_lflag & (ECHO | ICANON | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(during.c_iflag & (ICRNL | IXON | IXOFF), 0u);
+}
+
+void ExpectTerminalRestored(const Child& child, int row) {
+    const termios& before = child.initialModes;
+    termios after = ModesOf(child);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(after.c_cc[VMIN], before.c_cc[VMIN]);
+    EXPECT_EQ(after.c_cc[VTIME], before.c_cc[VTIME]);
+
+    const std::string& output = child.out;
+    std::string restore = "\x1b[" + std::to_string(row) + ";1H\x1b[0m\x1b[K\x1b[?25h";
+    std::string_view last =
+        std::string_view(output).substr(output.size() - std::min<size_t>(output.size(), 200));
+    EXPECT_TRUE(output.ends_with(restore)) << "row " << row << ", output ends ..." << Visible(last);
+    EXPECT_EQ(child.screen.cursorRow, row);
+    EXPECT_EQ(child.screen.cursorColumn, 1);
+    EXPECT_TRUE(child.screen.cursorVisible);
+    EXPECT_EQ(child.screen.foreground, 7);
+    EXPECT_EQ(child.screen.background, 0);
+}

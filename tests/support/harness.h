@@ -1,0 +1,75 @@
+// Runs a child under test as a user meets it: in a pseudo-terminal of a
+// given size, or with pipes. The child is a function of the test binary or
+// the built phonoskew program. The test types keys, reads the output with
+// time-outs (a terminal's also as a screen of cells), reads the terminal's
+// modes and collects how the child ended.
+#pragma once
+
+#include <sys/types.h>
+#include <termios.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "support/vt_screen.h"
+
+// What a child runs.
+struct Program {
+    void (*body)() = nullptr;      // a function; the child then exits with status 0
+    std::filesystem::path folder;  // without a body: the phonoskew program, run here
+};
+
+inline Program FunctionBody(void (*body)()) { return {body, {}}; }
+inline Program PhonoskewIn(const std::filesystem::path& folder) { return {nullptr, folder}; }
+
+struct Child {
+    pid_t pid = -1;
+    int input = -1;          // where keys go: the pty master, or the standard input pipe
+    int output = -1;         // the pty master, or the standard output pipe
+    int errors = -1;         // the standard error pipe (pipes only)
+    int slave = -1;          // the terminal side, held open to read its modes (pty only)
+    termios initialModes{};  // the terminal's modes before the child started
+    std::string out;         // everything written to the terminal or standard output
+    std::string err;         // everything written to standard error (pipes only)
+    VtScreen screen;         // what the terminal shows (pty only)
+    int exitStatus = -1;     // exit code, or 128 + signal; -1 while running
+    int endSignal = 0;       // the signal that ended the child, 0 when it exited
+};
+
+// The program under test (set by the build through PHONOSKEW_BIN).
+std::string PhonoskewBinary();
+
+Child StartInPseudoTerminal(const Program& program, int rows = 55, int columns = 80);
+// Starts it with pipes, sends `input`, closes standard input and waits for the
+// end; the child is stopped (and the test failed) after `timeoutMs`.
+Child RunPiped(const Program& program, std::string_view input, int timeoutMs = 60000);
+
+// True when all of them were written.
+bool SendKeys(Child& child, std::string_view keys);
+
+// These read output until the condition holds; false when the time runs out
+// or the child has ended without it.
+bool WaitForOutput(Child& child, std::string_view text, int timeoutMs = 20000);
+bool WaitForScreen(Child& child, const std::function<bool(const VtScreen&)>& done,
+                   int timeoutMs = 20000);
+bool WaitForRowText(Child& child, int row, const std::string& text, int timeoutMs = 20000);
+// Waits for the end, reading the last output; false on time-out.
+bool WaitForExit(Child& child, int timeoutMs = 20000);
+
+// Kills the child if it still runs and closes its descriptors.
+void StopChild(Child& child);
+struct ChildGuard {
+    Child& child;
+    ~ChildGuard() { StopChild(child); }
+};
+
+// Checks shared by the console and end-to-end tests (pty only, while the
+// child is not stopped). Raw mode: no echo, line editing, key signals, CR
+// translation or flow control, where the terminal had them before.
+void ExpectRawMode(const Child& child);
+// The terminal is back in its first modes, and the output ends with the
+// restore: the cursor on a clean line at `row` (just below the last text, so
+// nothing scrolls away), colours reset, the cursor shown.
+void ExpectTerminalRestored(const Child& child, int row);
