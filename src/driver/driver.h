@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -36,8 +37,26 @@ BoxKey ShowError(std::string_view message);
 // "Reading file data..." and "Extracting channels..." and their "Done".
 // Returns false, after the beep and box, when the arrays cannot be had or
 // the input cannot be read; the caller then goes back to the prompt.
-bool LoadInput(const std::string& inputPath, int32_t frameCount, SampleArrays& samples,
-               FilteredChannels& filtered);
+bool LoadInput(const std::string& inputPath, int32_t frameCount, SampleArrays& samples);
+
+// How a stage's filter and dither run, chosen once per coefficient set.
+struct EngineChoice {
+    bool VectorDither = false;  // AVX2; else the x87 unit
+    int Threads = 1;
+};
+
+// From the CPU and the environment: PHONOSKEW_KERNEL=x87 keeps every step on
+// the x87 unit, PHONOSKEW_THREADS=N sets the number of threads (else one a
+// core). The bytes written are the same whatever is chosen.
+EngineChoice ChooseEngine(const CoefficientSet& h);
+
+// Filters both channels with h, dithers and packs all frameCount + 63
+// output frames into `packed`, drawing from `random` as one pass in frame
+// order would; `random` ends 4 x (frameCount + 63) draws on. Returns the
+// number of samples clipped to the 24-bit range.
+int64_t FilterDitherAndPack(std::span<const int32_t> left, std::span<const int32_t> right,
+                            const CoefficientSet& h, uint8_t* packed, RandomSource& random,
+                            const EngineChoice& choice);
 
 // The note after a writer's "Done" when `clipped` samples went beyond the
 // 24-bit range: "" for none, " (1 sample clipped)", " (N samples clipped)".
@@ -54,13 +73,13 @@ struct ErrorStage {
 extern const ErrorStage ErrorStages[4];
 
 // Title line, coefficient load (beep and box again and again while the
-// file cannot be opened), filter, "Done".
-void RunFilterStage(const ErrorStage& stage, const SampleArrays& samples,
-                    CoefficientSet& coefficients, FilteredChannels& filtered);
+// file cannot be opened), then filter, dither and pack into the packed
+// samples, "Done". Returns the number of samples clipped.
+int64_t RunFilterStage(const ErrorStage& stage, SampleArrays& samples, CoefficientSet& coefficients,
+                       RandomSource& random);
 
-// "Writing file - " and the name, dither and pack, write (a failure asks to
-// try again or skip with a box), "Done"; after stages 1 to 3 the
-// accumulators go back to zero. Returns false when the user skipped the file.
-bool WriteStageOutput(int stageNumber, const std::string& outputName, FilteredChannels& filtered,
-                      SampleArrays& samples, const WaveInfo& info, uint32_t outputDataSize,
-                      RandomSource& random);
+// "Writing file - " and the name, the write (a failure asks to try again or
+// skip with a box), "Done" with the clipped note. Returns false when the
+// user skipped the file.
+bool WriteStageOutput(int stageNumber, const std::string& outputName, const SampleArrays& samples,
+                      const WaveInfo& info, uint32_t outputDataSize, int64_t clipped);

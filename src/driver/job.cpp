@@ -26,33 +26,23 @@ BoxKey ShowError(std::string_view message) {
 
 // ---- Loading ------------------------------------------------------------------------
 
-namespace {
-
-bool GiveUpLoading(std::string_view message, SampleArrays& samples, FilteredChannels& filtered) {
-    samples = SampleArrays{};
-    filtered = FilteredChannels{};
-    ShowError(message);
-    return false;
-}
-
-}  // namespace
-
-bool LoadInput(const std::string& inputPath, int32_t frameCount, SampleArrays& samples,
-               FilteredChannels& filtered) {
+bool LoadInput(const std::string& inputPath, int32_t frameCount, SampleArrays& samples) {
     ShowStepTitle("   Reading file data...");
     int64_t outputFrames = int64_t{frameCount} + FilterTail;
-    if (!CreateSampleArrays(frameCount, samples) ||
-        !CreateFilteredChannels(outputFrames, filtered)) {
-        return GiveUpLoading(TooLargeMessage, samples, filtered);
+    if (!CreateSampleArrays(frameCount, outputFrames, samples)) {
+        ShowError(TooLargeMessage);
+        return false;
     }
-    std::string failure = ReadInputSamples(inputPath, samples);
-    if (!failure.empty()) return GiveUpLoading(failure, samples, filtered);
+    std::string failure = ReadInputSamples(inputPath, frameCount, samples);
+    if (!failure.empty()) {
+        samples = SampleArrays{};
+        ShowError(failure);
+        return false;
+    }
     ShowDone(1);
 
     ShowStepTitle("   Extracting channels...");
-    if (!ExtractChannels(outputFrames, samples)) {
-        return GiveUpLoading(TooLargeMessage, samples, filtered);
-    }
+    ExtractChannels(samples);
     ShowDone(1);
     return true;
 }
@@ -65,8 +55,8 @@ std::string ClippedNote(int64_t clipped) {
 
 // ---- Stages ---------------------------------------------------------------------------
 
-void RunFilterStage(const ErrorStage& stage, const SampleArrays& samples,
-                    CoefficientSet& coefficients, FilteredChannels& filtered) {
+int64_t RunFilterStage(const ErrorStage& stage, SampleArrays& samples, CoefficientSet& coefficients,
+                       RandomSource& random) {
     ShowStepTitle(stage.Title);
     // Only the outcome of each open counts; the run waits here, with no
     // limit, until the file can be opened.
@@ -76,19 +66,16 @@ void RunFilterStage(const ErrorStage& stage, const SampleArrays& samples,
         load = LoadCoefficients(stage.CoefficientFile);
     }
     coefficients = load.Values;
-    FilterChannels(samples.Left, samples.Right, coefficients, filtered.Left, filtered.Right);
+    int64_t clipped =
+        FilterDitherAndPack(samples.Left, samples.Right, coefficients, samples.Packed.data(),
+                            random, ChooseEngine(coefficients));
     ShowDone(1);
+    return clipped;
 }
 
-bool WriteStageOutput(int stageNumber, const std::string& outputName, FilteredChannels& filtered,
-                      SampleArrays& samples, const WaveInfo& info, uint32_t outputDataSize,
-                      RandomSource& random) {
+bool WriteStageOutput(int stageNumber, const std::string& outputName, const SampleArrays& samples,
+                      const WaveInfo& info, uint32_t outputDataSize, int64_t clipped) {
     ShowWritingFile(outputName);
-    int64_t clipped = DitherAndPack(filtered.Left.data(), filtered.Right.data(),
-                                    int64_t(filtered.Left.size()), samples.Packed.data(), random);
-    // The next stage accumulates from zero; after the last one nothing does.
-    if (stageNumber < 4) ClearFilteredChannels(filtered);
-
     std::array<uint8_t, HeaderSize> header = MakeOutputHeader(info, outputDataSize);
     for (;;) {
         std::string reason = WriteWaveFile(outputName, header.data(), header.size(),

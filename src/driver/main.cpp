@@ -23,7 +23,6 @@ int main() {
     std::string inputPath;
     HeaderCheck header;
     SampleArrays samples;
-    FilteredChannels filtered;
     CoefficientSet coefficients{};
     double startTime = 0.0;
     for (;;) {
@@ -37,7 +36,7 @@ int main() {
         ShowFileData(info.Channels, info.SampleRate, info.BitsPerSample, info.FrameCount,
                      info.Duration);
         startTime = static_cast<double>(ClockSeconds());
-        if (LoadInput(inputPath, info.FrameCount, samples, filtered)) break;
+        if (LoadInput(inputPath, info.FrameCount, samples)) break;
     }
 
     // BlockAlign is copied from the input as stored; the size wraps as the
@@ -47,9 +46,9 @@ int main() {
 
     bool allWritten = true;
     for (int stage = 1; stage <= 4; ++stage) {
-        RunFilterStage(ErrorStages[stage - 1], samples, coefficients, filtered);
-        if (!WriteStageOutput(stage, header.Names[stage - 1], filtered, samples, header.Info,
-                              outputDataSize, dither)) {
+        int64_t clipped = RunFilterStage(ErrorStages[stage - 1], samples, coefficients, dither);
+        if (!WriteStageOutput(stage, header.Names[stage - 1], samples, header.Info, outputDataSize,
+                              clipped)) {
             allWritten = false;
         }
     }

@@ -10,7 +10,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
 // Number of taps of every error filter, and the tail it adds to each output.
 constexpr int TapCount = 64;
@@ -43,22 +42,18 @@ CoefficientSet ParseCoefficientText(std::string_view text);
 
 // ---- The filter ------------------------------------------------------------------
 
-// One stage's result: both channels' accumulators, frame count + 63 values
-// each, all zero when a stage begins.
-struct FilteredChannels {
-    std::vector<double> Left;
-    std::vector<double> Right;
-};
-
-// Makes both accumulator arrays, zero-filled, for `outputFrames` frames.
-// Returns false when the memory cannot be had.
-bool CreateFilteredChannels(int64_t outputFrames, FilteredChannels& filtered);
-
-// Sets every accumulator back to zero for the next stage.
-void ClearFilteredChannels(FilteredChannels& filtered);
+// Outputs [first, first + count) of the full convolution of both channels
+// (frameCount input frames each), exactly as FilterChannels gives them:
+// each accumulator receives h[k] x[n] in ascending n, on the x87 unit. A
+// block needs only its own small output arrays, so blocks can be filtered
+// one after another, or side by side on several cores.
+void FilterBlockX87(const int32_t* left, const int32_t* right, int64_t frameCount,
+                    const CoefficientSet& h, int64_t first, int64_t count, double* outLeft,
+                    double* outRight);
 
 // The full linear convolution of both channels with h, in scatter form, into
 // accumulators of frame count + 63 values that start at zero. Each update is
-// rounded to a 64-bit significand, then stored to double.
+// rounded to a 64-bit significand, then stored to double. The plain loop:
+// the reference every faster form is checked against.
 void FilterChannels(std::span<const int32_t> left, std::span<const int32_t> right,
                     const CoefficientSet& h, std::span<double> outLeft, std::span<double> outRight);

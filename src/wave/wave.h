@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "numeric/numeric.h"
+#include "wave/page_array.h"
 
 // The values kept from an accepted input header.
 struct WaveInfo {
@@ -37,26 +38,27 @@ struct HeaderCheck {
 // Reads the input's header and runs the checks in their fixed order.
 HeaderCheck CheckInputHeader(const std::string& inputPath);
 
-// The job's sample arrays: the packed 24-bit samples (first the input's data
-// chunk as read, then each stage's output) and the two input channels.
+// The job's sample arrays, created once: the packed 24-bit samples (first
+// the input's data chunk as read, then each stage's output, which is 63
+// frames longer) and the two input channels. About 14 bytes a frame.
 struct SampleArrays {
-    std::vector<uint8_t> Packed;  // 3 bytes a sample, two samples a frame
-    std::vector<int32_t> Left;    // FrameCount, read-only after the split
-    std::vector<int32_t> Right;   // FrameCount
+    PageArray<uint8_t> Packed;  // 3 bytes a sample, two samples a frame
+    PageArray<int32_t> Left;    // FrameCount, read-only after the split
+    PageArray<int32_t> Right;   // FrameCount
 };
 
-// Creates the input form of the packed samples and both channels, all
-// zero-filled. Returns false when the memory cannot be had.
-bool CreateSampleArrays(int32_t frameCount, SampleArrays& arrays);
+// Creates the arrays, zero-filled, for `frameCount` input frames and
+// `outputFrames` output frames. Returns false when the memory cannot be had.
+bool CreateSampleArrays(int32_t frameCount, int64_t outputFrames, SampleArrays& arrays);
 
-// Reads the sample bytes of the input into the packed samples: "" or a
-// message giving the system's reason for a failed open or read.
-std::string ReadInputSamples(const std::string& inputPath, SampleArrays& arrays);
+// Reads the sample bytes of the input's `frameCount` frames into the packed
+// samples: "" or a message giving the system's reason for a failed open or
+// read. A file that ends early leaves the rest zero.
+std::string ReadInputSamples(const std::string& inputPath, int32_t frameCount,
+                             SampleArrays& arrays);
 
-// Splits the packed input into the two channels, then swaps the packed
-// samples for their output form: `outputFrames` zero-filled frames. Returns
-// false when the memory cannot be had.
-bool ExtractChannels(int64_t outputFrames, SampleArrays& arrays);
+// Splits the packed input into the two channels.
+void ExtractChannels(SampleArrays& arrays);
 
 // The 44-byte header of every output file.
 constexpr int HeaderSize = 44;

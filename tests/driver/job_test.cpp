@@ -38,51 +38,59 @@ std::vector<uint8_t> ReadFileBytes(const std::string& name) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
+std::vector<int32_t> Values(const PageArray<int32_t>& array) {
+    return std::vector<int32_t>(array.begin(), array.end());
+}
+
 TEST(LoadInput, CreatesEveryArrayAndSplits) {
     ScratchDir dir;
     // Two frames stated, one and a half present: the missing bytes read as 0.
     std::string path = MakeInput(dir, {0x01, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x80});
     SampleArrays samples;
-    FilteredChannels filtered;
-    ASSERT_TRUE(LoadInput(path, 2, samples, filtered));
-    EXPECT_EQ(samples.Left, (std::vector<int32_t>{1, -8388608}));
-    EXPECT_EQ(samples.Right, (std::vector<int32_t>{-1, 0}));
-    EXPECT_EQ(filtered.Left, std::vector<double>(65, 0.0));
-    EXPECT_EQ(filtered.Right, std::vector<double>(65, 0.0));
-    EXPECT_EQ(samples.Packed, std::vector<uint8_t>(6 * 65, 0));  // output form
+    ASSERT_TRUE(LoadInput(path, 2, samples));
+    EXPECT_EQ(Values(samples.Left), (std::vector<int32_t>{1, -8388608}));
+    EXPECT_EQ(Values(samples.Right), (std::vector<int32_t>{-1, 0}));
+    ASSERT_EQ(samples.Packed.size(), 6u * 65);  // room for the output form
+    EXPECT_TRUE(std::all_of(samples.Packed.begin() + 12, samples.Packed.end(),
+                            [](uint8_t b) { return b == 0; }));
 }
 
 TEST(LoadInput, ZeroFramesStillHaveTheTail) {
     ScratchDir dir;
     std::string path = MakeInput(dir, {9, 9, 9, 9, 9, 9});
     SampleArrays samples;
-    FilteredChannels filtered;
-    ASSERT_TRUE(LoadInput(path, 0, samples, filtered));
+    ASSERT_TRUE(LoadInput(path, 0, samples));
     EXPECT_TRUE(samples.Left.empty());
     EXPECT_TRUE(samples.Right.empty());
-    EXPECT_EQ(filtered.Left.size(), 63u);
-    EXPECT_EQ(samples.Packed, std::vector<uint8_t>(126 * 3, 0));  // 126 samples
+    EXPECT_EQ(samples.Packed.size(), 126u * 3);  // 126 samples, all 0
+    EXPECT_TRUE(std::all_of(samples.Packed.begin(), samples.Packed.end(),
+                            [](uint8_t b) { return b == 0; }));
 }
 
-// One whole stage from a coefficient file in the working directory.
-TEST(RunFilterStage, LoadsItsFileAndFilters) {
+// One whole stage from a coefficient file in the working directory: the
+// filter's exact results come out as the packed samples after dither.
+TEST(RunFilterStage, LoadsItsFileFiltersAndPacks) {
     ScratchDir dir;
     char previous[4096];
     ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
     ASSERT_EQ(chdir(dir.Path.c_str()), 0);
-    std::ofstream("SO.dat", std::ios::binary) << "0\r\n2\r\n";
+    std::ofstream("SO.dat", std::ios::binary) << "0\r\n2000\r\n";
 
     SampleArrays samples;
-    samples.Left = {3, 4};
-    samples.Right = {-1, 0};
-    FilteredChannels filtered{std::vector<double>(65, 0.0), std::vector<double>(65, 0.0)};
+    ASSERT_TRUE(CreateSampleArrays(2, 65, samples));
+    samples.Left[0] = 3;
+    samples.Left[1] = 4;
+    samples.Right[0] = -1;
     CoefficientSet coefficients{};
-    RunFilterStage(ErrorStages[1], samples, coefficients, filtered);
-    EXPECT_EQ(coefficients[1], 2.0);
-    EXPECT_EQ(filtered.Left[0], 0.0);
-    EXPECT_EQ(filtered.Left[1], 6.0);
-    EXPECT_EQ(filtered.Left[2], 8.0);
-    EXPECT_EQ(filtered.Right[1], -2.0);
+    RandomSource random;
+    EXPECT_EQ(RunFilterStage(ErrorStages[1], samples, coefficients, random), 0);
+    EXPECT_EQ(coefficients[1], 2000.0);
+    const int32_t expectedLeft[] = {0, 6000, 8000, 0};  // then the tail's dither
+    for (int n = 0; n < 4; ++n) {
+        EXPECT_NEAR(DecodeSample24(samples.Packed.data() + 6 * n), expectedLeft[n], 1) << n;
+    }
+    EXPECT_NEAR(DecodeSample24(samples.Packed.data() + 6 + 3), -2000, 1);
+    EXPECT_EQ(random.State, RandomSource{}.Skip(4 * 65).State);
     ASSERT_EQ(chdir(previous), 0);
 }
 
@@ -96,34 +104,19 @@ WaveInfo CanonicalInfo() {
     return info;
 }
 
-TEST(WriteStageOutput, WritesTheFileAndResetsTheAccumulators) {
+TEST(WriteStageOutput, WritesHeaderAndPackedSamples) {
     ScratchDir dir;
-    FilteredChannels filtered{std::vector<double>(64, 0.0), std::vector<double>(64, 0.0)};
-    filtered.Left[0] = 1000.0;
     SampleArrays samples;
-    samples.Packed.assign(6 * 64, 0xEE);
-    RandomSource random;
+    ASSERT_TRUE(CreateSampleArrays(1, 64, samples));
+    for (size_t i = 0; i < samples.Packed.size(); ++i) samples.Packed[i] = uint8_t(i);
     const uint32_t size = 6 * 64;
 
-    std::string name1 = dir.Path + "/o1.wav";
-    ASSERT_TRUE(WriteStageOutput(1, name1, filtered, samples, CanonicalInfo(), size, random));
-    std::vector<uint8_t> bytes = ReadFileBytes(name1);
+    std::string name = dir.Path + "/o1.wav";
+    ASSERT_TRUE(WriteStageOutput(1, name, samples, CanonicalInfo(), size, 0));
+    std::vector<uint8_t> bytes = ReadFileBytes(name);
     ASSERT_EQ(bytes.size(), 44u + size);
     EXPECT_EQ(ReadU32LE(bytes.data(), 44, 40), size);
-    int32_t first = DecodeSample24(bytes.data() + 44);
-    EXPECT_GE(first, 999);
-    EXPECT_LE(first, 1001);
-    for (size_t i = 1; i < 128; ++i) {
-        int32_t sample = DecodeSample24(bytes.data() + 44 + 3 * i);
-        EXPECT_TRUE(sample >= -1 && sample <= 1) << i;
-    }
-    EXPECT_EQ(filtered.Left, std::vector<double>(64, 0.0));
-    EXPECT_EQ(random.State, RandomSource{}.Skip(4 * 64).State);
-
-    filtered.Left[5] = 7.0;
-    ASSERT_TRUE(WriteStageOutput(4, dir.Path + "/o4.wav", filtered, samples, CanonicalInfo(), size,
-                                 random));
-    EXPECT_EQ(filtered.Left[5], 7.0);  // the last stage leaves them
+    EXPECT_TRUE(std::equal(samples.Packed.begin(), samples.Packed.end(), bytes.begin() + 44));
 }
 
 TEST(ClippedNote, SaysHowManySamplesWereClipped) {

@@ -1,0 +1,136 @@
+// The stage engine: filter, dither and pack of one stage in one pass over
+// blocks of output frames, on every core. Each block is filtered into small
+// arrays of its own and dithered and packed from them at once, so no
+// stage-long accumulator arrays exist. The output range is split into one
+// contiguous part per thread; a part starts its dither draws where the
+// one-pass loop would have them (RandomSource::Skip), so the bytes never
+// depend on the number of threads.
+#include <pthread.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string_view>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "driver/driver.h"
+
+namespace {
+
+// Output frames filtered and packed in one go: both channels' results stay
+// in the first-level cache.
+constexpr int64_t BlockFrames = 2048;
+constexpr int MostThreads = 64;
+
+// What one part of a stage needs.
+struct StagePart {
+    const int32_t* Left;
+    const int32_t* Right;
+    int64_t FrameCount;
+    const CoefficientSet* Coefficients;
+    uint8_t* Packed;
+    int64_t From;  // output frames [From, To)
+    int64_t To;
+    RandomSource Random;  // positioned at frame From's first draw
+    bool VectorDither;
+    int64_t Clipped;
+};
+
+void RunStagePart(StagePart& part) {
+    std::vector<double> left(BlockFrames), right(BlockFrames);
+    for (int64_t first = part.From; first < part.To; first += BlockFrames) {
+        int64_t count = std::min(BlockFrames, part.To - first);
+        FilterBlockX87(part.Left, part.Right, part.FrameCount, *part.Coefficients, first, count,
+                       left.data(), right.data());
+        uint8_t* packed = part.Packed + 6 * first;
+        part.Clipped +=
+            part.VectorDither
+                ? DitherAndPackAvx2(left.data(), right.data(), count, packed, part.Random)
+                : DitherAndPackScalar(left.data(), right.data(), count, packed, part.Random);
+    }
+}
+
+// A worker: every signal but the faults of its own code is held back, so
+// stop and terminal signals reach the main thread alone, which holds them
+// while an output file is written and restores the terminal.
+void RunWorker(StagePart* part) {
+    SetNumericEnvironment();
+    RunStagePart(*part);
+}
+
+sigset_t WorkerSignalMask() {
+    sigset_t mask;
+    sigfillset(&mask);
+    for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) sigdelset(&mask, fault);
+    return mask;
+}
+
+int ThreadsFromEnvironment() {
+    const char* text = std::getenv("PHONOSKEW_THREADS");
+    if (text == nullptr || *text == '\0') return 0;
+    char* end = nullptr;
+    long threads = std::strtol(text, &end, 10);
+    if (*end != '\0' || threads < 1) return 0;
+    return int(std::min<long>(threads, MostThreads));
+}
+
+bool X87Forced() {
+    const char* text = std::getenv("PHONOSKEW_KERNEL");
+    return text != nullptr && std::string_view(text) == "x87";
+}
+
+}  // namespace
+
+EngineChoice ChooseEngine(const CoefficientSet&) {
+    EngineChoice choice;
+    bool forced = X87Forced();
+    choice.VectorDither = !forced && CpuHasAvx2();
+    choice.Threads = ThreadsFromEnvironment();
+    if (choice.Threads == 0) {
+        choice.Threads =
+            int(std::clamp(std::thread::hardware_concurrency(), 1u, unsigned(MostThreads)));
+    }
+    return choice;
+}
+
+int64_t FilterDitherAndPack(std::span<const int32_t> left, std::span<const int32_t> right,
+                            const CoefficientSet& h, uint8_t* packed, RandomSource& random,
+                            const EngineChoice& choice) {
+    const int64_t frameCount = int64_t(left.size());
+    const int64_t outputFrames = frameCount + FilterTail;
+    // Parts of whole blocks, at most one per thread.
+    int64_t blocks = (outputFrames + BlockFrames - 1) / BlockFrames;
+    int64_t partCount = std::clamp<int64_t>(choice.Threads, 1, blocks);
+    std::vector<StagePart> parts;
+    for (int64_t i = 0; i < partCount; ++i) {
+        int64_t from = std::min(outputFrames, blocks * i / partCount * BlockFrames);
+        int64_t to = std::min(outputFrames, blocks * (i + 1) / partCount * BlockFrames);
+        parts.push_back({left.data(), right.data(), frameCount, &h, packed, from, to,
+                         random.Skip(4 * uint64_t(from)), choice.VectorDither, 0});
+    }
+
+    {
+        // Workers take the mask in force when they start.
+        sigset_t workerMask = WorkerSignalMask(), previous;
+        pthread_sigmask(SIG_BLOCK, &workerMask, &previous);
+        std::vector<std::jthread> workers;
+        size_t started = 1;
+        try {
+            for (; started < parts.size(); ++started) {
+                workers.emplace_back(RunWorker, &parts[started]);
+            }
+        } catch (const std::system_error&) {
+            // No more threads to be had: this thread does the rest.
+        }
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        RunStagePart(parts[0]);
+        for (size_t i = started; i < parts.size(); ++i) RunStagePart(parts[i]);
+    }  // the workers are joined here
+
+    int64_t clipped = 0;
+    for (const StagePart& part : parts) clipped += part.Clipped;
+    random = random.Skip(4 * uint64_t(outputFrames));
+    return clipped;
+}
