@@ -58,6 +58,10 @@ int64_t FilterDitherAndPack(std::span<const int32_t> left, std::span<const int32
                             const CoefficientSet& h, uint8_t* packed, RandomSource& random,
                             const EngineChoice& choice);
 
+// The note after the "Done" of the read when the input file holds fewer whole
+// frames than its header says: " (N frames missing, read as silence)".
+std::string MissingFramesNote(int64_t missing);
+
 // The note after a writer's "Done" when `clipped` samples went beyond the
 // 24-bit range: "" for none, " (1 sample clipped)", " (N samples clipped)".
 std::string ClippedNote(int64_t clipped);

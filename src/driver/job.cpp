@@ -33,18 +33,26 @@ bool LoadInput(const std::string& inputPath, int32_t frameCount, SampleArrays& s
         ShowError(TooLargeMessage);
         return false;
     }
-    std::string failure = ReadInputSamples(inputPath, frameCount, samples);
-    if (!failure.empty()) {
+    SampleRead read = ReadInputSamples(inputPath, frameCount, samples);
+    if (!read.Failure.empty()) {
         samples = SampleArrays{};
-        ShowError(failure);
+        ShowError(read.Failure);
         return false;
     }
-    ShowDone(1);
+    ShowDone(1, MissingFramesNote(read.MissingFrames));
 
     ShowStepTitle("   Extracting channels...");
     ExtractChannels(samples);
     ShowDone(1);
     return true;
+}
+
+// " (N frames missing, read as silence)" after "Done" when the input file
+// is shorter than its header says.
+std::string MissingFramesNote(int64_t missing) {
+    if (missing <= 0) return "";
+    return " (" + std::to_string(missing) + (missing == 1 ? " frame" : " frames") +
+           " missing, read as silence)";
 }
 
 // " (N samples clipped)" after "Done" when the dither clipped any.

@@ -14,8 +14,10 @@ void SplitChannels(const uint8_t* packed, int32_t frames, int32_t* left, int32_t
 
 // ---- Reading --------------------------------------------------------------------
 
-std::string ReadSampleBytes(const std::string& inputPath, uint8_t* buffer, size_t byteCount) {
+std::string ReadSampleBytes(const std::string& inputPath, uint8_t* buffer, size_t byteCount,
+                            size_t* bytesRead) {
     ReadResult read = ReadFileAt(inputPath, buffer, byteCount, HeaderSize);
+    if (bytesRead) *bytesRead = read.Bytes;
     return read.Error == 0 ? "" : ErrorText(read.Error);
 }
 
@@ -32,11 +34,16 @@ bool CreateSampleArrays(int32_t frameCount, int64_t outputFrames, SampleArrays& 
     return false;
 }
 
-std::string ReadInputSamples(const std::string& inputPath, int32_t frameCount,
-                             SampleArrays& arrays) {
-    std::string reason = ReadSampleBytes(inputPath, arrays.Packed.data(), 6 * size_t(frameCount));
-    if (reason.empty()) return "";
-    return " Could not read file '" + inputPath + "':\\n " + reason + "  ";
+SampleRead ReadInputSamples(const std::string& inputPath, int32_t frameCount,
+                            SampleArrays& arrays) {
+    size_t bytesRead = 0;
+    std::string reason =
+        ReadSampleBytes(inputPath, arrays.Packed.data(), 6 * size_t(frameCount), &bytesRead);
+    SampleRead read;
+    if (!reason.empty())
+        read.Failure = " Could not read file '" + inputPath + "':\\n " + reason + "  ";
+    read.MissingFrames = int64_t{frameCount} - int64_t(bytesRead / 6);
+    return read;
 }
 
 void ExtractChannels(SampleArrays& arrays) {

@@ -51,11 +51,16 @@ struct SampleArrays {
 // `outputFrames` output frames. Returns false when the memory cannot be had.
 bool CreateSampleArrays(int32_t frameCount, int64_t outputFrames, SampleArrays& arrays);
 
+// What reading the input's samples gave.
+struct SampleRead {
+    std::string Failure;        // "" or a message with the system's reason
+    int64_t MissingFrames = 0;  // frames the file lacks: they read as silence
+};
+
 // Reads the sample bytes of the input's `frameCount` frames into the packed
-// samples: "" or a message giving the system's reason for a failed open or
-// read. A file that ends early leaves the rest zero.
-std::string ReadInputSamples(const std::string& inputPath, int32_t frameCount,
-                             SampleArrays& arrays);
+// samples. A file that ends early leaves the rest zero and says how many
+// whole frames it lacks.
+SampleRead ReadInputSamples(const std::string& inputPath, int32_t frameCount, SampleArrays& arrays);
 
 // Splits the packed input into the two channels.
 void ExtractChannels(SampleArrays& arrays);
@@ -129,8 +134,10 @@ void SplitChannels(const uint8_t* packed, int32_t frames, int32_t* left, int32_t
 
 // Reads up to `byteCount` bytes from offset 44 of `inputPath` into `buffer`.
 // A file that ends early is not an error (the rest of the buffer is left as
-// it was). Returns "" or the system's reason for a failed open or read.
-std::string ReadSampleBytes(const std::string& inputPath, uint8_t* buffer, size_t byteCount);
+// it was; `bytesRead` gets how many came). Returns "" or the system's
+// reason for a failed open or read.
+std::string ReadSampleBytes(const std::string& inputPath, uint8_t* buffer, size_t byteCount,
+                            size_t* bytesRead = nullptr);
 
 // ---- Dither and packing ------------------------------------------------------------
 

@@ -119,10 +119,13 @@ TEST(WriteStageOutput, WritesHeaderAndPackedSamples) {
     EXPECT_TRUE(std::equal(samples.Packed.begin(), samples.Packed.end(), bytes.begin() + 44));
 }
 
-TEST(ClippedNote, SaysHowManySamplesWereClipped) {
+TEST(DoneNotes, SayHowManySamplesClippedAndFramesMissing) {
     EXPECT_EQ(ClippedNote(0), "");
     EXPECT_EQ(ClippedNote(1), " (1 sample clipped)");
     EXPECT_EQ(ClippedNote(14), " (14 samples clipped)");
+    EXPECT_EQ(MissingFramesNote(0), "");
+    EXPECT_EQ(MissingFramesNote(1), " (1 frame missing, read as silence)");
+    EXPECT_EQ(MissingFramesNote(2000), " (2000 frames missing, read as silence)");
 }
 
 }  // namespace

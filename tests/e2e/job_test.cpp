@@ -84,6 +84,29 @@ TEST(JobTest, EmptyInputGivesSixtyThreeFramesOfDitherAlone) {
     EXPECT_EQ(ReadFileBytes(dir.path / OutputName(1)).size(), 422u);
 }
 
+// A half-copied file: the outputs are those of the whole file with the
+// missing samples silent, and the read's "Done" says how many frames lack.
+TEST(JobTest, InputCutShortIsReadAsSilenceAndSaysSo) {
+    ScratchDir dir;
+    JobFixture fixture = MakeJobFixture(300);
+    WriteJobFiles(dir.path, fixture);
+    std::string wave = ReadFileBytes(dir.path / "take1.wav");
+    WriteFileBytes(dir.path / "take1.wav", wave.substr(0, 44 + 6 * 200 + 4));
+    Child run = RunPiped(PhonoskewIn(dir.path), "take1.wav\r");
+    ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
+    std::fill(fixture.left.begin() + 200, fixture.left.end(), 0);
+    std::fill(fixture.right.begin() + 200, fixture.right.end(), 0);
+    // Frame 200 keeps its left sample and the low byte of its right one.
+    auto byte = [&wave](size_t at) { return int32_t(uint8_t(wave[44 + at])); };
+    fixture.left[200] = byte(1200) | byte(1201) << 8 | int32_t(int8_t(wave[44 + 1202])) << 16;
+    fixture.right[200] = byte(1203);
+    ExpectOutputsMatchReference(dir.path, fixture);
+    EXPECT_NE(
+        run.out.find("   Reading file data...\n   Done (100 frames missing, read as silence)\n"),
+        std::string::npos)
+        << run.out;
+}
+
 TEST(JobTest, RefusedHeaderThenMissingFileThenGoodFile) {
     ScratchDir dir;
     JobFixture fixture = MakeJobFixture(40);

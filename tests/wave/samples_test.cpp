@@ -64,6 +64,23 @@ TEST(ReadSampleBytes, ShortFileLeavesTheRestAndIsNoError) {
     unlink(path.c_str());
 }
 
+// Whole frames the file lacks, however the last one is cut.
+TEST(ReadInputSamples, CountsTheWholeFramesMissing) {
+    const struct {
+        size_t Bytes;
+        int64_t Missing;
+    } cases[] = {{0, 3}, {5, 3}, {6, 2}, {11, 2}, {17, 1}, {18, 0}, {30, 0}};
+    for (const auto& c : cases) {
+        std::string path = MakeInput(std::vector<uint8_t>(c.Bytes, 0x11));
+        SampleArrays arrays;
+        ASSERT_TRUE(CreateSampleArrays(3, 66, arrays));
+        SampleRead read = ReadInputSamples(path, 3, arrays);
+        EXPECT_EQ(read.Failure, "");
+        EXPECT_EQ(read.MissingFrames, c.Missing) << c.Bytes << " bytes";
+        unlink(path.c_str());
+    }
+}
+
 TEST(ReadSampleBytes, ReadsOnlyWhatIsAsked) {
     std::string path = MakeInput({1, 2, 3, 4, 5, 6, 7, 8});
     std::vector<uint8_t> buffer(6, 0);
