@@ -33,6 +33,17 @@ bool CanOpenInput(const std::string& path);
 // Beep, then the modal " ERROR" box with `message`; says how it was dismissed.
 BoxKey ShowError(std::string_view message);
 
+// The memory a job of `frameCount` frames holds at its peak: the packed
+// samples (input, then output) and both channels, about 14 bytes a frame,
+// and 16 MiB for the program and its threads' working arrays.
+uint64_t JobMemory(int32_t frameCount);
+
+// The address space the engine's threads take beyond the job's arrays.
+uint64_t AddressSpaceReserve();
+
+// Bytes for a person: "730 MB", "10.7 GB".
+std::string FormatMemory(uint64_t bytes);
+
 // Creates the job's arrays, reads and splits the samples, with the lines
 // "Reading file data..." and "Extracting channels..." and their "Done".
 // Returns false, after the beep and box, when the arrays cannot be had or

@@ -83,6 +83,12 @@ bool X87Forced() {
 
 }  // namespace
 
+// Each worker's stack, and the slack of aligning the arrays to huge pages.
+uint64_t AddressSpaceReserve() {
+    uint64_t threads = uint64_t(ChooseEngine(CoefficientSet{}).Threads);
+    return threads * (uint64_t{8} << 20) + (uint64_t{8} << 20);
+}
+
 EngineChoice ChooseEngine(const CoefficientSet&) {
     EngineChoice choice;
     bool forced = X87Forced();

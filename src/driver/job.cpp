@@ -1,7 +1,12 @@
 // The job's steps with their dialogue: progress lines, beeps, error boxes
 // and the two retry loops.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
 #include "console/screen_script.h"
 #include "driver/driver.h"
+#include "files/files.h"
 
 // The two characters backslash and n break a box's text into lines.
 const ErrorStage ErrorStages[4] = {
@@ -26,9 +31,32 @@ BoxKey ShowError(std::string_view message) {
 
 // ---- Loading ------------------------------------------------------------------------
 
+uint64_t JobMemory(int32_t frameCount) {
+    uint64_t frames = uint64_t(std::max(frameCount, 0));
+    return 6 * (frames + FilterTail) + 8 * frames + (uint64_t{16} << 20);
+}
+
+std::string FormatMemory(uint64_t bytes) {
+    char text[32];
+    if (bytes < 999500000) {
+        std::snprintf(text, sizeof text, "%.0f MB", std::ceil(double(bytes) / 1e6));
+    } else {
+        std::snprintf(text, sizeof text, "%.1f GB", double(bytes) / 1e9);
+    }
+    return text;
+}
+
 bool LoadInput(const std::string& inputPath, int32_t frameCount, SampleArrays& samples) {
     ShowStepTitle("   Reading file data...");
     int64_t outputFrames = int64_t{frameCount} + FilterTail;
+    // Refused at once when it cannot fit, rather than killed half-way.
+    uint64_t needed = JobMemory(frameCount);
+    uint64_t available = AvailableMemory(AddressSpaceReserve());
+    if (needed > available) {
+        ShowError(std::string(TooLargeMessage) + "\\n It needs " + FormatMemory(needed) +
+                  " of memory; " + FormatMemory(available) + " is available  ");
+        return false;
+    }
     if (!CreateSampleArrays(frameCount, outputFrames, samples)) {
         ShowError(TooLargeMessage);
         return false;

@@ -12,6 +12,8 @@
 #include <initializer_list>
 #include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 // Error number for a path that names something other than a regular file.
 constexpr int NotRegularFile = -1;
@@ -65,3 +67,21 @@ TextResult ReadSmallFile(const std::string& path, size_t maxBytes);
 // over `path`. On failure nothing is left behind and `path` is untouched.
 // Stop signals wait while the temporary file exists. Returns 0 or the error.
 int ReplaceFile(const std::string& path, std::initializer_list<std::span<const uint8_t>> pieces);
+
+// ---- Memory the process can have --------------------------------------------------
+
+// The least of: the system's available memory (MemAvailable), the room left
+// under the memory limit of the process's control group and of each group
+// above it (usage subtracted), and the room left in the address-space limit
+// (RLIMIT_AS) less `addressSpaceReserve`. A part that cannot be read sets
+// no bound; with none at all the result is UINT64_MAX.
+uint64_t AvailableMemory(uint64_t addressSpaceReserve);
+
+// The parts, for tests: each gives UINT64_MAX where the text sets no bound.
+// "MemAvailable: 123 kB" in /proc/meminfo, in bytes.
+uint64_t MemAvailableBytes(std::string_view meminfo);
+// A control group's limit ("max", or bytes) less its usage, in bytes.
+uint64_t ControlGroupRoom(std::string_view limit, std::string_view usage);
+// The memory control groups of /proc/self/cgroup, as folders under
+// /sys/fs/cgroup, innermost first, each followed by its parents up to the root.
+std::vector<std::string> ControlGroupFolders(std::string_view selfCgroup);

@@ -128,4 +128,14 @@ TEST(DoneNotes, SayHowManySamplesClippedAndFramesMissing) {
     EXPECT_EQ(MissingFramesNote(2000), " (2000 frames missing, read as silence)");
 }
 
+// About 14 bytes a frame and 16 MiB, said in MB below a gigabyte.
+TEST(JobMemory, NeedsAndTheirWords) {
+    EXPECT_EQ(JobMemory(0), 6u * 63 + (16u << 20));
+    EXPECT_EQ(JobMemory(1000), 6u * 1063 + 8u * 1000 + (16u << 20));
+    EXPECT_EQ(FormatMemory(999), "1 MB");
+    EXPECT_EQ(FormatMemory(730000000), "730 MB");
+    EXPECT_EQ(FormatMemory(999600000), "1.0 GB");
+    EXPECT_EQ(FormatMemory(10700000000), "10.7 GB");
+}
+
 }  // namespace

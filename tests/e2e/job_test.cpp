@@ -1,6 +1,11 @@
 // The whole job through pipes: the program reads the path from standard
 // input and writes four files that must match the reference model exactly.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <regex>
 
 #include "e2e/fixtures.h"
 
@@ -126,6 +131,45 @@ TEST(JobTest, EndOfInputAtThePromptEndsWithAMessageAndFailureStatus) {
     EXPECT_NE(run.exitStatus, 0);
     EXPECT_FALSE(run.err.empty());
     EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line expected: " << run.err;
+}
+
+// The program in `limitedFolder` with at most 2 GiB of address space.
+std::filesystem::path limitedFolder;
+void RunWithTwoGigabytesOfAddressSpace() {
+    rlimit limit{rlim_t{2} << 30, rlim_t{2} << 30};
+    setrlimit(RLIMIT_AS, &limit);
+    if (chdir(limitedFolder.c_str()) != 0) _exit(126);
+    std::string binary = PhonoskewBinary();
+    execl(binary.c_str(), "phonoskew", static_cast<char*>(nullptr));
+    _exit(127);
+}
+
+// A small file whose header claims 2^31 - 1 data bytes needs about 5 GB:
+// refused at once with what it needs and what there is, back to the prompt.
+TEST(JobTest, InputTooLargeForTheMemoryIsRefusedAtOnce) {
+    ScratchDir dir;
+    std::string wave = CanonicalWaveHeader(1000) + std::string(6000, '\x01');
+    wave.replace(40, 4, "\xFF\xFF\xFF\x7F");
+    WriteFileBytes(dir.path / "huge.wav", wave);
+    limitedFolder = dir.path;
+    auto start = std::chrono::steady_clock::now();
+    Child run = RunPiped(FunctionBody(RunWithTwoGigabytesOfAddressSpace), "huge.wav\r\r");
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(run.exitStatus, 2) << run.out << run.err;  // the input ends at the fresh prompt
+    EXPECT_LT(seconds, 10.0);
+    EXPECT_TRUE(std::regex_search(run.out, std::regex("   Reading file data...\n ERROR\n"
+                                                      "This Wave file is too large to process \n"
+                                                      " It needs 5\\.0 GB of memory; "
+                                                      "[0-9.]+ [MG]B is available  \n")))
+        << run.out;
+    EXPECT_EQ(ReadFileBytes(dir.path / "huge RIAA error 1.wav"), "");
+    size_t prompts = 0;
+    for (size_t at = run.out.find("   Input file?"); at != std::string::npos;
+         at = run.out.find("   Input file?", at + 1)) {
+        ++prompts;
+    }
+    EXPECT_EQ(prompts, 2u);
 }
 
 TEST(JobTest, UnwritableOutputIsReportedAndGivesFailureStatus) {

@@ -67,4 +67,28 @@ TEST(ReadSmallFile, ReadsFilesOfUnknownSizeUpToTheLimit) {
     EXPECT_EQ(ReadSmallFile(name, 1 << 20).Text.size(), 200000u);
 }
 
+TEST(AvailableMemory, StatusTextsAndControlGroups) {
+    EXPECT_EQ(MemAvailableBytes("MemTotal: 100 kB\nMemFree: 5 kB\nMemAvailable:   2048 kB\n"),
+              2048u * 1024);
+    EXPECT_EQ(MemAvailableBytes("MemTotal: 100 kB\n"), UINT64_MAX);
+
+    EXPECT_EQ(ControlGroupRoom("1073741824\n", "73741824\n"), 1000000000u);
+    EXPECT_EQ(ControlGroupRoom("max\n", "5\n"), UINT64_MAX);
+    EXPECT_EQ(ControlGroupRoom("100\n", "200\n"), 0u);  // over its limit already
+
+    using Folders = std::vector<std::string>;
+    EXPECT_EQ(ControlGroupFolders("0::/user.slice/run-1.scope\n"),
+              (Folders{"/sys/fs/cgroup/user.slice/run-1.scope", "/sys/fs/cgroup/user.slice",
+                       "/sys/fs/cgroup", "/sys/fs/cgroup/unified/user.slice/run-1.scope",
+                       "/sys/fs/cgroup/unified/user.slice", "/sys/fs/cgroup/unified"}));
+    EXPECT_EQ(ControlGroupFolders("7:pids:/\n4:cpu,memory:/box/\n"),
+              (Folders{"/sys/fs/cgroup/memory/box", "/sys/fs/cgroup/memory"}));
+    EXPECT_EQ(ControlGroupFolders("0::/\n"), (Folders{"/sys/fs/cgroup", "/sys/fs/cgroup/unified"}));
+    EXPECT_TRUE(ControlGroupFolders("garbage").empty());
+
+    // This machine has some.
+    uint64_t available = AvailableMemory(0);
+    EXPECT_GT(available, 16u << 20);
+}
+
 }  // namespace
