@@ -4,6 +4,7 @@
 // are loaded; then the four error stages each filter the same input and
 // write one output file; then the elapsed time and the final key.
 #include <cstdint>
+#include <exception>
 #include <string>
 
 #include "console/console.h"
@@ -13,7 +14,9 @@
 #include "numeric/numeric.h"
 #include "wave/wave.h"
 
-int main() {
+namespace {
+
+int RunJob() {
     SetNumericEnvironment();
     SetUpConsoleWindow();
 
@@ -57,4 +60,18 @@ int main() {
     ShowQuitPrompt();
     WaitForKey();
     return allWritten ? 0 : 1;
+}
+
+}  // namespace
+
+// Nothing unexpected leaves the program without the terminal put back and a
+// one-line reason: an exception ends it with status 3.
+int main() {
+    try {
+        return RunJob();
+    } catch (const std::exception& failure) {
+        QuitProgram(std::string("phonoskew: ") + failure.what(), 3);
+    } catch (...) {
+        QuitProgram("phonoskew: an unexpected failure", 3);
+    }
 }

@@ -87,6 +87,37 @@ TextResult ReadSmallFile(const std::string& path, size_t maxBytes) {
     return result;
 }
 
+ByteReader ReadFromText(std::string_view text) {
+    ByteReader reader;
+    reader.Data = text.data();
+    reader.Size = text.size();
+    return reader;
+}
+
+ByteReader ReadFromFile(int fd) {
+    ByteReader reader;
+    reader.Fd = fd;
+    reader.Buffer.resize(65536);
+    return reader;
+}
+
+int PeekByte(ByteReader& reader) {
+    if (reader.At == reader.Size && reader.Fd >= 0) {
+        ReadResult got =
+            ReadAt(reader.Fd, reader.Buffer.data(), reader.Buffer.size(), reader.FileOffset);
+        reader.FileOffset += got.Bytes;
+        reader.Data = reader.Buffer.data();
+        reader.Size = got.Bytes;
+        reader.At = 0;
+        if (got.Bytes == 0) reader.Fd = -1;  // the end, or an error: nothing more comes
+    }
+    return reader.At < reader.Size ? static_cast<unsigned char>(reader.Data[reader.At]) : -1;
+}
+
+void SkipByte(ByteReader& reader) {
+    if (PeekByte(reader) >= 0) ++reader.At;
+}
+
 // ---- Writing --------------------------------------------------------------------
 
 namespace {

@@ -60,6 +60,23 @@ TextResult ReadText(int fd, size_t maxBytes);
 // `maxBytes` bytes.
 TextResult ReadSmallFile(const std::string& path, size_t maxBytes);
 
+// Reads a file, or a text, a byte at a time through a small buffer: a file
+// of any size in fixed memory. A read error counts as the end of the file.
+struct ByteReader {
+    int Fd = -1;  // the file, or -1 for a text
+    const char* Data = nullptr;
+    size_t Size = 0;  // bytes at Data
+    size_t At = 0;    // the next one
+    uint64_t FileOffset = 0;
+    std::vector<char> Buffer;
+};
+ByteReader ReadFromText(std::string_view text);
+ByteReader ReadFromFile(int fd);
+
+// The next byte (0 to 255) without taking it, or -1 at the end.
+int PeekByte(ByteReader& reader);
+void SkipByte(ByteReader& reader);
+
 // ---- Writing --------------------------------------------------------------------
 
 // Replaces the file `path` with the given pieces, one after the other: they

@@ -1,6 +1,7 @@
 // Coefficient files: cutting the text into fields, and loading one stage's
 // 64 coefficients.
 #include <cstdint>
+#include <string>
 
 #include "files/files.h"
 #include "filters/filters.h"
@@ -10,69 +11,99 @@
 
 namespace {
 
-constexpr char EndOfData = 0x1A;  // Ctrl-Z: the data ends here
+constexpr int EndOfData = 0x1A;  // Ctrl-Z: the data ends here
+
+// Where the bytes of one field go: its number scan, and its text when a
+// test asks for it.
+struct FieldBytes {
+    NumberScan Scan;
+    std::string* Text = nullptr;
+};
+
+void TakeFieldByte(FieldBytes& field, char c) {
+    TakeNumberByte(field.Scan, c);
+    if (field.Text) *field.Text += c;
+}
 
 // After a closing quote: blanks, TABs and LFs go; then a comma, or a CR with
 // one LF after it, ends the field. Anything else is left for the next field.
-void SkipAfterQuote(std::string_view text, size_t& pos) {
-    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t' || text[pos] == '\n')) ++pos;
-    if (pos < text.size() && text[pos] == ',') {
-        ++pos;
-    } else if (pos < text.size() && text[pos] == '\r') {
-        ++pos;
-        if (pos < text.size() && text[pos] == '\n') ++pos;
+void SkipAfterQuote(ByteReader& reader) {
+    int c = PeekByte(reader);
+    while (c == ' ' || c == '\t' || c == '\n') {
+        SkipByte(reader);
+        c = PeekByte(reader);
+    }
+    if (c == ',') {
+        SkipByte(reader);
+    } else if (c == '\r') {
+        SkipByte(reader);
+        if (PeekByte(reader) == '\n') SkipByte(reader);
     }
 }
 
-std::string ReadQuotedField(std::string_view text, size_t& pos) {
-    size_t start = pos + 1;
-    size_t close = text.find('"', start);
-    if (close == std::string_view::npos) close = text.size();
-    std::string field(text.substr(start, close - start));
-    pos = close < text.size() ? close + 1 : close;
-    SkipAfterQuote(text, pos);
-    return field;
+// Everything up to the next quote or the end of the file belongs to it.
+void ReadQuotedField(ByteReader& reader, FieldBytes& field) {
+    SkipByte(reader);  // the opening quote
+    for (int c = PeekByte(reader); c >= 0 && c != '"'; c = PeekByte(reader)) {
+        TakeFieldByte(field, char(c));
+        SkipByte(reader);
+    }
+    SkipByte(reader);  // the closing quote, if any
+    SkipAfterQuote(reader);
 }
 
 // Up to a comma, CR, Ctrl-Z or the end; LF and TAB are dropped on the way.
 // A Ctrl-Z stays in place so that every later field is empty.
-std::string ReadPlainField(std::string_view text, size_t& pos) {
-    std::string field;
-    while (pos < text.size()) {
-        char c = text[pos];
-        if (c == EndOfData) break;
-        ++pos;
-        if (c == ',') break;
+void ReadPlainField(ByteReader& reader, FieldBytes& field) {
+    for (int c = PeekByte(reader); c >= 0 && c != EndOfData; c = PeekByte(reader)) {
+        SkipByte(reader);
+        if (c == ',') return;
         if (c == '\r') {
-            if (pos < text.size() && text[pos] == '\n') ++pos;
-            break;
+            if (PeekByte(reader) == '\n') SkipByte(reader);
+            return;
         }
-        if (c != '\n' && c != '\t') field += c;
+        if (c != '\n' && c != '\t') TakeFieldByte(field, char(c));
     }
-    return field;
 }
 
-std::string ReadField(std::string_view text, size_t& pos) {
-    while (pos < text.size() && text[pos] == ' ') ++pos;
-    if (pos >= text.size() || text[pos] == EndOfData) return "";
-    if (text[pos] == '"') return ReadQuotedField(text, pos);
-    return ReadPlainField(text, pos);
+void ReadField(ByteReader& reader, FieldBytes& field) {
+    while (PeekByte(reader) == ' ') SkipByte(reader);
+    int c = PeekByte(reader);
+    if (c < 0 || c == EndOfData) return;
+    if (c == '"') {
+        ReadQuotedField(reader, field);
+    } else {
+        ReadPlainField(reader, field);
+    }
+}
+
+// The first 64 fields as numbers; nothing after them is read.
+CoefficientSet ReadCoefficients(ByteReader& reader) {
+    CoefficientSet values{};
+    for (double& value : values) {
+        FieldBytes field;
+        ReadField(reader, field);
+        value = static_cast<double>(NumberValue(field.Scan));
+    }
+    return values;
 }
 
 }  // namespace
 
 std::array<std::string, TapCount> ReadCoefficientFields(std::string_view text) {
     std::array<std::string, TapCount> fields;
-    size_t pos = 0;
-    for (auto& field : fields) field = ReadField(text, pos);
+    ByteReader reader = ReadFromText(text);
+    for (std::string& fieldText : fields) {
+        FieldBytes field;
+        field.Text = &fieldText;
+        ReadField(reader, field);
+    }
     return fields;
 }
 
 CoefficientSet ParseCoefficientText(std::string_view text) {
-    std::array<std::string, TapCount> fields = ReadCoefficientFields(text);
-    CoefficientSet values{};
-    for (int i = 0; i < TapCount; ++i) values[i] = static_cast<double>(ParseNumber(fields[i]));
-    return values;
+    ByteReader reader = ReadFromText(text);
+    return ReadCoefficients(reader);
 }
 
 // ---- Files --------------------------------------------------------------------------
@@ -85,10 +116,10 @@ CoefficientLoad LoadCoefficients(const std::string& fileName) {
         return load;
     }
     load.Opened = true;
-    // A read error part-way keeps the text before it: the fields still to
-    // come are then empty, as at the end of the data.
-    TextResult text = ReadText(file.Fd, SIZE_MAX);
+    // In pieces, whatever the file's size; a read error part-way ends the
+    // data there, so the fields still to come are empty.
+    ByteReader reader = ReadFromFile(file.Fd);
+    load.Values = ReadCoefficients(reader);
     CloseFile(file.Fd);
-    load.Values = ParseCoefficientText(text.Text);
     return load;
 }

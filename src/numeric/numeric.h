@@ -46,6 +46,43 @@ Extended PowerOfTen(int exponent);
 // (text without a number gives 0). The caller stores it into a double.
 Extended ParseNumber(std::string_view text);
 
+// The same, taking the field's text a byte at a time, so that a field of
+// any length is read in fixed memory: TakeNumberByte for each byte, then
+// NumberValue. Bytes after the number's end change nothing.
+struct NumberScan {
+    enum Step {
+        Leading,         // blanks, TABs and LFs before the number
+        DigitRun,        // sign, digits and point
+        ExponentSign,    // just after E, e, D or d
+        ExponentDigits,  //
+        RadixBase,       // just after '&'
+        RadixDigits,     //
+        RadixSuffix,     // a type suffix (%, &, &&, ?, ??, ???) being read
+        Finished,        // the number has ended
+    };
+    enum class TypeSuffix { None, Integer, Long, Quad, Byte, Word, Dword };
+    Step State = Leading;
+    bool Radix = false;
+    bool AnyDigit = false;
+    // The decimal form: M, the digits seen, where the point stands.
+    bool Negative = false;
+    bool SeenPoint = false;
+    uint64_t Mantissa = 0;
+    int64_t Significant = 0;      // every significant digit seen
+    int64_t BeforePoint = 0;      // significant digits before the point
+    int64_t ZerosAfterPoint = 0;  // zeros between the point and the first significant digit
+    bool ExponentNegative = false;
+    int Exponent = 0;
+    // The radix form.
+    int Base = 8;
+    uint64_t Bits = 0;
+    bool LeadingZero = false;
+    bool TooLong = false;
+    TypeSuffix Suffix = TypeSuffix::None;
+};
+void TakeNumberByte(NumberScan& scan, char c);
+Extended NumberValue(const NumberScan& scan);
+
 // ---- Number to text ---------------------------------------------------------
 
 // The printed form of a number with `digits` (7 or 15) significant digits:

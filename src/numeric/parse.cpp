@@ -1,5 +1,7 @@
-// ParseNumber: the value of one coefficient field. One pass over the bytes,
-// no allocation and no locale: "." is the only decimal separator.
+// ParseNumber: the value of one coefficient field. The text is taken one
+// byte at a time by a small state machine (NumberScan), so a field can be
+// read straight from a file in pieces, however long it is, in fixed
+// memory; no allocation and no locale: "." is the only decimal separator.
 #include <cstdint>
 
 #include "numeric/numeric.h"
@@ -9,14 +11,6 @@ namespace {
 constexpr int KeptDigits = 18;     // decimal digits that fit the 64-bit mantissa
 constexpr int ExponentCap = 9999;  // exponent digits beyond this are read but ignored
 constexpr int RangeLimit = 4933;   // |P + X| at which the value saturates
-
-// A byte cursor over the field text.
-struct TextCursor {
-    const char* at;
-    const char* end;
-};
-
-bool AtEnd(const TextCursor& cursor) { return cursor.at == cursor.end; }
 
 bool IsDecimalDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -28,67 +22,52 @@ int DigitValue(char c) {
     return 99;
 }
 
-// ---- Decimal form ----------------------------------------------------------
+// ---- Decimal form ----------------------------------------------------------------
+
+// The digit run: M holds the first 18 significant digits, later ones are
+// only counted (dropped, not rounded).
+void TakeMantissaByte(NumberScan& scan, char c) {
+    if (c == '.' && !scan.SeenPoint) {
+        scan.SeenPoint = true;
+        return;
+    }
+    if (!IsDecimalDigit(c)) {
+        bool exponent = c == 'E' || c == 'e' || c == 'D' || c == 'd';
+        scan.State = exponent ? NumberScan::ExponentSign : NumberScan::Finished;
+        return;
+    }
+    scan.AnyDigit = true;
+    if (scan.Significant == 0 && c == '0') {
+        if (scan.SeenPoint) ++scan.ZerosAfterPoint;
+        return;
+    }
+    if (scan.Significant < KeptDigits) scan.Mantissa = scan.Mantissa * 10 + uint64_t(c - '0');
+    ++scan.Significant;
+    if (!scan.SeenPoint) ++scan.BeforePoint;
+}
 
 // The exponent after E, e, D or d: optional sign, then digits, capped while
 // read so that a long run cannot overflow. No digits means 0.
-int ReadExponent(TextCursor& cursor) {
-    bool negative = false;
-    if (!AtEnd(cursor) && (*cursor.at == '+' || *cursor.at == '-')) {
-        negative = *cursor.at == '-';
-        ++cursor.at;
+void TakeExponentByte(NumberScan& scan, char c) {
+    if (scan.State == NumberScan::ExponentSign) {
+        scan.State = NumberScan::ExponentDigits;
+        if (c == '+' || c == '-') {
+            scan.ExponentNegative = c == '-';
+            return;
+        }
     }
-    int exponent = 0;
-    while (!AtEnd(cursor) && IsDecimalDigit(*cursor.at)) {
-        exponent = exponent * 10 + (*cursor.at - '0');
-        if (exponent > ExponentCap) exponent = ExponentCap;
-        ++cursor.at;
+    if (!IsDecimalDigit(c)) {
+        scan.State = NumberScan::Finished;
+        return;
     }
-    return negative ? -exponent : exponent;
+    scan.Exponent = scan.Exponent * 10 + (c - '0');
+    if (scan.Exponent > ExponentCap) scan.Exponent = ExponentCap;
 }
 
-Extended ParseDecimal(TextCursor cursor) {
-    bool negative = false;
-    if (!AtEnd(cursor) && (*cursor.at == '+' || *cursor.at == '-')) {
-        negative = *cursor.at == '-';
-        ++cursor.at;
-    }
-
-    // The digit run: M holds the first 18 significant digits, later ones are
-    // only counted (dropped, not rounded).
-    uint64_t mantissa = 0;
-    int64_t significant = 0;      // n: every significant digit seen
-    int64_t beforePoint = 0;      // significant digits before the point
-    int64_t zerosAfterPoint = 0;  // zeros between the point and the first significant digit
-    bool anyDigit = false;
-    bool seenPoint = false;
-    for (; !AtEnd(cursor); ++cursor.at) {
-        char c = *cursor.at;
-        if (c == '.' && !seenPoint) {
-            seenPoint = true;
-            continue;
-        }
-        if (!IsDecimalDigit(c)) break;
-        anyDigit = true;
-        if (significant == 0 && c == '0') {
-            if (seenPoint) ++zerosAfterPoint;
-            continue;
-        }
-        if (significant < KeptDigits) mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
-        ++significant;
-        if (!seenPoint) ++beforePoint;
-    }
-    if (!anyDigit || significant == 0) return 0;
-
-    int64_t point = beforePoint > 0 ? beforePoint : -zerosAfterPoint;
-    int exponent = 0;
-    if (!AtEnd(cursor)) {
-        char c = *cursor.at;
-        if (c == 'E' || c == 'e' || c == 'D' || c == 'd') {
-            ++cursor.at;
-            exponent = ReadExponent(cursor);
-        }
-    }
+Extended DecimalValue(const NumberScan& scan) {
+    if (!scan.AnyDigit || scan.Significant == 0) return 0;
+    int64_t point = scan.BeforePoint > 0 ? scan.BeforePoint : -scan.ZerosAfterPoint;
+    int exponent = scan.ExponentNegative ? -scan.Exponent : scan.Exponent;
 
     // Out of range: a fixed large value (not infinity), or zero.
     Extended value;
@@ -98,108 +77,156 @@ Extended ParseDecimal(TextCursor cursor) {
         return 0;
     } else {
         // One rounding only: M and 10^|q| are exact or correctly rounded.
-        int64_t kept = significant < KeptDigits ? significant : KeptDigits;
+        int64_t kept = scan.Significant < KeptDigits ? scan.Significant : KeptDigits;
         int scale = static_cast<int>(exponent + point - kept);
-        value = static_cast<Extended>(mantissa);
+        value = static_cast<Extended>(scan.Mantissa);
         if (scale > 0) value = value * PowerOfTen(scale);
         if (scale < 0) value = value / PowerOfTen(-scale);
     }
-    return negative ? -value : value;
+    return scan.Negative ? -value : value;
 }
 
-// ---- Radix form ------------------------------------------------------------
+// ---- Radix form --------------------------------------------------------------------
 
-enum class TypeSuffix { None, Integer, Long, Quad, Byte, Word, Dword };
-
-// The type suffix right after the digits, longest match first.
-TypeSuffix ReadTypeSuffix(TextCursor& cursor) {
-    auto take = [&cursor](char c) {
-        if (AtEnd(cursor) || *cursor.at != c) return false;
-        ++cursor.at;
-        return true;
-    };
-    if (take('%')) return TypeSuffix::Integer;
-    if (take('&')) return take('&') ? TypeSuffix::Quad : TypeSuffix::Long;
-    if (take('?')) {
-        if (!take('?')) return TypeSuffix::Byte;
-        return take('?') ? TypeSuffix::Dword : TypeSuffix::Word;
+// The base letter after "&"; any other byte is the first digit of base 8.
+void TakeRadixBaseByte(NumberScan& scan, char c) {
+    scan.State = NumberScan::RadixDigits;
+    scan.Base = 8;
+    switch (c) {
+        case 'B':
+        case 'b':
+            scan.Base = 2;
+            return;
+        case 'H':
+        case 'h':
+            scan.Base = 16;
+            return;
+        case 'O':
+        case 'o':
+        case 'Q':
+        case 'q':
+            return;
+        default:
+            TakeNumberByte(scan, c);
     }
-    return TypeSuffix::None;
+}
+
+void TakeRadixDigitByte(NumberScan& scan, char c) {
+    int digit = DigitValue(c);
+    if (digit >= scan.Base) {
+        // A type suffix may follow the digits; without digits nothing does.
+        scan.State = scan.AnyDigit ? NumberScan::RadixSuffix : NumberScan::Finished;
+        if (scan.AnyDigit) TakeNumberByte(scan, c);
+        return;
+    }
+    if (!scan.AnyDigit) scan.LeadingZero = digit == 0;
+    scan.AnyDigit = true;
+    uint64_t base = uint64_t(scan.Base);
+    if (scan.Bits > (UINT64_MAX - uint64_t(digit)) / base) scan.TooLong = true;
+    scan.Bits = scan.Bits * base + uint64_t(digit);
+}
+
+// The type suffix right after the digits, longest match first: %, &, &&,
+// ?, ??, ???.
+void TakeRadixSuffixByte(NumberScan& scan, char c) {
+    using Suffix = NumberScan::TypeSuffix;
+    scan.State = NumberScan::Finished;
+    switch (scan.Suffix) {
+        case Suffix::None:
+            if (c == '%') scan.Suffix = Suffix::Integer;
+            if (c == '&') scan.Suffix = Suffix::Long;
+            if (c == '?') scan.Suffix = Suffix::Byte;
+            if (c == '&' || c == '?') scan.State = NumberScan::RadixSuffix;  // more may follow
+            return;
+        case Suffix::Long:
+            if (c == '&') scan.Suffix = Suffix::Quad;
+            return;
+        case Suffix::Byte:
+            if (c != '?') return;
+            scan.Suffix = Suffix::Word;
+            scan.State = NumberScan::RadixSuffix;
+            return;
+        case Suffix::Word:
+            if (c == '?') scan.Suffix = Suffix::Dword;
+            return;
+        default:
+            return;
+    }
 }
 
 // Reads the 64 raw bits as a signed integer: values written with few digits
 // and no leading zero are taken as 16- or 32-bit two's complement.
-int64_t SignExtendRadix(uint64_t bits, TypeSuffix suffix, bool leadingZero) {
+int64_t SignExtendRadix(uint64_t bits, NumberScan::TypeSuffix suffix, bool leadingZero) {
+    using Suffix = NumberScan::TypeSuffix;
     constexpr uint64_t Bit63 = uint64_t{1} << 63;
-    if (suffix == TypeSuffix::Byte || suffix == TypeSuffix::Word || suffix == TypeSuffix::Dword)
+    if (suffix == Suffix::Byte || suffix == Suffix::Word || suffix == Suffix::Dword)
         return (bits & Bit63) != 0 ? 0 : static_cast<int64_t>(bits);
-    if (leadingZero || (bits >> 32) != 0 || suffix == TypeSuffix::Quad)
+    if (leadingZero || (bits >> 32) != 0 || suffix == Suffix::Quad)
         return static_cast<int64_t>(bits);
     if (bits >= 65536) {
         if ((bits & 0x80000000u) != 0) bits |= 0xFFFFFFFF00000000u;
         return static_cast<int64_t>(bits);
     }
-    if (suffix != TypeSuffix::Long && (bits & 0x8000u) != 0) bits |= 0xFFFFFFFFFFFF0000u;
+    if (suffix != Suffix::Long && (bits & 0x8000u) != 0) bits |= 0xFFFFFFFFFFFF0000u;
     return static_cast<int64_t>(bits);
 }
 
-// Text after the "&".
-Extended ParseRadix(TextCursor cursor) {
-    int base = 8;
-    if (!AtEnd(cursor)) {
-        switch (*cursor.at) {
-            case 'B':
-            case 'b':
-                base = 2;
-                ++cursor.at;
-                break;
-            case 'H':
-            case 'h':
-                base = 16;
-                ++cursor.at;
-                break;
-            case 'O':
-            case 'o':
-            case 'Q':
-            case 'q':
-                ++cursor.at;
-                break;
-            default:
-                break;  // base 8, and this character is the first digit
-        }
-    }
-
-    uint64_t bits = 0;
-    bool anyDigit = false;
-    bool leadingZero = false;
-    bool tooLong = false;
-    for (; !AtEnd(cursor); ++cursor.at) {
-        int digit = DigitValue(*cursor.at);
-        if (digit >= base) break;
-        if (!anyDigit) leadingZero = digit == 0;
-        anyDigit = true;
-        uint64_t limit = (UINT64_MAX - static_cast<uint64_t>(digit)) / static_cast<uint64_t>(base);
-        if (bits > limit) tooLong = true;
-        bits = bits * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
-    }
-    if (!anyDigit) return 0;
-    TypeSuffix suffix = ReadTypeSuffix(cursor);
-    if (tooLong) return 0;
-    return static_cast<Extended>(SignExtendRadix(bits, suffix, leadingZero));
+Extended RadixValue(const NumberScan& scan) {
+    if (!scan.AnyDigit || scan.TooLong) return 0;
+    return static_cast<Extended>(SignExtendRadix(scan.Bits, scan.Suffix, scan.LeadingZero));
 }
 
 }  // namespace
 
 // ---- Public ----------------------------------------------------------------
 
-Extended ParseNumber(std::string_view text) {
-    TextCursor cursor{text.data(), text.data() + text.size()};
-    // Blanks, TABs and LFs lead in; a CR does not.
-    while (!AtEnd(cursor) && (*cursor.at == ' ' || *cursor.at == '\t' || *cursor.at == '\n'))
-        ++cursor.at;
-    if (!AtEnd(cursor) && *cursor.at == '&') {
-        ++cursor.at;
-        return ParseRadix(cursor);
+void TakeNumberByte(NumberScan& scan, char c) {
+    switch (scan.State) {
+        case NumberScan::Leading:
+            // Blanks, TABs and LFs lead in; a CR does not.
+            if (c == ' ' || c == '\t' || c == '\n') return;
+            if (c == '&') {
+                scan.State = NumberScan::RadixBase;
+                scan.Radix = true;
+                return;
+            }
+            scan.State = NumberScan::DigitRun;
+            if (c == '+' || c == '-') {
+                scan.Negative = c == '-';
+                return;
+            }
+            TakeMantissaByte(scan, c);
+            return;
+        case NumberScan::DigitRun:
+            TakeMantissaByte(scan, c);
+            return;
+        case NumberScan::ExponentSign:
+        case NumberScan::ExponentDigits:
+            TakeExponentByte(scan, c);
+            return;
+        case NumberScan::RadixBase:
+            TakeRadixBaseByte(scan, c);
+            return;
+        case NumberScan::RadixDigits:
+            TakeRadixDigitByte(scan, c);
+            return;
+        case NumberScan::RadixSuffix:
+            TakeRadixSuffixByte(scan, c);
+            return;
+        case NumberScan::Finished:
+            return;
     }
-    return ParseDecimal(cursor);
+}
+
+Extended NumberValue(const NumberScan& scan) {
+    return scan.Radix ? RadixValue(scan) : DecimalValue(scan);
+}
+
+Extended ParseNumber(std::string_view text) {
+    NumberScan scan;
+    for (char c : text) {
+        if (scan.State == NumberScan::Finished) break;
+        TakeNumberByte(scan, c);
+    }
+    return NumberValue(scan);
 }
