@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 
 std::string ErrorText(int error) {
@@ -171,7 +172,10 @@ struct StopSignalsHeld {
 
 }  // namespace
 
-int ReplaceFile(const std::string& path, std::initializer_list<std::span<const uint8_t>> pieces) {
+// Where unnamed files are not offered: a named temporary file renamed over
+// the output. Only a kill that cannot be held (SIGKILL) can leave it behind.
+int ReplaceThroughNamedFile(const std::string& path,
+                            std::initializer_list<std::span<const uint8_t>> pieces) {
     StopSignalsHeld held;
     std::string tempName = MakeTempTemplate(path);
     int fd = mkostemp(tempName.data(), O_CLOEXEC);
@@ -189,5 +193,64 @@ int ReplaceFile(const std::string& path, std::initializer_list<std::span<const u
     if (written && rename(tempName.c_str(), path.c_str()) == 0) return 0;
     if (written) error = errno;
     unlink(tempName.c_str());
+    return error;
+}
+
+namespace {
+
+std::string FolderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Gives the complete unnamed file `fd` the name `path`: directly when no
+// file has it, else under a fresh temporary name renamed over it. Returns 0,
+// the error, or -1 when names cannot be given this way at all.
+int NameUnnamedFile(int fd, const std::string& path) {
+    std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+    if (errno != EEXIST) return errno == ENOENT && access("/proc/self/fd", F_OK) != 0 ? -1 : errno;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string tempName = MakeTempTemplate(path);
+        unsigned value = unsigned(getpid()) * 2654435761u + unsigned(attempt) * 40503u +
+                         unsigned(reinterpret_cast<uintptr_t>(&tempName));
+        for (size_t at = tempName.size() - 6; at < tempName.size(); ++at, value /= 36) {
+            tempName[at] = "abcdefghijklmnopqrstuvwxyz0123456789"[value % 36];
+        }
+        if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, tempName.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+            if (errno == EEXIST) continue;
+            return errno;
+        }
+        if (rename(tempName.c_str(), path.c_str()) == 0) return 0;
+        int error = errno;
+        unlink(tempName.c_str());
+        return error;
+    }
+    return EEXIST;
+}
+
+}  // namespace
+
+// The data goes to an unnamed file in the output's folder, which gets its
+// name only when complete: a kill at any moment, even one that cannot be
+// held, leaves no file behind. Where the file system has no unnamed files,
+// a named temporary file takes its place.
+int ReplaceFile(const std::string& path, std::initializer_list<std::span<const uint8_t>> pieces) {
+    StopSignalsHeld held;
+    int fd = open(FolderOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) {
+            return ReplaceThroughNamedFile(path, pieces);
+        }
+        return errno;
+    }
+    bool written = true;
+    for (std::span<const uint8_t> piece : pieces) {
+        written = written && WriteAll(fd, piece.data(), piece.size());
+    }
+    int error = written ? NameUnnamedFile(fd, path) : errno;
+    close(fd);
+    if (error == -1) return ReplaceThroughNamedFile(path, pieces);
     return error;
 }

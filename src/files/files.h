@@ -80,10 +80,17 @@ void SkipByte(ByteReader& reader);
 // ---- Writing --------------------------------------------------------------------
 
 // Replaces the file `path` with the given pieces, one after the other: they
-// are written to a temporary file in the same folder, which is then renamed
-// over `path`. On failure nothing is left behind and `path` is untouched.
-// Stop signals wait while the temporary file exists. Returns 0 or the error.
+// are written to an unnamed file in the same folder, which gets the name
+// only when complete (where the file system cannot, a named temporary file
+// renamed over `path`). On failure nothing is left behind and `path` is
+// untouched; even a kill leaves nothing. Stop signals wait until the write
+// is over. Returns 0 or the error.
 int ReplaceFile(const std::string& path, std::initializer_list<std::span<const uint8_t>> pieces);
+
+// The same through a named temporary file, the way on file systems without
+// unnamed files.
+int ReplaceThroughNamedFile(const std::string& path,
+                            std::initializer_list<std::span<const uint8_t>> pieces);
 
 // ---- Memory the process can have --------------------------------------------------
 

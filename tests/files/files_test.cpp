@@ -3,12 +3,17 @@
 #include "files/files.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -65,6 +70,67 @@ TEST(ReadSmallFile, ReadsFilesOfUnknownSizeUpToTheLimit) {
     std::ofstream(name, std::ios::binary) << std::string(200000, 'a');
     EXPECT_EQ(ReadSmallFile(name, 100000).Text.size(), 100000u);
     EXPECT_EQ(ReadSmallFile(name, 1 << 20).Text.size(), 200000u);
+}
+
+std::vector<std::string> Entries(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string Contents(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Both ways of replacing a file: new, over a longer old one, and failing in
+// a missing folder, never leaving anything else in the folder.
+TEST(ReplaceFile, WritesWholeFilesBothWays) {
+    using Replace = int (*)(const std::string&, std::initializer_list<std::span<const uint8_t>>);
+    for (Replace replace : {ReplaceFile, ReplaceThroughNamedFile}) {
+        ScratchDir dir;
+        const uint8_t head[] = {'R', 'I'}, tail[] = {'F', 'F', '!'};
+        std::string name = dir.Path + "/out.wav";
+        EXPECT_EQ(replace(name, {head, tail}), 0);
+        EXPECT_EQ(Contents(name), "RIFF!");
+        std::ofstream(name, std::ios::binary) << std::string(1000, 'x');
+        EXPECT_EQ(replace(name, {tail}), 0);
+        EXPECT_EQ(Contents(name), "FF!");
+        EXPECT_EQ(replace(dir.Path + "/none/out.wav", {head}), ENOENT);
+        EXPECT_EQ(Entries(dir.Path), std::vector<std::string>{"out.wav"});
+    }
+}
+
+// SIGKILL cannot be held: killed in the middle of writing 256 MB, the
+// writer leaves the old file as it was and nothing else.
+TEST(ReplaceFile, KilledMidWriteLeavesNothingBehind) {
+    ScratchDir dir;
+    std::string name = dir.Path + "/out.wav";
+    std::ofstream(name, std::ios::binary) << "old";
+    int started[2];
+    ASSERT_EQ(pipe(started), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        std::vector<uint8_t> data(size_t{256} << 20, 7);
+        ssize_t ignored = write(started[1], "s", 1);
+        (void)ignored;
+        ReplaceFile(name, {data});
+        _exit(0);
+    }
+    char byte;
+    ASSERT_EQ(read(started[0], &byte, 1), 1);
+    usleep(20000);
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(started[0]);
+    close(started[1]);
+    EXPECT_TRUE(WIFSIGNALED(status)) << "the write ended before the kill: make it longer";
+    EXPECT_EQ(Entries(dir.Path), std::vector<std::string>{"out.wav"});
+    EXPECT_EQ(Contents(name), "old");
 }
 
 TEST(AvailableMemory, StatusTextsAndControlGroups) {
