@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "console/console.h"
+#include "engine/engine.h"
 #include "filters/filters.h"
 #include "numeric/numeric.h"
 #include "wave/wave.h"
@@ -38,9 +39,6 @@ BoxKey ShowError(std::string_view message);
 // and 16 MiB for the program and its threads' working arrays.
 uint64_t JobMemory(int32_t frameCount);
 
-// The address space the engine's threads take beyond the job's arrays.
-uint64_t AddressSpaceReserve();
-
 // Bytes for a person: "730 MB", "10.7 GB".
 std::string FormatMemory(uint64_t bytes);
 
@@ -49,29 +47,6 @@ std::string FormatMemory(uint64_t bytes);
 // Returns false, after the beep and box, when the arrays cannot be had or
 // the input cannot be read; the caller then goes back to the prompt.
 bool LoadInput(const std::string& inputPath, int32_t frameCount, SampleArrays& samples);
-
-// How a stage's filter and dither run, chosen once per coefficient set.
-struct EngineChoice {
-    bool VectorDither = false;  // AVX2; else the x87 unit
-    int Threads = 1;
-};
-
-// From the CPU and the environment: PHONOSKEW_KERNEL=x87 keeps every step on
-// the x87 unit, PHONOSKEW_THREADS=N sets the number of threads (else one a
-// core). The bytes written are the same whatever is chosen.
-EngineChoice ChooseEngine(const CoefficientSet& h);
-
-// Filters both channels with h, dithers and packs all frameCount + 63
-// output frames into `packed`, drawing from `random` as one pass in frame
-// order would; `random` ends 4 x (frameCount + 63) draws on. Returns the
-// number of samples clipped to the 24-bit range.
-int64_t FilterDitherAndPack(std::span<const int32_t> left, std::span<const int32_t> right,
-                            const CoefficientSet& h, uint8_t* packed, RandomSource& random,
-                            const EngineChoice& choice);
-
-// The note after the "Done" of the read when the input file holds fewer whole
-// frames than its header says: " (N frames missing, read as silence)".
-std::string MissingFramesNote(int64_t missing);
 
 // The note after a writer's "Done" when `clipped` samples went beyond the
 // 24-bit range: "" for none, " (1 sample clipped)", " (N samples clipped)".

@@ -2,12 +2,12 @@
 // input, then the one-sample-at-a-time dither in frame order. Every thread
 // count, with and without the vector dither, at lengths around the block
 // and part edges, must give the same bytes, clip count and end state.
+#include "engine/engine.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <vector>
-
-#include "driver/driver.h"
 
 namespace {
 

@@ -1,10 +1,11 @@
-// The stage engine: filter, dither and pack of one stage in one pass over
-// blocks of output frames, on every core. Each block is filtered into small
+// The stage engine. Each block of output frames is filtered into small
 // arrays of its own and dithered and packed from them at once, so no
 // stage-long accumulator arrays exist. The output range is split into one
 // contiguous part per thread; a part starts its dither draws where the
 // one-pass loop would have them (RandomSource::Skip), so the bytes never
 // depend on the number of threads.
+#include "engine/engine.h"
+
 #include <pthread.h>
 #include <signal.h>
 
@@ -14,8 +15,6 @@
 #include <system_error>
 #include <thread>
 #include <vector>
-
-#include "driver/driver.h"
 
 namespace {
 
