@@ -88,6 +88,10 @@ uint64_t AddressSpaceReserve() {
     return threads * (uint64_t{8} << 20) + (uint64_t{8} << 20);
 }
 
+const char* EngineFilterName(const EngineChoice& choice) {
+    return choice.VectorFilter ? "AVX-512" : "the x87 unit";
+}
+
 EngineChoice ChooseEngine(const CoefficientSet&) {
     EngineChoice choice;
     bool forced = X87Forced();

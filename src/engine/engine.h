@@ -15,7 +15,11 @@
 struct EngineChoice {
     bool VectorDither = false;  // AVX2; else the x87 unit
     int Threads = 1;
+    bool VectorFilter = false;  // the AVX-512 kernel; else the x87 unit
 };
+
+// "AVX-512" or "the x87 unit", for people.
+const char* EngineFilterName(const EngineChoice& choice);
 
 // From the CPU and the environment: PHONOSKEW_KERNEL=x87 keeps every step on
 // the x87 unit, PHONOSKEW_THREADS=N sets the number of threads (else one a

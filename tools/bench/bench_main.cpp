@@ -1,19 +1,22 @@
-// phonoskew-bench: speed and memory figures for the job's hot loops and for
-// a whole run. It prints figures only; nothing here passes or fails, so a
-// busy machine can never turn it into a flaky test.
+// phonoskew-bench: speed and memory figures of the whole job. It prints
+// figures only; nothing here passes or fails, so a busy machine can never
+// turn it into a flaky test.
 //
-//   phonoskew-bench [PHONOSKEW_BINARY] [--seconds S]
+//   phonoskew-bench [PHONOSKEW_BINARY] [--seconds S] [--repeats N]
 //
-// Loops: the 24-bit decode and channel split, the 64-tap filter over both
-// channels, and the dither-and-pack, each over S seconds of 96 kHz stereo
-// (default 10), timed as the best of three passes. Whole run: the given
-// phonoskew binary runs on the demo recording in a scratch folder through
-// pipes; its wall time and peak resident memory are reported, the latter
-// also per frame (the job needs about 30 bytes a frame).
+// On a deterministic recording of S seconds (default 60) of 96 kHz stereo
+// with the example error filters:
+//  - each step of the job, run in this process as the program runs it
+//    (median of N passes, default 5), with its share of the whole;
+//  - the given program as a user runs it, through pipes: wall time, input
+//    frames per second and peak resident memory, median of N runs;
+//  - where `sox` is installed, four SoX runs (FIR filter and dither, one an
+//    output) measured alternately with the program, and the ratio.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,9 +24,12 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "design/design.h"
+#include "engine/engine.h"
+#include "files/files.h"
 #include "filters/filters.h"
 #include "numeric/numeric.h"
 #include "wave/wave.h"
@@ -33,102 +39,187 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// Best of three passes of `pass`, in seconds.
-template <typename Pass>
-double BestOfThree(Pass pass) {
-    double best = 1e30;
-    for (int i = 0; i < 3; ++i) {
-        auto start = Clock::now();
-        pass();
-        best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
-    }
-    return best;
+const char* const CoefficientFiles[4] = {"FO.dat", "SO.dat", "FOP.dat", "SOP.dat"};
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-void Report(const char* name, double seconds, int32_t frames) {
-    std::printf("  %-22s %8.1f ms   %7.2f ns/frame   %6.1f x real time\n", name, seconds * 1e3,
-                seconds * 1e9 / frames, frames / 96000.0 / seconds);
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-void BenchLoops(const std::vector<uint8_t>& wave, int32_t frames) {
-    std::printf("Hot loops over %d frames (%.1f s of 96 kHz stereo), best of three:\n", frames,
-                frames / 96000.0);
-    std::vector<int32_t> left(static_cast<size_t>(frames)), right(static_cast<size_t>(frames));
-    const uint8_t* samples = wave.data() + HeaderSize;
-    Report("decode and split",
-           BestOfThree([&] { SplitChannels(samples, frames, left.data(), right.data()); }), frames);
+std::string CpuName() {
+    TextResult info = ReadSmallFile("/proc/cpuinfo", 1 << 20);
+    size_t at = info.Text.find("model name");
+    if (at == std::string::npos) return "unknown CPU";
+    size_t colon = info.Text.find(':', at);
+    size_t end = info.Text.find('\n', at);
+    return info.Text.substr(colon + 2, end - colon - 2);
+}
 
-    CoefficientSet h{};
-    for (int k = 0; k < TapCount; ++k) h[size_t(k)] = (k == 0 ? 0.9 : 0.1 / (k + 1));
-    size_t outputFrames = size_t(frames) + FilterTail;
-    std::vector<double> outLeft(outputFrames), outRight(outputFrames);
-    Report("filter, 64 taps", BestOfThree([&] {
-               std::fill(outLeft.begin(), outLeft.end(), 0.0);
-               std::fill(outRight.begin(), outRight.end(), 0.0);
-               FilterChannels(left, right, h, outLeft, outRight);
-           }),
-           frames);
+// ---- The steps, in this process ---------------------------------------------------
 
-    std::vector<uint8_t> packed(6 * outputFrames);
+struct StepTimes {
+    std::vector<double> Read, Split, Stage[4], Write[4];
+};
+
+void TimeSteps(const fs::path& dir, int32_t frames, StepTimes& times) {
+    std::string input = (dir / "bench.wav").string();
+    SampleArrays samples;
+    CreateSampleArrays(frames, int64_t{frames} + FilterTail, samples);
+    auto start = Clock::now();
+    ReadInputSamples(input, frames, samples);
+    times.Read.push_back(SecondsSince(start));
+    start = Clock::now();
+    ExtractChannels(samples);
+    times.Split.push_back(SecondsSince(start));
+
+    WaveInfo info;
+    info.Channels = 2;
+    info.SampleRate = 96000;
+    info.ByteRate = 576000;
+    info.BlockAlign = 6;
+    info.BitsPerSample = 24;
+    uint32_t dataSize = uint32_t(samples.Packed.size());
+    auto header = MakeOutputHeader(info, dataSize);
     RandomSource random;
-    Report("dither and pack", BestOfThree([&] {
-               DitherAndPack(outLeft.data(), outRight.data(), int64_t(outputFrames), packed.data(),
-                             random);
-           }),
-           frames);
+    for (int stage = 0; stage < 4; ++stage) {
+        start = Clock::now();
+        CoefficientLoad load = LoadCoefficients((dir / CoefficientFiles[stage]).string());
+        FilterDitherAndPack(samples.Left, samples.Right, load.Values, samples.Packed.data(), random,
+                            ChooseEngine(load.Values));
+        times.Stage[stage].push_back(SecondsSince(start));
+        start = Clock::now();
+        std::string output = (dir / ("out" + std::to_string(stage + 1) + ".wav")).string();
+        WriteWaveFile(output, header.data(), header.size(), samples.Packed.data(),
+                      samples.Packed.size());
+        times.Write[stage].push_back(SecondsSince(start));
+    }
 }
 
-// The peak memory of a child counts what it held before exec too, so the
-// recording is written and freed before the fork: the child then starts
-// from this process's small footprint.
-void BenchWholeRun(const std::string& binary, double recordingSeconds,
-                   const fs::path& coefficients) {
-    char name[] = "/tmp/phonoskew-bench-XXXXXX";
-    fs::path dir = mkdtemp(name);
-    int32_t frames = 0;
-    {
-        std::vector<int32_t> signal = MakeDemoSignal(recordingSeconds);
-        std::vector<uint8_t> wave = MakeWaveFile(signal);
-        frames = int32_t(signal.size() / 2);
-        std::ofstream(dir / "bench.wav", std::ios::binary)
-            .write(reinterpret_cast<const char*>(wave.data()), std::streamsize(wave.size()));
+void PrintSteps(const StepTimes& times, int32_t frames) {
+    struct Row {
+        std::string Name;
+        double Seconds;
+    };
+    std::vector<Row> rows = {{"read the samples", Median(times.Read)},
+                             {"split the channels", Median(times.Split)}};
+    for (int stage = 0; stage < 4; ++stage) {
+        rows.push_back({"stage " + std::to_string(stage + 1) + ": filter, dither, pack",
+                        Median(times.Stage[stage])});
+        rows.push_back({"stage " + std::to_string(stage + 1) + ": write the file",
+                        Median(times.Write[stage])});
     }
-    for (const char* file : {"FO.dat", "SO.dat", "FOP.dat", "SOP.dat"}) {
-        fs::copy_file(coefficients / file, dir / file);
+    double total = 0;
+    for (const Row& row : rows) total += row.Seconds;
+    std::printf("\nSteps, in this process (median of %zu):\n\n", times.Read.size());
+    std::printf("| step | ms | ns a frame | share |\n|---|---|---|---|\n");
+    for (const Row& row : rows) {
+        std::printf("| %s | %.1f | %.1f | %.0f %% |\n", row.Name.c_str(), row.Seconds * 1e3,
+                    row.Seconds * 1e9 / frames, 100 * row.Seconds / total);
     }
-    int input[2];
-    if (pipe(input) != 0) return;
-    std::fflush(stdout);  // the child must not print our buffered lines again
+    std::printf("| all steps | %.1f | %.1f | |\n", total * 1e3, total * 1e9 / frames);
+}
+
+// ---- Whole runs as a user runs them --------------------------------------------------
+
+struct RunFigures {
+    double Seconds = 0;
+    double PeakBytes = 0;
+    bool Clean = false;
+};
+
+// Runs `argv` in `dir` with `input` on standard input and standard output
+// discarded; the peak memory is the child's own.
+RunFigures RunChild(const fs::path& dir, const std::vector<std::string>& argv,
+                    const std::string& input) {
+    int pipeFds[2];
+    RunFigures figures;
+    if (pipe(pipeFds) != 0) return figures;
+    std::fflush(stdout);
     auto start = Clock::now();
     pid_t pid = fork();
     if (pid == 0) {
-        dup2(input[0], 0);
-        close(input[0]);
-        close(input[1]);
-        if (!freopen("/dev/null", "w", stdout) || chdir(dir.c_str()) != 0) _exit(126);
-        execl(binary.c_str(), "phonoskew", static_cast<char*>(nullptr));
+        dup2(pipeFds[0], 0);
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr) ||
+            chdir(dir.c_str()) != 0) {
+            _exit(126);
+        }
+        std::vector<char*> args;
+        for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
         _exit(127);
     }
-    close(input[0]);
-    const char keys[] = "bench.wav\r";
-    ssize_t ignored = write(input[1], keys, sizeof keys - 1);
+    close(pipeFds[0]);
+    ssize_t ignored = write(pipeFds[1], input.data(), input.size());
     (void)ignored;
-    close(input[1]);
+    close(pipeFds[1]);
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
-    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    fs::remove_all(dir);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::printf("Whole run: %s did not finish cleanly (status %d)\n", binary.c_str(), status);
-        return;
+    figures.Seconds = SecondsSince(start);
+    figures.PeakBytes = double(usage.ru_maxrss) * 1024.0;
+    figures.Clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return figures;
+}
+
+bool SoxInstalled() { return std::system("command -v sox >/dev/null 2>&1") == 0; }
+
+// Four SoX runs: each the whole recording through one FIR filter and dither
+// to a 24-bit file, the job Phonoskew does in one run.
+RunFigures RunSox(const fs::path& dir) {
+    RunFigures total{0, 0, true};
+    for (int stage = 0; stage < 4; ++stage) {
+        RunFigures one =
+            RunChild(dir,
+                     {"sox", "bench.wav", "-b", "24", "sox" + std::to_string(stage + 1) + ".wav",
+                      "fir", CoefficientFiles[stage], "dither"},
+                     "");
+        total.Seconds += one.Seconds;
+        total.PeakBytes = std::max(total.PeakBytes, one.PeakBytes);
+        total.Clean = total.Clean && one.Clean;
     }
-    double peakBytes = double(usage.ru_maxrss) * 1024.0;
-    std::printf("Whole run of %s (four stages, four files):\n", binary.c_str());
-    std::printf("  wall time              %8.2f s      %6.1f x real time\n", seconds,
-                frames / 96000.0 / seconds);
-    std::printf("  peak resident memory   %8.1f MiB    %6.1f bytes/frame\n", peakBytes / 1048576.0,
-                peakBytes / frames);
+    return total;
+}
+
+void BenchWholeRuns(const fs::path& dir, const std::string& binary, int32_t frames, int repeats) {
+    bool withSox = SoxInstalled();
+    std::vector<double> ours, sox;
+    double peak = 0;
+    for (int i = 0; i < repeats; ++i) {
+        RunFigures run = RunChild(dir, {binary}, "bench.wav\r");
+        if (!run.Clean) {
+            std::printf("\n%s did not finish cleanly\n", binary.c_str());
+            return;
+        }
+        ours.push_back(run.Seconds);
+        peak = std::max(peak, run.PeakBytes);
+        if (withSox) {
+            RunFigures soxRun = RunSox(dir);
+            if (!soxRun.Clean) withSox = false;
+            sox.push_back(soxRun.Seconds);
+        }
+    }
+    double seconds = Median(ours);
+    std::printf("\nWhole run of %s, through pipes (median of %d):\n\n", binary.c_str(), repeats);
+    std::printf("| row | wall s | input frames/s |\n|---|---|---|\n");
+    std::printf("| Phonoskew | %.2f | %.2f M |\n", seconds, frames / seconds / 1e6);
+    if (withSox) {
+        double soxSeconds = Median(sox);
+        std::printf("| SoX fir + dither, four runs | %.2f | %.2f M |\n", soxSeconds,
+                    frames / soxSeconds / 1e6);
+        std::printf("\nPhonoskew runs at %.2f x the speed of SoX.\n", soxSeconds / seconds);
+    } else {
+        std::printf("\n(sox is not installed: no SoX row.)\n");
+    }
+    std::printf("Peak resident memory: %.1f MiB, %.1f bytes a frame (%.1f beyond 16 MiB).\n",
+                peak / 1048576.0, peak / frames, (peak - 16 * 1048576.0) / frames);
 }
 
 }  // namespace
@@ -136,19 +227,44 @@ void BenchWholeRun(const std::string& binary, double recordingSeconds,
 int main(int argc, char** argv) {
     SetNumericEnvironment();
     std::string binary;
-    double seconds = 10.0;
+    double seconds = 60.0;
+    int repeats = 5;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc)
+        if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
             seconds = std::atof(argv[++i]);
-        else
+        } else if (std::strcmp(argv[i], "--repeats") == 0 && i + 1 < argc) {
+            repeats = std::max(1, std::atoi(argv[++i]));
+        } else {
             binary = fs::absolute(argv[i]).string();
+        }
     }
-    if (!binary.empty()) {
-        fs::path source = fs::path(PHONOSKEW_SOURCE_DIR) / "examples" / "coefficients";
-        BenchWholeRun(binary, seconds, source);
+
+    char name[] = "/tmp/phonoskew-bench-XXXXXX";
+    fs::path dir = mkdtemp(name);
+    int32_t frames = 0;
+    {
+        std::vector<int32_t> signal = MakeDemoSignal(seconds);
+        std::vector<uint8_t> wave = MakeWaveFile(signal);
+        frames = int32_t(signal.size() / 2);
+        std::ofstream(dir / "bench.wav", std::ios::binary)
+            .write(reinterpret_cast<const char*>(wave.data()), std::streamsize(wave.size()));
     }
-    std::vector<int32_t> signal = MakeDemoSignal(seconds);
-    std::vector<uint8_t> wave = MakeWaveFile(signal);
-    BenchLoops(wave, int32_t(signal.size() / 2));
+    fs::path examples = fs::path(PHONOSKEW_SOURCE_DIR) / "examples" / "coefficients";
+    for (const char* file : CoefficientFiles) fs::copy_file(examples / file, dir / file);
+
+    EngineChoice choice = ChooseEngine(LoadCoefficients((dir / "FO.dat").string()).Values);
+    std::printf("Phonoskew benchmark: %.0f s of 96 kHz stereo (%d frames), four stages\n", seconds,
+                frames);
+    std::printf("Machine: %s, %u cores; filter on %s, dither on %s, %d threads\n",
+                CpuName().c_str(), std::thread::hardware_concurrency(), EngineFilterName(choice),
+                choice.VectorDither ? "AVX2" : "the x87 unit", choice.Threads);
+
+    // The program's runs first: each starts from this process's small
+    // footprint, since the child's peak memory counts what it held at fork.
+    if (!binary.empty()) BenchWholeRuns(dir, binary, frames, repeats);
+    StepTimes times;
+    for (int i = 0; i < repeats; ++i) TimeSteps(dir, frames, times);
+    PrintSteps(times, frames);
+    fs::remove_all(dir);
     return 0;
 }
