@@ -1,11 +1,12 @@
 // The x87 gather kernel, the sample window, and the choice of kernel.
+#include "filters/kernels.h"
+
 #include <cpuid.h>
 
 #include <algorithm>
 #include <cassert>
 #include <cmath>
 
-#include "filters/kernels.h"
 #include "numeric/numeric.h"
 
 namespace {
@@ -13,8 +14,8 @@ namespace {
 // One output, taps outside the input skipped.
 double GatherOne(const int32_t* x, int64_t frameCount, const double* h, int64_t m) {
     double acc = 0.0;
-    for (int64_t k = std::min<int64_t>(TapCount - 1, m); k >= std::max<int64_t>(0, m - frameCount + 1);
-         --k) {
+    for (int64_t k = std::min<int64_t>(TapCount - 1, m);
+         k >= std::max<int64_t>(0, m - frameCount + 1); --k) {
         acc = static_cast<double>(Extended(acc) + Extended(h[k]) * Extended(x[m - k]));
     }
     return acc;

@@ -29,8 +29,7 @@ void FilterGatherX87(const int32_t* x, int64_t frameCount, const double* h, int6
 // window[i] = x[first - WindowLead + i] as a double, 0 outside the input, for
 // i < count + WindowLead: what the vector kernels read for outputs
 // first .. first + count - 1.
-void FillWindow(const int32_t* x, int64_t frameCount, int64_t first, int64_t count,
-                double* window);
+void FillWindow(const int32_t* x, int64_t frameCount, int64_t first, int64_t count, double* window);
 
 // True when the CPU has AVX-512 F, DQ and VL and the OS saves the ZMM and
 // mask registers. Decided once.
