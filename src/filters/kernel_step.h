@@ -5,6 +5,9 @@
 // header with its own compiler target, and instantiates it only with its own
 // Ops type, declared in an unnamed namespace there: no copy is shared.
 //
+// Everything here is forced inline into the caller, so that it is compiled
+// for the caller's target (AVX-512, or each clone of the emulation).
+//
 // Ops provides: a vector type V of Ops::Lanes doubles; Broadcast, Load, Store;
 // Mul, Add, Sub rounded to nearest; MulSub(a, b, c) = RN(a b - c), MulAdd(a,
 // b, c) = RN(a b + c), NegMulAdd(a, b, c) = RN(c - a b), each rounded once;
@@ -51,15 +54,16 @@ constexpr double QuantumConstant = 0x1.8p-11;
 // case where |v| is larger (S nearly cancelled, t = ql), v has at most 11
 // bits, the sum is exact and so is the result.
 template <typename Ops>
-inline typename Ops::V RoundToQuantum(typename Ops::V v, typename Ops::V binade,
-                                      typename Ops::V quantum) {
+[[gnu::always_inline]] inline typename Ops::V RoundToQuantum(typename Ops::V v,
+                                                             typename Ops::V binade,
+                                                             typename Ops::V quantum) {
     return Ops::NegMulAdd(binade, quantum, Ops::MulAdd(binade, quantum, v));
 }
 
 // acc + h x as the reference forms it: RN53(RN64(acc + RN64(h x))).
 template <typename Ops>
-inline typename Ops::V Step(typename Ops::V acc, typename Ops::V h, typename Ops::V x,
-                            typename Ops::V quantum) {
+[[gnu::always_inline]] inline typename Ops::V Step(typename Ops::V acc, typename Ops::V h,
+                                                   typename Ops::V x, typename Ops::V quantum) {
     using V = typename Ops::V;
     const V ph = Ops::Mul(h, x);
     const V pl = Ops::MulSub(h, x, ph);
@@ -82,7 +86,7 @@ inline typename Ops::V Step(typename Ops::V acc, typename Ops::V h, typename Ops
 // consecutive outputs, taps oldest sample first, Vectors independent sums in
 // flight to hide the step's latency.
 template <typename Ops, int Vectors>
-inline void FilterBlock(const double* w, const double* h, double* out) {
+[[gnu::always_inline]] inline void FilterBlock(const double* w, const double* h, double* out) {
     using V = typename Ops::V;
     const V quantum = Ops::Broadcast(QuantumConstant);
     V acc[Vectors];
@@ -100,7 +104,8 @@ inline void FilterBlock(const double* w, const double* h, double* out) {
 // The whole window: blocks of 8 vectors, then single vectors, then the last
 // partial vector from a zero-padded copy, so nothing past the window is read.
 template <typename Ops>
-inline void FilterWindow(const double* window, int64_t count, const double* h, double* out) {
+[[gnu::always_inline]] inline void FilterWindow(const double* window, int64_t count,
+                                                const double* h, double* out) {
     constexpr int64_t Lanes = Ops::Lanes;
     constexpr int Vectors = 8;
     int64_t j = 0;

@@ -162,7 +162,9 @@ struct Random {
         z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
         return z ^ (z >> 31);
     }
-    int64_t Below(int64_t n) { return int64_t(Next() % uint64_t(n)); }
+    int64_t Below(int64_t n) {  // multiply-high instead of a slow modulo
+        return int64_t((static_cast<unsigned __int128>(Next()) * uint64_t(n)) >> 64);
+    }
     int64_t Between(int64_t low, int64_t high) { return low + Below(high - low + 1); }
     double Sign() { return Next() & 1 ? -1.0 : 1.0; }
     // An integer of exactly `bits` bits.
@@ -179,7 +181,9 @@ struct Random {
     }
 };
 
-int TopExponent(double v) { return std::ilogb(v); }
+// Cheap exponent arithmetic, for normal doubles only.
+int TopExponent(double v) { return int((std::bit_cast<uint64_t>(v) >> 52) & 0x7FF) - 1023; }
+double Pow2(int e) { return std::bit_cast<double>(uint64_t(e + 1023) << 52); }
 
 enum class Aim {
     Random,
@@ -214,15 +218,14 @@ double AccAgainst(Random& random, double ph) {
     const uint64_t pick = random.Next() % 8;
     if (pick == 0 || ph == 0) return 0.0;
     if (pick == 1) return -ph;
-    if (pick == 2)
-        return -ph + double(random.Between(-4, 4)) * std::ldexp(1.0, TopExponent(ph) - 52);
+    if (pick == 2) return -ph + double(random.Between(-4, 4)) * Pow2(TopExponent(ph) - 52);
     const int exponent = std::clamp(TopExponent(ph) + int(random.Between(-66, 66)), -900, 982);
     const double mantissa = pick == 3 ? 0x1p52 : double(random.WithBits(53));
-    return random.Sign() * std::ldexp(mantissa, exponent - 52);
+    return random.Sign() * mantissa * Pow2(exponent - 52);
 }
 
 Lane Make(Random& random, uint64_t m, int64_t x, int hExponent) {
-    const double h = random.Sign() * std::ldexp(double(m), hExponent);
+    const double h = random.Sign() * double(m) * Pow2(hExponent);
     return {AccAgainst(random, h * double(x)), h, double(x)};
 }
 
@@ -239,12 +242,13 @@ Lane Aimed(Aim aim, Random& random) {
             // m x an odd integer of 65 bits: exactly half-way between two
             // 64-bit neighbours.
             const int64_t x = int64_t(random.WithBits(int(random.Between(12, 23))) | 1);
-            uint64_t m = uint64_t(std::ceil(0x1p64L / x));
+            uint64_t m = uint64_t(0x1p64 / double(x));  // off by a few, fixed below
             while (u128(m) * x >= (u128(1) << 65) || m >= (uint64_t(1) << 53)) --m;
             while (u128(m) * x < (u128(1) << 64)) ++m;
-            const uint64_t high =
-                std::min<uint64_t>(uint64_t(((u128(1) << 65) - 1) / x), (uint64_t(1) << 53) - 1);
-            m += random.Next() % (high - m + 1);
+            uint64_t high = uint64_t(0x1p65 / double(x)) + 2;
+            while (u128(high) * x >= (u128(1) << 65)) --high;
+            high = std::min<uint64_t>(high, (uint64_t(1) << 53) - 1);
+            m += uint64_t(random.Below(int64_t(high - m + 1)));
             if (random.Next() % 4) m = (m | 1) <= high ? m | 1 : m - 1;
             return Make(random, m, x * int64_t(random.Sign()), random.Exponent() - 52);
         }
@@ -253,7 +257,7 @@ Lane Aimed(Aim aim, Random& random) {
             const int bits = int(random.Between(2, 23));
             const int64_t x = int64_t(random.WithBits(bits));
             const int L = 52 + bits;
-            uint64_t m = uint64_t((0x1p0L * (u128(1) << L)) / x);
+            uint64_t m = uint64_t(Pow2(L) / double(x));
             while (u128(m) * x >= (u128(1) << L)) --m;
             while (u128(m + 1) * x < (u128(1) << L)) ++m;
             return Make(random, m, x * int64_t(random.Sign()), random.Exponent() - 52);
@@ -264,31 +268,31 @@ Lane Aimed(Aim aim, Random& random) {
             // acc's last bit worth 2^(K+1): S = acc + half an ulp of acc,
             // plus or minus half a 64-bit quantum (sigma = +-1) or not
             // (sigma = 0), plus the tail z, which a plain 53-bit t would lose.
+            // One time in four x is a power of two and z = 0: S exactly at
+            // the tie.
             const int sigma = aim == Aim::StoreMidpoint ? 0 : random.Next() & 1 ? 1 : -1;
-            const int64_t x = int64_t(random.WithBits(int(random.Between(2, 11))) | 1);
-            const int K = 51 + int(std::ilogb(double(x))) + 1;
+            const bool exact = random.Below(4) == 0;
+            const int bits = int(random.Between(2, 11));
+            const int64_t x = exact ? int64_t(1) << (bits - 1) : int64_t(random.WithBits(bits) | 1);
+            const int K = 51 + bits;
             const uint64_t T = (uint64_t(1) << K) + uint64_t(int64_t(sigma) << (K - 11));
             uint64_t m = T / uint64_t(x);
-            if (random.Next() & 1 || m * uint64_t(x) == T) ++m;
+            if (!exact && (random.Next() & 1 || m * uint64_t(x) == T)) ++m;
             const int e = random.Exponent() - 52;
             const uint64_t accMantissa =
                 random.Next() % 8 ? random.WithBits(53) : uint64_t(1) << 52;
-            const double acc = random.Sign() * std::ldexp(double(accMantissa), K + 1 + e);
-            return {acc, random.Sign() * std::ldexp(double(m), e), random.Sign() * double(x)};
+            const double acc = random.Sign() * double(accMantissa) * Pow2(K + 1 + e);
+            return {acc, random.Sign() * double(m) * Pow2(e), random.Sign() * double(x)};
         }
         case Aim::Cancellation: {
             // Large taps: acc close to -h x, so the sum keeps only low bits.
             const int64_t x =
                 int64_t(random.WithBits(int(random.Between(1, 23)))) * int64_t(random.Sign());
-            const double h =
-                random.Sign() *
-                std::ldexp(
-                    double(random.WithBits(53)),
-                    (random.Next() & 1 ? 930 + int(random.Below(29)) : random.Exponent()) - 52);
+            const int top = random.Next() & 1 ? 930 + int(random.Below(29)) : random.Exponent();
+            const double h = random.Sign() * double(random.WithBits(53)) * Pow2(top - 52);
             const double ph = h * double(x);
-            const double acc =
-                -ph + double(random.Between(-2, 2)) *
-                          std::ldexp(1.0, TopExponent(ph) - 52 - int(random.Below(2)));
+            const double acc = -ph + double(random.Between(-2, 2)) *
+                                         Pow2(TopExponent(ph) - 52 - int(random.Below(2)));
             return {acc, h, double(x)};
         }
         case Aim::RangeEdge: {
