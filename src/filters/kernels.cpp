@@ -21,23 +21,20 @@ double GatherOne(const int32_t* x, int64_t frameCount, const double* h, int64_t 
     return acc;
 }
 
-// Four outputs m .. m + 3 whose taps all fall inside the input, interleaved:
-// four independent x87 chains keep the adder busy while each sum goes
-// through its store to double.
-void GatherFour(const int32_t* x, const double* h, int64_t m, double* out) {
-    double a0 = 0.0, a1 = 0.0, a2 = 0.0, a3 = 0.0;
+// Outputs m .. m + GatherWidth - 1, whose taps all fall inside the input,
+// interleaved: independent x87 chains keep the adder busy while each sum
+// goes through its store to double.
+constexpr int GatherWidth = 8;
+void GatherBlock(const int32_t* x, const double* h, int64_t m, double* out) {
+    double acc[GatherWidth] = {};
     for (int k = TapCount - 1; k >= 0; --k) {
         const Extended hk = h[k];
         const int32_t* xs = x + (m - k);
-        a0 = static_cast<double>(Extended(a0) + hk * Extended(xs[0]));
-        a1 = static_cast<double>(Extended(a1) + hk * Extended(xs[1]));
-        a2 = static_cast<double>(Extended(a2) + hk * Extended(xs[2]));
-        a3 = static_cast<double>(Extended(a3) + hk * Extended(xs[3]));
+        for (int i = 0; i < GatherWidth; ++i) {
+            acc[i] = static_cast<double>(Extended(acc[i]) + hk * Extended(xs[i]));
+        }
     }
-    out[0] = a0;
-    out[1] = a1;
-    out[2] = a2;
-    out[3] = a3;
+    for (int i = 0; i < GatherWidth; ++i) out[i] = acc[i];
 }
 
 bool DetectAvx512() {
@@ -62,7 +59,7 @@ void FilterGatherX87(const int32_t* x, int64_t frameCount, const double* h, int6
     const int64_t fullEnd = std::clamp<int64_t>(frameCount, fullBegin, first + count);
     int64_t m = first;
     for (; m < fullBegin; ++m) out[m - first] = GatherOne(x, frameCount, h, m);
-    for (; m + 4 <= fullEnd; m += 4) GatherFour(x, h, m, out + (m - first));
+    for (; m + GatherWidth <= fullEnd; m += GatherWidth) GatherBlock(x, h, m, out + (m - first));
     for (; m < first + count; ++m) out[m - first] = GatherOne(x, frameCount, h, m);
 }
 
