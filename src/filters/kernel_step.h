@@ -43,6 +43,11 @@
 
 namespace kernel_step {
 
+// MXCSR bits that must be clear for the plain operations to round as
+// assumed: rounding control (13-14, to nearest), flush-to-zero (15) and
+// denormals-are-zero (6).
+constexpr unsigned MxcsrNonNearestBits = 0xE040;
+
 // 1.5 * 2^-11: times 2^E it is a constant whose last significand bit has the
 // value 2^(E - 63), the 64-bit quantum of binade E.
 constexpr double QuantumConstant = 0x1.8p-11;

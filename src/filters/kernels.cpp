@@ -78,8 +78,9 @@ bool CpuHasAvx512() {
 }
 
 bool VectorKernelTakes(const double* h) {
-    // The sum in Extended: its rounding never matters, the kernel's real
-    // limit (no overflow in any intermediate) lies near 2^990.
+    // The sum in Extended: its rounding never matters, as the kernels' real
+    // limit lies far above (with this bound and 31-bit samples every
+    // intermediate stays below 2^993).
     Extended sum = 0;
     for (int k = 0; k < TapCount; ++k) {
         const double magnitude = std::fabs(h[k]);

@@ -17,7 +17,11 @@
 
 namespace {
 
-constexpr int Directed(int mode) { return mode | _MM_FROUND_NO_EXC; }
+// Embedded rounding modes, as constants: the instructions take them as
+// immediates, also in unoptimised builds.
+constexpr int ToZero = _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC;
+constexpr int Down = _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC;
+constexpr int Up = _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC;
 
 // The masked forms with every lane selected: the same instructions, without
 // the unmasked forms' undefined source operand that GCC 12 warns about.
@@ -37,31 +41,27 @@ struct Avx512Ops {
     static V MulSub(V a, V b, V c) { return _mm512_fmsub_pd(a, b, c); }
     static V MulAdd(V a, V b, V c) { return _mm512_fmadd_pd(a, b, c); }
     static V NegMulAdd(V a, V b, V c) { return _mm512_fnmadd_pd(a, b, c); }
-    static V MulToZero(V a, V b) {
-        return _mm512_maskz_mul_round_pd(All, a, b, Directed(_MM_FROUND_TO_ZERO));
-    }
-    static V AddToZero(V a, V b) {
-        return _mm512_maskz_add_round_pd(All, a, b, Directed(_MM_FROUND_TO_ZERO));
-    }
-    static V AddDown(V a, V b) {
-        return _mm512_maskz_add_round_pd(All, a, b, Directed(_MM_FROUND_TO_NEG_INF));
-    }
+    static V MulToZero(V a, V b) { return _mm512_maskz_mul_round_pd(All, a, b, ToZero); }
+    static V AddToZero(V a, V b) { return _mm512_maskz_add_round_pd(All, a, b, ToZero); }
+    static V AddDown(V a, V b) { return _mm512_maskz_add_round_pd(All, a, b, Down); }
     // One mask test and one masked add: lanes whose base is even get a + b
     // rounded up.
     static V AddUpUnlessOdd(V base, V a, V b) {
         const __mmask8 even =
             _mm512_testn_epi64_mask(_mm512_castpd_si512(base), _mm512_set1_epi64(1));
-        return _mm512_mask_add_round_pd(base, even, a, b, Directed(_MM_FROUND_TO_POS_INF));
+        return _mm512_mask_add_round_pd(base, even, a, b, Up);
     }
     static V Exponent(V v) {
         return _mm512_and_pd(v, _mm512_castsi512_pd(_mm512_set1_epi64(0x7FF0000000000000)));
     }
 };
 
+static_assert(Avx512Ops::Lanes == StepLanes);
+
 }  // namespace
 
 void FilterWindowAvx512(const double* window, int64_t count, const double* h, double* out) {
-    assert(count >= 0);
+    assert(count >= 0 && (_mm_getcsr() & kernel_step::MxcsrNonNearestBits) == 0);
     kernel_step::FilterWindow<Avx512Ops>(window, count, h, out);
 }
 

@@ -3,6 +3,8 @@
 // fused multiply-add errors and steps to the neighbouring double), never by
 // changing the rounding mode. Exact for finite, normal results, which is all
 // the step produces inside the range VectorKernelTakes allows.
+#include <xmmintrin.h>
+
 #include <bit>
 #include <cassert>
 #include <cmath>
@@ -139,6 +141,8 @@ struct EmulatedOps {
     }
 };
 
+static_assert(EmulatedOps::Lanes == StepLanes);
+
 }  // namespace
 
 // Built twice: for x86-64-v3 (AVX2 and FMA, chosen at load time where the CPU
@@ -148,7 +152,7 @@ struct EmulatedOps {
 
 PHONOSKEW_EMULATION_TARGETS void FilterWindowEmulated(const double* window, int64_t count,
                                                       const double* h, double* out) {
-    assert(count >= 0);
+    assert(count >= 0 && (_mm_getcsr() & kernel_step::MxcsrNonNearestBits) == 0);
     kernel_step::FilterWindow<EmulatedOps>(window, count, h, out);
 }
 
