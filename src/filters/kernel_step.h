@@ -99,6 +99,7 @@ template <typename Ops, int Vectors>
     for (int k = TapCount - 1; k >= 0; --k) {
         const V hk = Ops::Broadcast(h[k]);
         const double* x = w + (TapCount - 1 - k);
+#pragma GCC unroll 8
         for (int v = 0; v < Vectors; ++v) {
             acc[v] = Step<Ops>(acc[v], hk, Ops::Load(x + v * Ops::Lanes), quantum);
         }
