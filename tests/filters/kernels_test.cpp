@@ -50,9 +50,15 @@ void RunKernel(Kernel kernel, const std::vector<int32_t>& x, const Taps& h, int6
     FilterWindowAvx512(window.data(), count, h.data(), out);
 }
 
+// Today's scatter loop (fir.cpp) on one channel, kept here so that these
+// tests stand apart from its interface: the reference, and the speed to beat.
 std::vector<double> Scatter(const std::vector<int32_t>& x, const Taps& h) {
-    std::vector<double> y(x.size() + WindowLead), unused(y.size());
-    FilterChannels(x.data(), x.data(), int32_t(x.size()), h.data(), y.data(), unused.data());
+    std::vector<double> y(x.size() + WindowLead, 0.0);
+    for (size_t n = 0; n < x.size(); ++n) {
+        const Extended xn = x[n];
+        for (int k = 0; k < TapCount; ++k)
+            y[n + k] = double(Extended(y[n + k]) + Extended(h[k]) * xn);
+    }
     return y;
 }
 
@@ -329,7 +335,7 @@ TEST(ExactKernels, PrintsNanosecondsPerMultiplyAdd) {
     for (double& value : h) value = double(random() >> 11) * 0x1p-53 - 0.5;
     std::vector<double> out(x.size() + WindowLead);
     const double multiplyAdds = double(x.size()) * TapCount;
-    for (int kernel = -1; kernel <= Avx512; ++kernel) {  // -1: today's scatter loop, both channels
+    for (int kernel = -1; kernel <= Avx512; ++kernel) {  // -1: today's scatter loop
         if (kernel >= 0 && !Runs(Kernel(kernel), h)) continue;
         double best = 1e30;
         for (int repeat = 0; repeat < 5; ++repeat) {
@@ -341,8 +347,7 @@ TEST(ExactKernels, PrintsNanosecondsPerMultiplyAdd) {
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
         }
         std::printf("  %-12s %7.3f ns per multiply-add\n",
-                    kernel < 0 ? "x87 scatter" : KernelNames[kernel],
-                    best * 1e9 / (kernel < 0 ? 2 * multiplyAdds : multiplyAdds));
+                    kernel < 0 ? "x87 scatter" : KernelNames[kernel], best * 1e9 / multiplyAdds);
     }
 }
 
