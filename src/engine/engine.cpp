@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "filters/kernels.h"
+
 namespace {
 
 // Output frames filtered and packed in one go: both channels' results stay
@@ -23,31 +25,50 @@ namespace {
 constexpr int64_t BlockFrames = 2048;
 constexpr int MostThreads = 64;
 
-// What one part of a stage needs.
+// What one part of a stage needs. Its working arrays are made before the
+// threads start, so a worker never allocates.
 struct StagePart {
-    const int32_t* Left;
-    const int32_t* Right;
-    int64_t FrameCount;
-    const CoefficientSet* Coefficients;
-    uint8_t* Packed;
-    int64_t From;  // output frames [From, To)
-    int64_t To;
+    const int32_t* Left = nullptr;
+    const int32_t* Right = nullptr;
+    int64_t FrameCount = 0;
+    const CoefficientSet* Coefficients = nullptr;
+    uint8_t* Packed = nullptr;
+    int64_t From = 0;  // output frames [From, To)
+    int64_t To = 0;
     RandomSource Random;  // positioned at frame From's first draw
-    bool VectorDither;
-    int64_t Clipped;
+    EngineChoice Choice;
+    int64_t Clipped = 0;
+    std::vector<double> FilteredLeft, FilteredRight;  // one block's outputs
+    std::vector<double> Window;                       // one block's samples, for the vector kernel
 };
 
+// Outputs [first, first + count) of both channels into the part's arrays.
+void FilterBlock(StagePart& part, int64_t first, int64_t count) {
+    if (!part.Choice.VectorFilter) {
+        FilterBlockX87(part.Left, part.Right, part.FrameCount, *part.Coefficients, first, count,
+                       part.FilteredLeft.data(), part.FilteredRight.data());
+        return;
+    }
+    // Where a test asks for the vector form on a CPU without AVX-512, the
+    // same algorithm runs through its portable build.
+    auto filterWindow = CpuHasAvx512() ? FilterWindowAvx512 : FilterWindowEmulated;
+    const double* h = part.Coefficients->data();
+    FillWindow(part.Left, part.FrameCount, first, count, part.Window.data());
+    filterWindow(part.Window.data(), count, h, part.FilteredLeft.data());
+    FillWindow(part.Right, part.FrameCount, first, count, part.Window.data());
+    filterWindow(part.Window.data(), count, h, part.FilteredRight.data());
+}
+
 void RunStagePart(StagePart& part) {
-    std::vector<double> left(BlockFrames), right(BlockFrames);
+    double* left = part.FilteredLeft.data();
+    double* right = part.FilteredRight.data();
     for (int64_t first = part.From; first < part.To; first += BlockFrames) {
         int64_t count = std::min(BlockFrames, part.To - first);
-        FilterBlockX87(part.Left, part.Right, part.FrameCount, *part.Coefficients, first, count,
-                       left.data(), right.data());
+        FilterBlock(part, first, count);
         uint8_t* packed = part.Packed + 6 * first;
-        part.Clipped +=
-            part.VectorDither
-                ? DitherAndPackAvx2(left.data(), right.data(), count, packed, part.Random)
-                : DitherAndPackScalar(left.data(), right.data(), count, packed, part.Random);
+        part.Clipped += part.Choice.VectorDither
+                            ? DitherAndPackAvx2(left, right, count, packed, part.Random)
+                            : DitherAndPackScalar(left, right, count, packed, part.Random);
     }
 }
 
@@ -92,10 +113,11 @@ const char* EngineFilterName(const EngineChoice& choice) {
     return choice.VectorFilter ? "AVX-512" : "the x87 unit";
 }
 
-EngineChoice ChooseEngine(const CoefficientSet&) {
+EngineChoice ChooseEngine(const CoefficientSet& h) {
     EngineChoice choice;
     bool forced = X87Forced();
     choice.VectorDither = !forced && CpuHasAvx2();
+    choice.VectorFilter = !forced && CpuHasAvx512() && VectorKernelTakes(h.data());
     choice.Threads = ThreadsFromEnvironment();
     if (choice.Threads == 0) {
         choice.Threads =
@@ -116,8 +138,22 @@ int64_t FilterDitherAndPack(std::span<const int32_t> left, std::span<const int32
     for (int64_t i = 0; i < partCount; ++i) {
         int64_t from = std::min(outputFrames, blocks * i / partCount * BlockFrames);
         int64_t to = std::min(outputFrames, blocks * (i + 1) / partCount * BlockFrames);
-        parts.push_back({left.data(), right.data(), frameCount, &h, packed, from, to,
-                         random.Skip(4 * uint64_t(from)), choice.VectorDither, 0});
+        StagePart part;
+        part.Left = left.data();
+        part.Right = right.data();
+        part.FrameCount = frameCount;
+        part.Coefficients = &h;
+        part.Packed = packed;
+        part.From = from;
+        part.To = to;
+        part.Random = random.Skip(4 * uint64_t(from));
+        part.Choice = choice;
+        // A set outside the vector kernel's range always takes the x87 unit.
+        part.Choice.VectorFilter = choice.VectorFilter && VectorKernelTakes(h.data());
+        part.FilteredLeft.resize(BlockFrames);
+        part.FilteredRight.resize(BlockFrames);
+        if (choice.VectorFilter) part.Window.resize(BlockFrames + WindowLead);
+        parts.push_back(std::move(part));
     }
 
     {

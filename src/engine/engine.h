@@ -15,7 +15,9 @@
 struct EngineChoice {
     bool VectorDither = false;  // AVX2; else the x87 unit
     int Threads = 1;
-    bool VectorFilter = false;  // the AVX-512 kernel; else the x87 unit
+    // The AVX-512 kernel, for sets it takes; else the x87 unit. (On a CPU
+    // without AVX-512 the same algorithm's portable build, for tests.)
+    bool VectorFilter = false;
 };
 
 // "AVX-512" or "the x87 unit", for people.

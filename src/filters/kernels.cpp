@@ -1,4 +1,4 @@
-// The x87 gather kernel, the sample window, and the choice of kernel.
+// The sample window of the vector kernels, and the choice of kernel.
 #include "filters/kernels.h"
 
 #include <cpuid.h>
@@ -10,32 +10,6 @@
 #include "numeric/numeric.h"
 
 namespace {
-
-// One output, taps outside the input skipped.
-double GatherOne(const int32_t* x, int64_t frameCount, const double* h, int64_t m) {
-    double acc = 0.0;
-    for (int64_t k = std::min<int64_t>(TapCount - 1, m);
-         k >= std::max<int64_t>(0, m - frameCount + 1); --k) {
-        acc = static_cast<double>(Extended(acc) + Extended(h[k]) * Extended(x[m - k]));
-    }
-    return acc;
-}
-
-// Outputs m .. m + GatherWidth - 1, whose taps all fall inside the input,
-// interleaved: independent x87 chains keep the adder busy while each sum
-// goes through its store to double.
-constexpr int GatherWidth = 8;
-void GatherBlock(const int32_t* x, const double* h, int64_t m, double* out) {
-    double acc[GatherWidth] = {};
-    for (int k = TapCount - 1; k >= 0; --k) {
-        const Extended hk = h[k];
-        const int32_t* xs = x + (m - k);
-        for (int i = 0; i < GatherWidth; ++i) {
-            acc[i] = static_cast<double>(Extended(acc[i]) + hk * Extended(xs[i]));
-        }
-    }
-    for (int i = 0; i < GatherWidth; ++i) out[i] = acc[i];
-}
 
 bool DetectAvx512() {
     unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
@@ -50,18 +24,6 @@ bool DetectAvx512() {
 }
 
 }  // namespace
-
-void FilterGatherX87(const int32_t* x, int64_t frameCount, const double* h, int64_t first,
-                     int64_t count, double* out) {
-    assert(frameCount >= 0 && first >= 0 && count >= 0);
-    // Outputs whose 64 taps all lie inside the input: m in [63, frameCount).
-    const int64_t fullBegin = std::clamp<int64_t>(TapCount - 1, first, first + count);
-    const int64_t fullEnd = std::clamp<int64_t>(frameCount, fullBegin, first + count);
-    int64_t m = first;
-    for (; m < fullBegin; ++m) out[m - first] = GatherOne(x, frameCount, h, m);
-    for (; m + GatherWidth <= fullEnd; m += GatherWidth) GatherBlock(x, h, m, out + (m - first));
-    for (; m < first + count; ++m) out[m - first] = GatherOne(x, frameCount, h, m);
-}
 
 void FillWindow(const int32_t* x, int64_t frameCount, int64_t first, int64_t count,
                 double* window) {

@@ -1,11 +1,12 @@
-// Exact filter kernels. Each computes outputs of the scatter loop in fir.cpp
-// bit for bit, one output at a time (gather form), so that a run may use the
-// fastest exact kernel the CPU offers. This header owns their contracts:
-// the x87 gather kernel (any coefficients, any CPU), the zero-padded sample
-// window the vector kernels read, the choice between kernels (CpuHasAvx512,
-// VectorKernelTakes), and the round-to-odd vector kernel in two builds of one
-// step: AVX-512 instructions, and exact portable emulations of the same
-// instructions, which prove the algorithm on CPUs without AVX-512.
+// Exact vector filter kernels. Each computes outputs of the scatter loop in
+// fir.cpp bit for bit, one output at a time (gather form), so that a run may
+// use the fastest exact kernel the CPU offers; the x87 block form
+// (FilterBlockX87 in filters.h) takes any coefficients on any CPU. This
+// header owns the zero-padded sample window the vector kernels read, the
+// choice between kernels (CpuHasAvx512, VectorKernelTakes), and the
+// round-to-odd vector kernel in two builds of one step: AVX-512
+// instructions, and exact portable emulations of the same instructions,
+// which prove the algorithm on CPUs without AVX-512.
 //
 // Output m of a channel with frameCount samples x and taps h is
 //   acc = +0.0; for k = min(63, m) down to max(0, m - frameCount + 1):
@@ -21,11 +22,6 @@
 // Samples a window holds before its first output.
 constexpr int64_t WindowLead = TapCount - 1;
 
-// out[j] = output first + j, j < count; in x87 extended arithmetic, for any
-// coefficients (taps outside the input skipped, as in the scatter loop).
-void FilterGatherX87(const int32_t* x, int64_t frameCount, const double* h, int64_t first,
-                     int64_t count, double* out);
-
 // window[i] = x[first - WindowLead + i] as a double, 0 outside the input, for
 // i < count + WindowLead: what the vector kernels read for outputs
 // first .. first + count - 1.
@@ -38,7 +34,7 @@ bool CpuHasAvx512();
 // True when the vector kernels are exact for this coefficient set: every tap
 // finite, each nonzero |h| at least 2^-900, sum |h| below 2^960. These bounds
 // keep every intermediate of the emulation a normal double far from
-// overflow; other sets must use FilterGatherX87.
+// overflow; other sets must use FilterBlockX87.
 bool VectorKernelTakes(const double* h);
 
 // out[j] = output j of the window's span, j < count, from a window made by

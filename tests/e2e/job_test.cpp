@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <regex>
 
 #include "e2e/fixtures.h"
@@ -64,6 +65,24 @@ TEST(JobTest, FourOutputFilesMatchTheReferenceByteForByte) {
                                             (count == 1 ? " sample" : " samples") + " clipped)";
         std::string lines = "   Writing file - " + OutputName(stage) + "\n   Done" + note + "\n";
         EXPECT_NE(run.out.find(lines), std::string::npos) << lines << "\n" << run.out;
+    }
+}
+
+// The threads and the units the job runs on never change a byte: several
+// blocks of output, on one thread, on three, and on the x87 unit alone.
+TEST(JobTest, SameFilesOnAnyThreadCountAndWithTheX87UnitAlone) {
+    ScratchDir dir;
+    JobFixture fixture = MakeJobFixture(7000);
+    WriteJobFiles(dir.path, fixture);
+    const std::pair<const char*, const char*> settings[] = {
+        {"PHONOSKEW_THREADS", "1"}, {"PHONOSKEW_THREADS", "3"}, {"PHONOSKEW_KERNEL", "x87"}};
+    for (const auto& [name, value] : settings) {
+        setenv(name, value, 1);
+        Child run = RunPiped(PhonoskewIn(dir.path), "take1.wav\r");
+        unsetenv(name);
+        ASSERT_EQ(run.exitStatus, 0) << name << "=" << value << "\n" << run.err;
+        SCOPED_TRACE(std::string(name) + "=" + value);
+        ExpectOutputsMatchReference(dir.path, fixture);
     }
 }
 

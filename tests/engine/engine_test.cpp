@@ -1,11 +1,13 @@
 // The stage engine against the plain loops: scatter filter over the whole
-// input, then the one-sample-at-a-time dither in frame order. Every thread
-// count, with and without the vector dither, at lengths around the block
-// and part edges, must give the same bytes, clip count and end state.
+// input, then the one-sample-at-a-time dither in frame order. Thread counts
+// 1 to 4, with and without the vector dither and the vector filter (its
+// portable build on a CPU without AVX-512), at lengths around the block and
+// part edges, must give the same bytes, clip count and end state.
 #include "engine/engine.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 #include <vector>
 
@@ -37,6 +39,8 @@ TEST(FilterDitherAndPack, SameBytesForEveryThreadCountAndDither) {
     for (double& h : loud) h = 4 * tap(generator);
     CoefficientSet quiet;
     for (double& h : quiet) h = tap(generator) / 16;
+    CoefficientSet infinite = quiet;  // outside the vector kernel's range
+    infinite[40] = INFINITY;
     const RandomSource start = RandomSource{}.Skip(12345);
 
     // Around one block (2048 output frames), a few blocks, and tiny inputs.
@@ -46,21 +50,26 @@ TEST(FilterDitherAndPack, SameBytesForEveryThreadCountAndDither) {
             left[n] = sample(generator);
             right[n] = sample(generator) / 64;
         }
-        for (const CoefficientSet* h : {&loud, &quiet}) {
+        for (const CoefficientSet* h : {&loud, &quiet, &infinite}) {
             Expected expected = PlainStage(left, right, *h, start);
-            for (int threads = 1; threads <= 4; ++threads) {
-                for (bool vectorDither : {false, true}) {
-                    if (vectorDither && !CpuHasAvx2()) continue;
-                    std::vector<uint8_t> packed(expected.Packed.size(), 0xEE);
-                    RandomSource random = start;
-                    int64_t clipped = FilterDitherAndPack(left, right, *h, packed.data(), random,
-                                                          EngineChoice{vectorDither, threads});
-                    SCOPED_TRACE(testing::Message() << frames << " frames, " << threads
-                                                    << " threads, vector dither " << vectorDither);
-                    EXPECT_EQ(packed, expected.Packed);
-                    EXPECT_EQ(clipped, expected.Clipped);
-                    EXPECT_EQ(random.State, start.Skip(4 * uint64_t(frames + FilterTail)).State);
-                }
+            // Threads 1 to 4, each with and without the vector dither, on
+            // both forms of the filter.
+            for (int form = 0; form < 16; ++form) {
+                EngineChoice choice;
+                choice.Threads = 1 + form % 4;
+                choice.VectorDither = (form / 4) % 2 == 1;
+                choice.VectorFilter = form >= 8;
+                if (choice.VectorDither && !CpuHasAvx2()) continue;
+                std::vector<uint8_t> packed(expected.Packed.size(), 0xEE);
+                RandomSource random = start;
+                int64_t clipped =
+                    FilterDitherAndPack(left, right, *h, packed.data(), random, choice);
+                SCOPED_TRACE(testing::Message()
+                             << frames << " frames, " << choice.Threads << " threads, dither "
+                             << choice.VectorDither << ", filter " << EngineFilterName(choice));
+                EXPECT_EQ(packed, expected.Packed);
+                EXPECT_EQ(clipped, expected.Clipped);
+                EXPECT_EQ(random.State, start.Skip(4 * uint64_t(frames + FilterTail)).State);
             }
         }
     }

@@ -1,4 +1,4 @@
-// The exact kernels against today's scatter loop and the x87 step: whole
+// The exact kernels against the scatter loop and the x87 step: whole
 // filters on the fir_test cases and random data, and single steps aimed at
 // the spots where a double-based emulation of 64-bit rounding goes wrong
 // (realistic data alone does not reach them). PHONOSKEW_EXACT_STEPS sets the
@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -25,11 +24,11 @@ namespace {
 using Taps = std::array<double, TapCount>;
 using u128 = unsigned __int128;
 
-enum Kernel { GatherX87, Emulated, Avx512 };
-constexpr const char* KernelNames[] = {"x87 gather", "emulated", "AVX-512"};
+enum Kernel { BlockX87, Emulated, Avx512 };
+constexpr const char* KernelNames[] = {"x87 block", "emulated", "AVX-512"};
 
 bool Runs(Kernel kernel, const Taps& h) {
-    return kernel == GatherX87 ||
+    return kernel == BlockX87 ||
            (VectorKernelTakes(h.data()) && (kernel == Emulated || CpuHasAvx512()));
 }
 
@@ -42,23 +41,21 @@ bool SameBits(double a, double b) {
 // Outputs first .. first + count - 1 of one channel.
 void RunKernel(Kernel kernel, const std::vector<int32_t>& x, const Taps& h, int64_t first,
                int64_t count, double* out) {
-    if (kernel == GatherX87)
-        return FilterGatherX87(x.data(), int64_t(x.size()), h.data(), first, count, out);
+    if (kernel == BlockX87) {
+        std::vector<double> right(count);
+        return FilterBlockX87(x.data(), x.data(), int64_t(x.size()), h, first, count, out,
+                              right.data());
+    }
     std::vector<double> window(count + WindowLead);
     FillWindow(x.data(), int64_t(x.size()), first, count, window.data());
     if (kernel == Emulated) return FilterWindowEmulated(window.data(), count, h.data(), out);
     FilterWindowAvx512(window.data(), count, h.data(), out);
 }
 
-// Today's scatter loop (fir.cpp) on one channel, kept here so that these
-// tests stand apart from its interface: the reference, and the speed to beat.
+// The plain scatter loop on one channel: the reference.
 std::vector<double> Scatter(const std::vector<int32_t>& x, const Taps& h) {
-    std::vector<double> y(x.size() + WindowLead, 0.0);
-    for (size_t n = 0; n < x.size(); ++n) {
-        const Extended xn = x[n];
-        for (int k = 0; k < TapCount; ++k)
-            y[n + k] = double(Extended(y[n + k]) + Extended(h[k]) * xn);
-    }
+    std::vector<double> y(x.size() + WindowLead, 0.0), right(y.size(), 0.0);
+    FilterChannels(x, x, h, y, right);
     return y;
 }
 
@@ -66,7 +63,7 @@ std::vector<double> Scatter(const std::vector<int32_t>& x, const Taps& h) {
 // random sizes (so every tail length occurs), bit for bit with the scatter loop.
 void ExpectKernelsMatch(const std::vector<int32_t>& x, const Taps& h, const char* name) {
     const std::vector<double> expected = Scatter(x, h);
-    for (Kernel kernel : {GatherX87, Emulated, Avx512}) {
+    for (Kernel kernel : {BlockX87, Emulated, Avx512}) {
         if (!Runs(kernel, h)) continue;
         std::mt19937_64 random(x.size());
         std::vector<double> got(expected.size());
@@ -323,32 +320,6 @@ TEST(ExactKernels, AimedStepsAvx512) {
     if (!CpuHasAvx512())
         GTEST_SKIP() << "this CPU has no AVX-512 F/DQ/VL: the AVX-512 step is not run";
     ExpectAimedStepsExact(Avx512);
-}
-
-// ---- Speed: printed, never asserted ------------------------------------------------
-
-TEST(ExactKernels, PrintsNanosecondsPerMultiplyAdd) {
-    std::mt19937_64 random(5);
-    std::vector<int32_t> x(1 << 17);
-    for (int32_t& sample : x) sample = int32_t(random() % (1u << 24)) - (1 << 23);
-    Taps h;
-    for (double& value : h) value = double(random() >> 11) * 0x1p-53 - 0.5;
-    std::vector<double> out(x.size() + WindowLead);
-    const double multiplyAdds = double(x.size()) * TapCount;
-    for (int kernel = -1; kernel <= Avx512; ++kernel) {  // -1: today's scatter loop
-        if (kernel >= 0 && !Runs(Kernel(kernel), h)) continue;
-        double best = 1e30;
-        for (int repeat = 0; repeat < 5; ++repeat) {
-            const auto start = std::chrono::steady_clock::now();
-            if (kernel < 0) out = Scatter(x, h);
-            if (kernel >= 0) RunKernel(Kernel(kernel), x, h, 0, int64_t(out.size()), out.data());
-            best = std::min(
-                best,
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-        }
-        std::printf("  %-12s %7.3f ns per multiply-add\n",
-                    kernel < 0 ? "x87 scatter" : KernelNames[kernel], best * 1e9 / multiplyAdds);
-    }
 }
 
 }  // namespace
