@@ -31,6 +31,7 @@
 #include "engine/engine.h"
 #include "files/files.h"
 #include "filters/filters.h"
+#include "filters/kernels.h"
 #include "numeric/numeric.h"
 #include "wave/wave.h"
 
@@ -122,6 +123,60 @@ void PrintSteps(const StepTimes& times, int32_t frames) {
                     row.Seconds * 1e9 / frames, 100 * row.Seconds / total);
     }
     std::printf("| all steps | %.1f | %.1f | |\n", total * 1e3, total * 1e9 / frames);
+}
+
+// ---- The hot loops on one thread ---------------------------------------------------
+
+template <typename Pass>
+double BestOfFive(Pass pass) {
+    double best = 1e30;
+    for (int i = 0; i < 5; ++i) {
+        auto start = Clock::now();
+        pass();
+        best = std::min(best, SecondsSince(start));
+    }
+    return best;
+}
+
+// Each exact filter form and dither form the machine has, on one thread,
+// over one second of the recording.
+void BenchLoops(const fs::path& dir) {
+    const int32_t frames = 96000;
+    SampleArrays samples;
+    CreateSampleArrays(frames, frames + FilterTail, samples);
+    ReadInputSamples((dir / "bench.wav").string(), frames, samples);
+    ExtractChannels(samples);
+    CoefficientLoad load = LoadCoefficients((dir / "SO.dat").string());
+    const int64_t outputs = frames + FilterTail;
+    std::vector<double> left(outputs), right(outputs), window(outputs + WindowLead);
+    const double multiplyAdds = 2.0 * TapCount * frames;
+
+    std::printf("\nHot loops, one thread, best of five:\n\n| loop | ns |\n|---|---|\n");
+    double x87 = BestOfFive([&] {
+        FilterBlockX87(samples.Left.data(), samples.Right.data(), frames, load.Values, 0, outputs,
+                       left.data(), right.data());
+    });
+    std::printf("| filter on the x87 unit, a multiply-add | %.3f |\n", x87 * 1e9 / multiplyAdds);
+    if (CpuHasAvx512() && VectorKernelTakes(load.Values.data())) {
+        double vector = BestOfFive([&] {
+            FillWindow(samples.Left.data(), frames, 0, outputs, window.data());
+            FilterWindowAvx512(window.data(), outputs, load.Values.data(), left.data());
+            FillWindow(samples.Right.data(), frames, 0, outputs, window.data());
+            FilterWindowAvx512(window.data(), outputs, load.Values.data(), right.data());
+        });
+        std::printf("| filter with AVX-512, a multiply-add | %.3f |\n",
+                    vector * 1e9 / multiplyAdds);
+    }
+    std::vector<uint8_t> packed(6 * outputs);
+    RandomSource random;
+    double scalar = BestOfFive(
+        [&] { DitherAndPackScalar(left.data(), right.data(), outputs, packed.data(), random); });
+    std::printf("| dither and pack on the x87 unit, a frame | %.2f |\n", scalar * 1e9 / outputs);
+    if (CpuHasAvx2()) {
+        double vector = BestOfFive(
+            [&] { DitherAndPackAvx2(left.data(), right.data(), outputs, packed.data(), random); });
+        std::printf("| dither and pack with AVX2, a frame | %.2f |\n", vector * 1e9 / outputs);
+    }
 }
 
 // ---- Whole runs as a user runs them --------------------------------------------------
@@ -265,6 +320,7 @@ int main(int argc, char** argv) {
     StepTimes times;
     for (int i = 0; i < repeats; ++i) TimeSteps(dir, frames, times);
     PrintSteps(times, frames);
+    BenchLoops(dir);
     fs::remove_all(dir);
     return 0;
 }
