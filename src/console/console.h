@@ -40,6 +40,13 @@ constexpr int Black = 0;
 constexpr int DarkGrey = 8;
 constexpr int BrightWhite = 15;
 
+// ---- Start of the program ----------------------------------------------------------
+
+// Opens /dev/null on any of the standard descriptors 0 to 2 that is closed,
+// so no descriptor the program opens later takes their place: a closed
+// standard input then reads as an input that has ended. Called first.
+void OpenStandardDescriptors();
+
 // ---- Window set-up, in the order the program makes these calls -----------------
 
 void InitConsoleTools();

@@ -380,9 +380,22 @@ void DrawFrame() {
 
 // ---- Start and restore ----------------------------------------------------------------
 
+void OpenStandardDescriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free descriptor is this one, as the lower ones are open.
+        int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd) {
+            dup2(opened, fd);
+            close(opened);
+        }
+    }
+}
+
 void StartTerminal() {
     if (started) return;
     started = true;
+    OpenStandardDescriptors();
     inputIsTerminal = isatty(STDIN_FILENO);
     outputIsTerminal = isatty(STDOUT_FILENO);
     Screen().keepLog = !outputIsTerminal;

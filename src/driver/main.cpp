@@ -14,6 +14,7 @@
 #include "wave/wave.h"
 
 int main() {
+    OpenStandardDescriptors();
     SetNumericEnvironment();
     SetUpConsoleWindow();
 

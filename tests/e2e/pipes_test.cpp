@@ -1,0 +1,51 @@
+// The program run from a script: standard descriptors closed at start.
+#include <gtest/gtest.h>
+
+#include "e2e/fixtures.h"
+
+namespace {
+
+std::string OutputName(int stage) { return "take1 RIAA error " + std::to_string(stage) + ".wav"; }
+
+void ExpectAllOutputsWritten(const fs::path& dir, const JobFixture& fixture) {
+    std::array<std::string, 4> expected =
+        ReferenceOutputs(fixture.left, fixture.right, fixture.sets);
+    for (int stage = 1; stage <= 4; ++stage) {
+        EXPECT_TRUE(ReadFileBytes(dir / OutputName(stage)) == expected[stage - 1]) << stage;
+    }
+}
+
+struct ClosedCase {
+    int descriptor;
+    const char* input;
+    int exitStatus;
+    const char* errors;  // standard error, when the test can read it
+};
+
+TEST(RunInPipesTest, ClosedStandardDescriptorsAreTakenAsEmpty) {
+    const ClosedCase cases[] = {
+        // The program must not wait for ever on a descriptor it opened itself.
+        {0, "", 2, "phonoskew: standard input ended while waiting for a path\n"},
+        {1, "take1.wav\r\r", 0, ""},
+        {2, "take1.wav\r\r", 0, nullptr},
+    };
+    for (const ClosedCase& c : cases) {
+        SCOPED_TRACE(c.descriptor);
+        ScratchDir dir;
+        JobFixture fixture = MakeJobFixture(50);
+        WriteJobFiles(dir.path, fixture);
+        Program program = PhonoskewIn(dir.path);
+        program.closedDescriptors = {c.descriptor};
+        Child run = RunPiped(program, c.input, 10000);
+        EXPECT_EQ(run.exitStatus, c.exitStatus) << run.err;
+        if (c.errors) {
+            EXPECT_EQ(run.err, c.errors);
+        }
+        if (c.exitStatus == 0) ExpectAllOutputsWritten(dir.path, fixture);
+        if (c.descriptor == 2) {
+            EXPECT_NE(run.out.find("   Job completed in"), std::string::npos) << run.out;
+        }
+    }
+}
+
+}  // namespace
