@@ -28,6 +28,9 @@ constexpr int ShortGap = 6;                 // unchanged cells rewritten rather 
 bool started = false;
 bool inputIsTerminal = false;
 bool outputIsTerminal = false;
+// Standard output's reader or terminal has gone: nothing more goes there,
+// and the job runs on to its end.
+volatile sig_atomic_t outputGone = 0;
 
 // Terminal modes: the fd whose modes were changed, and the modes found there.
 int modesFd = -1;
@@ -62,15 +65,19 @@ volatile sig_atomic_t continueNoted = 0;
 KeyDecoder decoder;
 bool inputEnded = false;
 
-const int EndingSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGPIPE,
-                             SIGSEGV, SIGBUS, SIGFPE, SIGILL,  SIGABRT};
 const int OutsideSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGPIPE};
+// SIGPIPE is not among them: a reader that goes away (`phonoskew | head`)
+// must not end the job, so it is ignored and the write's error says it.
+const int EndingSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGSEGV,
+                             SIGBUS,  SIGFPE, SIGILL, SIGABRT};
 
 // ---- Writing --------------------------------------------------------------------
 
 // Writes everything with the outside signals held back, so a restore from a
-// handler never lands inside a half-written escape sequence.
+// handler never lands inside a half-written escape sequence. When standard
+// output fails (its reader or terminal gone), nothing more is sent there.
 void WriteAll(int fd, std::string_view bytes) {
+    if (fd == STDOUT_FILENO && outputGone) return;
     sigset_t hold, previous;
     sigemptyset(&hold);
     for (int signal : OutsideSignals) sigaddset(&hold, signal);
@@ -79,7 +86,10 @@ void WriteAll(int fd, std::string_view bytes) {
     while (done < bytes.size()) {
         ssize_t count = write(fd, bytes.data() + done, bytes.size() - done);
         if (count < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        if (count <= 0) break;  // the terminal has gone: nothing more to show
+        if (count <= 0) {
+            if (fd == STDOUT_FILENO) outputGone = 1;
+            break;
+        }
         done += static_cast<size_t>(count);
     }
     sigprocmask(SIG_SETMASK, &previous, nullptr);
@@ -210,17 +220,21 @@ void EnterRawMode() {
 
 // ---- Signals ---------------------------------------------------------------------------
 
+// The restore bytes and the first modes; async-signal-safe (write, tcsetattr).
+void PutTerminalBack() {
+    if (restoreLength > 0 && !outputGone) {
+        ssize_t ignored = write(STDOUT_FILENO, restoreBytes, static_cast<size_t>(restoreLength));
+        (void)ignored;
+    }
+    if (modesChanged) tcsetattr(modesFd, TCSANOW, &savedModes);
+}
+
 // Async-signal-safe: only write, tcsetattr, signal and raise.
 void RestoreFromSignal(int signal) {
     int savedErrno = errno;
     if (!restored) {
         restored = 1;
-        if (restoreLength > 0) {
-            ssize_t ignored =
-                write(STDOUT_FILENO, restoreBytes, static_cast<size_t>(restoreLength));
-            (void)ignored;
-        }
-        if (modesChanged) tcsetattr(modesFd, TCSANOW, &savedModes);
+        PutTerminalBack();
     }
     // Ends the program the way the signal would have, so its status shows it.
     ::signal(signal, SIG_DFL);
@@ -257,6 +271,7 @@ void InstallHandler(int signal, void (*handler)(int), int flags) {
 
 void InstallSignalHandlers() {
     for (int signal : EndingSignals) InstallHandler(signal, RestoreFromSignal, 0);
+    InstallHandler(SIGPIPE, SIG_IGN, 0);
     InstallHandler(SIGWINCH, NoteResize, SA_RESTART);
     InstallHandler(SIGCONT, NoteContinue, SA_RESTART);
 }

@@ -1,5 +1,7 @@
-// The program run from a script: standard descriptors closed at start.
+// The program run from a script: standard descriptors closed at start, and
+// a reader that goes away.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "e2e/fixtures.h"
 
@@ -46,6 +48,25 @@ TEST(RunInPipesTest, ClosedStandardDescriptorsAreTakenAsEmpty) {
             EXPECT_NE(run.out.find("   Job completed in"), std::string::npos) << run.out;
         }
     }
+}
+
+TEST(RunInPipesTest, ReaderGoingAwayDoesNotStopTheJob) {
+    ScratchDir dir;
+    JobFixture fixture = MakeJobFixture(300);
+    WriteJobFiles(dir.path, fixture);
+    Child run = StartPiped(PhonoskewIn(dir.path));
+    ChildGuard guard{run};
+    ASSERT_TRUE(WaitForOutput(run, "   Phonoskew\n")) << run.out;
+    // As `phonoskew | head -c 200` does: the reader takes a little and leaves.
+    close(run.output);
+    run.output = -1;
+    SendKeys(run, "take1.wav\r\r");
+    close(run.input);
+    run.input = -1;
+    ASSERT_TRUE(WaitForExit(run, 20000));
+    EXPECT_EQ(run.endSignal, 0);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    ExpectAllOutputsWritten(dir.path, fixture);
 }
 
 }  // namespace
