@@ -15,8 +15,9 @@
 //   ESC [ H  ESC [ 2 J      cursor home and clear, before a whole redraw (first
 //                           frame, after a resize or a stop and continue)
 //   ESC [ ? 25 l / h        hide / show the cursor
-//   ESC [ K                 at the restore: clear the line below the last
-//                           text, where the cursor is left for the shell
+//   ESC [ K                 at the restore (on exit or a stop): clear the line
+//                           below the last text, where the cursor is left
+//                           for the shell
 //   ESC [ 8 ; rows ; 80 t   ask the terminal for 80 columns and `rows` rows
 //   ESC ] 2 ; title BEL     the terminal window's title
 //   BEL                     the beep

@@ -65,11 +65,11 @@ volatile sig_atomic_t continueNoted = 0;
 KeyDecoder decoder;
 bool inputEnded = false;
 
-const int OutsideSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGPIPE};
 // SIGPIPE is not among them: a reader that goes away (`phonoskew | head`)
 // must not end the job, so it is ignored and the write's error says it.
 const int EndingSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGSEGV,
                              SIGBUS,  SIGFPE, SIGILL, SIGABRT};
+const int OutsideSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGTSTP};
 
 // ---- Writing --------------------------------------------------------------------
 
@@ -247,6 +247,37 @@ void WakeKeyWait() {
     (void)ignored;
 }
 
+void InstallHandler(int signal, void (*handler)(int), int flags) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    action.sa_flags = flags;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+}
+
+// SIGTSTP: the terminal goes back as for an exit, so the shell's prompt
+// comes back in its own colours with the cursor shown; the process stops
+// inside raise. Once continued, raw mode is taken again at once (so keys
+// typed during the job neither echo nor send signals), and normal code
+// redraws the whole screen. Async-signal-safe: write, tcsetattr,
+// sigprocmask, sigaction and raise.
+void StopFromSignal(int) {
+    int savedErrno = errno;
+    if (!restored) PutTerminalBack();
+    ::signal(SIGTSTP, SIG_DFL);
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTSTP);
+    sigprocmask(SIG_UNBLOCK, &stop, nullptr);
+    raise(SIGTSTP);
+    sigprocmask(SIG_BLOCK, &stop, nullptr);
+    InstallHandler(SIGTSTP, StopFromSignal, SA_RESTART);
+    if (!restored && modesChanged) tcsetattr(modesFd, TCSANOW, &programModes);
+    continueNoted = 1;
+    WakeKeyWait();
+    errno = savedErrno;
+}
+
 void NoteResize(int) {
     int savedErrno = errno;
     resizeNoted = 1;
@@ -261,23 +292,17 @@ void NoteContinue(int) {
     errno = savedErrno;
 }
 
-void InstallHandler(int signal, void (*handler)(int), int flags) {
-    struct sigaction action {};
-    action.sa_handler = handler;
-    action.sa_flags = flags;
-    sigemptyset(&action.sa_mask);
-    sigaction(signal, &action, nullptr);
-}
-
 void InstallSignalHandlers() {
     for (int signal : EndingSignals) InstallHandler(signal, RestoreFromSignal, 0);
     InstallHandler(SIGPIPE, SIG_IGN, 0);
+    InstallHandler(SIGTSTP, StopFromSignal, SA_RESTART);
     InstallHandler(SIGWINCH, NoteResize, SA_RESTART);
     InstallHandler(SIGCONT, NoteContinue, SA_RESTART);
 }
 
 // Acts on what the handlers noted: a new size redraws everything; after a
-// stop and continue, the modes are set again and everything redrawn.
+// stop and continue, the modes are set again and everything redrawn (the
+// size too may have changed while stopped).
 void HandleNotedSignals() {
     if (resizeNoted) {
         resizeNoted = 0;
@@ -288,7 +313,9 @@ void HandleNotedSignals() {
     if (continueNoted) {
         continueNoted = 0;
         if (modesChanged) tcsetattr(modesFd, TCSANOW, &programModes);
+        if (outputIsTerminal) ReadTerminalSize();
         shownValid = false;
+        UpdateRestoreBytes();
     }
 }
 

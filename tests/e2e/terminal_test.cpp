@@ -2,6 +2,7 @@
 // the screen read back with the test's own terminal emulator.
 #include <gtest/gtest.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <regex>
 
@@ -261,6 +262,37 @@ TEST(RunInTerminalTest, TerminalRestoredAfterSigterm) {
     // The prompt stays on screen, the cursor on the clean line below it.
     ExpectTerminalRestored(run, 9);
     EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?");
+}
+
+// kill -TSTP at the prompt: the shell gets its terminal back as after an
+// exit; on continuing, the program takes raw mode again, redraws over what
+// the shell wrote, and the typing goes on.
+TEST(RunInTerminalTest, StopGivesTheTerminalBackAndContinueTakesItAgain) {
+    ScratchDir dir;
+    Child run = StartInPseudoTerminal(PhonoskewIn(dir.path));
+    ChildGuard guard{run};
+    ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
+    SendKeys(run, "ab");
+    ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?  ab"));
+    kill(run.pid, SIGTSTP);
+    ASSERT_TRUE(WaitForStop(run)) << VtDump(run.screen);
+    ExpectTerminalRestored(run, 9);
+
+    const std::string shell = "[1]+  Stopped   phonoskew\r\n$ fg\r\n";
+    ASSERT_EQ(write(run.slave, shell.data(), shell.size()), static_cast<ssize_t>(shell.size()));
+    ASSERT_TRUE(WaitForText(run, "$ fg"));
+    kill(run.pid, SIGCONT);
+    ASSERT_TRUE(WaitForScreen(run, [](const VtScreen& s) {
+        return !ScreenHas(s, "Stopped") && !ScreenHas(s, "$ fg") && s.cursorVisible;
+    })) << VtDump(run.screen);
+    ExpectRawMode(run);
+    EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?  ab");
+    ExpectColours(run.screen, 8, 17, 18, Black);
+    EXPECT_EQ(run.screen.cursorRow, 8);
+    EXPECT_EQ(run.screen.cursorColumn, 19);
+    SendKeys(run, "c\r");
+    ASSERT_TRUE(WaitForText(run, "File not found.")) << VtDump(run.screen);
+    EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?  abc");
 }
 
 }  // namespace
