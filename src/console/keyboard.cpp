@@ -8,6 +8,8 @@
 namespace {
 
 constexpr size_t LongestLine = 10000;
+constexpr unsigned char CtrlD = 4;
+constexpr std::string_view InputEnded = "phonoskew: standard input ended while waiting for a path";
 
 // ---- Line editing actions ---------------------------------------------------------
 
@@ -46,8 +48,7 @@ std::string ReadKeyboardLine() {
     std::string line;
     for (;;) {
         Key key;
-        if (!NextKey(key))
-            QuitProgram("phonoskew: standard input ended while waiting for a path", 2);
+        if (!NextKey(key)) QuitProgram(InputEnded, 2);
         switch (key.kind) {
             case KeyKind::Enter:
                 EndLine();
@@ -59,8 +60,11 @@ std::string ReadKeyboardLine() {
             case KeyKind::Character:
                 AddCharacter(line, key.code);
                 break;
-            case KeyKind::Escape:
             case KeyKind::Control:
+                // Ctrl+D on an empty line is a terminal's end of input.
+                if (key.code == CtrlD && line.empty()) QuitProgram(InputEnded, 2);
+                break;
+            case KeyKind::Escape:
             case KeyKind::NoCharacter:
                 break;  // no character to type
         }

@@ -34,6 +34,10 @@ TEST(ReadKeyboardLineTest, EditsTheLineOnThePromptRow) {
         {"keys without a character", "a\t\x1b[Ab\x1bxc\x03\x1bOPd\r", "abcd",
          "   Input file?  abcd"},
         {"high bytes are kept", "\xc3\xa9.wav\r", "\xc3\xa9.wav", "   Input file?  \xc3\xa9.wav"},
+        {"Ctrl+D with text typed is ignored",
+         "ab\x04"
+         "c\r",
+         "abc", "   Input file?  abc"},
     };
     for (const LineCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -105,9 +109,13 @@ TEST(ReadKeyboardLineTest, ShowsTheCursorOnlyWhileReading) {
 }
 
 TEST(ReadKeyboardLineTest, EndOfInputEndsTheProgram) {
-    ResetScreen();
-    EXPECT_EXIT(TypeLine("half a pa"), testing::ExitedWithCode(2),
-                "phonoskew: standard input ended while waiting for a path");
+    // Ctrl+D at an empty prompt ends the input as a terminal's user means it.
+    for (const char* typed : {"half a pa", "\x04", "ab\x7f\x7f\x04more\r"}) {
+        SCOPED_TRACE(typed);
+        ResetScreen();
+        EXPECT_EXIT(TypeLine(typed), testing::ExitedWithCode(2),
+                    "phonoskew: standard input ended while waiting for a path");
+    }
 }
 
 TEST(WaitForKeyTest, TakesOneKeyOfAnyKind) {
