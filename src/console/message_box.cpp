@@ -87,6 +87,17 @@ std::vector<std::string> SplitBoxMessage(std::string_view message) {
     return lines;
 }
 
+std::string ReasonLine(std::string_view message) {
+    std::string line = "phonoskew:";
+    for (const std::string& piece : SplitBoxMessage(message)) {
+        size_t first = piece.find_first_not_of(' ');
+        if (first == std::string::npos) continue;
+        line += ' ';
+        line += piece.substr(first, piece.find_last_not_of(' ') + 1 - first);
+    }
+    return line;
+}
+
 BoxPlace PlaceMessageBox(std::vector<std::string>& lines, std::string_view title, int firstRow,
                          int rowCount, int firstColumn, int columnCount) {
     int widest = static_cast<int>(std::max(DismissHint.size(), title.size() + 2));
@@ -138,7 +149,11 @@ BoxKey ConsoleMessageBox(std::string_view message, std::string_view title) {
     VisibleRows(firstRow, rowCount);
     VisibleColumns(firstColumn, columnCount);
     BoxPlace place = PlaceMessageBox(lines, title, firstRow, rowCount, firstColumn, columnCount);
-    if (TerminalStarted() && !DrawingToTerminal()) WritePlainBox(lines, title);
+    if (TerminalStarted() && !DrawingToTerminal()) {
+        // Whoever reads the transcript, the reason is also on standard error.
+        WritePlainBox(lines, title);
+        WriteErrorText(ReasonLine(message) + '\n');
+    }
 
     ScreenCell beneath[ScreenRows][ScreenColumns];
     std::copy(&screen.cells[0][0], &screen.cells[0][0] + ScreenRows * ScreenColumns,

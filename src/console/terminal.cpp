@@ -499,6 +499,8 @@ void WritePlainText(std::string_view text) {
     if (started && !outputIsTerminal) WriteAll(STDOUT_FILENO, text);
 }
 
+void WriteErrorText(std::string_view text) { WriteAll(STDERR_FILENO, text); }
+
 void VisibleRows(int& firstRow, int& rowCount) {
     firstRow = DrawingToTerminal() ? viewTop : 1;
     rowCount = DrawingToTerminal() ? ShownRowCount() : ScreenRows;
@@ -520,7 +522,10 @@ bool NextKey(Key& key) {
         if (!started) return TakeKey(decoder, true, key);
         if (TakeKey(decoder, inputEnded, key)) return true;
         if (inputEnded) return false;
-        ShowScreen();  // the screen is up to date (and resized) while waiting
+        // The screen is up to date (and resized) while waiting, and the
+        // transcript has every row above the cursor.
+        LogFinishedRows(false);
+        ShowScreen();
         pollfd watched[2] = {{STDIN_FILENO, POLLIN, 0}, {wakeFds[0], POLLIN, 0}};
         int timeout = decoder.pending.empty() ? -1 : EscapeWaitMilliseconds;
         int ready = poll(watched, wakeFds[0] >= 0 ? 2 : 1, timeout);

@@ -23,6 +23,8 @@ void ShowScreen();
 void SendToTerminal(std::string_view bytes);
 // Writes plain text to standard output when it is not a terminal.
 void WritePlainText(std::string_view text);
+// Writes to standard error.
+void WriteErrorText(std::string_view text);
 
 // The rows of the model the terminal shows: first row and count.
 void VisibleRows(int& firstRow, int& rowCount);

@@ -31,6 +31,22 @@ TEST(SplitBoxMessageTest, BreaksAtBackslashN) {
     for (const Case& c : cases) EXPECT_EQ(SplitBoxMessage(c.message), c.lines) << c.message;
 }
 
+TEST(ReasonLineTest, JoinsTheLinesWithoutTheirOuterBlanks) {
+    struct Case {
+        std::string message;
+        std::string line;
+    };
+    const Case cases[] = {
+        {FileNotFound, "phonoskew: File not found. Please enter a valid file path"},
+        {"This is not a Wave file ", "phonoskew: This is not a Wave file"},
+        {" Could not write file 'a  b.wav':\\n No space left on device.\\n Enter tries again  ",
+         "phonoskew: Could not write file 'a  b.wav': No space left on device. Enter tries again"},
+        {"a\\n   \\n\\nb", "phonoskew: a b"},
+        {"", "phonoskew:"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ReasonLine(c.message), c.line) << c.message;
+}
+
 // Fills the screen with text in several colours, so a wrong restore shows.
 void PaintScreen() {
     ResetScreen();

@@ -1,5 +1,5 @@
-// The program run from a script: standard descriptors closed at start, and
-// a reader that goes away.
+// The program run from a script: standard descriptors closed at start, a
+// reader that goes away, and the reasons a box gives on standard error.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -67,6 +67,39 @@ TEST(RunInPipesTest, ReaderGoingAwayDoesNotStopTheJob) {
     EXPECT_EQ(run.endSignal, 0);
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     ExpectAllOutputsWritten(dir.path, fixture);
+}
+
+struct ReasonCase {
+    const char* name;
+    const char* missing;  // a coefficient file taken away, or nullptr
+    const char* input;
+    const char* errors;
+};
+
+TEST(RunInPipesTest, EachBoxGivesItsReasonOnStandardError) {
+    const ReasonCase cases[] = {
+        {"input file", nullptr, "nothing.wav\r\r",
+         "phonoskew: File not found. Please enter a valid file path\n"
+         "phonoskew: standard input ended while waiting for a path\n"},
+        {"refused header", nullptr, "FO.dat\r\r",
+         "phonoskew: This is not a Wave file\n"
+         "phonoskew: standard input ended while waiting for a path\n"},
+        {"coefficient file", "SO.dat", "take1.wav\r",
+         "phonoskew: File 'SO.dat' not found. Please ensure that it is in the parent directory\n"
+         "phonoskew: standard input ended while a message box was waiting for a key\n"},
+    };
+    for (const ReasonCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        JobFixture fixture = MakeJobFixture(20);
+        WriteJobFiles(dir.path, fixture);
+        if (c.missing) fs::remove(dir.path / c.missing);
+        Child run = RunPiped(PhonoskewIn(dir.path), c.input, 10000);
+        EXPECT_EQ(run.exitStatus, 2);
+        EXPECT_EQ(run.err, c.errors);
+        // The transcript keeps the box as its title and lines.
+        EXPECT_NE(run.out.find("\n ERROR\n"), std::string::npos) << run.out;
+    }
 }
 
 }  // namespace
