@@ -6,14 +6,17 @@
 // this folder.
 //
 // Escape sequences sent to a terminal on standard output (none at all when
-// standard output is not a terminal: finished screen rows then go out as
-// plain lines, and a message box as its title and text lines):
+// standard output is not a terminal, or TERM is "dumb": each screen row then
+// goes out as a plain line once finished, and a message box as its title and
+// text lines, with its text also on standard error as one line):
 //   ESC [ row ; column H    put the cursor at a cell (1-based)
 //   ESC [ fg ; bg m         colours of the cells that follow: palette 0-7 as
 //                           30-37 / 40-47, palette 8-15 as 90-97 / 100-107
 //   ESC [ 0 m               colours back to the terminal's own
 //   ESC [ H  ESC [ 2 J      cursor home and clear, before a whole redraw (first
-//                           frame, after a resize or a stop and continue)
+//                           frame, after a resize or a stop and continue);
+//                           a view that follows the cursor on a small
+//                           terminal is drawn over, never cleared
 //   ESC [ ? 25 l / h        hide / show the cursor
 //   ESC [ K                 at the restore (on exit or a stop): clear the line
 //                           below the last text, where the cursor is left

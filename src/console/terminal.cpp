@@ -1,8 +1,9 @@
 // The terminal backend. Standard input in raw mode gives key bytes; the
 // screen model is drawn on standard output with absolute positioning, only
-// the cells that changed, one write per frame. Everything set up here is
-// undone by one restore that is safe to call twice, from normal code, at
-// exit or from a signal handler.
+// the cells that changed, one write per frame, never below the terminal's
+// last row. Everything set up here is undone by one restore that is safe to
+// call twice, from normal code, at exit or from a signal handler; a stop
+// (SIGTSTP) undoes it too and takes the terminal back on continuing.
 #include "console/terminal.h"
 
 #include <fcntl.h>
@@ -398,9 +399,12 @@ void DrawFrame() {
     int oldLeft = viewLeft;
     FollowCursor(viewTop, ShownRowCount(), screen.cursorRow, ScreenRows);
     FollowCursor(viewLeft, ShownColumnCount(), screen.cursorColumn, ScreenColumns);
+    // The terminal is cleared only when its content is unknown. A view that
+    // moved is drawn over cell by cell: a clear would push a copy of the
+    // screen into the scrollback of many terminals on every new row.
     bool everything = !shownValid || viewTop != oldTop || viewLeft != oldLeft;
     std::string frame;
-    if (everything) {
+    if (!shownValid) {
         frame += "\x1b[?25l\x1b[0m\x1b[H\x1b[2J";
         shownCursorVisible = 0;
         shownAttribute = -1;
@@ -439,7 +443,9 @@ void StartTerminal() {
     started = true;
     OpenStandardDescriptors();
     inputIsTerminal = isatty(STDIN_FILENO);
-    outputIsTerminal = isatty(STDOUT_FILENO);
+    // A dumb terminal cannot place the cursor: it gets the plain transcript.
+    const char* term = std::getenv("TERM");
+    outputIsTerminal = isatty(STDOUT_FILENO) && !(term && std::strcmp(term, "dumb") == 0);
     Screen().keepLog = !outputIsTerminal;
     if (pipe(wakeFds) == 0) {
         for (int fd : wakeFds) {

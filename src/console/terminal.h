@@ -11,6 +11,7 @@
 
 // Sets up the terminal: raw mode when standard input is a terminal, the
 // restoring signal handlers and the restore at exit. Safe to call twice.
+// Standard output counts as a terminal unless TERM is "dumb".
 void StartTerminal();
 bool TerminalStarted();
 // True when standard output is a terminal (and the terminal is started).

@@ -264,6 +264,59 @@ TEST(RunInTerminalTest, TerminalRestoredAfterSigterm) {
     EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?");
 }
 
+// At 80x24 the terminal shows the 24 model rows around the cursor; moving
+// that view down row by row must not push copies of the screen into the
+// terminal's scrollback.
+TEST(RunInTerminalTest, SmallTerminalFollowsTheCursorWithoutFillingTheScrollback) {
+    ScratchDir dir;
+    WriteJobFiles(dir.path, MakeJobFixture(200));
+    Child run = StartInPseudoTerminal(PhonoskewIn(dir.path), 24, 80);
+    ChildGuard guard{run};
+    ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
+    SendKeys(run, "take1.wav\r");
+    // The cursor ends on model row 55, so rows 32 to 55 are in view.
+    ASSERT_TRUE(WaitForRowText(run, 23, "   press any key to quit")) << VtDump(run.screen);
+    const std::pair<int, std::string> rows[] = {
+        {2, "   Applying second-order filter..."},
+        {5, "   Writing file - take1 RIAA error 2.wav"},
+        {17, "   Writing file - take1 RIAA error 4.wav"},
+        {24, ""},
+    };
+    for (const auto& [row, text] : rows) EXPECT_EQ(VtRowText(run.screen, row), text) << row;
+    EXPECT_TRUE(std::regex_match(VtRowText(run.screen, 22),
+                                 std::regex("   Job completed in (\\d*\\.)?\\d+ seconds")));
+    ExpectColours(run.screen, 17, 1, 40, Grey);
+    std::string pushed;
+    for (const std::string& line : run.screen.history) pushed += line + "\n";
+    EXPECT_TRUE(run.screen.history.empty()) << run.screen.history.size() << " rows:\n" << pushed;
+    SendKeys(run, "q");
+    ASSERT_TRUE(WaitForExit(run));
+    EXPECT_EQ(run.exitStatus, 0);
+    ExpectTerminalRestored(run, 24);
+    EXPECT_TRUE(run.screen.history.empty());
+}
+
+// A dumb terminal cannot place the cursor: it gets the plain transcript.
+TEST(RunInTerminalTest, DumbTerminalGetsThePlainTranscript) {
+    ScratchDir dir;
+    WriteJobFiles(dir.path, MakeJobFixture(20));
+    Program program = PhonoskewIn(dir.path);
+    program.environment = {"TERM=dumb"};
+    Child run = StartInPseudoTerminal(program);
+    ChildGuard guard{run};
+    ASSERT_TRUE(WaitForOutput(run, "   Phonoskew\r\n"));
+    SendKeys(run, "nothing.wav\r\rtake1.wav\r");
+    ASSERT_TRUE(WaitForOutput(run, "   press any key to quit\r\n")) << run.out;
+    SendKeys(run, "q");
+    ASSERT_TRUE(WaitForExit(run));
+    EXPECT_EQ(run.exitStatus, 0);
+    for (const char* line : {"   Input file?  nothing.wav\r\n ERROR\r\n",
+                             "   Input file?  take1.wav\r\n", "   Reading file data...\r\n"}) {
+        EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
+    }
+    EXPECT_EQ(run.out.find_first_of("\x1b\a"), std::string::npos) << run.out;
+}
+
 // kill -TSTP at the prompt: the shell gets its terminal back as after an
 // exit; on continuing, the program takes raw mode again, redraws over what
 // the shell wrote, and the typing goes on.
