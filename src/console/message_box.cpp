@@ -31,8 +31,30 @@ void PutCell(int row, int column, char character, int attribute) {
 }
 
 void PutText(int row, int column, std::string_view text, int attribute) {
-    for (size_t i = 0; i < text.size(); ++i)
-        PutCell(row, column + static_cast<int>(i), text[i], attribute);
+    while (!text.empty() && column <= ScreenColumns) {
+        size_t length = FirstCharacter(text).length;
+        if (row >= 1 && row <= ScreenRows && column >= 1)
+            column += PutCharacterAt(row, column, text.substr(0, length), attribute);
+        else
+            ++column;
+        text.remove_prefix(length);
+    }
+}
+
+// Cuts a line into pieces of at most `columns` cells, between characters.
+void CutLine(std::string_view line, int columns, std::vector<std::string>& pieces) {
+    do {
+        size_t length = 0;
+        int width = 0;
+        while (length < line.size()) {
+            TextCharacter character = FirstCharacter(line.substr(length));
+            if (width + character.width > columns && length > 0) break;
+            width += character.width;
+            length += character.length;
+        }
+        pieces.emplace_back(line.substr(0, length));
+        line.remove_prefix(length);
+    } while (!line.empty());
 }
 
 // A row of the box: `edge` at both ends, `fill` between.
@@ -101,16 +123,10 @@ std::string ReasonLine(std::string_view message) {
 BoxPlace PlaceMessageBox(std::vector<std::string>& lines, std::string_view title, int firstRow,
                          int rowCount, int firstColumn, int columnCount) {
     int widest = static_cast<int>(std::max(DismissHint.size(), title.size() + 2));
-    for (const std::string& line : lines) widest = std::max(widest, static_cast<int>(line.size()));
+    for (const std::string& line : lines) widest = std::max(widest, TextWidth(line));
     int textColumns = std::min(widest, ScreenColumns - 2 - 2 * Margin);
     std::vector<std::string> cut;
-    for (const std::string& line : lines) {
-        size_t start = 0;
-        do {
-            cut.push_back(line.substr(start, static_cast<size_t>(textColumns)));
-            start += static_cast<size_t>(textColumns);
-        } while (start < line.size());
-    }
+    for (const std::string& line : lines) CutLine(line, textColumns, cut);
     if (static_cast<int>(cut.size()) > ScreenRows - FrameRows) cut.resize(ScreenRows - FrameRows);
     lines = cut;
     BoxPlace place{};

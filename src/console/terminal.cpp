@@ -7,6 +7,7 @@
 #include "console/terminal.h"
 
 #include <fcntl.h>
+#include <langinfo.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -135,6 +137,41 @@ void AppendGlyph(std::string& out, unsigned char character) {
     } else {
         out += '?';
     }
+}
+
+void AppendCharacterBytes(std::string& out, const ScreenCell& cell) {
+    out += static_cast<char>(cell.character);
+    for (size_t i = 0; i < sizeof cell.more && cell.more[i] != 0; ++i) out += cell.more[i];
+}
+
+// Draws the cell at `column` (1-based) of a model row and says how many
+// terminal cells that took: two for a wide character whose both halves are
+// there and in view (up to `lastColumn`), else one. UTF-8 characters are
+// sent as they are, bytes that make none as U+FFFD, and a half of a wide
+// character that cannot be drawn whole as a blank.
+int AppendCellGlyph(std::string& out, const ScreenCell* cells, int column, int lastColumn) {
+    const ScreenCell& cell = cells[column - 1];
+    switch (cell.shape) {
+        case CellShape::Byte:
+            AppendGlyph(out, cell.character);
+            return 1;
+        case CellShape::Character:
+            AppendCharacterBytes(out, cell);
+            return 1;
+        case CellShape::Unshown:
+            out += "\xEF\xBF\xBD";
+            return 1;
+        case CellShape::WideLeft:
+            if (column < lastColumn && cells[column].shape == CellShape::WideRight) {
+                AppendCharacterBytes(out, cell);
+                return 2;
+            }
+            break;
+        case CellShape::WideRight:
+            break;
+    }
+    out += ' ';
+    return 1;
 }
 
 // ---- Terminal size and restore bytes ------------------------------------------------
@@ -332,18 +369,47 @@ void FollowCursor(int& first, int count, int cursor, int size) {
     if (first < 1) first = 1;
 }
 
+bool SameCell(const ScreenCell& a, const ScreenCell& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+bool HasWideCells(const ScreenCell* cells) {
+    for (int column = 0; column < ScreenColumns; ++column) {
+        if (cells[column].shape == CellShape::WideLeft ||
+            cells[column].shape == CellShape::WideRight)
+            return true;
+    }
+    return false;
+}
+
+// A row where any cell changed is drawn whole when it holds wide
+// characters, in the model or on the terminal: writing half of one breaks
+// the other half.
+bool RowToDrawWhole(int row) {
+    const ScreenCell* cells = Screen().cells[row - 1];
+    const ScreenCell* old = shown[row - 1];
+    if (!HasWideCells(cells) && !HasWideCells(old)) return false;
+    for (int column = 0; column < ScreenColumns; ++column) {
+        if (!SameCell(cells[column], old[column])) return true;
+    }
+    return false;
+}
+
 void AppendChangedCells(std::string& frame, bool everything) {
     const ScreenModel& screen = Screen();
     int rows = ShownRowCount();
     int columns = ShownColumnCount();
     for (int terminalRow = 1; terminalRow <= rows; ++terminalRow) {
         int row = viewTop + terminalRow - 1;
-        for (int terminalColumn = 1; terminalColumn <= columns; ++terminalColumn) {
+        bool wholeRow = everything || RowToDrawWhole(row);
+        int lastColumn = viewLeft + columns - 1;
+        for (int terminalColumn = 1; terminalColumn <= columns;) {
             int column = viewLeft + terminalColumn - 1;
             const ScreenCell& cell = screen.cells[row - 1][column - 1];
-            ScreenCell& old = shown[row - 1][column - 1];
-            if (!everything && cell.character == old.character && cell.attribute == old.attribute)
+            if (!wholeRow && SameCell(cell, shown[row - 1][column - 1])) {
+                ++terminalColumn;
                 continue;
+            }
             if (frame.empty() && shownCursorVisible != 0) {
                 frame += "\x1b[?25l";  // no cursor flicker while drawing
                 shownCursorVisible = 0;
@@ -351,14 +417,16 @@ void AppendChangedCells(std::string& frame, bool everything) {
             int gap = terminalColumn - shownCursorColumn;
             if (shownCursorRow == terminalRow && shownCursorColumn > 0 && gap > 0 &&
                 gap <= ShortGap) {
-                // Rewriting a few unchanged cells is shorter than moving past them.
+                // Rewriting a few unchanged cells is shorter than moving past
+                // them (such a row has no wide characters: those are drawn whole).
                 for (int skipped = shownCursorColumn; skipped < terminalColumn; ++skipped) {
                     const ScreenCell& same = screen.cells[row - 1][viewLeft + skipped - 2];
                     if (shownAttribute != same.attribute) {
                         AppendColours(frame, same.attribute);
                         shownAttribute = same.attribute;
                     }
-                    AppendGlyph(frame, same.character);
+                    AppendCellGlyph(frame, screen.cells[row - 1], viewLeft + skipped - 1,
+                                    lastColumn);
                 }
             } else if (shownCursorRow != terminalRow || shownCursorColumn != terminalColumn) {
                 AppendCursorMove(frame, terminalRow, terminalColumn);
@@ -367,11 +435,13 @@ void AppendChangedCells(std::string& frame, bool everything) {
                 AppendColours(frame, cell.attribute);
                 shownAttribute = cell.attribute;
             }
-            AppendGlyph(frame, cell.character);
-            old = cell;
+            int width = AppendCellGlyph(frame, screen.cells[row - 1], column, lastColumn);
+            for (int half = 0; half < width; ++half)
+                shown[row - 1][column - 1 + half] = screen.cells[row - 1][column - 1 + half];
+            terminalColumn += width;
             shownCursorRow = terminalRow;
             // After the last column the terminal's cursor place is uncertain.
-            shownCursorColumn = terminalColumn < terminalColumns ? terminalColumn + 1 : 0;
+            shownCursorColumn = terminalColumn <= terminalColumns ? terminalColumn : 0;
         }
     }
 }
@@ -447,6 +517,10 @@ void StartTerminal() {
     const char* term = std::getenv("TERM");
     outputIsTerminal = isatty(STDOUT_FILENO) && !(term && std::strcmp(term, "dumb") == 0);
     Screen().keepLog = !outputIsTerminal;
+    // In a UTF-8 locale a UTF-8 sequence is one character of its display
+    // width (wcwidth follows LC_CTYPE); elsewhere each byte is one.
+    std::setlocale(LC_CTYPE, "");
+    Screen().utf8 = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
     if (pipe(wakeFds) == 0) {
         for (int fd : wakeFds) {
             fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);

@@ -102,4 +102,22 @@ TEST(RunInPipesTest, EachBoxGivesItsReasonOnStandardError) {
     }
 }
 
+// In a UTF-8 locale the transcript still carries the typed bytes exactly,
+// invalid ones included.
+TEST(RunInPipesTest, TranscriptCarriesTheTypedBytes) {
+    ScratchDir dir;
+    WriteJobFiles(dir.path, MakeJobFixture(20));
+    fs::rename(dir.path / "take1.wav", dir.path / "\xc3\xa9t\xc3\xa9.wav");
+    Program program = PhonoskewIn(dir.path);
+    program.environment = {"LC_ALL=C.UTF-8"};
+    Child run = RunPiped(program, "a\xff\xe6\x97\xa5.wav\r\r\xc3\xa9t\xc3\xa9.wav\r", 10000);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    for (const char* line :
+         {"   Input file?  a\xff\xe6\x97\xa5.wav\n", "   Input file?  \xc3\xa9t\xc3\xa9.wav\n",
+          "   Writing file - \xc3\xa9t\xc3\xa9 RIAA error 1.wav\n"}) {
+        EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
+    }
+    EXPECT_TRUE(fs::exists(dir.path / "\xc3\xa9t\xc3\xa9 RIAA error 4.wav"));
+}
+
 }  // namespace

@@ -317,6 +317,67 @@ TEST(RunInTerminalTest, DumbTerminalGetsThePlainTranscript) {
     EXPECT_EQ(run.out.find_first_of("\x1b\a"), std::string::npos) << run.out;
 }
 
+struct TypedPathCase {
+    const char* name;
+    bool utf8;  // LC_ALL=C.UTF-8, else the C locale
+    std::string typed;
+    std::string row8;  // as the terminal shows it (UTF-8)
+    int cursorColumn;
+};
+
+// The terminal is UTF-8, as the emulator is: in a UTF-8 locale a typed
+// character shows as itself in its width; outside one each byte shows as
+// its Latin-1 character, as it always has.
+TEST(RunInTerminalTest, TypedUtf8ShowsAsTyped) {
+    const TypedPathCase cases[] = {
+        {"accents", true, "\xc3\xa9t\xc3\xa9.wav", "   Input file?  \xc3\xa9t\xc3\xa9.wav", 24},
+        {"wide", true, "\xe6\x97\xa5x", "   Input file?  \xe6\x97\xa5x", 20},
+        {"backspace takes a wide character whole", true, "a\xe6\x97\xa5\x7f", "   Input file?  a",
+         18},
+        {"a C1 control shows harmless", true, "a\xc2\x9b", "   Input file?  a\xef\xbf\xbd", 19},
+        {"an invalid byte shows harmless", true, "\xff", "   Input file?  \xef\xbf\xbd", 18},
+        {"C locale: bytes as Latin-1", false, "\xc3\xa9", "   Input file?  \xc3\x83\xc2\xa9", 19},
+    };
+    for (const TypedPathCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        Program program = PhonoskewIn(dir.path);
+        if (c.utf8) program.environment = {"LC_ALL=C.UTF-8"};
+        Child run = StartInPseudoTerminal(program);
+        ChildGuard guard{run};
+        ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
+        SendKeys(run, c.typed);
+        EXPECT_TRUE(WaitForScreen(run, [&](const VtScreen& s) {
+            return VtRowText(s, 8) == c.row8 && s.cursorColumn == c.cursorColumn;
+        })) << VtDump(run.screen);
+        EXPECT_EQ(run.out.find("\xc2\x9b"), std::string::npos);
+    }
+}
+
+// The path's bytes are opened exactly as typed, and the output names that
+// come from them show as typed too.
+TEST(RunInTerminalTest, Utf8PathRunsTheJobAndShowsTheOutputNames) {
+    ScratchDir dir;
+    WriteJobFiles(dir.path, MakeJobFixture(30));
+    fs::rename(dir.path / "take1.wav", dir.path / "\xc3\xa9t\xc3\xa9.wav");
+    Program program = PhonoskewIn(dir.path);
+    program.environment = {"LC_ALL=C.UTF-8"};
+    Child run = StartInPseudoTerminal(program);
+    ChildGuard guard{run};
+    ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
+    SendKeys(run, "\xc3\xa9t\xc3\xa9.wav\r");
+    ASSERT_TRUE(WaitForRowText(run, 54, "   press any key to quit")) << VtDump(run.screen);
+    EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?  \xc3\xa9t\xc3\xa9.wav");
+    EXPECT_EQ(VtRowText(run.screen, 48), "   Writing file - \xc3\xa9t\xc3\xa9 RIAA error 4.wav");
+    for (int stage = 1; stage <= 4; ++stage) {
+        EXPECT_TRUE(fs::exists(dir.path /
+                               ("\xc3\xa9t\xc3\xa9 RIAA error " + std::to_string(stage) + ".wav")));
+    }
+    SendKeys(run, "q");
+    ASSERT_TRUE(WaitForExit(run));
+    EXPECT_EQ(run.exitStatus, 0);
+}
+
 // kill -TSTP at the prompt: the shell gets its terminal back as after an
 // exit; on continuing, the program takes raw mode again, redraws over what
 // the shell wrote, and the typing goes on.
