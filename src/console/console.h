@@ -6,22 +6,30 @@
 // this folder.
 //
 // Escape sequences sent to a terminal on standard output (none at all when
-// standard output is not a terminal: finished screen rows then go out as
-// plain lines, and a message box as its title and text lines):
+// standard output is not a terminal, or TERM is "dumb": each screen row then
+// goes out as a plain line once finished, and a message box as its title and
+// text lines, with its text also on standard error as one line):
 //   ESC [ row ; column H    put the cursor at a cell (1-based)
 //   ESC [ fg ; bg m         colours of the cells that follow: palette 0-7 as
 //                           30-37 / 40-47, palette 8-15 as 90-97 / 100-107
 //   ESC [ 0 m               colours back to the terminal's own
 //   ESC [ H  ESC [ 2 J      cursor home and clear, before a whole redraw (first
-//                           frame, after a resize or a stop and continue)
+//                           frame, after a resize or a stop and continue);
+//                           a view that follows the cursor on a small
+//                           terminal is drawn over, never cleared
 //   ESC [ ? 25 l / h        hide / show the cursor
-//   ESC [ K                 at the restore: clear the line below the last
-//                           text, where the cursor is left for the shell
+//   ESC [ K                 at the restore (on exit or a stop): clear the line
+//                           below the last text, where the cursor is left
+//                           for the shell
 //   ESC [ 8 ; rows ; 80 t   ask the terminal for 80 columns and `rows` rows
 //   ESC ] 2 ; title BEL     the terminal window's title
 //   BEL                     the beep
 //   CR LF                   at the restore, when text reaches the bottom row:
 //                           scrolls up one row to make that clean line
+// Cell text: in a UTF-8 locale each character as its UTF-8 bytes (a wide
+// one over two cells), and U+FFFD for bytes that make no printable
+// character; elsewhere printable ASCII as is, bytes 160-255 as their Latin-1
+// characters in UTF-8, and '?' for the rest. No cell sends a control byte.
 // No alternate screen is used, so the last screen stays readable after exit.
 #pragma once
 
@@ -39,6 +47,13 @@ constexpr int ScreenRows = 55;
 constexpr int Black = 0;
 constexpr int DarkGrey = 8;
 constexpr int BrightWhite = 15;
+
+// ---- Start of the program ----------------------------------------------------------
+
+// Opens /dev/null on any of the standard descriptors 0 to 2 that is closed,
+// so no descriptor the program opens later takes their place: a closed
+// standard input then reads as an input that has ended. Called first.
+void OpenStandardDescriptors();
 
 // ---- Window set-up, in the order the program makes these calls -----------------
 

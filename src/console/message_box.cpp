@@ -31,8 +31,30 @@ void PutCell(int row, int column, char character, int attribute) {
 }
 
 void PutText(int row, int column, std::string_view text, int attribute) {
-    for (size_t i = 0; i < text.size(); ++i)
-        PutCell(row, column + static_cast<int>(i), text[i], attribute);
+    while (!text.empty() && column <= ScreenColumns) {
+        size_t length = FirstCharacter(text).length;
+        if (row >= 1 && row <= ScreenRows && column >= 1)
+            column += PutCharacterAt(row, column, text.substr(0, length), attribute);
+        else
+            ++column;
+        text.remove_prefix(length);
+    }
+}
+
+// Cuts a line into pieces of at most `columns` cells, between characters.
+void CutLine(std::string_view line, int columns, std::vector<std::string>& pieces) {
+    do {
+        size_t length = 0;
+        int width = 0;
+        while (length < line.size()) {
+            TextCharacter character = FirstCharacter(line.substr(length));
+            if (width + character.width > columns && length > 0) break;
+            width += character.width;
+            length += character.length;
+        }
+        pieces.emplace_back(line.substr(0, length));
+        line.remove_prefix(length);
+    } while (!line.empty());
 }
 
 // A row of the box: `edge` at both ends, `fill` between.
@@ -87,19 +109,24 @@ std::vector<std::string> SplitBoxMessage(std::string_view message) {
     return lines;
 }
 
+std::string ReasonLine(std::string_view message) {
+    std::string line = "phonoskew:";
+    for (const std::string& piece : SplitBoxMessage(message)) {
+        size_t first = piece.find_first_not_of(' ');
+        if (first == std::string::npos) continue;
+        line += ' ';
+        line += piece.substr(first, piece.find_last_not_of(' ') + 1 - first);
+    }
+    return line;
+}
+
 BoxPlace PlaceMessageBox(std::vector<std::string>& lines, std::string_view title, int firstRow,
                          int rowCount, int firstColumn, int columnCount) {
     int widest = static_cast<int>(std::max(DismissHint.size(), title.size() + 2));
-    for (const std::string& line : lines) widest = std::max(widest, static_cast<int>(line.size()));
+    for (const std::string& line : lines) widest = std::max(widest, TextWidth(line));
     int textColumns = std::min(widest, ScreenColumns - 2 - 2 * Margin);
     std::vector<std::string> cut;
-    for (const std::string& line : lines) {
-        size_t start = 0;
-        do {
-            cut.push_back(line.substr(start, static_cast<size_t>(textColumns)));
-            start += static_cast<size_t>(textColumns);
-        } while (start < line.size());
-    }
+    for (const std::string& line : lines) CutLine(line, textColumns, cut);
     if (static_cast<int>(cut.size()) > ScreenRows - FrameRows) cut.resize(ScreenRows - FrameRows);
     lines = cut;
     BoxPlace place{};
@@ -138,7 +165,11 @@ BoxKey ConsoleMessageBox(std::string_view message, std::string_view title) {
     VisibleRows(firstRow, rowCount);
     VisibleColumns(firstColumn, columnCount);
     BoxPlace place = PlaceMessageBox(lines, title, firstRow, rowCount, firstColumn, columnCount);
-    if (TerminalStarted() && !DrawingToTerminal()) WritePlainBox(lines, title);
+    if (TerminalStarted() && !DrawingToTerminal()) {
+        // Whoever reads the transcript, the reason is also on standard error.
+        WritePlainBox(lines, title);
+        WriteErrorText(ReasonLine(message) + '\n');
+    }
 
     ScreenCell beneath[ScreenRows][ScreenColumns];
     std::copy(&screen.cells[0][0], &screen.cells[0][0] + ScreenRows * ScreenColumns,

@@ -18,6 +18,10 @@ struct BoxPlace {
 // (a real line feed does too).
 std::vector<std::string> SplitBoxMessage(std::string_view message);
 
+// The message as one line for standard error: "phonoskew: " and the
+// message's lines, each without its outer blanks, joined by one blank.
+std::string ReasonLine(std::string_view message);
+
 // The box for these lines and title, centred on the given part of the
 // screen (the part the terminal shows). Lines too long for the screen are
 // cut into pieces that fit; `lines` is changed to the lines as shown.

@@ -2,6 +2,8 @@
 // changes the model and then asks the terminal layer to show the change.
 #include "console/screen.h"
 
+#include <wchar.h>
+
 #include "console/terminal.h"
 
 namespace {
@@ -36,11 +38,124 @@ void LogRow(int row) {
     screen.logText += '\n';
 }
 
+// ---- UTF-8 --------------------------------------------------------------------------
+
+// The bytes of a UTF-8 character that starts with `lead`, or 0 for a byte
+// that starts none.
+size_t SequenceLength(unsigned char lead) {
+    if (lead >= 0xC2 && lead <= 0xDF) return 2;
+    if (lead >= 0xE0 && lead <= 0xEF) return 3;
+    if (lead >= 0xF0 && lead <= 0xF4) return 4;
+    return 0;
+}
+
+bool Continuation(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
+
+// The code point of the whole, valid UTF-8 character at the start of `text`
+// of `length` bytes, or -1 (overlong forms, surrogates, beyond U+10FFFF).
+long DecodeCharacter(std::string_view text, size_t length) {
+    if (text.size() < length) return -1;
+    long code = static_cast<unsigned char>(text[0]) & (0x7F >> length);
+    for (size_t i = 1; i < length; ++i) {
+        if (!Continuation(text[i])) return -1;
+        code = (code << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
+    }
+    const long smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return -1;
+    return code;
+}
+
+// Writes a character's cells at row, column (which must hold them all).
+void PutCells(int row, int column, std::string_view bytes, CellShape shape, int attribute) {
+    ScreenCell cell{
+        static_cast<unsigned char>(bytes[0]), static_cast<unsigned char>(attribute), shape, {}};
+    for (size_t i = 1; i < bytes.size() && i <= sizeof cell.more; ++i) cell.more[i - 1] = bytes[i];
+    screen.cells[row - 1][column - 1] = cell;
+    if (shape == CellShape::WideLeft) {
+        screen.cells[row - 1][column] = {
+            ' ', static_cast<unsigned char>(attribute), CellShape::WideRight, {}};
+    }
+}
+
+// One cell on: a text that reaches the right edge goes on at the next row.
+void AdvanceCursor() {
+    if (screen.cursorColumn < ScreenColumns)
+        ++screen.cursorColumn;
+    else
+        AdvanceRow();
+}
+
+// A wide character that does not fit at the end of a row leaves that cell
+// blank and goes to the next row, as a terminal does.
+int PutCharacterAtCursor(std::string_view bytes, const TextCharacter& character) {
+    int moved = 0;
+    int attribute = CurrentAttribute();
+    if (character.width == 2 && screen.cursorColumn == ScreenColumns) {
+        PutCells(screen.cursorRow, screen.cursorColumn, " ", CellShape::Byte, attribute);
+        AdvanceRow();
+        moved = 1;
+    }
+    PutCells(screen.cursorRow, screen.cursorColumn, bytes.substr(0, character.length),
+             character.shape, attribute);
+    for (int cell = 0; cell < character.width; ++cell) AdvanceCursor();
+    return moved + character.width;
+}
+
 }  // namespace
 
 // ---- Model state ----------------------------------------------------------------
 
 ScreenModel& Screen() { return Model(); }
+
+// ---- Characters ---------------------------------------------------------------------
+
+TextCharacter FirstCharacter(std::string_view text) {
+    unsigned char first = static_cast<unsigned char>(text[0]);
+    if (!Model().utf8 || first < 0x80) return {1, 1, CellShape::Byte};
+    size_t length = SequenceLength(first);
+    long code = length ? DecodeCharacter(text, length) : -1;
+    if (code < 0) return {1, 1, CellShape::Unshown};
+    int width = wcwidth(static_cast<wchar_t>(code));
+    if (width == 1) return {length, 1, CellShape::Character};
+    if (width == 2) return {length, 2, CellShape::WideLeft};
+    return {length, 1, CellShape::Unshown};  // controls and zero-width marks
+}
+
+bool StartsIncompleteCharacter(std::string_view text) {
+    if (!Model().utf8 || text.empty()) return false;
+    size_t length = SequenceLength(static_cast<unsigned char>(text[0]));
+    if (text.size() >= length) return false;
+    for (size_t i = 1; i < text.size(); ++i) {
+        if (!Continuation(text[i])) return false;
+    }
+    return true;
+}
+
+int TextWidth(std::string_view text) {
+    int width = 0;
+    while (!text.empty()) {
+        TextCharacter character = FirstCharacter(text);
+        width += character.width;
+        text.remove_prefix(character.length);
+    }
+    return width;
+}
+
+int PrintCharacter(std::string_view character) {
+    Model();
+    LogFinishedRows(false);
+    int moved = PutCharacterAtCursor(character, FirstCharacter(character));
+    ShowScreen();
+    return moved;
+}
+
+int PutCharacterAt(int row, int column, std::string_view character, int attribute) {
+    Model();
+    TextCharacter taken = FirstCharacter(character);
+    if (taken.width == 2 && column == ScreenColumns) taken = {taken.length, 1, CellShape::Unshown};
+    PutCells(row, column, character.substr(0, taken.length), taken.shape, attribute);
+    return taken.width;
+}
 
 void ResetScreen() {
     screenReady = true;
@@ -50,6 +165,7 @@ void ResetScreen() {
     screen.cursorRow = 1;
     screen.cursorColumn = 1;
     screen.cursorVisible = true;
+    screen.utf8 = false;
     screen.keepLog = false;
     screen.firstUnloggedRow = 1;
     screen.logText.clear();
@@ -59,9 +175,20 @@ int CurrentAttribute() { return Model().foreground + 16 * Model().background; }
 
 ScreenCell CellAt(int row, int column) { return Model().cells[row - 1][column - 1]; }
 
+// Each character's bytes as they were printed; the right half of a wide
+// character has none (a blank where its left half was drawn over).
 std::string RowText(int row) {
     std::string text;
-    for (const ScreenCell& cell : Model().cells[row - 1]) text += static_cast<char>(cell.character);
+    const ScreenCell* cells = Model().cells[row - 1];
+    for (int column = 0; column < ScreenColumns; ++column) {
+        const ScreenCell& cell = cells[column];
+        if (cell.shape == CellShape::WideRight) {
+            if (column == 0 || cells[column - 1].shape != CellShape::WideLeft) text += ' ';
+            continue;
+        }
+        text += static_cast<char>(cell.character);
+        for (size_t i = 0; i < sizeof cell.more && cell.more[i] != 0; ++i) text += cell.more[i];
+    }
     text.erase(text.find_last_not_of(' ') + 1);
     return text;
 }
@@ -93,17 +220,12 @@ void LogFinishedRows(bool withCursorRow) {
 // ---- Drawing operations ---------------------------------------------------------
 
 void PrintText(std::string_view text) {
-    ScreenModel& s = Model();
+    Model();
     LogFinishedRows(false);
-    unsigned char attribute = static_cast<unsigned char>(CurrentAttribute());
-    for (char character : text) {
-        s.cells[s.cursorRow - 1][s.cursorColumn - 1] = {static_cast<unsigned char>(character),
-                                                        attribute};
-        // A text that reaches the right edge has already moved on to the next row.
-        if (s.cursorColumn < ScreenColumns)
-            ++s.cursorColumn;
-        else
-            AdvanceRow();
+    while (!text.empty()) {
+        TextCharacter character = FirstCharacter(text);
+        PutCharacterAtCursor(text, character);
+        text.remove_prefix(character.length);
     }
     ShowScreen();
 }

@@ -1,7 +1,13 @@
-// The 80x55 screen model behind the console operations: one character byte
-// and one attribute byte per cell, the current colours and the cursor. The
+// The 80x55 screen model behind the console operations: one character and
+// one attribute byte per cell, the current colours and the cursor. The
 // operations of console.h change it; the terminal layer shows it. Internal
 // to the console folder (and its tests).
+//
+// A character is one byte, except in a UTF-8 locale, where a whole UTF-8
+// sequence is one character taking the cells of its display width (two for
+// East Asian wide ones). A cell keeps the character's bytes exactly, so the
+// plain transcript carries them unchanged; bytes that make no printable
+// character take one cell each and are shown as U+FFFD.
 #pragma once
 
 #include <cstdint>
@@ -9,9 +15,20 @@
 
 #include "console/console.h"
 
+// How a cell's bytes are shown.
+enum class CellShape : unsigned char {
+    Byte,       // one byte: the only shape outside a UTF-8 locale
+    Character,  // a UTF-8 character one cell wide
+    WideLeft,   // a UTF-8 character two cells wide; the next cell is its WideRight
+    WideRight,  // the right half of a wide character, no bytes of its own
+    Unshown,    // no printable character (invalid UTF-8, a control, zero width)
+};
+
 struct ScreenCell {
-    unsigned char character;
+    unsigned char character;  // the byte, or the first byte of a UTF-8 character
     unsigned char attribute;  // foreground + 16 x background
+    CellShape shape = CellShape::Byte;
+    char more[3] = {};  // the rest of a UTF-8 character's bytes, zeros after its end
 };
 
 struct ScreenModel {
@@ -21,6 +38,7 @@ struct ScreenModel {
     int cursorRow;     // 1-based
     int cursorColumn;  // 1-based
     bool cursorVisible;
+    bool utf8;  // characters are UTF-8 (set at start from the locale)
     // Plain-text log of finished rows, kept when standard output is not a
     // terminal: rows above firstUnloggedRow have gone out already.
     bool keepLog;
@@ -32,8 +50,29 @@ struct ScreenModel {
 ScreenModel& Screen();
 
 // Back to the state at program start: blanks in light grey on black,
-// cursor visible at row 1, column 1, no log kept.
+// cursor visible at row 1, column 1, no log kept, one byte a character.
 void ResetScreen();
+
+// ---- Characters ---------------------------------------------------------------------
+
+// The first character of a text: its bytes, its cells and how it shows.
+struct TextCharacter {
+    size_t length;
+    int width;
+    CellShape shape;
+};
+TextCharacter FirstCharacter(std::string_view text);
+// True when `text` is the start of a UTF-8 character still missing bytes.
+bool StartsIncompleteCharacter(std::string_view text);
+// The cells a text takes.
+int TextWidth(std::string_view text);
+// Puts one character (as FirstCharacter takes it) at the cursor like
+// PrintText and says how many cells the cursor moved on: its width, and one
+// more when a wide character did not fit at the end of a row.
+int PrintCharacter(std::string_view character);
+// Puts one character at a cell without moving the cursor; a wide one takes
+// the cell to its right as well. Says how many cells it took.
+int PutCharacterAt(int row, int column, std::string_view character, int attribute);
 
 int CurrentAttribute();
 ScreenCell CellAt(int row, int column);

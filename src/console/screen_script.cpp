@@ -1,15 +1,28 @@
 // The screen script of a run, drawn through the console operations.
 #include "console/screen_script.h"
 
+#include "console/screen.h"
+#include "console/terminal.h"
+
 namespace {
+
+// Ends a line of the script. The console's EndLine keeps the row back from
+// the plain transcript, since a program may come back to it (as the prompt
+// does to type the path); a line of the script is finished, so it goes out
+// at once: a step's title is there while the step works.
+void FinishLine() {
+    EndLine();
+    LogFinishedRows(false);
+    ShowScreen();
+}
 
 void PrintLine(std::string_view text) {
     PrintText(text);
-    EndLine();
+    FinishLine();
 }
 
 void BlankLines(int count) {
-    for (int i = 0; i < count; ++i) EndLine();
+    for (int i = 0; i < count; ++i) FinishLine();
 }
 
 void UseGrey() { SetColours(DarkGrey, BrightWhite); }
@@ -28,7 +41,8 @@ int ShowPromptScreen() {
     BlankLines(3);
     UseGrey();
     int promptRow = CursorRow();
-    PrintLine("   Input file?");
+    PrintText("   Input file?");
+    EndLine();  // the path is typed on this row: it goes out with it
     return promptRow;
 }
 
@@ -42,7 +56,7 @@ void ShowFileData(int channels, int sampleRate, int bitsPerSample, int frameCoun
     BlankLines(1);
     PrintText("                 Channels    ");
     PrintNumber(channels, 7);
-    EndLine();
+    FinishLine();
     PrintText("                 Sample rate ");
     PrintNumber(sampleRate, 15);
     PrintLine("Hz");

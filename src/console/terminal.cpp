@@ -1,11 +1,13 @@
 // The terminal backend. Standard input in raw mode gives key bytes; the
 // screen model is drawn on standard output with absolute positioning, only
-// the cells that changed, one write per frame. Everything set up here is
-// undone by one restore that is safe to call twice, from normal code, at
-// exit or from a signal handler.
+// the cells that changed, one write per frame, never below the terminal's
+// last row. Everything set up here is undone by one restore that is safe to
+// call twice, from normal code, at exit or from a signal handler; a stop
+// (SIGTSTP) undoes it too and takes the terminal back on continuing.
 #include "console/terminal.h"
 
 #include <fcntl.h>
+#include <langinfo.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -13,6 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +31,9 @@ constexpr int ShortGap = 6;                 // unchanged cells rewritten rather 
 bool started = false;
 bool inputIsTerminal = false;
 bool outputIsTerminal = false;
+// Standard output's reader or terminal has gone: nothing more goes there,
+// and the job runs on to its end.
+volatile sig_atomic_t outputGone = 0;
 
 // Terminal modes: the fd whose modes were changed, and the modes found there.
 int modesFd = -1;
@@ -62,15 +68,19 @@ volatile sig_atomic_t continueNoted = 0;
 KeyDecoder decoder;
 bool inputEnded = false;
 
-const int EndingSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGPIPE,
-                             SIGSEGV, SIGBUS, SIGFPE, SIGILL,  SIGABRT};
-const int OutsideSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGPIPE};
+// SIGPIPE is not among them: a reader that goes away (`phonoskew | head`)
+// must not end the job, so it is ignored and the write's error says it.
+const int EndingSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGSEGV,
+                             SIGBUS,  SIGFPE, SIGILL, SIGABRT};
+const int OutsideSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGTSTP};
 
 // ---- Writing --------------------------------------------------------------------
 
 // Writes everything with the outside signals held back, so a restore from a
-// handler never lands inside a half-written escape sequence.
+// handler never lands inside a half-written escape sequence. When standard
+// output fails (its reader or terminal gone), nothing more is sent there.
 void WriteAll(int fd, std::string_view bytes) {
+    if (fd == STDOUT_FILENO && outputGone) return;
     sigset_t hold, previous;
     sigemptyset(&hold);
     for (int signal : OutsideSignals) sigaddset(&hold, signal);
@@ -79,7 +89,10 @@ void WriteAll(int fd, std::string_view bytes) {
     while (done < bytes.size()) {
         ssize_t count = write(fd, bytes.data() + done, bytes.size() - done);
         if (count < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        if (count <= 0) break;  // the terminal has gone: nothing more to show
+        if (count <= 0) {
+            if (fd == STDOUT_FILENO) outputGone = 1;
+            break;
+        }
         done += static_cast<size_t>(count);
     }
     sigprocmask(SIG_SETMASK, &previous, nullptr);
@@ -124,6 +137,41 @@ void AppendGlyph(std::string& out, unsigned char character) {
     } else {
         out += '?';
     }
+}
+
+void AppendCharacterBytes(std::string& out, const ScreenCell& cell) {
+    out += static_cast<char>(cell.character);
+    for (size_t i = 0; i < sizeof cell.more && cell.more[i] != 0; ++i) out += cell.more[i];
+}
+
+// Draws the cell at `column` (1-based) of a model row and says how many
+// terminal cells that took: two for a wide character whose both halves are
+// there and in view (up to `lastColumn`), else one. UTF-8 characters are
+// sent as they are, bytes that make none as U+FFFD, and a half of a wide
+// character that cannot be drawn whole as a blank.
+int AppendCellGlyph(std::string& out, const ScreenCell* cells, int column, int lastColumn) {
+    const ScreenCell& cell = cells[column - 1];
+    switch (cell.shape) {
+        case CellShape::Byte:
+            AppendGlyph(out, cell.character);
+            return 1;
+        case CellShape::Character:
+            AppendCharacterBytes(out, cell);
+            return 1;
+        case CellShape::Unshown:
+            out += "\xEF\xBF\xBD";
+            return 1;
+        case CellShape::WideLeft:
+            if (column < lastColumn && cells[column].shape == CellShape::WideRight) {
+                AppendCharacterBytes(out, cell);
+                return 2;
+            }
+            break;
+        case CellShape::WideRight:
+            break;
+    }
+    out += ' ';
+    return 1;
 }
 
 // ---- Terminal size and restore bytes ------------------------------------------------
@@ -210,17 +258,21 @@ void EnterRawMode() {
 
 // ---- Signals ---------------------------------------------------------------------------
 
+// The restore bytes and the first modes; async-signal-safe (write, tcsetattr).
+void PutTerminalBack() {
+    if (restoreLength > 0 && !outputGone) {
+        ssize_t ignored = write(STDOUT_FILENO, restoreBytes, static_cast<size_t>(restoreLength));
+        (void)ignored;
+    }
+    if (modesChanged) tcsetattr(modesFd, TCSANOW, &savedModes);
+}
+
 // Async-signal-safe: only write, tcsetattr, signal and raise.
 void RestoreFromSignal(int signal) {
     int savedErrno = errno;
     if (!restored) {
         restored = 1;
-        if (restoreLength > 0) {
-            ssize_t ignored =
-                write(STDOUT_FILENO, restoreBytes, static_cast<size_t>(restoreLength));
-            (void)ignored;
-        }
-        if (modesChanged) tcsetattr(modesFd, TCSANOW, &savedModes);
+        PutTerminalBack();
     }
     // Ends the program the way the signal would have, so its status shows it.
     ::signal(signal, SIG_DFL);
@@ -231,6 +283,37 @@ void RestoreFromSignal(int signal) {
 void WakeKeyWait() {
     ssize_t ignored = write(wakeFds[1], "w", 1);
     (void)ignored;
+}
+
+void InstallHandler(int signal, void (*handler)(int), int flags) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    action.sa_flags = flags;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+}
+
+// SIGTSTP: the terminal goes back as for an exit, so the shell's prompt
+// comes back in its own colours with the cursor shown; the process stops
+// inside raise. Once continued, raw mode is taken again at once (so keys
+// typed during the job neither echo nor send signals), and normal code
+// redraws the whole screen. Async-signal-safe: write, tcsetattr,
+// sigprocmask, sigaction and raise.
+void StopFromSignal(int) {
+    int savedErrno = errno;
+    if (!restored) PutTerminalBack();
+    ::signal(SIGTSTP, SIG_DFL);
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTSTP);
+    sigprocmask(SIG_UNBLOCK, &stop, nullptr);
+    raise(SIGTSTP);
+    sigprocmask(SIG_BLOCK, &stop, nullptr);
+    InstallHandler(SIGTSTP, StopFromSignal, SA_RESTART);
+    if (!restored && modesChanged) tcsetattr(modesFd, TCSANOW, &programModes);
+    continueNoted = 1;
+    WakeKeyWait();
+    errno = savedErrno;
 }
 
 void NoteResize(int) {
@@ -247,22 +330,17 @@ void NoteContinue(int) {
     errno = savedErrno;
 }
 
-void InstallHandler(int signal, void (*handler)(int), int flags) {
-    struct sigaction action {};
-    action.sa_handler = handler;
-    action.sa_flags = flags;
-    sigemptyset(&action.sa_mask);
-    sigaction(signal, &action, nullptr);
-}
-
 void InstallSignalHandlers() {
     for (int signal : EndingSignals) InstallHandler(signal, RestoreFromSignal, 0);
+    InstallHandler(SIGPIPE, SIG_IGN, 0);
+    InstallHandler(SIGTSTP, StopFromSignal, SA_RESTART);
     InstallHandler(SIGWINCH, NoteResize, SA_RESTART);
     InstallHandler(SIGCONT, NoteContinue, SA_RESTART);
 }
 
 // Acts on what the handlers noted: a new size redraws everything; after a
-// stop and continue, the modes are set again and everything redrawn.
+// stop and continue, the modes are set again and everything redrawn (the
+// size too may have changed while stopped).
 void HandleNotedSignals() {
     if (resizeNoted) {
         resizeNoted = 0;
@@ -273,7 +351,9 @@ void HandleNotedSignals() {
     if (continueNoted) {
         continueNoted = 0;
         if (modesChanged) tcsetattr(modesFd, TCSANOW, &programModes);
+        if (outputIsTerminal) ReadTerminalSize();
         shownValid = false;
+        UpdateRestoreBytes();
     }
 }
 
@@ -289,18 +369,47 @@ void FollowCursor(int& first, int count, int cursor, int size) {
     if (first < 1) first = 1;
 }
 
+bool SameCell(const ScreenCell& a, const ScreenCell& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+bool HasWideCells(const ScreenCell* cells) {
+    for (int column = 0; column < ScreenColumns; ++column) {
+        if (cells[column].shape == CellShape::WideLeft ||
+            cells[column].shape == CellShape::WideRight)
+            return true;
+    }
+    return false;
+}
+
+// A row where any cell changed is drawn whole when it holds wide
+// characters, in the model or on the terminal: writing half of one breaks
+// the other half.
+bool RowToDrawWhole(int row) {
+    const ScreenCell* cells = Screen().cells[row - 1];
+    const ScreenCell* old = shown[row - 1];
+    if (!HasWideCells(cells) && !HasWideCells(old)) return false;
+    for (int column = 0; column < ScreenColumns; ++column) {
+        if (!SameCell(cells[column], old[column])) return true;
+    }
+    return false;
+}
+
 void AppendChangedCells(std::string& frame, bool everything) {
     const ScreenModel& screen = Screen();
     int rows = ShownRowCount();
     int columns = ShownColumnCount();
     for (int terminalRow = 1; terminalRow <= rows; ++terminalRow) {
         int row = viewTop + terminalRow - 1;
-        for (int terminalColumn = 1; terminalColumn <= columns; ++terminalColumn) {
+        bool wholeRow = everything || RowToDrawWhole(row);
+        int lastColumn = viewLeft + columns - 1;
+        for (int terminalColumn = 1; terminalColumn <= columns;) {
             int column = viewLeft + terminalColumn - 1;
             const ScreenCell& cell = screen.cells[row - 1][column - 1];
-            ScreenCell& old = shown[row - 1][column - 1];
-            if (!everything && cell.character == old.character && cell.attribute == old.attribute)
+            if (!wholeRow && SameCell(cell, shown[row - 1][column - 1])) {
+                ++terminalColumn;
                 continue;
+            }
             if (frame.empty() && shownCursorVisible != 0) {
                 frame += "\x1b[?25l";  // no cursor flicker while drawing
                 shownCursorVisible = 0;
@@ -308,14 +417,16 @@ void AppendChangedCells(std::string& frame, bool everything) {
             int gap = terminalColumn - shownCursorColumn;
             if (shownCursorRow == terminalRow && shownCursorColumn > 0 && gap > 0 &&
                 gap <= ShortGap) {
-                // Rewriting a few unchanged cells is shorter than moving past them.
+                // Rewriting a few unchanged cells is shorter than moving past
+                // them (such a row has no wide characters: those are drawn whole).
                 for (int skipped = shownCursorColumn; skipped < terminalColumn; ++skipped) {
                     const ScreenCell& same = screen.cells[row - 1][viewLeft + skipped - 2];
                     if (shownAttribute != same.attribute) {
                         AppendColours(frame, same.attribute);
                         shownAttribute = same.attribute;
                     }
-                    AppendGlyph(frame, same.character);
+                    AppendCellGlyph(frame, screen.cells[row - 1], viewLeft + skipped - 1,
+                                    lastColumn);
                 }
             } else if (shownCursorRow != terminalRow || shownCursorColumn != terminalColumn) {
                 AppendCursorMove(frame, terminalRow, terminalColumn);
@@ -324,11 +435,13 @@ void AppendChangedCells(std::string& frame, bool everything) {
                 AppendColours(frame, cell.attribute);
                 shownAttribute = cell.attribute;
             }
-            AppendGlyph(frame, cell.character);
-            old = cell;
+            int width = AppendCellGlyph(frame, screen.cells[row - 1], column, lastColumn);
+            for (int half = 0; half < width; ++half)
+                shown[row - 1][column - 1 + half] = screen.cells[row - 1][column - 1 + half];
+            terminalColumn += width;
             shownCursorRow = terminalRow;
             // After the last column the terminal's cursor place is uncertain.
-            shownCursorColumn = terminalColumn < terminalColumns ? terminalColumn + 1 : 0;
+            shownCursorColumn = terminalColumn <= terminalColumns ? terminalColumn : 0;
         }
     }
 }
@@ -356,9 +469,12 @@ void DrawFrame() {
     int oldLeft = viewLeft;
     FollowCursor(viewTop, ShownRowCount(), screen.cursorRow, ScreenRows);
     FollowCursor(viewLeft, ShownColumnCount(), screen.cursorColumn, ScreenColumns);
+    // The terminal is cleared only when its content is unknown. A view that
+    // moved is drawn over cell by cell: a clear would push a copy of the
+    // screen into the scrollback of many terminals on every new row.
     bool everything = !shownValid || viewTop != oldTop || viewLeft != oldLeft;
     std::string frame;
-    if (everything) {
+    if (!shownValid) {
         frame += "\x1b[?25l\x1b[0m\x1b[H\x1b[2J";
         shownCursorVisible = 0;
         shownAttribute = -1;
@@ -380,12 +496,31 @@ void DrawFrame() {
 
 // ---- Start and restore ----------------------------------------------------------------
 
+void OpenStandardDescriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free descriptor is this one, as the lower ones are open.
+        int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd) {
+            dup2(opened, fd);
+            close(opened);
+        }
+    }
+}
+
 void StartTerminal() {
     if (started) return;
     started = true;
+    OpenStandardDescriptors();
     inputIsTerminal = isatty(STDIN_FILENO);
-    outputIsTerminal = isatty(STDOUT_FILENO);
+    // A dumb terminal cannot place the cursor: it gets the plain transcript.
+    const char* term = std::getenv("TERM");
+    outputIsTerminal = isatty(STDOUT_FILENO) && !(term && std::strcmp(term, "dumb") == 0);
     Screen().keepLog = !outputIsTerminal;
+    // In a UTF-8 locale a UTF-8 sequence is one character of its display
+    // width (wcwidth follows LC_CTYPE); elsewhere each byte is one.
+    std::setlocale(LC_CTYPE, "");
+    Screen().utf8 = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
     if (pipe(wakeFds) == 0) {
         for (int fd : wakeFds) {
             fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -444,6 +579,8 @@ void WritePlainText(std::string_view text) {
     if (started && !outputIsTerminal) WriteAll(STDOUT_FILENO, text);
 }
 
+void WriteErrorText(std::string_view text) { WriteAll(STDERR_FILENO, text); }
+
 void VisibleRows(int& firstRow, int& rowCount) {
     firstRow = DrawingToTerminal() ? viewTop : 1;
     rowCount = DrawingToTerminal() ? ShownRowCount() : ScreenRows;
@@ -465,7 +602,10 @@ bool NextKey(Key& key) {
         if (!started) return TakeKey(decoder, true, key);
         if (TakeKey(decoder, inputEnded, key)) return true;
         if (inputEnded) return false;
-        ShowScreen();  // the screen is up to date (and resized) while waiting
+        // The screen is up to date (and resized) while waiting, and the
+        // transcript has every row above the cursor.
+        LogFinishedRows(false);
+        ShowScreen();
         pollfd watched[2] = {{STDIN_FILENO, POLLIN, 0}, {wakeFds[0], POLLIN, 0}};
         int timeout = decoder.pending.empty() ? -1 : EscapeWaitMilliseconds;
         int ready = poll(watched, wakeFds[0] >= 0 ? 2 : 1, timeout);

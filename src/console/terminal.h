@@ -11,6 +11,7 @@
 
 // Sets up the terminal: raw mode when standard input is a terminal, the
 // restoring signal handlers and the restore at exit. Safe to call twice.
+// Standard output counts as a terminal unless TERM is "dumb".
 void StartTerminal();
 bool TerminalStarted();
 // True when standard output is a terminal (and the terminal is started).
@@ -23,6 +24,8 @@ void ShowScreen();
 void SendToTerminal(std::string_view bytes);
 // Writes plain text to standard output when it is not a terminal.
 void WritePlainText(std::string_view text);
+// Writes to standard error.
+void WriteErrorText(std::string_view text);
 
 // The rows of the model the terminal shows: first row and count.
 void VisibleRows(int& firstRow, int& rowCount);

@@ -67,6 +67,9 @@ int RunJob() {
 // Nothing unexpected leaves the program without the terminal put back and a
 // one-line reason: an exception ends it with status 3.
 int main() {
+    // Before anything opens a descriptor: a closed standard one is taken as
+    // empty, never handed to a file or pipe of the program's own.
+    OpenStandardDescriptors();
     try {
         return RunJob();
     } catch (const std::exception& failure) {

@@ -1,6 +1,7 @@
 // Line editing at the prompt and the final key wait, fed with key bytes.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <string>
 
 #include "console/screen.h"
@@ -34,6 +35,10 @@ TEST(ReadKeyboardLineTest, EditsTheLineOnThePromptRow) {
         {"keys without a character", "a\t\x1b[Ab\x1bxc\x03\x1bOPd\r", "abcd",
          "   Input file?  abcd"},
         {"high bytes are kept", "\xc3\xa9.wav\r", "\xc3\xa9.wav", "   Input file?  \xc3\xa9.wav"},
+        {"Ctrl+D with text typed is ignored",
+         "ab\x04"
+         "c\r",
+         "abc", "   Input file?  abc"},
     };
     for (const LineCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -48,6 +53,70 @@ TEST(ReadKeyboardLineTest, EditsTheLineOnThePromptRow) {
         EXPECT_EQ(CursorRow(), 9);
         EXPECT_EQ(Screen().cursorColumn, 1);
     }
+}
+
+// In a UTF-8 locale a character is a whole UTF-8 sequence: drawn as one
+// character of its width, removed whole by Backspace, kept byte for byte.
+struct Utf8LineCase {
+    const char* name;
+    int startColumn;
+    std::string typed;
+    std::string line;  // returned: the bytes as typed
+    std::string row8;  // the rows' bytes afterwards
+    std::string row9;
+    int lastColumn;  // of the text on row 8
+};
+
+TEST(ReadKeyboardLineTest, Utf8CharactersAreTypedAndErasedWhole) {
+    const std::string blanks(62, ' ');
+    const Utf8LineCase cases[] = {
+        {"accents", 17, "\xc3\xa9t\xc3\xa9.wav\r", "\xc3\xa9t\xc3\xa9.wav",
+         "   Input file?  \xc3\xa9t\xc3\xa9.wav", "", 23},
+        {"backspace removes the whole character", 17, "a\xc3\xa9\x7f\r", "a", "   Input file?  a",
+         "", 17},
+        {"wide characters take two cells", 17, "\xe6\x97\xa5\xe6\x9c\xac\x7fx\r", "\xe6\x97\xa5x",
+         "   Input file?  \xe6\x97\xa5x", "", 19},
+        {"bytes that make no character take a cell each", 17, "\xff\xc3(\xe2\x82\x7f\r",
+         "\xff\xc3(\xe2", "   Input file?  \xff\xc3(\xe2", "", 20},
+        {"a character cut off by Enter", 17, "a\xe2\x82\r", "a\xe2\x82",
+         "   Input file?  a\xe2\x82", "", 19},
+        {"a wide character that does not fit goes on at the next row", 79, "a\xe6\x97\xa5\r",
+         "a\xe6\x97\xa5", "   Input file?" + blanks + "  a", "\xe6\x97\xa5", 79},
+        {"and Backspace steps back over the skipped cell", 79,
+         "a\xe6\x97\xa5\x7f"
+         "b\r",
+         "ab", "   Input file?" + blanks + "  ab", "", 80},
+    };
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    for (const Utf8LineCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetScreen();
+        Screen().utf8 = true;
+        SetColours(0, 15);
+        ClearScreen();
+        MoveCursor(8, 1);
+        PrintText("   Input file?");
+        MoveCursor(8, c.startColumn);
+        EXPECT_EQ(TypeLine(c.typed), c.line);
+        EXPECT_EQ(RowText(8), c.row8);
+        EXPECT_EQ(RowText(9), c.row9);
+        EXPECT_NE(CellAt(8, c.lastColumn).character, ' ');
+        if (c.lastColumn < 80) {
+            EXPECT_EQ(CellAt(8, c.lastColumn + 1).character, ' ');
+        }
+    }
+    std::setlocale(LC_CTYPE, "C");
+}
+
+TEST(ReadKeyboardLineTest, Utf8LimitCountsCharacters) {
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    ResetScreen();
+    Screen().utf8 = true;
+    std::string typed;
+    for (int i = 0; i < 10002; ++i) typed += "\xc3\xa9";
+    std::string line = TypeLine(typed + "\r");
+    EXPECT_EQ(line.size(), 20000u);
+    std::setlocale(LC_CTYPE, "C");
 }
 
 TEST(ReadKeyboardLineTest, BackspaceMovesBackAcrossTheRowStart) {
@@ -105,9 +174,13 @@ TEST(ReadKeyboardLineTest, ShowsTheCursorOnlyWhileReading) {
 }
 
 TEST(ReadKeyboardLineTest, EndOfInputEndsTheProgram) {
-    ResetScreen();
-    EXPECT_EXIT(TypeLine("half a pa"), testing::ExitedWithCode(2),
-                "phonoskew: standard input ended while waiting for a path");
+    // Ctrl+D at an empty prompt ends the input as a terminal's user means it.
+    for (const char* typed : {"half a pa", "\x04", "ab\x7f\x7f\x04more\r"}) {
+        SCOPED_TRACE(typed);
+        ResetScreen();
+        EXPECT_EXIT(TypeLine(typed), testing::ExitedWithCode(2),
+                    "phonoskew: standard input ended while waiting for a path");
+    }
 }
 
 TEST(WaitForKeyTest, TakesOneKeyOfAnyKind) {

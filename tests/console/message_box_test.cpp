@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -29,6 +30,22 @@ TEST(SplitBoxMessageTest, BreaksAtBackslashN) {
         {"", {""}},
     };
     for (const Case& c : cases) EXPECT_EQ(SplitBoxMessage(c.message), c.lines) << c.message;
+}
+
+TEST(ReasonLineTest, JoinsTheLinesWithoutTheirOuterBlanks) {
+    struct Case {
+        std::string message;
+        std::string line;
+    };
+    const Case cases[] = {
+        {FileNotFound, "phonoskew: File not found. Please enter a valid file path"},
+        {"This is not a Wave file ", "phonoskew: This is not a Wave file"},
+        {" Could not write file 'a  b.wav':\\n No space left on device.\\n Enter tries again  ",
+         "phonoskew: Could not write file 'a  b.wav': No space left on device. Enter tries again"},
+        {"a\\n   \\n\\nb", "phonoskew: a b"},
+        {"", "phonoskew:"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ReasonLine(c.message), c.line) << c.message;
 }
 
 // Fills the screen with text in several colours, so a wrong restore shows.
@@ -72,6 +89,24 @@ TEST(MessageBoxTest, CutsLinesLongerThanTheScreen) {
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].size(), 74u);
     EXPECT_EQ(lines[1].size(), 26u);
+
+    // In a UTF-8 locale widths count cells, and a cut falls between characters.
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    ResetScreen();
+    Screen().utf8 = true;
+    std::string wide;
+    for (int i = 0; i < 40; ++i) wide += "\xe6\x97\xa5";  // 80 cells
+    lines = {"\xc3\xa9t\xc3\xa9", wide};
+    place = PlaceMessageBox(lines, " ERROR", 1, 55, 1, 80);
+    EXPECT_EQ(place.columns, 80);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1], wide.substr(0, 37 * 3));  // 74 cells
+    EXPECT_EQ(lines[2], wide.substr(37 * 3));
+    DrawMessageBox(place, lines, " ERROR");
+    EXPECT_EQ(CellAt(place.top + 2, 4).shape, CellShape::Character);
+    EXPECT_EQ(CellAt(place.top + 3, 4).shape, CellShape::WideLeft);
+    EXPECT_EQ(CellAt(place.top + 3, 5).shape, CellShape::WideRight);
+    std::setlocale(LC_CTYPE, "C");
 }
 
 TEST(MessageBoxTest, OnlyEnterSpaceOrEscDismissAndTheScreenComesBackExactly) {

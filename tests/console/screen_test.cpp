@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <string>
 
 namespace {
@@ -72,6 +73,45 @@ TEST(PrintTextTest, TakesTheCurrentColoursCellByCell) {
     EXPECT_EQ(CellAt(1, 1).attribute, 0xF8);
     EXPECT_EQ(CellAt(1, 2).attribute, 0xF8);
     EXPECT_EQ(CellAt(1, 3).attribute, 0xF0);
+}
+
+// In a UTF-8 locale each character takes the cells of its width; the row's
+// text keeps every byte, and bytes that make no character stay as they are.
+TEST(PrintTextTest, Utf8CharactersTakeTheirDisplayWidth) {
+    struct Case {
+        const char* name;
+        std::string text;
+        int endColumn;
+        CellShape firstShape;
+    };
+    const Case cases[] = {
+        {"ASCII", "abc", 4, CellShape::Byte},
+        {"two-byte characters", "\xc3\xa9t\xc3\xa9", 4, CellShape::Character},
+        {"wide characters", "\xe6\x97\xa5\xe6\x9c\xac", 5, CellShape::WideLeft},
+        {"four-byte wide character", "\xf0\x9f\x98\x80", 3, CellShape::WideLeft},
+        {"invalid bytes", "\xff\xfe", 3, CellShape::Unshown},
+        {"overlong form", "\xc0\xaf", 3, CellShape::Unshown},
+        {"a C1 control (CSI)", "\xc2\x9b", 2, CellShape::Unshown},
+        {"a combining mark alone", "\xcc\x81", 2, CellShape::Unshown},
+        {"surrogate", "\xed\xa0\x80", 4, CellShape::Unshown},
+    };
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetScreen();
+        Screen().utf8 = true;
+        PrintText(c.text);
+        EXPECT_EQ(Screen().cursorColumn, c.endColumn);
+        EXPECT_EQ(CellAt(1, 1).shape, c.firstShape);
+        EXPECT_EQ(RowText(1), c.text);
+        EXPECT_EQ(TextWidth(c.text), c.endColumn - 1);
+    }
+    // Outside a UTF-8 locale every byte is one character, as ever.
+    ResetScreen();
+    PrintText("\xe6\x97\xa5");
+    EXPECT_EQ(Screen().cursorColumn, 4);
+    EXPECT_EQ(RowText(1), "\xe6\x97\xa5");
+    std::setlocale(LC_CTYPE, "C");
 }
 
 // ---- EndLine and scrolling --------------------------------------------------------

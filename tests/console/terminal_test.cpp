@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "console/screen.h"
+#include "console/screen_script.h"
 #include "support/harness.h"
 
 namespace {
@@ -50,6 +51,22 @@ void PromptBoxAndDone() {
     ConsoleMessageBox("a\\nb", " ERROR");
     PrintText("Done");
     EndLine();
+    WaitForKey();
+}
+
+// A step's title, then work that takes a while (killed by the test).
+void StepTitleThenWork() {
+    ResetScreen();
+    InitConsoleTools();
+    ShowStepTitle("   Reading file data...");
+    std::this_thread::sleep_for(std::chrono::seconds(30));
+}
+
+void QuitPromptThenWaitForKey() {
+    ResetScreen();
+    ClearKeyBytes();
+    InitConsoleTools();
+    ShowQuitPrompt();
     WaitForKey();
 }
 
@@ -114,12 +131,15 @@ struct PipeCase {
 
 TEST(TerminalTest, PlainTextWhenNeitherSideIsATerminal) {
     const PipeCase cases[] = {
-        {"whole run", "take.wav\r\r", 0, "   Input file?  take.wav\n ERROR\na\nb\nDone\n", ""},
+        // The box's text is on standard error too, as one line.
+        {"whole run", "take.wav\r\r", 0, "   Input file?  take.wav\n ERROR\na\nb\nDone\n",
+         "phonoskew: a b\n"},
         {"CR LF lines", "take.wav\r\n\r\n", 0, "   Input file?  take.wav\n ERROR\na\nb\nDone\n",
-         ""},
+         "phonoskew: a b\n"},
         {"input ends at the prompt", "take", 2, "   Input file?  take\n",
          "phonoskew: standard input ended while waiting for a path\n"},
         {"input ends in the box", "take.wav\rxy", 2, "   Input file?  take.wav\n ERROR\na\nb\n",
+         "phonoskew: a b\n"
          "phonoskew: standard input ended while a message box was waiting for a key\n"},
     };
     for (const PipeCase& c : cases) {
@@ -129,6 +149,26 @@ TEST(TerminalTest, PlainTextWhenNeitherSideIsATerminal) {
         EXPECT_EQ(child.out, c.output);
         EXPECT_EQ(child.err, c.errors);
         EXPECT_EQ(child.out.find('\x1b'), std::string::npos);
+    }
+}
+
+// A reader of the transcript sees each row as soon as it is finished: a
+// step's title while the step works, the last line while a key is awaited.
+TEST(TerminalTest, PlainTextRowsGoOutAsSoonAsTheyAreFinished) {
+    struct Case {
+        void (*body)();
+        const char* row;
+    };
+    const Case cases[] = {
+        {StepTitleThenWork, "   Reading file data...\n"},
+        {QuitPromptThenWaitForKey, "   press any key to quit\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.row);
+        Child child = StartPiped(FunctionBody(c.body));
+        ChildGuard guard{child};
+        EXPECT_TRUE(WaitForOutput(child, c.row, 5000)) << child.out;
+        EXPECT_EQ(child.exitStatus, -1);  // still at work, or waiting
     }
 }
 

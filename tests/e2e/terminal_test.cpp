@@ -2,6 +2,7 @@
 // the screen read back with the test's own terminal emulator.
 #include <gtest/gtest.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <regex>
 
@@ -261,6 +262,151 @@ TEST(RunInTerminalTest, TerminalRestoredAfterSigterm) {
     // The prompt stays on screen, the cursor on the clean line below it.
     ExpectTerminalRestored(run, 9);
     EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?");
+}
+
+// At 80x24 the terminal shows the 24 model rows around the cursor; moving
+// that view down row by row must not push copies of the screen into the
+// terminal's scrollback.
+TEST(RunInTerminalTest, SmallTerminalFollowsTheCursorWithoutFillingTheScrollback) {
+    ScratchDir dir;
+    WriteJobFiles(dir.path, MakeJobFixture(200));
+    Child run = StartInPseudoTerminal(PhonoskewIn(dir.path), 24, 80);
+    ChildGuard guard{run};
+    ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
+    SendKeys(run, "take1.wav\r");
+    // The cursor ends on model row 55, so rows 32 to 55 are in view.
+    ASSERT_TRUE(WaitForRowText(run, 23, "   press any key to quit")) << VtDump(run.screen);
+    const std::pair<int, std::string> rows[] = {
+        {2, "   Applying second-order filter..."},
+        {5, "   Writing file - take1 RIAA error 2.wav"},
+        {17, "   Writing file - take1 RIAA error 4.wav"},
+        {24, ""},
+    };
+    for (const auto& [row, text] : rows) EXPECT_EQ(VtRowText(run.screen, row), text) << row;
+    EXPECT_TRUE(std::regex_match(VtRowText(run.screen, 22),
+                                 std::regex("   Job completed in (\\d*\\.)?\\d+ seconds")));
+    ExpectColours(run.screen, 17, 1, 40, Grey);
+    std::string pushed;
+    for (const std::string& line : run.screen.history) pushed += line + "\n";
+    EXPECT_TRUE(run.screen.history.empty()) << run.screen.history.size() << " rows:\n" << pushed;
+    SendKeys(run, "q");
+    ASSERT_TRUE(WaitForExit(run));
+    EXPECT_EQ(run.exitStatus, 0);
+    ExpectTerminalRestored(run, 24);
+    EXPECT_TRUE(run.screen.history.empty());
+}
+
+// A dumb terminal cannot place the cursor: it gets the plain transcript.
+TEST(RunInTerminalTest, DumbTerminalGetsThePlainTranscript) {
+    ScratchDir dir;
+    WriteJobFiles(dir.path, MakeJobFixture(20));
+    Program program = PhonoskewIn(dir.path);
+    program.environment = {"TERM=dumb"};
+    Child run = StartInPseudoTerminal(program);
+    ChildGuard guard{run};
+    ASSERT_TRUE(WaitForOutput(run, "   Phonoskew\r\n"));
+    SendKeys(run, "nothing.wav\r\rtake1.wav\r");
+    ASSERT_TRUE(WaitForOutput(run, "   press any key to quit\r\n")) << run.out;
+    SendKeys(run, "q");
+    ASSERT_TRUE(WaitForExit(run));
+    EXPECT_EQ(run.exitStatus, 0);
+    for (const char* line : {"   Input file?  nothing.wav\r\n ERROR\r\n",
+                             "   Input file?  take1.wav\r\n", "   Reading file data...\r\n"}) {
+        EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
+    }
+    EXPECT_EQ(run.out.find_first_of("\x1b\a"), std::string::npos) << run.out;
+}
+
+struct TypedPathCase {
+    const char* name;
+    bool utf8;  // LC_ALL=C.UTF-8, else the C locale
+    std::string typed;
+    std::string row8;  // as the terminal shows it (UTF-8)
+    int cursorColumn;
+};
+
+// The terminal is UTF-8, as the emulator is: in a UTF-8 locale a typed
+// character shows as itself in its width; outside one each byte shows as
+// its Latin-1 character, as it always has.
+TEST(RunInTerminalTest, TypedUtf8ShowsAsTyped) {
+    const TypedPathCase cases[] = {
+        {"accents", true, "\xc3\xa9t\xc3\xa9.wav", "   Input file?  \xc3\xa9t\xc3\xa9.wav", 24},
+        {"wide", true, "\xe6\x97\xa5x", "   Input file?  \xe6\x97\xa5x", 20},
+        {"backspace takes a wide character whole", true, "a\xe6\x97\xa5\x7f", "   Input file?  a",
+         18},
+        {"a C1 control shows harmless", true, "a\xc2\x9b", "   Input file?  a\xef\xbf\xbd", 19},
+        {"an invalid byte shows harmless", true, "\xff", "   Input file?  \xef\xbf\xbd", 18},
+        {"C locale: bytes as Latin-1", false, "\xc3\xa9", "   Input file?  \xc3\x83\xc2\xa9", 19},
+    };
+    for (const TypedPathCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        Program program = PhonoskewIn(dir.path);
+        if (c.utf8) program.environment = {"LC_ALL=C.UTF-8"};
+        Child run = StartInPseudoTerminal(program);
+        ChildGuard guard{run};
+        ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
+        SendKeys(run, c.typed);
+        EXPECT_TRUE(WaitForScreen(run, [&](const VtScreen& s) {
+            return VtRowText(s, 8) == c.row8 && s.cursorColumn == c.cursorColumn;
+        })) << VtDump(run.screen);
+        EXPECT_EQ(run.out.find("\xc2\x9b"), std::string::npos);
+    }
+}
+
+// The path's bytes are opened exactly as typed, and the output names that
+// come from them show as typed too.
+TEST(RunInTerminalTest, Utf8PathRunsTheJobAndShowsTheOutputNames) {
+    ScratchDir dir;
+    WriteJobFiles(dir.path, MakeJobFixture(30));
+    fs::rename(dir.path / "take1.wav", dir.path / "\xc3\xa9t\xc3\xa9.wav");
+    Program program = PhonoskewIn(dir.path);
+    program.environment = {"LC_ALL=C.UTF-8"};
+    Child run = StartInPseudoTerminal(program);
+    ChildGuard guard{run};
+    ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
+    SendKeys(run, "\xc3\xa9t\xc3\xa9.wav\r");
+    ASSERT_TRUE(WaitForRowText(run, 54, "   press any key to quit")) << VtDump(run.screen);
+    EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?  \xc3\xa9t\xc3\xa9.wav");
+    EXPECT_EQ(VtRowText(run.screen, 48), "   Writing file - \xc3\xa9t\xc3\xa9 RIAA error 4.wav");
+    for (int stage = 1; stage <= 4; ++stage) {
+        EXPECT_TRUE(fs::exists(dir.path /
+                               ("\xc3\xa9t\xc3\xa9 RIAA error " + std::to_string(stage) + ".wav")));
+    }
+    SendKeys(run, "q");
+    ASSERT_TRUE(WaitForExit(run));
+    EXPECT_EQ(run.exitStatus, 0);
+}
+
+// kill -TSTP at the prompt: the shell gets its terminal back as after an
+// exit; on continuing, the program takes raw mode again, redraws over what
+// the shell wrote, and the typing goes on.
+TEST(RunInTerminalTest, StopGivesTheTerminalBackAndContinueTakesItAgain) {
+    ScratchDir dir;
+    Child run = StartInPseudoTerminal(PhonoskewIn(dir.path));
+    ChildGuard guard{run};
+    ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
+    SendKeys(run, "ab");
+    ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?  ab"));
+    kill(run.pid, SIGTSTP);
+    ASSERT_TRUE(WaitForStop(run)) << VtDump(run.screen);
+    ExpectTerminalRestored(run, 9);
+
+    const std::string shell = "[1]+  Stopped   phonoskew\r\n$ fg\r\n";
+    ASSERT_EQ(write(run.slave, shell.data(), shell.size()), static_cast<ssize_t>(shell.size()));
+    ASSERT_TRUE(WaitForText(run, "$ fg"));
+    kill(run.pid, SIGCONT);
+    ASSERT_TRUE(WaitForScreen(run, [](const VtScreen& s) {
+        return !ScreenHas(s, "Stopped") && !ScreenHas(s, "$ fg") && s.cursorVisible;
+    })) << VtDump(run.screen);
+    ExpectRawMode(run);
+    EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?  ab");
+    ExpectColours(run.screen, 8, 17, 18, Black);
+    EXPECT_EQ(run.screen.cursorRow, 8);
+    EXPECT_EQ(run.screen.cursorColumn, 19);
+    SendKeys(run, "c\r");
+    ASSERT_TRUE(WaitForText(run, "File not found.")) << VtDump(run.screen);
+    EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?  abc");
 }
 
 }  // namespace

@@ -35,4 +35,27 @@ TEST(VtScreenTest, SequencesSplitAcrossReads) {
     EXPECT_TRUE(s.cursorVisible);
 }
 
+TEST(VtScreenTest, Utf8WideCharactersAndInvalidBytes) {
+    VtScreen s = MakeVtScreen(3, 5);
+    FeedVt(s, "\xc3\xa9\xe6\x97");  // é, then half of 日
+    FeedVt(s, "\xa5x\xff");
+    EXPECT_EQ(VtRowText(s, 1), "\xc3\xa9\xe6\x97\xa5x\xef\xbf\xbd");
+    EXPECT_EQ(VtCellAt(s, 1, 3).ch, "");  // the right half of 日
+    EXPECT_EQ(s.cursorRow, 1);
+    FeedVt(s, "\x1b[2;5H\xe6\x97\xa5");  // no room at the last column: wraps
+    EXPECT_EQ(VtRowText(s, 3), "\xe6\x97\xa5");
+    FeedVt(s, "\x1b[3;2Hz");  // writing over half of it blanks the other half
+    EXPECT_EQ(VtRowText(s, 3), " z");
+}
+
+TEST(VtScreenTest, HistoryKeepsRowsPushedOffByLineFeedsAndClears) {
+    VtScreen s = MakeVtScreen(3, 5);
+    FeedVt(s, "\x1b[2J");
+    EXPECT_TRUE(s.history.empty());  // a blank screen pushes nothing
+    FeedVt(s, "a\r\nb\r\nc\r\nd");
+    EXPECT_EQ(s.history, std::vector<std::string>{"a"});
+    FeedVt(s, "\x1b[2;1H\x1b[K\x1b[H\x1b[2J");
+    EXPECT_EQ(s.history, (std::vector<std::string>{"a", "b", "", "d"}));
+}
+
 }  // namespace

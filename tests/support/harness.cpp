@@ -11,8 +11,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 
 namespace {
 
@@ -22,10 +24,20 @@ Clock::time_point Deadline(int timeoutMs) {
     return Clock::now() + std::chrono::milliseconds(timeoutMs);
 }
 
+void SetEnvironment(const Program& program) {
+    for (const char* name : {"LANG", "LC_ALL", "LC_CTYPE"}) unsetenv(name);
+    for (const std::string& setting : program.environment) {
+        size_t equals = setting.find('=');
+        setenv(setting.substr(0, equals).c_str(), setting.substr(equals + 1).c_str(), 1);
+    }
+}
+
 [[noreturn]] void RunInChild(const Program& program) {
     rlimit none{0, 0};
     setrlimit(RLIMIT_CORE, &none);  // the crash cases leave no core files
     signal(SIGPIPE, SIG_DFL);       // the test process ignores it; the child must not
+    SetEnvironment(program);
+    for (int fd : program.closedDescriptors) close(fd);
     if (program.body) {
         program.body();
         exit(0);  // not _exit: the restore at exit is under test
@@ -70,7 +82,7 @@ void NoteStatus(Child& child, int status) {
 bool Ended(Child& child) {
     int status = 0;
     if (child.exitStatus >= 0) return true;
-    if (child.pid <= 0 || waitpid(child.pid, &status, WNOHANG) != child.pid) return false;
+    if (child.leader <= 0 || waitpid(child.leader, &status, WNOHANG) != child.leader) return false;
     NoteStatus(child, status);
     return true;
 }
@@ -121,26 +133,61 @@ void CloseOnce(int& fd) {
     fd = -1;
 }
 
-Child StartWithPipes(const Program& program) {
-    Child child;
-    int in[2], out[2], err[2];
-    if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) return child;
-    child.pid = fork();
-    if (child.pid == 0) {
-        dup2(in[0], 0);
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+// Ends the way `status` says the child ended, so the test sees it.
+[[noreturn]] void EndAs(int status) {
+    if (WIFSIGNALED(status)) {
+        int signal = WTERMSIG(status);
+        ::signal(signal, SIG_DFL);
+        sigset_t only;
+        sigemptyset(&only);
+        sigaddset(&only, signal);
+        sigprocmask(SIG_UNBLOCK, &only, nullptr);
+        raise(signal);
+    }
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 127);
+}
+
+// The shell's stand-in: leads a new session with the terminal as its
+// controlling terminal, runs the program as the foreground job in a process
+// group of its own, reports the program's pid and ends as it ended. With a
+// leader in the same session, the job's group is not orphaned, so SIGTSTP
+// stops it as it would at a shell.
+[[noreturn]] void LeadSession(int terminal, int report, const Program& program) {
+    setsid();
+    ioctl(terminal, TIOCSCTTY, 0);
+    rlimit none{0, 0};
+    setrlimit(RLIMIT_CORE, &none);
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(report);
+        setpgid(0, 0);
+        signal(SIGTTOU, SIG_IGN);  // a background group takes the terminal only so
+        tcsetpgrp(terminal, getpid());
+        signal(SIGTTOU, SIG_DFL);
+        for (int fd = 0; fd <= 2; ++fd) dup2(terminal, fd);
+        close(terminal);
+        setenv("TERM", "xterm-256color", 1);
         RunInChild(program);
     }
-    signal(SIGPIPE, SIG_IGN);  // a child may end before reading all its input
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
-    child.input = in[1];
-    child.output = out[0];
-    child.errors = err[0];
-    return child;
+    setpgid(pid, pid);  // on both sides, so neither waits for the other
+    close(terminal);
+    ssize_t ignored = write(report, &pid, sizeof pid);
+    (void)ignored;
+    close(report);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) _exit(127);
+    }
+    EndAs(status);
+}
+
+// The state letter of a process in /proc ('T' when stopped), or 0.
+char ProcessState(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    size_t nameEnd = line.rfind(')');
+    return nameEnd != std::string::npos && nameEnd + 2 < line.size() ? line[nameEnd + 2] : 0;
 }
 
 }  // namespace
@@ -159,21 +206,44 @@ Child StartInPseudoTerminal(const Program& program, int rows, int columns) {
     child.screen = MakeVtScreen(rows, columns);
     // Read before forking: the child may enter raw mode at once.
     tcgetattr(child.slave, &child.initialModes);
-    child.pid = fork();
-    if (child.pid == 0) {
-        setsid();
-        ioctl(child.slave, TIOCSCTTY, 0);  // the child's controlling terminal
-        for (int fd = 0; fd <= 2; ++fd) dup2(child.slave, fd);
-        close(child.slave);
+    int report[2];
+    if (pipe(report) != 0) return child;
+    child.leader = fork();
+    if (child.leader == 0) {
+        close(report[0]);
         close(master);
-        setenv("TERM", "xterm-256color", 1);
+        LeadSession(child.slave, report[1], program);
+    }
+    close(report[1]);
+    if (read(report[0], &child.pid, sizeof child.pid) != sizeof child.pid) child.pid = -1;
+    close(report[0]);
+    return child;
+}
+
+Child StartPiped(const Program& program) {
+    Child child;
+    int in[2], out[2], err[2];
+    if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) return child;
+    child.pid = child.leader = fork();
+    if (child.pid == 0) {
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
         RunInChild(program);
     }
+    signal(SIGPIPE, SIG_IGN);  // a child may end before reading all its input
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    child.input = in[1];
+    child.output = out[0];
+    child.errors = err[0];
     return child;
 }
 
 Child RunPiped(const Program& program, std::string_view input, int timeoutMs) {
-    Child child = StartWithPipes(program);
+    Child child = StartPiped(program);
     SendKeys(child, input);
     CloseOnce(child.input);
     if (child.pid > 0 && !WaitForExit(child, timeoutMs)) ADD_FAILURE() << "child did not end";
@@ -211,11 +281,22 @@ bool WaitForExit(Child& child, int timeoutMs) {
     return true;
 }
 
+bool WaitForStop(Child& child, int timeoutMs) {
+    Clock::time_point deadline = Deadline(timeoutMs);
+    while (child.pid > 0 && ProcessState(child.pid) != 'T') {
+        if (Clock::now() >= deadline || Ended(child)) return false;
+        ReadOutput(child, 20);
+    }
+    ReadRest(child);
+    return child.pid > 0;
+}
+
 void StopChild(Child& child) {
-    if (child.pid > 0 && !Ended(child)) {
-        kill(child.pid, SIGKILL);
+    if (child.leader > 0 && !Ended(child)) {
+        // The leader, if any, then ends as the child did.
+        kill(child.pid > 0 ? child.pid : child.leader, SIGKILL);
         int status = 0;
-        waitpid(child.pid, &status, 0);
+        waitpid(child.leader, &status, 0);
         NoteStatus(child, status);
     }
     if (child.output == child.input) child.output = -1;

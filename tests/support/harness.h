@@ -1,8 +1,10 @@
 // Runs a child under test as a user meets it: in a pseudo-terminal of a
-// given size, or with pipes. The child is a function of the test binary or
-// the built phonoskew program. The test types keys, reads the output with
-// time-outs (a terminal's also as a screen of cells), reads the terminal's
-// modes and collects how the child ended.
+// given size, as the foreground job of a session whose leader stands in for
+// the shell (so stopping and continuing work as they do at a shell), or with
+// pipes. The child is a function of the test binary or the built phonoskew
+// program. The test types keys, reads the output with time-outs (a
+// terminal's also as a screen of cells), reads the terminal's modes and
+// collects how the child ended.
 #pragma once
 
 #include <sys/types.h>
@@ -12,6 +14,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "support/vt_screen.h"
 
@@ -19,13 +22,27 @@
 struct Program {
     void (*body)() = nullptr;      // a function; the child then exits with status 0
     std::filesystem::path folder;  // without a body: the phonoskew program, run here
+    // NAME=VALUE settings for the child. LANG, LC_ALL and LC_CTYPE are
+    // removed first, so a child runs in the C locale unless a test says.
+    std::vector<std::string> environment;
+    // Standard descriptors (0 to 2) the child starts with closed.
+    std::vector<int> closedDescriptors;
 };
 
-inline Program FunctionBody(void (*body)()) { return {body, {}}; }
-inline Program PhonoskewIn(const std::filesystem::path& folder) { return {nullptr, folder}; }
+inline Program FunctionBody(void (*body)()) {
+    Program program;
+    program.body = body;
+    return program;
+}
+inline Program PhonoskewIn(const std::filesystem::path& folder) {
+    Program program;
+    program.folder = folder;
+    return program;
+}
 
 struct Child {
-    pid_t pid = -1;
+    pid_t pid = -1;          // the child: signals go here
+    pid_t leader = -1;       // what the test waits for: the shell's stand-in, or the child
     int input = -1;          // where keys go: the pty master, or the standard input pipe
     int output = -1;         // the pty master, or the standard output pipe
     int errors = -1;         // the standard error pipe (pipes only)
@@ -42,6 +59,8 @@ struct Child {
 std::string PhonoskewBinary();
 
 Child StartInPseudoTerminal(const Program& program, int rows = 55, int columns = 80);
+// Starts it with pipes for standard input, output and error.
+Child StartPiped(const Program& program);
 // Starts it with pipes, sends `input`, closes standard input and waits for the
 // end; the child is stopped (and the test failed) after `timeoutMs`.
 Child RunPiped(const Program& program, std::string_view input, int timeoutMs = 60000);
@@ -57,6 +76,9 @@ bool WaitForScreen(Child& child, const std::function<bool(const VtScreen&)>& don
 bool WaitForRowText(Child& child, int row, const std::string& text, int timeoutMs = 20000);
 // Waits for the end, reading the last output; false on time-out.
 bool WaitForExit(Child& child, int timeoutMs = 20000);
+// Waits until the child is stopped (by SIGTSTP and the like), reading its
+// output meanwhile; false on time-out or when it ended.
+bool WaitForStop(Child& child, int timeoutMs = 20000);
 
 // Kills the child if it still runs and closes its descriptors.
 void StopChild(Child& child);

@@ -12,9 +12,10 @@ VtCell& CellAt(VtScreen& s, int row, int column) {
 }
 
 void ScrollUp(VtScreen& s) {
+    s.history.push_back(VtRowText(s, 1));
     std::move(s.cells.begin() + s.columns, s.cells.end(), s.cells.begin());
     for (int c = 1; c <= s.columns; ++c)
-        CellAt(s, s.rows, c) = VtCell{' ', s.foreground, s.background};
+        CellAt(s, s.rows, c) = VtCell{" ", s.foreground, s.background};
 }
 
 void LineFeed(VtScreen& s) {
@@ -22,15 +23,69 @@ void LineFeed(VtScreen& s) {
     ++s.cursorRow;
 }
 
-void PutChar(VtScreen& s, char ch) {
-    if (s.pendingWrap) {
+// A wide character cut in two by a write leaves blanks, as in xterm.
+void BreakWideCharacterAt(VtScreen& s, int row, int column) {
+    VtCell& cell = CellAt(s, row, column);
+    if (cell.ch.empty() && column > 1) {
+        CellAt(s, row, column - 1).ch = " ";
+    } else if (column < s.columns && CellAt(s, row, column + 1).ch.empty()) {
+        CellAt(s, row, column + 1).ch = " ";
+    }
+}
+
+void PutChar(VtScreen& s, const std::string& ch, int width) {
+    if (s.pendingWrap || (width == 2 && s.cursorColumn == s.columns)) {
         s.pendingWrap = false;
         s.cursorColumn = 1;
         LineFeed(s);
     }
+    for (int half = 0; half < width; ++half)
+        BreakWideCharacterAt(s, s.cursorRow, s.cursorColumn + half);
     CellAt(s, s.cursorRow, s.cursorColumn) = VtCell{ch, s.foreground, s.background};
+    if (width == 2)
+        CellAt(s, s.cursorRow, s.cursorColumn + 1) = VtCell{"", s.foreground, s.background};
+    s.cursorColumn += width - 1;
     s.pendingWrap = s.cursorColumn == s.columns;
     if (!s.pendingWrap) ++s.cursorColumn;
+}
+
+// East Asian wide and emoji ranges, enough for the tests' text.
+bool IsWide(char32_t code) {
+    return (code >= 0x1100 && code <= 0x115F) || (code >= 0x2E80 && code <= 0xA4CF) ||
+           (code >= 0xAC00 && code <= 0xD7A3) || (code >= 0xF900 && code <= 0xFAFF) ||
+           (code >= 0xFE30 && code <= 0xFE4F) || (code >= 0xFF00 && code <= 0xFF60) ||
+           (code >= 0xFFE0 && code <= 0xFFE6) || (code >= 0x1F300 && code <= 0x1F64F) ||
+           (code >= 0x1F900 && code <= 0x1F9FF) || (code >= 0x20000 && code <= 0x3FFFD);
+}
+
+// Takes one UTF-8 character from the front of `text` and draws it; returns
+// its length, or 0 when it is not complete yet.
+size_t TakeCharacter(VtScreen& s, std::string_view text) {
+    unsigned char first = static_cast<unsigned char>(text[0]);
+    size_t length = first >= 0xF0 && first <= 0xF4   ? 4
+                    : first >= 0xE0 && first <= 0xEF ? 3
+                    : first >= 0xC2 && first <= 0xDF ? 2
+                                                     : 1;
+    char32_t code = length == 1 ? first : first & (0x3F >> (length - 1));
+    for (size_t i = 1; i < length; ++i) {
+        if (i >= text.size()) return 0;
+        unsigned char next = static_cast<unsigned char>(text[i]);
+        if ((next & 0xC0) != 0x80) {
+            length = 1;  // broken: the lead byte alone is not a character
+            break;
+        }
+        code = (code << 6) | (next & 0x3F);
+    }
+    bool valid = first < 0x80 || (length > 1 && code >= 0xA0 && code <= 0x10FFFF &&
+                                  !(code >= 0xD800 && code <= 0xDFFF) &&
+                                  code >= (length == 2   ? 0x80u
+                                           : length == 3 ? 0x800u
+                                                         : 0x10000u));
+    if (valid)
+        PutChar(s, std::string(text.substr(0, length)), IsWide(code) ? 2 : 1);
+    else
+        PutChar(s, "\xEF\xBF\xBD", 1);
+    return valid ? length : 1;
 }
 
 void EraseCells(VtScreen& s, int fromRow, int fromColumn, int toRow, int toColumn) {
@@ -38,8 +93,16 @@ void EraseCells(VtScreen& s, int fromRow, int fromColumn, int toRow, int toColum
         int first = r == fromRow ? fromColumn : 1;
         int last = r == toRow ? toColumn : s.columns;
         for (int c = first; c <= last; ++c)
-            CellAt(s, r, c) = VtCell{' ', s.foreground, s.background};
+            CellAt(s, r, c) = VtCell{" ", s.foreground, s.background};
     }
+}
+
+// Pushes the rows down to the last one with text into the history first.
+void ClearWholeScreen(VtScreen& s) {
+    int last = s.rows;
+    while (last >= 1 && VtRowText(s, last).empty()) --last;
+    for (int r = 1; r <= last; ++r) s.history.push_back(VtRowText(s, r));
+    EraseCells(s, 1, 1, s.rows, s.columns);
 }
 
 int Clamp(int value, int low, int high) { return std::max(low, std::min(high, value)); }
@@ -120,7 +183,7 @@ void ApplyCsi(VtScreen& s, std::string_view body, char final) {
             else if (mode == 1)
                 EraseCells(s, 1, 1, s.cursorRow, s.cursorColumn);
             else
-                EraseCells(s, 1, 1, s.rows, s.columns);
+                ClearWholeScreen(s);
             break;
         }
         case 'K': {
@@ -221,7 +284,15 @@ void FeedVt(VtScreen& s, std::string_view bytes) {
                 s.pendingWrap = false;
                 break;
             default:
-                if (static_cast<unsigned char>(ch) >= 32) PutChar(s, ch);
+                if (static_cast<unsigned char>(ch) >= 32) {
+                    size_t length = TakeCharacter(s, std::string_view(text).substr(i));
+                    if (length == 0) {
+                        s.pending = text.substr(i);
+                        return;
+                    }
+                    i += length;
+                    continue;
+                }
                 break;
         }
         ++i;

@@ -3,7 +3,10 @@
 // a test can check each row's text and colours as a user would see them.
 // It understands the sequences a full-screen program of this kind sends:
 // cursor positioning and movement, SGR colours, erase, cursor visibility,
-// and OSC/window requests (which it passes over).
+// and OSC/window requests (which it passes over). Text is UTF-8: East Asian
+// wide characters take two cells, and a byte that starts no valid character
+// shows as U+FFFD. Like tmux and VTE, it keeps the rows a clear or a line
+// feed at the bottom pushes off the screen.
 #pragma once
 
 #include <string>
@@ -11,8 +14,8 @@
 #include <vector>
 
 struct VtCell {
-    char ch = ' ';
-    int foreground = 7;  // 16-colour palette numbers; 7 on 0 is the default
+    std::string ch = " ";  // the character's bytes; empty in the right half of a wide one
+    int foreground = 7;    // 16-colour palette numbers; 7 on 0 is the default
     int background = 0;
 };
 
@@ -28,7 +31,10 @@ struct VtScreen {
     int background = 0;
     int bells = 0;
     std::string title;
-    std::string pending;  // an incomplete escape sequence awaiting more bytes
+    std::string pending;  // an incomplete escape sequence or character awaiting more bytes
+    // The scrollback: rows a line feed at the bottom scrolled off, and the
+    // rows down to the last one with text that a whole-screen clear pushed.
+    std::vector<std::string> history;
 };
 
 VtScreen MakeVtScreen(int rows, int columns);

@@ -1,0 +1,123 @@
+// The program run from a script: standard descriptors closed at start, a
+// reader that goes away, and the reasons a box gives on standard error.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "e2e/fixtures.h"
+
+namespace {
+
+std::string OutputName(int stage) { return "take1 RIAA error " + std::to_string(stage) + ".wav"; }
+
+void ExpectAllOutputsWritten(const fs::path& dir, const JobFixture& fixture) {
+    std::array<std::string, 4> expected =
+        ReferenceOutputs(fixture.left, fixture.right, fixture.sets);
+    for (int stage = 1; stage <= 4; ++stage) {
+        EXPECT_TRUE(ReadFileBytes(dir / OutputName(stage)) == expected[stage - 1]) << stage;
+    }
+}
+
+struct ClosedCase {
+    int descriptor;
+    const char* input;
+    int exitStatus;
+    const char* errors;  // standard error, when the test can read it
+};
+
+TEST(RunInPipesTest, ClosedStandardDescriptorsAreTakenAsEmpty) {
+    const ClosedCase cases[] = {
+        // The program must not wait for ever on a descriptor it opened itself.
+        {0, "", 2, "phonoskew: standard input ended while waiting for a path\n"},
+        {1, "take1.wav\r\r", 0, ""},
+        {2, "take1.wav\r\r", 0, nullptr},
+    };
+    for (const ClosedCase& c : cases) {
+        SCOPED_TRACE(c.descriptor);
+        ScratchDir dir;
+        JobFixture fixture = MakeJobFixture(50);
+        WriteJobFiles(dir.path, fixture);
+        Program program = PhonoskewIn(dir.path);
+        program.closedDescriptors = {c.descriptor};
+        Child run = RunPiped(program, c.input, 10000);
+        EXPECT_EQ(run.exitStatus, c.exitStatus) << run.err;
+        if (c.errors) {
+            EXPECT_EQ(run.err, c.errors);
+        }
+        if (c.exitStatus == 0) ExpectAllOutputsWritten(dir.path, fixture);
+        if (c.descriptor == 2) {
+            EXPECT_NE(run.out.find("   Job completed in"), std::string::npos) << run.out;
+        }
+    }
+}
+
+TEST(RunInPipesTest, ReaderGoingAwayDoesNotStopTheJob) {
+    ScratchDir dir;
+    JobFixture fixture = MakeJobFixture(300);
+    WriteJobFiles(dir.path, fixture);
+    Child run = StartPiped(PhonoskewIn(dir.path));
+    ChildGuard guard{run};
+    ASSERT_TRUE(WaitForOutput(run, "   Phonoskew\n")) << run.out;
+    // As `phonoskew | head -c 200` does: the reader takes a little and leaves.
+    close(run.output);
+    run.output = -1;
+    SendKeys(run, "take1.wav\r\r");
+    close(run.input);
+    run.input = -1;
+    ASSERT_TRUE(WaitForExit(run, 20000));
+    EXPECT_EQ(run.endSignal, 0);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    ExpectAllOutputsWritten(dir.path, fixture);
+}
+
+struct ReasonCase {
+    const char* name;
+    const char* missing;  // a coefficient file taken away, or nullptr
+    const char* input;
+    const char* errors;
+};
+
+TEST(RunInPipesTest, EachBoxGivesItsReasonOnStandardError) {
+    const ReasonCase cases[] = {
+        {"input file", nullptr, "nothing.wav\r\r",
+         "phonoskew: File not found. Please enter a valid file path\n"
+         "phonoskew: standard input ended while waiting for a path\n"},
+        {"refused header", nullptr, "FO.dat\r\r",
+         "phonoskew: This is not a Wave file\n"
+         "phonoskew: standard input ended while waiting for a path\n"},
+        {"coefficient file", "SO.dat", "take1.wav\r",
+         "phonoskew: File 'SO.dat' not found. Please ensure that it is in the parent directory\n"
+         "phonoskew: standard input ended while a message box was waiting for a key\n"},
+    };
+    for (const ReasonCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        JobFixture fixture = MakeJobFixture(20);
+        WriteJobFiles(dir.path, fixture);
+        if (c.missing) fs::remove(dir.path / c.missing);
+        Child run = RunPiped(PhonoskewIn(dir.path), c.input, 10000);
+        EXPECT_EQ(run.exitStatus, 2);
+        EXPECT_EQ(run.err, c.errors);
+        // The transcript keeps the box as its title and lines.
+        EXPECT_NE(run.out.find("\n ERROR\n"), std::string::npos) << run.out;
+    }
+}
+
+// In a UTF-8 locale the transcript still carries the typed bytes exactly,
+// invalid ones included.
+TEST(RunInPipesTest, TranscriptCarriesTheTypedBytes) {
+    ScratchDir dir;
+    WriteJobFiles(dir.path, MakeJobFixture(20));
+    fs::rename(dir.path / "take1.wav", dir.path / "\xc3\xa9t\xc3\xa9.wav");
+    Program program = PhonoskewIn(dir.path);
+    program.environment = {"LC_ALL=C.UTF-8"};
+    Child run = RunPiped(program, "a\xff\xe6\x97\xa5.wav\r\r\xc3\xa9t\xc3\xa9.wav\r", 10000);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    for (const char* line :
+         {"   Input file?  a\xff\xe6\x97\xa5.wav\n", "   Input file?  \xc3\xa9t\xc3\xa9.wav\n",
+          "   Writing file - \xc3\xa9t\xc3\xa9 RIAA error 1.wav\n"}) {
+        EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
+    }
+    EXPECT_TRUE(fs::exists(dir.path / "\xc3\xa9t\xc3\xa9 RIAA error 4.wav"));
+}
+
+}  // namespace
