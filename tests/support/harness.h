@@ -12,17 +12,22 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "support/vt_screen.h"
 
 // What a child runs.
 struct Program {
-    void (*body)() = nullptr;      // a function; the child then exits with status 0
-    std::filesystem::path folder;  // without a body: the phonoskew program, run here
+    void (*body)() = nullptr;            // a function; the child then exits with status 0
+    std::filesystem::path folder;        // without a body: the phonoskew program, run here
+    std::vector<std::string> arguments;  // the program's command line after its name
 };
 
-inline Program FunctionBody(void (*body)()) { return {body, {}}; }
-inline Program PhonoskewIn(const std::filesystem::path& folder) { return {nullptr, folder}; }
+inline Program FunctionBody(void (*body)()) { return {body, {}, {}}; }
+inline Program PhonoskewIn(const std::filesystem::path& folder,
+                           std::vector<std::string> arguments = {}) {
+    return {nullptr, folder, std::move(arguments)};
+}
 
 struct Child {
     pid_t pid = -1;
