@@ -13,13 +13,17 @@ deps:
 	@scripts/check-deps.sh
 
 build: deps
-	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DPHONOSKEW_REQUIRE_TESTS=ON >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-demo: build
+# The program and the demo-signal tool alone, so no GoogleTest is needed.
+demo:
+	@scripts/check-deps.sh --demo
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DPHONOSKEW_REQUIRE_TESTS=OFF >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target phonoskew phonoskew-demo-signal
 	@scripts/demo.sh $(BUILD)
 
 # Speed and memory figures of the whole job on 60 s of audio (BENCH_SECONDS=600
@@ -29,4 +33,4 @@ bench: build
 	@$(BUILD)/tools/phonoskew-bench $(BUILD)/phonoskew --seconds $(BENCH_SECONDS)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) demo
