@@ -13,13 +13,17 @@ deps:
 	@scripts/check-deps.sh
 
 build: deps
-	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DPHONOSKEW_REQUIRE_TESTS=ON >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-demo: build
+# The program and the demo-signal tool alone, so no GoogleTest is needed.
+demo:
+	@scripts/check-deps.sh --demo
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DPHONOSKEW_REQUIRE_TESTS=OFF >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target phonoskew phonoskew-demo-signal
 	@scripts/demo.sh $(BUILD)
 
 # Speed and memory figures of the whole job on 60 s of audio (BENCH_SECONDS=600
@@ -36,4 +40,4 @@ check-exact: deps
 	@PHONOSKEW_EXACT_STEPS=10000000000 $(BUILD)/tests/filters_tests --gtest_filter='ExactKernels.*'
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) demo

@@ -3,20 +3,23 @@
 # says the one apt-get line that brings whatever is missing.
 #   --install  installs them itself (used by CI, which runs as root)
 #   --ci       also the tools that only CI's extra checks need (clang-format)
+#   --demo     only what `make demo` needs: no GoogleTest
 set -u
 install=false
 ci=false
+demo=false
 for arg in "$@"; do
     case $arg in
         --install) install=true ;;
         --ci) ci=true ;;
+        --demo) demo=true ;;
     esac
 done
 packages=()
 command -v g++ >/dev/null 2>&1 || packages+=(g++)
 command -v cmake >/dev/null 2>&1 || packages+=(cmake)
 command -v make >/dev/null 2>&1 || packages+=(make)
-[ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
+$demo || [ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
 if $ci; then
     command -v clang-format >/dev/null 2>&1 || packages+=(clang-format)
 fi

@@ -3,12 +3,17 @@
 // Prompt and header check repeat until a file is accepted and its samples
 // are loaded; then the four error stages each filter the same input and
 // write one output file; then the elapsed time and the final key.
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 
 #include "console/console.h"
 #include "console/screen_script.h"
+#include "console/terminal.h"
+#include "driver/command_line.h"
 #include "driver/driver.h"
 #include "filters/filters.h"
 #include "numeric/numeric.h"
@@ -16,9 +21,12 @@
 
 namespace {
 
-int RunJob() {
+int RunJob(const CommandLine& command) {
     SetNumericEnvironment();
     SetUpConsoleWindow();
+    // A path from the command line is typed at the first prompt, so it is
+    // shown, checked and refused there like any other.
+    if (command.HasPath) FeedKeyBytes(TypedPathKeys(command.Path));
 
     // The dither's source starts at its fixed state and runs on through all
     // four stages, whatever happens at the prompt.
@@ -62,16 +70,37 @@ int RunJob() {
     return allWritten ? 0 : 1;
 }
 
+// --help and --version: the text on standard output, or status 3 when it
+// cannot be written.
+int WriteToStandardOutput(const std::string& text) {
+    if (std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0) return 0;
+    std::fprintf(stderr, "phonoskew: cannot write to standard output: %s\n", std::strerror(errno));
+    return 3;
+}
+
 }  // namespace
 
 // Nothing unexpected leaves the program without the terminal put back and a
 // one-line reason: an exception ends it with status 3.
-int main() {
+int main(int argc, char** argv) {
     // Before anything opens a descriptor: a closed standard one is taken as
     // empty, never handed to a file or pipe of the program's own.
     OpenStandardDescriptors();
+    // Read before the terminal is touched, so a bad command line leaves it alone.
+    CommandLine command = ParseCommandLine(argc, argv);
+    switch (command.Action) {
+        case CommandAction::Help:
+            return WriteToStandardOutput(HelpText());
+        case CommandAction::Version:
+            return WriteToStandardOutput(VersionText());
+        case CommandAction::Refuse:
+            std::fputs(command.Problem.c_str(), stderr);
+            return 2;
+        case CommandAction::Run:
+            break;
+    }
     try {
-        return RunJob();
+        return RunJob(command);
     } catch (const std::exception& failure) {
         QuitProgram(std::string("phonoskew: ") + failure.what(), 3);
     } catch (...) {

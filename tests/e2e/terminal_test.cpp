@@ -201,6 +201,47 @@ TEST(RunInTerminalTest, FullRunShowsEveryRowInItsColoursAndRestoresTheTerminal) 
     }
 }
 
+// `phonoskew PATH` in a terminal: the path stands typed at the prompt, the
+// job runs on it, and a key ends the run as usual.
+TEST(RunInTerminalTest, PathOnTheCommandLineIsTypedAtThePrompt) {
+    ScratchDir dir;
+    JobFixture fixture = MakeJobFixture(100);
+    WriteJobFiles(dir.path, fixture);
+    Child run = StartInPseudoTerminal(PhonoskewIn(dir.path, {"take1.wav"}));
+    ChildGuard guard{run};
+    ASSERT_TRUE(WaitForRowText(run, 54, "   press any key to quit")) << VtDump(run.screen);
+    EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?  take1.wav");
+    ExpectColours(run.screen, 8, 17, 25, Black);
+    EXPECT_EQ(VtRowText(run.screen, 48), "   Writing file - take1 RIAA error 4.wav");
+    SendKeys(run, " ");
+    ASSERT_TRUE(WaitForExit(run)) << VtDump(run.screen);
+    EXPECT_EQ(run.exitStatus, 0);
+    ExpectTerminalRestored(run, 55);
+}
+
+// A refused path from the command line meets the same box as a typed one,
+// and the prompt then comes back empty for the user to type.
+TEST(RunInTerminalTest, RefusedPathOnTheCommandLineGivesTheBoxThenAnEmptyPrompt) {
+    ScratchDir dir;
+    JobFixture fixture = MakeJobFixture(50);
+    WriteJobFiles(dir.path, fixture);
+    Child run = StartInPseudoTerminal(PhonoskewIn(dir.path, {"no such take.wav"}));
+    ChildGuard guard{run};
+    ASSERT_TRUE(WaitForText(run, "File not found.")) << VtDump(run.screen);
+    EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?  no such take.wav");
+    EXPECT_EQ(run.screen.bells, 1);
+    SendKeys(run, "\r");
+    ASSERT_TRUE(WaitForScreen(run, [](const VtScreen& s) {
+        return !ScreenHas(s, "File not found.") && s.cursorVisible;
+    })) << VtDump(run.screen);
+    ExpectPromptScreen(run.screen);
+    SendKeys(run, "take1.wav\r");
+    ASSERT_TRUE(WaitForRowText(run, 54, "   press any key to quit")) << VtDump(run.screen);
+    SendKeys(run, "q");
+    ASSERT_TRUE(WaitForExit(run));
+    EXPECT_EQ(run.exitStatus, 0);
+}
+
 TEST(RunInTerminalTest, MissingCoefficientFileBoxComesBackUntilTheFileAppears) {
     ScratchDir dir;
     JobFixture fixture = MakeJobFixture(100);

@@ -44,7 +44,12 @@ void SetEnvironment(const Program& program) {
     }
     if (chdir(program.folder.c_str()) != 0) _exit(126);
     std::string binary = PhonoskewBinary();
-    execl(binary.c_str(), "phonoskew", static_cast<char*>(nullptr));
+    std::vector<char*> argv{const_cast<char*>("phonoskew")};
+    for (const std::string& argument : program.arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    execv(binary.c_str(), argv.data());
     _exit(127);
 }
 

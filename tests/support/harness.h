@@ -20,8 +20,9 @@
 
 // What a child runs.
 struct Program {
-    void (*body)() = nullptr;      // a function; the child then exits with status 0
-    std::filesystem::path folder;  // without a body: the phonoskew program, run here
+    void (*body)() = nullptr;            // a function; the child then exits with status 0
+    std::filesystem::path folder;        // without a body: the phonoskew program, run here
+    std::vector<std::string> arguments;  // the program's command line after its name
     // NAME=VALUE settings for the child. LANG, LC_ALL and LC_CTYPE are
     // removed first, so a child runs in the C locale unless a test says.
     std::vector<std::string> environment;
@@ -34,9 +35,11 @@ inline Program FunctionBody(void (*body)()) {
     program.body = body;
     return program;
 }
-inline Program PhonoskewIn(const std::filesystem::path& folder) {
+inline Program PhonoskewIn(const std::filesystem::path& folder,
+                           std::vector<std::string> arguments = {}) {
     Program program;
     program.folder = folder;
+    program.arguments = std::move(arguments);
     return program;
 }
 

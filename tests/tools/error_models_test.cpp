@@ -204,6 +204,13 @@ TEST(ErrorModels, CommittedExamplesAreWhatTheDefaultsMake) {
         contents << file.rdbuf();
         const DesignedTaps design = DesignErrorFilter(DefaultModel(c.Kind));
         EXPECT_EQ(contents.str(), FormatCoefficientText(design.Taps.data(), 64));
+        // And the plots beside them are the ones the tool draws today.
+        std::ifstream plot(dir / (std::string(c.Name) + ".svg"), std::ios::binary);
+        std::stringstream plotText;
+        plotText << plot.rdbuf();
+        EXPECT_TRUE(plotText.str() ==
+                    RenderResponseSvg(DefaultModel(c.Kind), design.Taps.data(), 64))
+            << "examples/coefficients/" << c.Name << ".svg is not what phonoskew-design draws";
     }
 }
 

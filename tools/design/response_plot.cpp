@@ -2,6 +2,15 @@
 // 64-tap FIR against the exact error, on a log frequency axis. No plotting
 // library: the text is built here, with fixed number formats, so that the
 // same taps always give the same file.
+//
+// Only plain SVG is used, so that browsers, librsvg (rsvg-convert) and
+// ImageMagick's own renderer draw the same picture. ImageMagick 6 drops or
+// mirrors rotated text, ignores stroke-opacity, closes a thick polyline
+// with mitred joins by a stray line back across the panel, and outlines
+// text and rectangles that name no stroke; so the axis titles stand upright
+// above the panels, colours are solid, the broad curve has round joins and
+// the root says stroke="none". The legend stands below the panels, where it
+// can hide no curve.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -16,8 +25,16 @@ constexpr double PlotHighHz = 48000.0;
 constexpr int PlotPoints = 600;
 
 constexpr double Width = 900.0;
+constexpr double Height = 770.0;
 constexpr double Left = 90.0;
 constexpr double Right = 870.0;
+
+// The exact error: a broad light red line (#d04020 at 55 % over white, as a
+// solid colour) under the thin FIR line, so that both stay visible.
+constexpr const char* ExactStyle =
+    "stroke=\"#e59684\" stroke-width=\"4\" stroke-linejoin=\"round\" stroke-linecap=\"round\"";
+constexpr const char* FirStyle =
+    "stroke=\"#1040a0\" stroke-width=\"1.5\" stroke-linejoin=\"round\"";
 
 // One panel: its place on the page and its value range.
 struct Panel {
@@ -75,6 +92,24 @@ std::string HzLabel(double hz) {
     return Format("%g", hz);
 }
 
+struct FrequencyTick {
+    double Hz;
+    bool Decade;  // drawn darker
+};
+
+// 1, 2 and 5 of every decade, and the axis's end, so that it is labelled to
+// the last hertz it shows.
+std::vector<FrequencyTick> FrequencyTicks() {
+    std::vector<FrequencyTick> ticks;
+    for (double decade = PlotLowHz; decade < PlotHighHz; decade *= 10.0) {
+        for (double m : {1.0, 2.0, 5.0}) {
+            if (decade * m < PlotHighHz) ticks.push_back({decade * m, m == 1.0});
+        }
+    }
+    ticks.push_back({PlotHighHz, false});
+    return ticks;
+}
+
 std::string Polyline(const Panel& panel, const std::vector<double>& hz,
                      const std::vector<double>& values, const char* style) {
     std::string text = "<polyline fill=\"none\" " + std::string(style) + " points=\"";
@@ -92,20 +127,16 @@ std::string DrawPanel(const Panel& panel, const char* yLabel, const std::vector<
     std::string svg;
     char line[256];
     // Frequency grid: decades bold, 2 and 5 light.
-    for (double decade = 10.0; decade <= PlotHighHz; decade *= 10.0) {
-        for (double m : {1.0, 2.0, 5.0}) {
-            const double hzTick = decade * m;
-            if (hzTick > PlotHighHz) break;
-            const double x = HzToX(hzTick);
-            std::snprintf(line, sizeof line,
-                          "<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" stroke=\"%s\"/>\n",
-                          x, panel.Top, x, panel.Bottom, m == 1.0 ? "#bbbbbb" : "#e4e4e4");
-            svg += line;
-            std::snprintf(line, sizeof line,
-                          "<text x=\"%.2f\" y=\"%.2f\" text-anchor=\"middle\">%s</text>\n", x,
-                          panel.Bottom + 16.0, HzLabel(hzTick).c_str());
-            svg += line;
-        }
+    for (const FrequencyTick& tick : FrequencyTicks()) {
+        const double x = HzToX(tick.Hz);
+        std::snprintf(line, sizeof line,
+                      "<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" stroke=\"%s\"/>\n", x,
+                      panel.Top, x, panel.Bottom, tick.Decade ? "#bbbbbb" : "#e4e4e4");
+        svg += line;
+        std::snprintf(line, sizeof line,
+                      "<text x=\"%.2f\" y=\"%.2f\" text-anchor=\"middle\">%s</text>\n", x,
+                      panel.Bottom + 16.0, HzLabel(tick.Hz).c_str());
+        svg += line;
     }
     // Value grid and labels.
     const int ticks = static_cast<int>(std::lround((panel.High - panel.Low) / panel.Step));
@@ -126,38 +157,28 @@ std::string DrawPanel(const Panel& panel, const char* yLabel, const std::vector<
                   "stroke=\"#000000\"/>\n",
                   Left, panel.Top, Right - Left, panel.Bottom - panel.Top);
     svg += line;
-    const double middle = (panel.Top + panel.Bottom) / 2.0;
-    std::snprintf(line, sizeof line,
-                  "<text x=\"24\" y=\"%.2f\" text-anchor=\"middle\" "
-                  "transform=\"rotate(-90 24 %.2f)\">%s</text>\n",
-                  middle, middle, yLabel);
+    std::snprintf(line, sizeof line, "<text x=\"20\" y=\"%.2f\">%s</text>\n", panel.Top - 14.0,
+                  yLabel);
     svg += line;
-    svg +=
-        Polyline(panel, hz, exact, "stroke=\"#d04020\" stroke-width=\"4\" stroke-opacity=\"0.55\"");
-    svg += Polyline(panel, hz, fir, "stroke=\"#1040a0\" stroke-width=\"1.5\"");
+    svg += Polyline(panel, hz, exact, ExactStyle);
+    svg += Polyline(panel, hz, fir, FirStyle);
     return svg;
 }
 
+// One row: a short line of each curve's style and its name.
 std::string DrawLegend(double x, double y) {
     std::string svg;
     char line[256];
-    std::snprintf(line, sizeof line,
-                  "<rect x=\"%.2f\" y=\"%.2f\" width=\"230\" height=\"46\" fill=\"#ffffff\" "
-                  "stroke=\"#888888\"/>\n",
-                  x, y);
-    svg += line;
-    std::snprintf(line, sizeof line,
-                  "<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" stroke=\"#d04020\" "
-                  "stroke-width=\"4\" stroke-opacity=\"0.55\"/>\n"
-                  "<text x=\"%.2f\" y=\"%.2f\">exact error (analogue)</text>\n",
-                  x + 10, y + 15, x + 40, y + 15, x + 48, y + 19);
-    svg += line;
-    std::snprintf(line, sizeof line,
-                  "<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" stroke=\"#1040a0\" "
-                  "stroke-width=\"1.5\"/>\n"
-                  "<text x=\"%.2f\" y=\"%.2f\">64-tap FIR at 96 kHz</text>\n",
-                  x + 10, y + 33, x + 40, y + 33, x + 48, y + 37);
-    svg += line;
+    const std::pair<const char*, const char*> entries[] = {{ExactStyle, "exact error (analogue)"},
+                                                           {FirStyle, "64-tap FIR at 96 kHz"}};
+    for (const auto& [style, name] : entries) {
+        std::snprintf(line, sizeof line,
+                      "<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" %s/>\n"
+                      "<text x=\"%.2f\" y=\"%.2f\">%s</text>\n",
+                      x, y - 4.0, x + 30.0, y - 4.0, style, x + 38.0, y, name);
+        svg += line;
+        x += 240.0;
+    }
     return svg;
 }
 
@@ -180,18 +201,19 @@ std::string RenderResponseSvg(const ErrorModel& model, const double* taps, int c
     UnwrapDegrees(exactDeg.data(), PlotPoints);
     UnwrapDegrees(firDeg.data(), PlotPoints);
 
-    const Panel magnitude = FitPanel(70.0, 330.0, exactDb, firDb,
+    const Panel magnitude = FitPanel(90.0, 350.0, exactDb, firDb,
                                      {0.01, 0.02, 0.05, 0.1, 0.2, 0.5, 1.0, 2.0, 5.0, 10.0});
-    const Panel phase = FitPanel(390.0, 650.0, exactDeg, firDeg,
+    const Panel phase = FitPanel(420.0, 680.0, exactDeg, firDeg,
                                  {0.1, 0.2, 0.5, 1.0, 2.0, 5.0, 10.0, 15.0, 30.0, 45.0, 90.0});
 
     std::string svg;
     char line[512];
     std::snprintf(line, sizeof line,
-                  "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"720\" "
-                  "viewBox=\"0 0 %.0f 720\" font-family=\"sans-serif\" font-size=\"12\">\n"
-                  "<rect width=\"100%%\" height=\"100%%\" fill=\"#ffffff\"/>\n",
-                  Width, Width);
+                  "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
+                  "viewBox=\"0 0 %.0f %.0f\" font-family=\"sans-serif\" font-size=\"12\" "
+                  "stroke=\"none\">\n"
+                  "<rect x=\"0\" y=\"0\" width=\"%.0f\" height=\"%.0f\" fill=\"#ffffff\"/>\n",
+                  Width, Height, Width, Height, Width, Height);
     svg += line;
     std::snprintf(line, sizeof line,
                   "<text x=\"%.2f\" y=\"28\" font-size=\"16\" font-weight=\"bold\">%s.dat</text>\n"
@@ -201,9 +223,9 @@ std::string RenderResponseSvg(const ErrorModel& model, const double* taps, int c
     svg += DrawPanel(magnitude, "Level (dB)", hz, exactDb, firDb);
     svg += DrawPanel(phase, "Phase (degrees)", hz, exactDeg, firDeg);
     std::snprintf(line, sizeof line,
-                  "<text x=\"%.2f\" y=\"700\" text-anchor=\"middle\">Frequency (Hz)</text>\n",
-                  (Left + Right) / 2.0);
+                  "<text x=\"%.2f\" y=\"%.2f\" text-anchor=\"middle\">Frequency (Hz)</text>\n",
+                  (Left + Right) / 2.0, phase.Bottom + 38.0);
     svg += line;
-    svg += DrawLegend(Left + 10.0, magnitude.Top + 10.0);
+    svg += DrawLegend(Left, Height - 16.0);
     return svg + "</svg>\n";
 }

@@ -1,0 +1,140 @@
+// How the command line is read: GNU-style options, one path, and the
+// one-line refusals.
+#include "driver/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+CommandLine Parse(std::vector<const char*> arguments) {
+    arguments.insert(arguments.begin(), "phonoskew");
+    return ParseCommandLine(static_cast<int>(arguments.size()), arguments.data());
+}
+
+struct Accepted {
+    std::vector<const char*> arguments;
+    CommandAction action;
+    const char* path;  // nullptr: no path
+};
+
+TEST(CommandLineTest, OptionsAndPathAreReadAsGnuToolsReadThem) {
+    const Accepted cases[] = {
+        {{}, CommandAction::Run, nullptr},
+        {{"take1.wav"}, CommandAction::Run, "take1.wav"},
+        {{"music/take 1.wav"}, CommandAction::Run, "music/take 1.wav"},
+        {{"-"}, CommandAction::Run, "-"},
+        {{""}, CommandAction::Run, ""},  // refused at the prompt, as an empty line is
+        {{"--", "-h"}, CommandAction::Run, "-h"},
+        {{"--", "--help"}, CommandAction::Run, "--help"},
+        {{"--", "--"}, CommandAction::Run, "--"},
+        {{"take1.wav", "--"}, CommandAction::Run, "take1.wav"},
+        {{"caf\xc3\xa9.wav"}, CommandAction::Run, "caf\xc3\xa9.wav"},  // bytes above 127 type
+        {{"--help"}, CommandAction::Help, nullptr},
+        {{"-h"}, CommandAction::Help, nullptr},
+        {{"--he"}, CommandAction::Help, nullptr},
+        {{"--h"}, CommandAction::Help, nullptr},
+        {{"-hx"}, CommandAction::Help, nullptr},
+        {{"take1.wav", "--help"}, CommandAction::Help, nullptr},  // options anywhere
+        {{"a.wav", "b.wav", "--help"}, CommandAction::Help, nullptr},
+        {{"--help", "--bogus"}, CommandAction::Help, nullptr},  // the first decides
+        {{"--version"}, CommandAction::Version, nullptr},
+        {{"--vers"}, CommandAction::Version, nullptr},
+        {{"--version", "--help"}, CommandAction::Version, nullptr},
+    };
+    for (const Accepted& c : cases) {
+        std::string shown;
+        for (const char* argument : c.arguments) shown += std::string(" [") + argument + "]";
+        SCOPED_TRACE(shown);
+        CommandLine line = Parse(c.arguments);
+        EXPECT_EQ(line.Action, c.action);
+        EXPECT_EQ(line.HasPath, c.path != nullptr);
+        if (c.path) {
+            EXPECT_EQ(line.Path, c.path);
+        }
+        EXPECT_EQ(line.Problem, "");
+    }
+}
+
+struct Refused {
+    std::vector<const char*> arguments;
+    const char* problem;  // the line between "phonoskew: " and the --help hint
+};
+
+TEST(CommandLineTest, BadCommandLinesGiveOneLineNamingTheProblem) {
+    const Refused cases[] = {
+        {{"--bogus"}, "unrecognized option '--bogus'"},
+        {{"--helpme"}, "unrecognized option '--helpme'"},
+        {{"--bogus=1"}, "unrecognized option '--bogus=1'"},
+        {{"---help"}, "unrecognized option '---help'"},
+        {{"--help=yes"}, "option '--help' doesn't allow an argument"},
+        {{"--ver=2"}, "option '--version' doesn't allow an argument"},
+        {{"-x"}, "invalid option -- 'x'"},
+        {{"-xh"}, "invalid option -- 'x'"},
+        {{"-v"}, "invalid option -- 'v'"},
+        {{"--bogus", "--help"}, "unrecognized option '--bogus'"},
+        {{"take1.wav", "-q"}, "invalid option -- 'q'"},
+        {{"a.wav", "b.wav"}, "extra operand 'b.wav'"},
+        {{"a.wav", "--", "-b"}, "extra operand '-b'"},
+        {{"a.wav", "b.wav", "c.wav"}, "extra operand 'b.wav'"},
+        // No key types a control character, so such a path is refused here.
+        {{"take1.wav\n"}, "the path holds a control character (0x0A), which cannot be typed"},
+        {{"a\tb.wav"}, "the path holds a control character (0x09), which cannot be typed"},
+        {{"a\x7f.wav"}, "the path holds a control character (0x7F), which cannot be typed"},
+        {{"--", "\x1b[2J"}, "the path holds a control character (0x1B), which cannot be typed"},
+        // What is echoed back cannot steer the terminal.
+        {{"--\x1b[2J"}, "unrecognized option '--\\x1B[2J'"},
+        {{"-\x1b"}, "invalid option -- '\\x1B'"},
+        {{"a.wav", "\x1b]2;x\x07"}, "extra operand '\\x1B]2;x\\x07'"},
+    };
+    for (const Refused& c : cases) {
+        std::string shown;
+        for (const char* argument : c.arguments) shown += std::string(" [") + argument + "]";
+        SCOPED_TRACE(shown);
+        CommandLine line = Parse(c.arguments);
+        EXPECT_EQ(line.Action, CommandAction::Refuse);
+        EXPECT_EQ(line.Problem,
+                  std::string("phonoskew: ") + c.problem + " (try 'phonoskew --help')\n");
+        EXPECT_FALSE(line.HasPath);
+    }
+}
+
+TEST(CommandLineTest, HelpFitsEightyColumnsAndNamesWhatAUserNeeds) {
+    std::string help = HelpText();
+    std::istringstream lines(help);
+    std::string line;
+    int count = 0;
+    while (std::getline(lines, line)) {
+        ++count;
+        EXPECT_LE(line.size(), 80u) << line;
+        for (char ch : line) EXPECT_GE(static_cast<unsigned char>(ch), 32) << line;
+    }
+    EXPECT_LT(count, 50);  // one screen
+    for (const char* needed :
+         {"--help", "--version", "FO.dat", "SO.dat", "FOP.dat", "SOP.dat", "NAME RIAA error 1.wav",
+          "NAME RIAA error 4.wav", "  0  ", "  1  ", "  2  ", "  3  ", "PHONOSKEW_THREADS",
+          "PHONOSKEW_KERNEL", "x87", "man phonoskew"}) {
+        EXPECT_NE(help.find(needed), std::string::npos) << needed;
+    }
+}
+
+TEST(CommandLineTest, VersionIsTheProgramNameAndADottedNumber) {
+    std::string version = VersionText();
+    EXPECT_TRUE(version.starts_with("phonoskew ")) << version;
+    EXPECT_TRUE(version.ends_with("\n")) << version;
+    std::string number = version.substr(10, version.size() - 11);
+    int dots = 0;
+    for (char ch : number) {
+        if (ch == '.') {
+            ++dots;
+        } else {
+            EXPECT_TRUE(ch >= '0' && ch <= '9') << version;
+        }
+    }
+    EXPECT_EQ(dots, 2) << version;
+}
+
+}  // namespace

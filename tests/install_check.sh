@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs the build into a scratch prefix and checks that the programs, the
+# man pages and the example sets (coefficients, plots, README) are there;
+# then that every man page renders with `man -l` from the source tree and
+# carries the project's version.
+#   install_check.sh BUILD SOURCE VERSION
+set -euo pipefail
+build=$1 source=$2 version=$3
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+cmake --install "$build" --prefix "$prefix" >/dev/null
+
+status=0
+fail() {
+    echo "$*" >&2
+    status=1
+}
+expect_file() { [ -s "$prefix/$1" ] || fail "not installed: $1"; }
+for program in phonoskew phonoskew-design phonoskew-demo-signal; do
+    expect_file "bin/$program"
+    expect_file "share/man/man1/$program.1"
+done
+expect_file share/phonoskew/examples/README.md
+for set in FO SO FOP SOP; do
+    expect_file "share/phonoskew/examples/coefficients/$set.dat"
+    expect_file "share/phonoskew/examples/coefficients/$set.svg"
+done
+
+cd "$source"
+for page in man/*.1; do
+    grep -q "^\.TH .* \"Phonoskew $version\" " "$page" || fail "$page: not marked Phonoskew $version"
+    if command -v man >/dev/null 2>&1; then
+        errors=$(MANWIDTH=80 man -l "$page" 2>&1 >/dev/null) || fail "$page: man -l fails"
+    elif command -v groff >/dev/null 2>&1; then
+        errors=$(groff -man -Tutf8 -ww -z "$page" 2>&1) || fail "$page: groff fails"
+    else
+        echo "neither man nor groff is installed: the pages' rendering is not checked"
+        errors=
+    fi
+    [ -z "$errors" ] || fail "$page: $errors"
+done
+exit $status
