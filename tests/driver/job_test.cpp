@@ -10,32 +10,24 @@
 #include <vector>
 
 #include "driver/driver.h"
+#include "support/scratch.h"
 
 namespace {
 
-struct ScratchDir {
-    std::string Path;
-    ScratchDir() {
-        char name[] = "/tmp/phonoskew_job_XXXXXX";
-        Path = mkdtemp(name);
-    }
-    ~ScratchDir() { std::system(("rm -rf '" + Path + "'").c_str()); }
-};
+std::vector<uint8_t> ReadBytes(const std::string& name) {
+    std::string bytes = ReadFileBytes(name);
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
+}
 
 // An input file: a 44-byte header (contents do not matter here) followed by
 // `data`.
 std::string MakeInput(const ScratchDir& dir, const std::vector<uint8_t>& data) {
-    std::string path = dir.Path + "/in.wav";
+    std::string path = dir.File("in.wav");
     std::vector<uint8_t> bytes(HeaderSize + data.size(), 0xAA);
     std::copy(data.begin(), data.end(), bytes.begin() + HeaderSize);
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     return path;
-}
-
-std::vector<uint8_t> ReadFileBytes(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
 std::vector<int32_t> Values(const PageArray<int32_t>& array) {
@@ -73,7 +65,7 @@ TEST(RunFilterStage, LoadsItsFileFiltersAndPacks) {
     ScratchDir dir;
     char previous[4096];
     ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
-    ASSERT_EQ(chdir(dir.Path.c_str()), 0);
+    ASSERT_EQ(chdir(dir.path.string().c_str()), 0);
     std::ofstream("SO.dat", std::ios::binary) << "0\r\n2000\r\n";
 
     SampleArrays samples;
@@ -111,9 +103,9 @@ TEST(WriteStageOutput, WritesHeaderAndPackedSamples) {
     for (size_t i = 0; i < samples.Packed.size(); ++i) samples.Packed[i] = uint8_t(i);
     const uint32_t size = 6 * 64;
 
-    std::string name = dir.Path + "/o1.wav";
+    std::string name = dir.File("o1.wav");
     ASSERT_TRUE(WriteStageOutput(1, name, samples, CanonicalInfo(), size, 0));
-    std::vector<uint8_t> bytes = ReadFileBytes(name);
+    std::vector<uint8_t> bytes = ReadBytes(name);
     ASSERT_EQ(bytes.size(), 44u + size);
     EXPECT_EQ(ReadU32LE(bytes.data(), 44, 40), size);
     EXPECT_TRUE(std::equal(samples.Packed.begin(), samples.Packed.end(), bytes.begin() + 44));

@@ -10,26 +10,18 @@
 #include <string>
 
 #include "driver/driver.h"
+#include "support/scratch.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        char name[] = "/tmp/phonoskew-prompt-XXXXXX";
-        path = mkdtemp(name);
-    }
-    ~TempDir() { fs::remove_all(path); }
-};
 
 void Touch(const fs::path& file, const std::string& content = "x") {
     std::ofstream(file, std::ios::binary) << content;
 }
 
 TEST(CanOpenInputTest, AcceptsOnlyReadableRegularFiles) {
-    TempDir dir;
+    ScratchDir dir;
     Touch(dir.path / "take1.wav");
     Touch(dir.path / "empty.wav", "");
     fs::create_directory(dir.path / "folder.wav");
@@ -57,7 +49,7 @@ TEST(CanOpenInputTest, AcceptsOnlyReadableRegularFiles) {
 }
 
 TEST(CanOpenInputTest, WildcardCharactersRefusedEvenWhenSuchAFileExists) {
-    TempDir dir;
+    ScratchDir dir;
     Touch(dir.path / "what?.wav");
     Touch(dir.path / "star*.wav");
     EXPECT_FALSE(CanOpenInput((dir.path / "what?.wav").string()));
@@ -67,7 +59,7 @@ TEST(CanOpenInputTest, WildcardCharactersRefusedEvenWhenSuchAFileExists) {
 // A long path must be opened whole: cut at 255 characters it would open a
 // different file, the one whose name is the cut prefix.
 TEST(CanOpenInputTest, UsesTheWholePathNotAPrefix) {
-    TempDir dir;
+    ScratchDir dir;
     fs::path folder = dir.path / std::string(100, 'd');
     fs::create_directories(folder);
     std::string prefix = (folder / "").string();

@@ -33,27 +33,6 @@ double RandomTap(std::mt19937& random, int range) {
 
 }  // namespace
 
-ScratchDir::ScratchDir() {
-    char name[] = "/tmp/phonoskew-e2e-XXXXXX";
-    path = mkdtemp(name);
-}
-
-ScratchDir::~ScratchDir() {
-    std::error_code ignored;
-    fs::remove_all(path, ignored);
-}
-
-void WriteFileBytes(const fs::path& file, const std::string& bytes) {
-    std::ofstream(file, std::ios::binary) << bytes;
-}
-
-std::string ReadFileBytes(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 std::string CanonicalWaveHeader(uint64_t frames) {
     auto dataSize = static_cast<uint32_t>(6 * frames);
     std::string bytes = "RIFF";

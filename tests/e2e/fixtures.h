@@ -10,20 +10,11 @@
 
 #include "e2e/reference.h"
 #include "support/harness.h"
+#include "support/scratch.h"
 
 namespace fs = std::filesystem;
 
 // A scratch folder removed at the end of the test.
-struct ScratchDir {
-    fs::path path;
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-};
-
-void WriteFileBytes(const fs::path& file, const std::string& bytes);
-std::string ReadFileBytes(const fs::path& file);
 
 // The 44-byte header of a stereo 24-bit 96 kHz file of `frames` frames.
 std::string CanonicalWaveHeader(uint64_t frames);

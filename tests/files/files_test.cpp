@@ -15,24 +15,17 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "support/scratch.h"
 
-struct ScratchDir {
-    std::string Path;
-    ScratchDir() {
-        char name[] = "/tmp/phonoskew_files_XXXXXX";
-        Path = mkdtemp(name);
-    }
-    ~ScratchDir() { std::system(("rm -rf '" + Path + "'").c_str()); }
-};
+namespace {
 
 TEST(OpenForReading, OnlyRegularFilesOpenAndNothingBlocks) {
     ScratchDir dir;
-    std::string regular = dir.Path + "/FO.dat";
+    std::string regular = dir.File("FO.dat");
     std::ofstream(regular) << "1\r\n";
-    std::string folder = dir.Path + "/SO.dat";
+    std::string folder = dir.File("SO.dat");
     ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-    std::string fifo = dir.Path + "/FOP.dat";
+    std::string fifo = dir.File("FOP.dat");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
 
     OpenResult file = OpenForReading(regular);
@@ -41,21 +34,21 @@ TEST(OpenForReading, OnlyRegularFilesOpenAndNothingBlocks) {
     EXPECT_EQ(OpenForReading(folder).Error, EISDIR);
     EXPECT_EQ(OpenForReading(fifo).Error, NotRegularFile);  // and does not block
     EXPECT_EQ(OpenForReading("/dev/null").Error, NotRegularFile);
-    EXPECT_EQ(OpenForReading(dir.Path + "/SOP.dat").Error, ENOENT);
+    EXPECT_EQ(OpenForReading(dir.File("SOP.dat")).Error, ENOENT);
     EXPECT_EQ(ErrorText(NotRegularFile), "Not a regular file");
     EXPECT_EQ(ErrorText(ENOENT), "No such file or directory");
 }
 
 TEST(ReadFileAt, ReadsFromTheOffsetAndStopsQuietlyAtTheEnd) {
     ScratchDir dir;
-    std::string name = dir.Path + "/in.wav";
+    std::string name = dir.File("in.wav");
     std::ofstream(name, std::ios::binary) << "0123456789";
     char buffer[8] = "xxxxxxx";
     ReadResult read = ReadFileAt(name, buffer, 7, 6);
     EXPECT_EQ(read.Bytes, 4u);
     EXPECT_EQ(read.Error, 0);
     EXPECT_EQ(std::string(buffer, 7), "6789xxx");  // the rest is left as it was
-    EXPECT_EQ(ReadFileAt(dir.Path + "/none", buffer, 7, 0).Error, ENOENT);
+    EXPECT_EQ(ReadFileAt(dir.File("none"), buffer, 7, 0).Error, ENOENT);
 }
 
 // Status files report a size of 0 yet have text; a limit keeps a huge file
@@ -66,24 +59,10 @@ TEST(ReadSmallFile, ReadsFilesOfUnknownSizeUpToTheLimit) {
     EXPECT_NE(status.Text.find("VmRSS"), std::string::npos);
 
     ScratchDir dir;
-    std::string name = dir.Path + "/long.txt";
+    std::string name = dir.File("long.txt");
     std::ofstream(name, std::ios::binary) << std::string(200000, 'a');
     EXPECT_EQ(ReadSmallFile(name, 100000).Text.size(), 100000u);
     EXPECT_EQ(ReadSmallFile(name, 1 << 20).Text.size(), 200000u);
-}
-
-std::vector<std::string> Entries(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-std::string Contents(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // Both ways of replacing a file: new, over a longer old one, and failing in
@@ -93,14 +72,14 @@ TEST(ReplaceFile, WritesWholeFilesBothWays) {
     for (Replace replace : {ReplaceFile, ReplaceThroughNamedFile}) {
         ScratchDir dir;
         const uint8_t head[] = {'R', 'I'}, tail[] = {'F', 'F', '!'};
-        std::string name = dir.Path + "/out.wav";
+        std::string name = dir.File("out.wav");
         EXPECT_EQ(replace(name, {head, tail}), 0);
-        EXPECT_EQ(Contents(name), "RIFF!");
+        EXPECT_EQ(ReadFileBytes(name), "RIFF!");
         std::ofstream(name, std::ios::binary) << std::string(1000, 'x');
         EXPECT_EQ(replace(name, {tail}), 0);
-        EXPECT_EQ(Contents(name), "FF!");
-        EXPECT_EQ(replace(dir.Path + "/none/out.wav", {head}), ENOENT);
-        EXPECT_EQ(Entries(dir.Path), std::vector<std::string>{"out.wav"});
+        EXPECT_EQ(ReadFileBytes(name), "FF!");
+        EXPECT_EQ(replace(dir.File("none/out.wav"), {head}), ENOENT);
+        EXPECT_EQ(dir.Entries(), std::vector<std::string>{"out.wav"});
     }
 }
 
@@ -108,7 +87,7 @@ TEST(ReplaceFile, WritesWholeFilesBothWays) {
 // writer leaves the old file as it was and nothing else.
 TEST(ReplaceFile, KilledMidWriteLeavesNothingBehind) {
     ScratchDir dir;
-    std::string name = dir.Path + "/out.wav";
+    std::string name = dir.File("out.wav");
     std::ofstream(name, std::ios::binary) << "old";
     int started[2];
     ASSERT_EQ(pipe(started), 0);
@@ -129,8 +108,8 @@ TEST(ReplaceFile, KilledMidWriteLeavesNothingBehind) {
     close(started[0]);
     close(started[1]);
     EXPECT_TRUE(WIFSIGNALED(status)) << "the write ended before the kill: make it longer";
-    EXPECT_EQ(Entries(dir.Path), std::vector<std::string>{"out.wav"});
-    EXPECT_EQ(Contents(name), "old");
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"out.wav"});
+    EXPECT_EQ(ReadFileBytes(name), "old");
 }
 
 TEST(AvailableMemory, StatusTextsAndControlGroups) {

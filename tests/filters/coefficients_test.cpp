@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "filters/filters.h"
+#include "support/scratch.h"
 
 namespace {
 
@@ -90,18 +91,9 @@ TEST(CoefficientText, FieldsBecomeDoubles) {
     for (int i = 1; i < TapCount; ++i) EXPECT_EQ(values[i], 0.0) << i;
 }
 
-struct ScratchDir {
-    std::string Path;
-    ScratchDir() {
-        char name[] = "/tmp/phonoskew_coeff_XXXXXX";
-        Path = mkdtemp(name);
-    }
-    ~ScratchDir() { std::system(("rm -rf '" + Path + "'").c_str()); }
-};
-
 TEST(CoefficientFiles, LoadOverwritesEverything) {
     ScratchDir dir;
-    std::string name = dir.Path + "/FO.dat";
+    std::string name = dir.File("FO.dat");
     std::ofstream(name, std::ios::binary) << "1\r\n0.5,0.25\r\n";
     CoefficientLoad load = LoadCoefficients(name);
     ASSERT_TRUE(load.Opened);
@@ -116,7 +108,7 @@ TEST(CoefficientFiles, LoadOverwritesEverything) {
 // gives the value the whole text gives; nothing after field 64 is read.
 TEST(CoefficientFiles, HugeFieldInFixedMemory) {
     ScratchDir dir;
-    std::string name = dir.Path + "/FO.dat";
+    std::string name = dir.File("FO.dat");
     {
         std::ofstream file(name, std::ios::binary);
         file << "1";

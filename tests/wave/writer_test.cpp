@@ -18,9 +18,15 @@
 #include <vector>
 
 #include "numeric/numeric.h"
+#include "support/scratch.h"
 #include "wave/wave.h"
 
 namespace {
+
+std::vector<uint8_t> ReadBytes(const std::string& name) {
+    std::string bytes = ReadFileBytes(name);
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
+}
 
 constexpr uint32_t Multiplier = 134775813u;
 
@@ -316,39 +322,14 @@ TEST(OutputHeader, ByteRateAndBlockAlignCopiedAsStored) {
 
 // ---- The file write -------------------------------------------------------------------
 
-struct TempDir {
-    std::string Path;
-    TempDir() {
-        char name[] = "/tmp/phonoskew_writer_XXXXXX";
-        Path = mkdtemp(name);
-    }
-    ~TempDir() { std::system(("rm -rf '" + Path + "'").c_str()); }
-    std::vector<std::string> Entries() const {
-        std::vector<std::string> names;
-        DIR* dir = opendir(Path.c_str());
-        while (dirent* entry = readdir(dir)) {
-            std::string name = entry->d_name;
-            if (name != "." && name != "..") names.push_back(name);
-        }
-        closedir(dir);
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-};
-
-std::vector<uint8_t> ReadFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 const uint8_t TestHeader[4] = {'H', 'E', 'A', 'D'};
 const uint8_t TestSamples[5] = {1, 2, 3, 4, 5};
 
 TEST(WriteWaveFile, WritesExactlyAndLeavesNoTemporaryFile) {
-    TempDir dir;
-    std::string name = dir.Path + "/take RIAA error 1.wav";
+    ScratchDir dir;
+    std::string name = dir.File("take RIAA error 1.wav");
     EXPECT_EQ(WriteWaveFile(name, TestHeader, 4, TestSamples, 5), "");
-    EXPECT_EQ(ReadFileBytes(name), (std::vector<uint8_t>{'H', 'E', 'A', 'D', 1, 2, 3, 4, 5}));
+    EXPECT_EQ(ReadBytes(name), (std::vector<uint8_t>{'H', 'E', 'A', 'D', 1, 2, 3, 4, 5}));
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"take RIAA error 1.wav"});
 
     mode_t mask = umask(0);
@@ -359,20 +340,20 @@ TEST(WriteWaveFile, WritesExactlyAndLeavesNoTemporaryFile) {
 }
 
 TEST(WriteWaveFile, ReplacesALongerOldFileWhole) {
-    TempDir dir;
-    std::string name = dir.Path + "/out.wav";
+    ScratchDir dir;
+    std::string name = dir.File("out.wav");
     std::ofstream(name) << std::string(1000, 'z');
     EXPECT_EQ(WriteWaveFile(name, TestHeader, 4, TestSamples, 5), "");
-    EXPECT_EQ(ReadFileBytes(name).size(), 9u);
+    EXPECT_EQ(ReadBytes(name).size(), 9u);
 }
 
 TEST(WriteWaveFile, FailuresGiveAReasonAndLeaveNothingBehind) {
-    TempDir dir;
-    std::string missingFolder = dir.Path + "/no_such_folder/out.wav";
+    ScratchDir dir;
+    std::string missingFolder = dir.File("no_such_folder/out.wav");
     EXPECT_NE(WriteWaveFile(missingFolder, TestHeader, 4, TestSamples, 5), "");
     EXPECT_TRUE(dir.Entries().empty());
 
-    std::string folderInTheWay = dir.Path + "/in the way.wav";
+    std::string folderInTheWay = dir.File("in the way.wav");
     ASSERT_EQ(mkdir(folderInTheWay.c_str(), 0755), 0);
     EXPECT_NE(WriteWaveFile(folderInTheWay, TestHeader, 4, TestSamples, 5), "");
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in the way.wav"});
@@ -380,7 +361,7 @@ TEST(WriteWaveFile, FailuresGiveAReasonAndLeaveNothingBehind) {
     ASSERT_EQ(stat(folderInTheWay.c_str(), &status), 0);
     EXPECT_TRUE(S_ISDIR(status.st_mode));
 
-    std::string tooLong = dir.Path + "/" + std::string(300, 'n') + ".wav";
+    std::string tooLong = dir.File("") + std::string(300, 'n') + ".wav";
     EXPECT_NE(WriteWaveFile(tooLong, TestHeader, 4, TestSamples, 5), "");
     EXPECT_EQ(dir.Entries().size(), 1u);
 }
@@ -388,8 +369,8 @@ TEST(WriteWaveFile, FailuresGiveAReasonAndLeaveNothingBehind) {
 // A name whose last part is just short enough: the temporary name must not
 // push it over the file-name limit.
 TEST(WriteWaveFile, LongestFileNameStillWrites) {
-    TempDir dir;
-    std::string name = dir.Path + "/" + std::string(250, 'a') + ".wav";  // 254 characters
+    ScratchDir dir;
+    std::string name = dir.File("") + std::string(250, 'a') + ".wav";  // 254 characters
     EXPECT_EQ(WriteWaveFile(name, TestHeader, 4, TestSamples, 5), "");
     EXPECT_EQ(dir.Entries().size(), 1u);
 }
@@ -403,8 +384,8 @@ const char* signalledOutputName = nullptr;
 void NoteOutputAtSignal(int) { outputExistedAtSignal = access(signalledOutputName, F_OK) == 0; }
 
 TEST(WriteWaveFile, StopSignalWaitsUntilTheFileIsComplete) {
-    TempDir dir;
-    std::string name = dir.Path + "/big.wav";
+    ScratchDir dir;
+    std::string name = dir.File("big.wav");
     signalledOutputName = name.c_str();
     struct sigaction action {
     }, previous{};
