@@ -5,7 +5,7 @@ MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo $(if $(CI),-DPHONOSKEW_WERROR=ON)
 
-.PHONY: all build demo test bench deps clean check-sanitize
+.PHONY: all build demo test bench deps clean check-sanitize fuzz
 
 all: build
 
@@ -35,6 +35,8 @@ bench: build
 # sanitized program can start: AddressSanitizer reserves terabytes of
 # address space for its shadow memory first.
 SANITIZE_BUILD ?= build-sanitize
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 CLANG_FLAGS = -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
 SANITIZE_SKIP = ^JobTest\.InputTooLargeForTheMemoryIsRefusedAtOnce$$
 SANITIZE_REPORTS = $(abspath $(SANITIZE_BUILD))/sanitizer-reports
@@ -52,5 +54,12 @@ check-sanitize:
 	        [ -e "$$report" ] || continue; echo "== $$report"; cat "$$report"; status=1; \
 	    done && exit $$status
 
+# Each fuzz target (fuzz/) for FUZZ_SECONDS.
+fuzz:
+	@scripts/check-deps.sh --clang
+	@cmake -S . -B $(FUZZ_BUILD) $(CLANG_FLAGS) -DPHONOSKEW_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target header_fuzz coefficients_fuzz number_fuzz
+	@fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)
