@@ -5,7 +5,7 @@ MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo $(if $(CI),-DPHONOSKEW_WERROR=ON)
 
-.PHONY: all build demo test bench check-exact deps clean
+.PHONY: all build demo test bench check-exact deps clean check-sanitize fuzz
 
 all: build
 
@@ -39,5 +39,40 @@ check-exact: deps
 	@cmake --build $(BUILD) --target filters_tests -j $(JOBS)
 	@PHONOSKEW_EXACT_STEPS=10000000000 $(BUILD)/tests/filters_tests --gtest_filter='ExactKernels.*'
 
+# Checking builds, by clang, each in a folder of its own. check-sanitize
+# runs every test with AddressSanitizer (leaks included) and
+# UndefinedBehaviorSanitizer, stopping at the first fault. Reports go to
+# files, so that one from a program a test runs in a pseudo-terminal or with
+# its output taken is never lost, and any report fails the check. The one
+# test left out runs the program under a 2 GiB address-space limit, where no
+# sanitized program can start: AddressSanitizer reserves terabytes of
+# address space for its shadow memory first.
+SANITIZE_BUILD ?= build-sanitize
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+CLANG_FLAGS = -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
+SANITIZE_SKIP = ^JobTest\.InputTooLargeForTheMemoryIsRefusedAtOnce$$
+SANITIZE_REPORTS = $(abspath $(SANITIZE_BUILD))/sanitizer-reports
+SANITIZE_ENV = ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1:strict_string_checks=1:log_path=$(SANITIZE_REPORTS)/report \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path=$(SANITIZE_REPORTS)/report
+
+check-sanitize:
+	@scripts/check-deps.sh --clang
+	@cmake -S . -B $(SANITIZE_BUILD) $(CLANG_FLAGS) -DPHONOSKEW_SANITIZE=ON >/dev/null
+	@cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	@rm -rf $(SANITIZE_REPORTS) && mkdir -p $(SANITIZE_REPORTS)
+	@cd $(SANITIZE_BUILD) && status=0 && \
+	    { $(SANITIZE_ENV) ctest --output-on-failure -j $(JOBS) -E '$(SANITIZE_SKIP)' || status=$$?; } && \
+	    for report in $(SANITIZE_REPORTS)/*; do \
+	        [ -e "$$report" ] || continue; echo "== $$report"; cat "$$report"; status=1; \
+	    done && exit $$status
+
+# Each fuzz target (fuzz/) for FUZZ_SECONDS.
+fuzz:
+	@scripts/check-deps.sh --clang
+	@cmake -S . -B $(FUZZ_BUILD) $(CLANG_FLAGS) -DPHONOSKEW_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target header_fuzz coefficients_fuzz number_fuzz
+	@fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
 clean:
-	rm -rf $(BUILD) demo
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) demo

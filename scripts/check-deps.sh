@@ -2,16 +2,22 @@
 # Checks that the Debian packages Phonoskew builds with are installed, and
 # says the one apt-get line that brings whatever is missing.
 #   --install  installs them itself (used by CI, which runs as root)
-#   --ci       also the tools that only CI's extra checks need (clang-format)
+#   --clang    also what the checking builds need (make check-sanitize, make
+#              fuzz): clang, its sanitizer and libFuzzer runtimes, and
+#              llvm-symbolizer for the reports' stack traces
+#   --ci       also the tools that only CI's extra checks need (clang-format,
+#              and all of --clang)
 #   --demo     only what `make demo` needs: no GoogleTest
 set -u
 install=false
 ci=false
+clang=false
 demo=false
 for arg in "$@"; do
     case $arg in
         --install) install=true ;;
-        --ci) ci=true ;;
+        --ci) ci=true clang=true ;;
+        --clang) clang=true ;;
         --demo) demo=true ;;
     esac
 done
@@ -22,6 +28,13 @@ command -v make >/dev/null 2>&1 || packages+=(make)
 $demo || [ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
 if $ci; then
     command -v clang-format >/dev/null 2>&1 || packages+=(clang-format)
+fi
+if $clang; then
+    command -v clang++ >/dev/null 2>&1 || packages+=(clang)
+    # Only recommended by clang; the package of Debian's default clang.
+    runtimes=$(clang++ -print-runtime-dir 2>/dev/null)
+    compgen -G "${runtimes:-/nowhere}/libclang_rt.fuzzer*.a" >/dev/null || packages+=(libclang-rt-dev)
+    command -v llvm-symbolizer >/dev/null 2>&1 || packages+=(llvm)
 fi
 [ ${#packages[@]} -eq 0 ] && exit 0
 
