@@ -48,6 +48,10 @@ std::string FormatMemory(uint64_t bytes);
 // the input cannot be read; the caller then goes back to the prompt.
 bool LoadInput(const std::string& inputPath, int32_t frameCount, SampleArrays& samples);
 
+// The note after the "Done" of the read when the input file holds fewer whole
+// frames than its header says: " (N frames missing, read as silence)".
+std::string MissingFramesNote(int64_t missing);
+
 // The note after a writer's "Done" when `clipped` samples went beyond the
 // 24-bit range: "" for none, " (1 sample clipped)", " (N samples clipped)".
 std::string ClippedNote(int64_t clipped);

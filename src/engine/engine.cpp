@@ -157,10 +157,11 @@ int64_t FilterDitherAndPack(std::span<const int32_t> left, std::span<const int32
     }
 
     {
+        std::vector<std::jthread> workers;
+        workers.reserve(parts.size());
         // Workers take the mask in force when they start.
         sigset_t workerMask = WorkerSignalMask(), previous;
         pthread_sigmask(SIG_BLOCK, &workerMask, &previous);
-        std::vector<std::jthread> workers;
         size_t started = 1;
         try {
             for (; started < parts.size(); ++started) {

@@ -36,9 +36,5 @@ int64_t FilterDitherAndPack(std::span<const int32_t> left, std::span<const int32
                             const CoefficientSet& h, uint8_t* packed, RandomSource& random,
                             const EngineChoice& choice);
 
-// The note after the "Done" of the read when the input file holds fewer whole
-// frames than its header says: " (N frames missing, read as silence)".
-std::string MissingFramesNote(int64_t missing);
-
 // The address space the engine's threads take beyond the job's arrays.
 uint64_t AddressSpaceReserve();

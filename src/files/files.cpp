@@ -66,6 +66,10 @@ ReadResult ReadFileAt(const std::string& path, void* buffer, size_t size, uint64
     return result;
 }
 
+namespace {
+
+// The text of an open file from its start, up to `maxBytes` bytes. A read
+// error part-way keeps what came before it.
 TextResult ReadText(int fd, size_t maxBytes) {
     TextResult result;
     // Status files report a size of 0, so the text is read until it ends.
@@ -79,6 +83,8 @@ TextResult ReadText(int fd, size_t maxBytes) {
     }
     return result;
 }
+
+}  // namespace
 
 TextResult ReadSmallFile(const std::string& path, size_t maxBytes) {
     OpenResult file = OpenForReading(path);

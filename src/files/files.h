@@ -51,10 +51,6 @@ struct TextResult {
     int Error = 0;
 };
 
-// The text of an open file from its start, up to `maxBytes` bytes. A read
-// error part-way keeps what came before it.
-TextResult ReadText(int fd, size_t maxBytes);
-
 // The whole text of a small file, such as a system status file whose size
 // is not known in advance. A file longer than `maxBytes` gives its first
 // `maxBytes` bytes.
