@@ -11,7 +11,14 @@
 
 #include "filters/kernels.h"
 
+// GCC takes the target for the rest of the file; clang needs it pushed onto
+// each function and popped at the end.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512dq,avx512vl"))), \
+                             apply_to = function)
+#else
 #pragma GCC target("avx512f,avx512dq,avx512vl")
+#endif
 
 #include "filters/kernel_step.h"
 
@@ -70,3 +77,7 @@ void StepAvx512(double* acc, const double* h, const double* x) {
     Ops::Store(acc, kernel_step::Step<Ops>(Ops::Load(acc), Ops::Load(h), Ops::Load(x),
                                            Ops::Broadcast(kernel_step::QuantumConstant)));
 }
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#endif
