@@ -143,21 +143,54 @@ struct EmulatedOps {
 
 static_assert(EmulatedOps::Lanes == StepLanes);
 
-}  // namespace
+// Built twice: for x86-64-v3 (AVX2 and FMA: the lanes vectorize and fma is
+// one instruction), chosen where the CPU has them, and for the baseline.
+// Both are the same exact emulation.
+#define PHONOSKEW_V3_TARGET __attribute__((target("arch=x86-64-v3")))
 
-// Built twice: for x86-64-v3 (AVX2 and FMA, chosen at load time where the CPU
-// has them: the lanes vectorize and fma is one instruction) and for the
-// baseline. Both are the same exact emulation.
-#define PHONOSKEW_EMULATION_TARGETS __attribute__((target_clones("arch=x86-64-v3", "default")))
-
-PHONOSKEW_EMULATION_TARGETS void FilterWindowEmulated(const double* window, int64_t count,
-                                                      const double* h, double* out) {
-    assert(count >= 0 && (_mm_getcsr() & kernel_step::MxcsrNonNearestBits) == 0);
+PHONOSKEW_V3_TARGET void FilterWindowV3(const double* window, int64_t count, const double* h,
+                                        double* out) {
     kernel_step::FilterWindow<EmulatedOps>(window, count, h, out);
 }
 
-PHONOSKEW_EMULATION_TARGETS void StepEmulated(double* acc, const double* h, const double* x) {
-    using Ops = EmulatedOps;
+void FilterWindowBaseline(const double* window, int64_t count, const double* h, double* out) {
+    kernel_step::FilterWindow<EmulatedOps>(window, count, h, out);
+}
+
+template <typename Ops>
+[[gnu::always_inline]] inline void StepWith(double* acc, const double* h, const double* x) {
     Ops::Store(acc, kernel_step::Step<Ops>(Ops::Load(acc), Ops::Load(h), Ops::Load(x),
                                            Ops::Broadcast(kernel_step::QuantumConstant)));
+}
+
+PHONOSKEW_V3_TARGET void StepV3(double* acc, const double* h, const double* x) {
+    StepWith<EmulatedOps>(acc, h, x);
+}
+
+void StepBaseline(double* acc, const double* h, const double* x) {
+    StepWith<EmulatedOps>(acc, h, x);
+}
+
+bool CpuHasV3() {
+    static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    return has;
+}
+
+}  // namespace
+
+void FilterWindowEmulated(const double* window, int64_t count, const double* h, double* out) {
+    assert(count >= 0 && (_mm_getcsr() & kernel_step::MxcsrNonNearestBits) == 0);
+    if (CpuHasV3()) {
+        FilterWindowV3(window, count, h, out);
+    } else {
+        FilterWindowBaseline(window, count, h, out);
+    }
+}
+
+void StepEmulated(double* acc, const double* h, const double* x) {
+    if (CpuHasV3()) {
+        StepV3(acc, h, x);
+    } else {
+        StepBaseline(acc, h, x);
+    }
 }
