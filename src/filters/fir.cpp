@@ -41,11 +41,12 @@ void ScatterFrames(const int32_t* left, const int32_t* right, const CoefficientS
         int kLast = int(std::min<int64_t>(FilterTail, lastOutput - n));
         Extended xl = left[n];
         Extended xr = right[n];
-        double* yl = outLeft + (n - first);
-        double* yr = outRight + (n - first);
+        // Output n + kFirst, the first in the block, and on from there.
+        double* yl = outLeft + (n + kFirst - first);
+        double* yr = outRight + (n + kFirst - first);
         for (int k = kFirst; k <= kLast; ++k) {
-            yl[k] = static_cast<double>(Extended(yl[k]) + Extended(h[k]) * xl);
-            yr[k] = static_cast<double>(Extended(yr[k]) + Extended(h[k]) * xr);
+            yl[k - kFirst] = static_cast<double>(Extended(yl[k - kFirst]) + Extended(h[k]) * xl);
+            yr[k - kFirst] = static_cast<double>(Extended(yr[k - kFirst]) + Extended(h[k]) * xr);
         }
     }
 }
