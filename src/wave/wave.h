@@ -25,6 +25,10 @@ struct WaveInfo {
     double Duration = 0.0;
 };
 
+// The values of an accepted file whose byte rate and block align agree with
+// its format (576000 and 6): what the benchmark and the tests write.
+WaveInfo ConsistentWaveInfo();
+
 // Output name n belongs to stage n (1 FO, 2 SO, 3 FOP, 4 SOP); index n - 1.
 using OutputNames = std::array<std::string, 4>;
 

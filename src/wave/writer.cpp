@@ -23,6 +23,16 @@ void PutU32(uint8_t* at, uint32_t value) {
 
 }  // namespace
 
+WaveInfo ConsistentWaveInfo() {
+    WaveInfo info;
+    info.Channels = 2;
+    info.SampleRate = 96000;
+    info.ByteRate = 576000;
+    info.BlockAlign = 6;
+    info.BitsPerSample = 24;
+    return info;
+}
+
 std::array<uint8_t, HeaderSize> MakeOutputHeader(const WaveInfo& info, uint32_t outputDataSize) {
     std::array<uint8_t, HeaderSize> header{};
     uint8_t* h = header.data();

@@ -86,16 +86,6 @@ TEST(RunFilterStage, LoadsItsFileFiltersAndPacks) {
     ASSERT_EQ(chdir(previous), 0);
 }
 
-WaveInfo CanonicalInfo() {
-    WaveInfo info;
-    info.Channels = 2;
-    info.SampleRate = 96000;
-    info.ByteRate = 576000;
-    info.BlockAlign = 6;
-    info.BitsPerSample = 24;
-    return info;
-}
-
 TEST(WriteStageOutput, WritesHeaderAndPackedSamples) {
     ScratchDir dir;
     SampleArrays samples;
@@ -104,7 +94,7 @@ TEST(WriteStageOutput, WritesHeaderAndPackedSamples) {
     const uint32_t size = 6 * 64;
 
     std::string name = dir.File("o1.wav");
-    ASSERT_TRUE(WriteStageOutput(1, name, samples, CanonicalInfo(), size, 0));
+    ASSERT_TRUE(WriteStageOutput(1, name, samples, ConsistentWaveInfo(), size, 0));
     std::vector<uint8_t> bytes = ReadBytes(name);
     ASSERT_EQ(bytes.size(), 44u + size);
     EXPECT_EQ(ReadU32LE(bytes.data(), 44, 40), size);

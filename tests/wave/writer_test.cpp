@@ -281,22 +281,12 @@ TEST(Dither, StageStartedWithSkipMatchesRunningOn) {
 
 // ---- Header ------------------------------------------------------------------------
 
-WaveInfo CanonicalInfo() {
-    WaveInfo info;
-    info.Channels = 2;
-    info.SampleRate = 96000;
-    info.ByteRate = 576000;
-    info.BlockAlign = 6;
-    info.BitsPerSample = 24;
-    return info;
-}
-
 TEST(OutputHeader, ExactBytes) {
     const std::vector<uint8_t> oneSecond = {
         0x52, 0x49, 0x46, 0x46, 0x9E, 0xCB, 0x08, 0x00, 0x57, 0x41, 0x56, 0x45, 0x66, 0x6D, 0x74,
         0x20, 0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00, 0x77, 0x01, 0x00, 0x00, 0xCA,
         0x08, 0x00, 0x06, 0x00, 0x18, 0x00, 0x64, 0x61, 0x74, 0x61, 0x7A, 0xCB, 0x08, 0x00};
-    auto header = MakeOutputHeader(CanonicalInfo(), 6 * 96063);
+    auto header = MakeOutputHeader(ConsistentWaveInfo(), 6 * 96063);
     EXPECT_EQ(std::vector<uint8_t>(header.begin(), header.end()), oneSecond);
 
     // 0 frames: 63 frames of tail, data 378 (0x17A), RIFF 414 (0x19E).
@@ -305,12 +295,12 @@ TEST(OutputHeader, ExactBytes) {
     const uint8_t data[] = {0x7A, 0x01, 0x00, 0x00};
     std::copy(riff, riff + 4, empty.begin() + 4);
     std::copy(data, data + 4, empty.begin() + 40);
-    header = MakeOutputHeader(CanonicalInfo(), 378);
+    header = MakeOutputHeader(ConsistentWaveInfo(), 378);
     EXPECT_EQ(std::vector<uint8_t>(header.begin(), header.end()), empty);
 }
 
 TEST(OutputHeader, ByteRateAndBlockAlignCopiedAsStored) {
-    WaveInfo info = CanonicalInfo();
+    WaveInfo info = ConsistentWaveInfo();
     info.ByteRate = -2;
     info.BlockAlign = -3;
     auto header = MakeOutputHeader(info, 0xFFFFFFF0u);

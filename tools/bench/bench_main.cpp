@@ -78,14 +78,8 @@ void TimeSteps(const fs::path& dir, int32_t frames, StepTimes& times) {
     ExtractChannels(samples);
     times.Split.push_back(SecondsSince(start));
 
-    WaveInfo info;
-    info.Channels = 2;
-    info.SampleRate = 96000;
-    info.ByteRate = 576000;
-    info.BlockAlign = 6;
-    info.BitsPerSample = 24;
     uint32_t dataSize = uint32_t(samples.Packed.size());
-    auto header = MakeOutputHeader(info, dataSize);
+    auto header = MakeOutputHeader(ConsistentWaveInfo(), dataSize);
     RandomSource random;
     for (int stage = 0; stage < 4; ++stage) {
         start = Clock::now();
