@@ -1,5 +1,7 @@
 #include "e2e/fixtures.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -96,5 +98,23 @@ void WriteJobFiles(const fs::path& dir, const JobFixture& fixture) {
         std::vector<std::string> fields;
         for (double h : fixture.sets[stage]) fields.push_back(ExactText(h));
         WriteFileBytes(dir / CoefficientFileNames[stage], CoefficientText(fields));
+    }
+}
+
+std::string OutputName(int stage) { return "take1 RIAA error " + std::to_string(stage) + ".wav"; }
+
+void ExpectOutputsMatchReference(const fs::path& dir, const JobFixture& fixture) {
+    std::array<std::string, 4> expected =
+        ReferenceOutputs(fixture.left, fixture.right, fixture.sets);
+    for (int stage = 1; stage <= 4; ++stage) {
+        std::string actual = ReadFileBytes(dir / OutputName(stage));
+        ASSERT_EQ(actual.size(), expected[stage - 1].size()) << OutputName(stage);
+        size_t firstDifference = 0;
+        while (firstDifference < actual.size() &&
+               actual[firstDifference] == expected[stage - 1][firstDifference]) {
+            ++firstDifference;
+        }
+        EXPECT_EQ(firstDifference, actual.size())
+            << OutputName(stage) << " differs at byte " << firstDifference;
     }
 }

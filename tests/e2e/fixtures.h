@@ -40,3 +40,10 @@ JobFixture MakeJobFixture(int frames);
 void WriteJobFiles(const fs::path& dir, const JobFixture& fixture);
 
 extern const char* const CoefficientFileNames[4];
+
+// The name of output `stage` (1 to 4) of take1.wav.
+std::string OutputName(int stage);
+
+// The four output files in `dir` match the reference model byte for byte;
+// a mismatch names the first byte that differs.
+void ExpectOutputsMatchReference(const fs::path& dir, const JobFixture& fixture);

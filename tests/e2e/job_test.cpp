@@ -12,24 +12,6 @@
 
 namespace {
 
-std::string OutputName(int stage) { return "take1 RIAA error " + std::to_string(stage) + ".wav"; }
-
-void ExpectOutputsMatchReference(const fs::path& dir, const JobFixture& fixture) {
-    std::array<std::string, 4> expected =
-        ReferenceOutputs(fixture.left, fixture.right, fixture.sets);
-    for (int stage = 1; stage <= 4; ++stage) {
-        std::string actual = ReadFileBytes(dir / OutputName(stage));
-        ASSERT_EQ(actual.size(), expected[stage - 1].size()) << OutputName(stage);
-        size_t firstDifference = 0;
-        while (firstDifference < actual.size() &&
-               actual[firstDifference] == expected[stage - 1][firstDifference]) {
-            ++firstDifference;
-        }
-        EXPECT_EQ(firstDifference, actual.size())
-            << OutputName(stage) << " differs at byte " << firstDifference;
-    }
-}
-
 TEST(JobTest, FourOutputFilesMatchTheReferenceByteForByte) {
     ScratchDir dir;
     JobFixture fixture = MakeJobFixture(500);
