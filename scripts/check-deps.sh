@@ -8,24 +8,31 @@
 #   --ci       also the tools that only CI's extra checks need (clang-format,
 #              and all of --clang)
 #   --demo     only what `make demo` needs: no GoogleTest
+#   --bench    also SoX, the peer `make bench` measures against
 set -u
 install=false
 ci=false
 clang=false
 demo=false
+bench=false
 for arg in "$@"; do
     case $arg in
         --install) install=true ;;
         --ci) ci=true clang=true ;;
         --clang) clang=true ;;
         --demo) demo=true ;;
+        --bench) bench=true ;;
     esac
 done
 packages=()
 command -v g++ >/dev/null 2>&1 || packages+=(g++)
 command -v cmake >/dev/null 2>&1 || packages+=(cmake)
 command -v make >/dev/null 2>&1 || packages+=(make)
+[ -f /usr/include/hwy/highway.h ] || packages+=(libhwy-dev)
 $demo || [ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
+if $bench; then
+    command -v sox >/dev/null 2>&1 || packages+=(sox)
+fi
 if $ci; then
     command -v clang-format >/dev/null 2>&1 || packages+=(clang-format)
 fi

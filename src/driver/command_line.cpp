@@ -134,8 +134,9 @@ std::string HelpText() {
            "\n"
            "Environment:\n"
            "  PHONOSKEW_THREADS  threads for each stage (default: one a core)\n"
-           "  PHONOSKEW_KERNEL   x87: filter and dither on the x87 unit alone (the same\n"
-           "                     output bytes, only slower)\n"
+           "  PHONOSKEW_KERNEL   auto (default), avx2 or sse2 (caps on the vector width),\n"
+           "                     exact (or x87: every output in the 64-bit-significand\n"
+           "                     arithmetic); the output bytes are the same in every mode\n"
            "\n"
            "The whole dialogue, the file formats and every message: man phonoskew\n";
 }

@@ -102,9 +102,9 @@ int64_t RunFilterStage(const ErrorStage& stage, SampleArrays& samples, Coefficie
         load = LoadCoefficients(stage.CoefficientFile);
     }
     coefficients = load.Values;
-    int64_t clipped =
-        FilterDitherAndPack(samples.Left, samples.Right, coefficients, samples.Packed.data(),
-                            random, ChooseEngine(coefficients));
+    int64_t clipped = FilterDitherAndPack(samples.Left, samples.Right, coefficients,
+                                          samples.Packed.data(), random, ChooseEngine())
+                          .Clipped;
     ShowDone(1);
     return clipped;
 }

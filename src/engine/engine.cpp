@@ -3,7 +3,10 @@
 // stage-long accumulator arrays exist. The output range is split into one
 // contiguous part per thread; a part starts its dither draws where the
 // one-pass loop would have them (RandomSource::Skip), so the bytes never
-// depend on the number of threads.
+// depend on the number of threads. Each block is filtered in float64 on
+// the vector unit and dithered there; the few outputs the certificate
+// cannot vouch for are recomputed exactly, so the bytes never depend on the
+// vector unit either.
 #include "engine/engine.h"
 
 #include <pthread.h>
@@ -24,6 +27,7 @@ namespace {
 // in the first-level cache.
 constexpr int64_t BlockFrames = 2048;
 constexpr int MostThreads = 64;
+static_assert(VectorPad >= DitherPad);
 
 // What one part of a stage needs. Its working arrays are made before the
 // threads start, so a worker never allocates.
@@ -36,39 +40,63 @@ struct StagePart {
     int64_t From = 0;  // output frames [From, To)
     int64_t To = 0;
     RandomSource Random;  // positioned at frame From's first draw
-    EngineChoice Choice;
-    int64_t Clipped = 0;
-    std::vector<double> FilteredLeft, FilteredRight;  // one block's outputs
-    std::vector<double> Window;                       // one block's samples, for the vector kernel
+    bool Exact = false;
+    double TieWindow = 0;  // the certificate's, for the fast form
+    StageResult Result;
+    // One block's outputs, samples and suspects, and its sample window.
+    std::vector<double> FilteredLeft, FilteredRight, Window;
+    std::vector<int32_t> SamplesLeft, SamplesRight, Suspects;
 };
 
-// Outputs [first, first + count) of both channels into the part's arrays.
-void FilterBlock(StagePart& part, int64_t first, int64_t count) {
-    if (!part.Choice.VectorFilter) {
-        FilterBlockX87(part.Left, part.Right, part.FrameCount, *part.Coefficients, first, count,
-                       part.FilteredLeft.data(), part.FilteredRight.data());
-        return;
+void RunExactBlock(StagePart& part, int64_t first, int64_t count) {
+    double* left = part.FilteredLeft.data();
+    double* right = part.FilteredRight.data();
+    FilterBlockX87(part.Left, part.Right, part.FrameCount, *part.Coefficients, first, count, left,
+                   right);
+    part.Result.Clipped +=
+        DitherAndPackScalar(left, right, count, part.Packed + 6 * first, part.Random);
+}
+
+// The suspects of a block: each output computed by the model's loop and
+// dithered with its own two draws.
+void RecomputeSuspects(StagePart& part, int64_t first, int64_t suspectCount) {
+    for (int64_t i = 0; i < suspectCount; ++i) {
+        const int64_t frame = part.Suspects[i] / 2;
+        const int channel = part.Suspects[i] % 2;
+        const int32_t* x = channel == 0 ? part.Left : part.Right;
+        double y = ExactOutput(x, part.FrameCount, *part.Coefficients, first + frame);
+        RandomSource draws = part.Random.Skip(4 * uint64_t(frame) + 2 * channel);
+        Extended r1 = draws.Next();
+        Extended r2 = draws.Next();
+        int32_t* samples = channel == 0 ? part.SamplesLeft.data() : part.SamplesRight.data();
+        samples[frame] = ClipSample24(DitherSum(y, r1, r2), part.Result.Clipped);
     }
-    // Where a test asks for the vector form on a CPU without AVX-512, the
-    // same algorithm runs through its portable build.
-    auto filterWindow = CpuHasAvx512() ? FilterWindowAvx512 : FilterWindowEmulated;
+    part.Result.ExactOutputs += suspectCount;
+}
+
+void RunFastBlock(StagePart& part, int64_t first, int64_t count) {
     const double* h = part.Coefficients->data();
     FillWindow(part.Left, part.FrameCount, first, count, part.Window.data());
-    filterWindow(part.Window.data(), count, h, part.FilteredLeft.data());
+    FilterWindowFast(part.Window.data(), count, h, part.FilteredLeft.data());
     FillWindow(part.Right, part.FrameCount, first, count, part.Window.data());
-    filterWindow(part.Window.data(), count, h, part.FilteredRight.data());
+    FilterWindowFast(part.Window.data(), count, h, part.FilteredRight.data());
+    int64_t suspectCount = 0;
+    part.Result.Clipped += DitherFast(
+        part.FilteredLeft.data(), part.FilteredRight.data(), count, part.Random, part.TieWindow,
+        part.SamplesLeft.data(), part.SamplesRight.data(), part.Suspects.data(), &suspectCount);
+    RecomputeSuspects(part, first, suspectCount);
+    PackFrames(part.SamplesLeft.data(), part.SamplesRight.data(), count, part.Packed + 6 * first);
+    part.Random = part.Random.Skip(4 * uint64_t(count));
 }
 
 void RunStagePart(StagePart& part) {
-    double* left = part.FilteredLeft.data();
-    double* right = part.FilteredRight.data();
     for (int64_t first = part.From; first < part.To; first += BlockFrames) {
         int64_t count = std::min(BlockFrames, part.To - first);
-        FilterBlock(part, first, count);
-        uint8_t* packed = part.Packed + 6 * first;
-        part.Clipped += part.Choice.VectorDither
-                            ? DitherAndPackAvx2(left, right, count, packed, part.Random)
-                            : DitherAndPackScalar(left, right, count, packed, part.Random);
+        if (part.Exact) {
+            RunExactBlock(part, first, count);
+        } else {
+            RunFastBlock(part, first, count);
+        }
     }
 }
 
@@ -96,28 +124,34 @@ int ThreadsFromEnvironment() {
     return int(std::min<long>(threads, MostThreads));
 }
 
-bool X87Forced() {
+// PHONOSKEW_KERNEL: auto (or unset), avx2, sse2, exact or x87. Another
+// value counts as auto.
+Kernel KernelFromEnvironment() {
     const char* text = std::getenv("PHONOSKEW_KERNEL");
-    return text != nullptr && std::string_view(text) == "x87";
+    std::string_view name = text == nullptr ? "" : text;
+    if (name == "avx2") return Kernel::FastUpto256;
+    if (name == "sse2") return Kernel::FastUpto128;
+    if (name == "exact" || name == "x87") return Kernel::Exact;
+    return Kernel::Fast;
+}
+
+VectorWidth WidthOf(Kernel kernel) {
+    if (kernel == Kernel::FastUpto256) return VectorWidth::Upto256;
+    if (kernel == Kernel::FastUpto128) return VectorWidth::Upto128;
+    return VectorWidth::Widest;
 }
 
 }  // namespace
 
 // Each worker's stack, and the slack of aligning the arrays to huge pages.
 uint64_t AddressSpaceReserve() {
-    uint64_t threads = uint64_t(ChooseEngine(CoefficientSet{}).Threads);
+    uint64_t threads = uint64_t(ChooseEngine().Threads);
     return threads * (uint64_t{8} << 20) + (uint64_t{8} << 20);
 }
 
-const char* EngineFilterName(const EngineChoice& choice) {
-    return choice.VectorFilter ? "AVX-512" : "the x87 unit";
-}
-
-EngineChoice ChooseEngine(const CoefficientSet& h) {
+EngineChoice ChooseEngine() {
     EngineChoice choice;
-    bool forced = X87Forced();
-    choice.VectorDither = !forced && CpuHasAvx2();
-    choice.VectorFilter = !forced && CpuHasAvx512() && VectorKernelTakes(h.data());
+    choice.Form = KernelFromEnvironment();
     choice.Threads = ThreadsFromEnvironment();
     if (choice.Threads == 0) {
         choice.Threads =
@@ -126,36 +160,41 @@ EngineChoice ChooseEngine(const CoefficientSet& h) {
     return choice;
 }
 
-int64_t FilterDitherAndPack(std::span<const int32_t> left, std::span<const int32_t> right,
-                            const CoefficientSet& h, uint8_t* packed, RandomSource& random,
-                            const EngineChoice& choice) {
+StageResult FilterDitherAndPack(std::span<const int32_t> left, std::span<const int32_t> right,
+                                const CoefficientSet& h, uint8_t* packed, RandomSource& random,
+                                const EngineChoice& choice) {
     const int64_t frameCount = int64_t(left.size());
     const int64_t outputFrames = frameCount + FilterTail;
+    // A set the certificate does not hold for takes the exact loop whole.
+    const Certificate certificate = CertifyCoefficients(h);
+    const bool exact = choice.Form == Kernel::Exact || !certificate.Holds;
+    if (!exact) LimitVectorWidth(WidthOf(choice.Form));
     // Parts of whole blocks, at most one per thread.
     int64_t blocks = (outputFrames + BlockFrames - 1) / BlockFrames;
     int64_t partCount = std::clamp<int64_t>(choice.Threads, 1, blocks);
     std::vector<StagePart> parts;
     for (int64_t i = 0; i < partCount; ++i) {
-        int64_t from = std::min(outputFrames, blocks * i / partCount * BlockFrames);
-        int64_t to = std::min(outputFrames, blocks * (i + 1) / partCount * BlockFrames);
         StagePart part;
         part.Left = left.data();
         part.Right = right.data();
         part.FrameCount = frameCount;
         part.Coefficients = &h;
         part.Packed = packed;
-        part.From = from;
-        part.To = to;
-        part.Random = random.Skip(4 * uint64_t(from));
-        part.Choice = choice;
-        // A set outside the vector kernel's range always takes the x87 unit.
-        part.Choice.VectorFilter = choice.VectorFilter && VectorKernelTakes(h.data());
-        part.FilteredLeft.resize(BlockFrames);
-        part.FilteredRight.resize(BlockFrames);
-        if (choice.VectorFilter) part.Window.resize(BlockFrames + WindowLead);
+        part.From = std::min(outputFrames, blocks * i / partCount * BlockFrames);
+        part.To = std::min(outputFrames, blocks * (i + 1) / partCount * BlockFrames);
+        part.Random = random.Skip(4 * uint64_t(part.From));
+        part.Exact = exact;
+        part.TieWindow = certificate.Window;
+        part.FilteredLeft.resize(BlockFrames + VectorPad);
+        part.FilteredRight.resize(BlockFrames + VectorPad);
+        if (!exact) {
+            part.Window.resize(BlockFrames + WindowLead + VectorPad);
+            part.SamplesLeft.resize(BlockFrames + VectorPad);
+            part.SamplesRight.resize(BlockFrames + VectorPad);
+            part.Suspects.resize(2 * BlockFrames);
+        }
         parts.push_back(std::move(part));
     }
-
     {
         std::vector<std::jthread> workers;
         workers.reserve(parts.size());
@@ -175,8 +214,12 @@ int64_t FilterDitherAndPack(std::span<const int32_t> left, std::span<const int32
         for (size_t i = started; i < parts.size(); ++i) RunStagePart(parts[i]);
     }  // the workers are joined here
 
-    int64_t clipped = 0;
-    for (const StagePart& part : parts) clipped += part.Clipped;
+    StageResult result;
+    result.WholeExact = exact;
+    for (const StagePart& part : parts) {
+        result.Clipped += part.Result.Clipped;
+        result.ExactOutputs += part.Result.ExactOutputs;
+    }
     random = random.Skip(4 * uint64_t(outputFrames));
-    return clipped;
+    return result;
 }

@@ -11,30 +11,35 @@
 #include "numeric/numeric.h"
 #include "wave/wave.h"
 
-// How a stage's filter and dither run, chosen once per coefficient set.
+// How a stage's outputs are computed. The fast forms filter in float64 on
+// the vector unit (the widest, or at most 256 or 128 bits wide) and
+// recompute exactly the rare outputs the certificate cannot vouch for;
+// Exact runs the 64-bit-significand loop for every output. All give the
+// same bytes.
+enum class Kernel { Fast, FastUpto256, FastUpto128, Exact };
+
 struct EngineChoice {
-    bool VectorDither = false;  // AVX2; else the x87 unit
+    Kernel Form = Kernel::Fast;
     int Threads = 1;
-    // The AVX-512 kernel, for sets it takes; else the x87 unit. (On a CPU
-    // without AVX-512 the same algorithm's portable build, for tests.)
-    bool VectorFilter = false;
 };
 
-// "AVX-512" or "the x87 unit", for people.
-const char* EngineFilterName(const EngineChoice& choice);
+// From the environment: PHONOSKEW_KERNEL (auto, avx2, sse2, or exact and
+// its other name x87) and PHONOSKEW_THREADS=N (else one thread a core).
+EngineChoice ChooseEngine();
 
-// From the CPU and the environment: PHONOSKEW_KERNEL=x87 keeps every step on
-// the x87 unit, PHONOSKEW_THREADS=N sets the number of threads (else one a
-// core). The bytes written are the same whatever is chosen.
-EngineChoice ChooseEngine(const CoefficientSet& h);
+// What a stage did.
+struct StageResult {
+    int64_t Clipped = 0;       // samples clipped to the 24-bit range
+    int64_t ExactOutputs = 0;  // outputs of the fast forms recomputed exactly
+    bool WholeExact = false;   // the set took the exact loop for every output
+};
 
 // Filters both channels with h, dithers and packs all frameCount + 63
 // output frames into `packed`, drawing from `random` as one pass in frame
-// order would; `random` ends 4 x (frameCount + 63) draws on. Returns the
-// number of samples clipped to the 24-bit range.
-int64_t FilterDitherAndPack(std::span<const int32_t> left, std::span<const int32_t> right,
-                            const CoefficientSet& h, uint8_t* packed, RandomSource& random,
-                            const EngineChoice& choice);
+// order would; `random` ends 4 x (frameCount + 63) draws on.
+StageResult FilterDitherAndPack(std::span<const int32_t> left, std::span<const int32_t> right,
+                                const CoefficientSet& h, uint8_t* packed, RandomSource& random,
+                                const EngineChoice& choice);
 
 // The address space the engine's threads take beyond the job's arrays.
 uint64_t AddressSpaceReserve();

@@ -43,17 +43,10 @@ CoefficientSet ParseCoefficientText(std::string_view text);
 // ---- The filter ------------------------------------------------------------------
 
 // Outputs [first, first + count) of the full convolution of both channels
-// (frameCount input frames each), exactly as FilterChannels gives them:
-// each accumulator receives h[k] x[n] in ascending n, on the x87 unit. A
+// (frameCount input frames each), exactly as the model gives them: each
+// accumulator receives h[k] x[n] in ascending n, on the x87 unit. A
 // block needs only its own small output arrays, so blocks can be filtered
 // one after another, or side by side on several cores.
 void FilterBlockX87(const int32_t* left, const int32_t* right, int64_t frameCount,
                     const CoefficientSet& h, int64_t first, int64_t count, double* outLeft,
                     double* outRight);
-
-// The full linear convolution of both channels with h, in scatter form, into
-// accumulators of frame count + 63 values that start at zero. Each update is
-// rounded to a 64-bit significand, then stored to double. The plain loop:
-// the reference every faster form is checked against.
-void FilterChannels(std::span<const int32_t> left, std::span<const int32_t> right,
-                    const CoefficientSet& h, std::span<double> outLeft, std::span<double> outRight);

@@ -5,30 +5,6 @@
 #include "filters/filters.h"
 #include "numeric/numeric.h"
 
-// Scatter form: input frame n adds h[k] x[n] to accumulator n + k, frames in
-// ascending order, so each accumulator receives its terms oldest sample
-// first. Product and sum are formed at extended precision; the store to
-// double rounds each running sum to 53 bits, which fixes the last bits of
-// the result.
-void FilterChannels(std::span<const int32_t> left, std::span<const int32_t> right,
-                    const CoefficientSet& h, std::span<double> outLeft,
-                    std::span<double> outRight) {
-    assert(right.size() == left.size());
-    assert(outLeft.size() == left.size() + FilterTail);
-    assert(outRight.size() == left.size() + FilterTail);
-    const size_t frameCount = left.size();
-    for (size_t n = 0; n < frameCount; ++n) {
-        Extended xl = left[n];
-        Extended xr = right[n];
-        double* yl = outLeft.data() + n;
-        double* yr = outRight.data() + n;
-        for (int k = 0; k < TapCount; ++k) {
-            yl[k] = static_cast<double>(Extended(yl[k]) + Extended(h[k]) * xl);
-            yr[k] = static_cast<double>(Extended(yr[k]) + Extended(h[k]) * xr);
-        }
-    }
-}
-
 namespace {
 
 // Input frames n in [from, to) add to outputs n + k for k in [kFirst, kLast];

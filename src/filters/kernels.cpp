@@ -1,7 +1,6 @@
-// The sample window of the vector kernels, and the choice of kernel.
+// The sample window of the fast filter, its certificate, and the exact
+// recompute of one output.
 #include "filters/kernels.h"
-
-#include <cpuid.h>
 
 #include <algorithm>
 #include <cassert>
@@ -9,46 +8,64 @@
 
 #include "numeric/numeric.h"
 
-namespace {
-
-bool DetectAvx512() {
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx) || !(ecx & bit_OSXSAVE)) return false;
-    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
-    const unsigned needed = bit_AVX512F | bit_AVX512DQ | bit_AVX512VL;
-    if ((ebx & needed) != needed) return false;
-    // XCR0: the OS saves SSE, AVX, opmask, upper ZMM0-15 and ZMM16-31 state.
-    unsigned low = 0, high = 0;
-    __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
-    return (low & 0xE6) == 0xE6;
-}
-
-}  // namespace
-
 void FillWindow(const int32_t* x, int64_t frameCount, int64_t first, int64_t count,
                 double* window) {
     assert(frameCount >= 0 && count >= 0);
-    for (int64_t i = 0; i < count + WindowLead; ++i) {
+    for (int64_t i = 0; i < count + WindowLead + VectorPad; ++i) {
         const int64_t n = first - WindowLead + i;
         window[i] = n >= 0 && n < frameCount ? double(x[n]) : 0.0;
     }
 }
 
-bool CpuHasAvx512() {
-    static const bool has = DetectAvx512();
-    return has;
+// Why the window is safe. Let S be the exact sum of the 64 products h[k] x.
+// Both the model's y and the fast f are recursive sums of those products
+// (Higham, Accuracy and Stability of Numerical Algorithms, 2nd ed., 3.1):
+// each term meets at most n roundings of relative size u, so
+// |computed - S| <= gamma_n sum |h[k] x|, gamma_n = n u / (1 - n u).
+//  - The model rounds a product to 64 bits, then each sum to 64 bits and
+//    stores it to 53: at most 65 steps, each within u' = 2^-53 + 2^-63.
+//  - The fast loop rounds each multiply-add once, or product and sum apart
+//    on vector units without a fused one: at most 65 steps at u = 2^-53.
+//  - A store or product that falls below the normal range errs by at most
+//    2^-1075 absolutely: 192 of them in all.
+// With |x| <= 2^23, |f - y| <= B = (gamma'_65 + gamma_65) 2^23 sum|h| + 2^-1067.
+//
+// The dither then rounds s = ((r1 + y) + r2) - 1 to an integer, three
+// 64-bit roundings away from X = y + (r1 + r2 - 1); for |y| < 2^25 - 2
+// they move it less than 2^-38. The vector dither forms hi = RN53(f + d)
+// with d = r1 + r2 - 1 exact. If no half-integer t lies within B + 2^-38
+// of f + d, then s, f + d and hi all round to the same integer: rounding
+// to a double is monotone and keeps every half-integer below 2^25 in
+// place. And |RN53(z) - t| <= 2 |z - t| for such t, so a lane whose hi
+// is more than Window = 2 (B + 2^-38) from every half-integer is exact; a
+// lane within it is recomputed. Above |f| = 2^24 (|y| > 2^24 - 1) the
+// sample clips to the rail of its sign whatever y is.
+//
+// The set qualifies while sum|h| <= 2^16: partial sums stay far below
+// overflow, B below 2^-6, and the window well inside half an integer.
+Certificate CertifyCoefficients(const CoefficientSet& h) {
+    Extended sum = 0;
+    for (double tap : h) {
+        if (!std::isfinite(tap)) return {};
+        sum += std::fabs(tap);
+    }
+    if (sum > 0x1p16L) return {};
+    const Extended modelStep = 0x1p-53L + 0x1p-63L;
+    const Extended fastStep = 0x1p-53L;
+    const Extended modelGamma = 65 * modelStep / (1 - 65 * modelStep);
+    const Extended fastGamma = 65 * fastStep / (1 - 65 * fastStep);
+    // The sum of |h| above is within 2^-57 of the true one; 2^-40 covers it.
+    const Extended bound = (modelGamma + fastGamma) * 0x1p23L * sum * (1 + 0x1p-40L) + 0x1p-1067L;
+    const Extended window = 2 * (bound + 0x1p-38L) * (1 + 0x1p-40L);
+    return {true, std::nextafter(double(bound), INFINITY),
+            std::nextafter(double(window), INFINITY)};
 }
 
-bool VectorKernelTakes(const double* h) {
-    // The sum in Extended: its rounding never matters, as the kernels' real
-    // limit lies far above (with this bound and 31-bit samples every
-    // intermediate stays below 2^993).
-    Extended sum = 0;
-    for (int k = 0; k < TapCount; ++k) {
-        const double magnitude = std::fabs(h[k]);
-        if (!std::isfinite(magnitude)) return false;
-        if (magnitude != 0 && magnitude < 0x1p-900) return false;
-        sum += magnitude;
+double ExactOutput(const int32_t* x, int64_t frameCount, const CoefficientSet& h, int64_t m) {
+    assert(m >= 0 && m < frameCount + FilterTail);
+    double acc = 0.0;
+    for (int64_t n = std::max<int64_t>(0, m - FilterTail); n <= std::min(m, frameCount - 1); ++n) {
+        acc = static_cast<double>(Extended(acc) + Extended(h[m - n]) * Extended(x[n]));
     }
-    return sum < 0x1p960L;
+    return acc;
 }

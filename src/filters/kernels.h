@@ -1,18 +1,14 @@
-// Exact vector filter kernels. Each computes outputs of the scatter loop in
-// fir.cpp bit for bit, one output at a time (gather form), so that a run may
-// use the fastest exact kernel the CPU offers; the x87 block form
-// (FilterBlockX87 in filters.h) takes any coefficients on any CPU. This
-// header owns the zero-padded sample window the vector kernels read, the
-// choice between kernels (CpuHasAvx512, VectorKernelTakes), and the
-// round-to-odd vector kernel in two builds of one step: AVX-512
-// instructions, and exact portable emulations of the same instructions,
-// which prove the algorithm on CPUs without AVX-512.
+// The fast filter and its certificate. A stage's outputs are first computed
+// in plain float64 (one multiply-add per tap, vector lanes over the
+// outputs); a per-set bound on how far that value can lie from the exact
+// model's tells the dither which outputs it may take as they are and which
+// it must recompute with ExactOutput. The exact block form (FilterBlockX87
+// in filters.h) takes every set the certificate does not hold for.
 //
-// Output m of a channel with frameCount samples x and taps h is
+// Output m of a channel with frameCount samples x and taps h, in the model:
 //   acc = +0.0; for k = min(63, m) down to max(0, m - frameCount + 1):
 //     acc = double(Extended(acc) + Extended(h[k]) * Extended(x[m - k]));
-// for 0 <= m < frameCount + 63. The vector kernels need round to nearest,
-// flush-to-zero and denormals-are-zero off in MXCSR (SetNumericEnvironment).
+// for 0 <= m < frameCount + 63.
 #pragma once
 
 #include <cstdint>
@@ -21,31 +17,41 @@
 
 // Samples a window holds before its first output.
 constexpr int64_t WindowLead = TapCount - 1;
+// Outputs the fast filter may compute beyond those asked for (it works in
+// whole groups of vectors): the output array needs this much room more, and
+// the window this many samples more.
+constexpr int64_t VectorPad = 256;
 
 // window[i] = x[first - WindowLead + i] as a double, 0 outside the input, for
-// i < count + WindowLead: what the vector kernels read for outputs
+// i < count + WindowLead + VectorPad: what FilterWindowFast reads for outputs
 // first .. first + count - 1.
 void FillWindow(const int32_t* x, int64_t frameCount, int64_t first, int64_t count, double* window);
 
-// True when the CPU has AVX-512 F, DQ and VL and the OS saves the ZMM and
-// mask registers. Decided once.
-bool CpuHasAvx512();
+// out[j], j < count: the outputs of a window made by FillWindow, summed in
+// float64 with a multiply-add per tap, oldest sample first, on the widest
+// vector unit the CPU offers (capped by LimitVectorWidth). `out` has room
+// for count + VectorPad values.
+void FilterWindowFast(const double* window, int64_t count, const double* h, double* out);
 
-// True when the vector kernels are exact for this coefficient set: every tap
-// finite, each nonzero |h| at least 2^-900, sum |h| below 2^960. These bounds
-// keep every intermediate of the emulation a normal double far from
-// overflow; other sets must use FilterBlockX87.
-bool VectorKernelTakes(const double* h);
+// The vector widths a run may use: the widest the CPU has, or at most 256
+// or 128 bits (for measurements and tests; the bytes are the same).
+enum class VectorWidth { Widest, Upto256, Upto128 };
+// Takes effect for every later vector call; not while a stage runs.
+void LimitVectorWidth(VectorWidth width);
+// The vector unit the fast loops run on now ("AVX3" is AVX-512, "AVX2",
+// "SSE4", ...).
+const char* VectorUnitName();
 
-// out[j] = output j of the window's span, j < count, from a window made by
-// FillWindow (count + WindowLead values; nothing outside is read). Exact for
-// sets that VectorKernelTakes. The AVX-512 build needs CpuHasAvx512().
-void FilterWindowAvx512(const double* window, int64_t count, const double* h, double* out);
-void FilterWindowEmulated(const double* window, int64_t count, const double* h, double* out);
+// The certificate of a coefficient set: whether it holds, and the window
+// around each rounding boundary of the dither inside which a fast output
+// must be recomputed exactly.
+struct Certificate {
+    bool Holds = false;  // false: every output of this set takes the exact loop
+    double Bound = 0;    // |fast output - model output| never exceeds it
+    double Window = 0;   // see CertifyCoefficients
+};
+Certificate CertifyCoefficients(const CoefficientSet& h);
 
-// One filter step on 8 lanes: acc[i] = double(Extended(acc[i]) +
-// Extended(h[i]) * Extended(x[i])), for x[i] integers of at most 31 bits and
-// values inside the range VectorKernelTakes allows. For tests.
-constexpr int StepLanes = 8;
-void StepAvx512(double* acc, const double* h, const double* x);
-void StepEmulated(double* acc, const double* h, const double* x);
+// Output m of one channel as the model computes it: the 64-step loop,
+// oldest sample first.
+double ExactOutput(const int32_t* x, int64_t frameCount, const CoefficientSet& h, int64_t m);

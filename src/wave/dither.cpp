@@ -31,9 +31,3 @@ int64_t DitherAndPackScalar(const double* left, const double* right, int64_t fra
     }
     return clipped;
 }
-
-int64_t DitherAndPack(const double* left, const double* right, int64_t frames, uint8_t* packed,
-                      RandomSource& random) {
-    if (CpuHasAvx2()) return DitherAndPackAvx2(left, right, frames, packed, random);
-    return DitherAndPackScalar(left, right, frames, packed, random);
-}

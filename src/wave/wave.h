@@ -73,12 +73,6 @@ void ExtractChannels(SampleArrays& arrays);
 constexpr int HeaderSize = 44;
 std::array<uint8_t, HeaderSize> MakeOutputHeader(const WaveInfo& info, uint32_t outputDataSize);
 
-// Dithers and packs `frames` frames, drawing left, left, right, right per
-// frame from `random`, which runs on. A result beyond the 24-bit range is
-// stored as the nearer rail (8388607 or -8388608); returns how many were.
-int64_t DitherAndPack(const double* left, const double* right, int64_t frames, uint8_t* packed,
-                      RandomSource& random);
-
 // Writes header and samples as the file `outputName`, replacing it whole.
 // Returns "" or the system's reason for the failure (nothing is left behind).
 std::string WriteWaveFile(const std::string& outputName, const uint8_t* header, size_t headerSize,
@@ -183,8 +177,18 @@ inline void StoreSample24(int64_t value, uint8_t* bytes) {
 int64_t DitherAndPackScalar(const double* left, const double* right, int64_t frames,
                             uint8_t* packed, RandomSource& random);
 
-// The same, four frames at a time with AVX2. Any lane whose sum lies near a
-// rounding tie is done again on the x87 unit, so the bytes are the same.
-bool CpuHasAvx2();
-int64_t DitherAndPackAvx2(const double* left, const double* right, int64_t frames, uint8_t* packed,
-                          RandomSource& random);
+// The dither of fast filter values, many frames at a time on the vector
+// unit: frame n draws left, left, right, right from `random` moved on 4 n
+// draws. Clipped samples go to `outLeft` and `outRight`, except for the
+// suspects: lanes within `window` of a rounding boundary, whose exact
+// result the caller must supply (the exact output, DitherSum with the same
+// draws, ClipSample24). Suspect entries are 2 frame + channel (0 left, 1
+// right), at most 2 frames of them. Returns how many of the other samples
+// were clipped. The sample arrays have room for frames + DitherPad values.
+constexpr int64_t DitherPad = 64;
+int64_t DitherFast(const double* left, const double* right, int64_t frames, RandomSource random,
+                   double window, int32_t* outLeft, int32_t* outRight, int32_t* suspects,
+                   int64_t* suspectCount);
+
+// Packs `frames` frames of clipped samples, left then right, 3 bytes each.
+void PackFrames(const int32_t* left, const int32_t* right, int64_t frames, uint8_t* packed);

@@ -50,14 +50,15 @@ TEST(JobTest, FourOutputFilesMatchTheReferenceByteForByte) {
     }
 }
 
-// The threads and the units the job runs on never change a byte: several
-// blocks of output, on one thread, on three, and on the x87 unit alone.
-TEST(JobTest, SameFilesOnAnyThreadCountAndWithTheX87UnitAlone) {
+// The threads and the kernels the job runs on never change a byte: several
+// blocks of output, on one thread, on three, and with each kernel.
+TEST(JobTest, SameFilesOnAnyThreadCountAndKernel) {
     ScratchDir dir;
     JobFixture fixture = MakeJobFixture(7000);
     WriteJobFiles(dir.path, fixture);
     const std::pair<const char*, const char*> settings[] = {
-        {"PHONOSKEW_THREADS", "1"}, {"PHONOSKEW_THREADS", "3"}, {"PHONOSKEW_KERNEL", "x87"}};
+        {"PHONOSKEW_THREADS", "1"},   {"PHONOSKEW_THREADS", "3"},    {"PHONOSKEW_KERNEL", "avx2"},
+        {"PHONOSKEW_KERNEL", "sse2"}, {"PHONOSKEW_KERNEL", "exact"}, {"PHONOSKEW_KERNEL", "x87"}};
     for (const auto& [name, value] : settings) {
         setenv(name, value, 1);
         Child run = RunPiped(PhonoskewIn(dir.path), "take1.wav\r");

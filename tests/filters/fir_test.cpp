@@ -1,4 +1,4 @@
-// The FIR loops, plain and in blocks, against a slow direct-form reference.
+// The exact filter in blocks against the model written out plainly.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "filters/filters.h"
+#include "support/model.h"
 
 namespace {
 
@@ -19,29 +20,12 @@ struct Result {
     std::vector<double> Right;
 };
 
-// y[m] = sum of h[k] x[m - k], k from min(63, m) down to max(0, m - F + 1):
-// the oldest sample first, each product and sum at extended precision, each
-// running sum stored to double.
-std::vector<double> ReferenceChannel(const std::vector<int32_t>& x,
-                                     const std::array<double, 64>& h) {
-    const long frames = long(x.size());
-    std::vector<double> y(x.size() + 63);
-    for (long m = 0; m < long(y.size()); ++m) {
-        double sum = 0.0;
-        for (long k = std::min(63L, m); k >= std::max(0L, m - frames + 1); --k) {
-            sum = double((long double)sum + (long double)h[k] * (long double)x[m - k]);
-        }
-        y[m] = sum;
-    }
-    return y;
-}
-
 bool SameBits(const std::vector<double>& a, const std::vector<double>& b) {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
 }
 
 // The block form over the whole output in blocks of several sizes, each
-// block on its own arrays, must give the bits of the plain scatter loop.
+// block on its own arrays, must give the model's bits.
 void ExpectBlocksGiveTheSameBits(const std::vector<int32_t>& left,
                                  const std::vector<int32_t>& right, const CoefficientSet& h,
                                  const Result& expected) {
@@ -64,9 +48,7 @@ void ExpectBlocksGiveTheSameBits(const std::vector<int32_t>& left,
 
 Result RunFilter(const std::vector<int32_t>& left, const std::vector<int32_t>& right,
                  const std::array<double, 64>& h) {
-    Result result{std::vector<double>(left.size() + 63, 0.0),
-                  std::vector<double>(left.size() + 63, 0.0)};
-    FilterChannels(left, right, h, result.Left, result.Right);
+    Result result{ModelChannel(left, h), ModelChannel(right, h)};
     ExpectBlocksGiveTheSameBits(left, right, h, result);
     return result;
 }
@@ -77,7 +59,7 @@ std::array<double, 64> Impulse(int at, double value) {
     return h;
 }
 
-TEST(FilterChannels, EdgeCasesMatchTheReference) {
+TEST(FilterBlockX87, EdgeCasesMatchTheReference) {
     struct Case {
         const char* Name;
         std::vector<int32_t> Left;
@@ -100,13 +82,12 @@ TEST(FilterChannels, EdgeCasesMatchTheReference) {
         {"overflow gives infinity", {8388607, 8388607}, {1, 1}, huge},
     };
     for (const Case& c : cases) {
-        Result result = RunFilter(c.Left, c.Right, c.H);
-        EXPECT_TRUE(SameBits(result.Left, ReferenceChannel(c.Left, c.H))) << c.Name;
-        EXPECT_TRUE(SameBits(result.Right, ReferenceChannel(c.Right, c.H))) << c.Name;
+        SCOPED_TRACE(c.Name);
+        RunFilter(c.Left, c.Right, c.H);
     }
 }
 
-TEST(FilterChannels, HandWorkedValues) {
+TEST(FilterBlockX87, HandWorkedValues) {
     // Identity: the input, then 63 zeros.
     Result identity = RunFilter({7, -8388608}, {8388607, 0}, Impulse(0, 1.0));
     EXPECT_EQ(identity.Left[0], 7.0);
@@ -136,7 +117,7 @@ TEST(FilterChannels, HandWorkedValues) {
 
 // Full-precision coefficients against 24-bit samples: products need 77 bits,
 // so the rounding steps and the order of the sum show in the last bits.
-TEST(FilterChannels, RandomSignalBitForBitWithTheReference) {
+TEST(FilterBlockX87, RandomSignalBitForBitWithTheReference) {
     std::mt19937_64 generator(2026);
     std::uniform_int_distribution<int32_t> sample(-8388608, 8388607);
     std::uniform_real_distribution<double> tap(-1.0, 1.0);
@@ -148,10 +129,7 @@ TEST(FilterChannels, RandomSignalBitForBitWithTheReference) {
     std::array<double, 64> h;
     for (double& value : h) value = tap(generator);
 
-    Result result = RunFilter(left, right, h);
-    std::vector<double> expectedLeft = ReferenceChannel(left, h);
-    EXPECT_TRUE(SameBits(result.Left, expectedLeft));
-    EXPECT_TRUE(SameBits(result.Right, ReferenceChannel(right, h)));
+    std::vector<double> expectedLeft = RunFilter(left, right, h).Left;
 
     // The data is sharp enough to tell: double-only sums differ somewhere.
     std::vector<double> plain(left.size() + 63, 0.0);

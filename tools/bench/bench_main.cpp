@@ -7,9 +7,11 @@
 // On a deterministic recording of S seconds (default 60) of 96 kHz stereo
 // with the example error filters:
 //  - each step of the job, run in this process as the program runs it
-//    (median of N passes, default 5), with its share of the whole;
-//  - the given program as a user runs it, through pipes: wall time, input
-//    frames per second and peak resident memory, median of N runs;
+//    (median of N passes, default 5), with its share of the whole, and how
+//    many outputs each stage recomputed exactly;
+//  - the given program as a user runs it, through pipes, with each
+//    PHONOSKEW_KERNEL (auto, avx2, sse2, exact): wall time, input frames per
+//    second and peak resident memory, median of N runs;
 //  - where `sox` is installed, four SoX runs (FIR filter and dither, one an
 //    output) measured alternately with the program, and the ratio.
 #include <sys/resource.h>
@@ -65,6 +67,8 @@ std::string CpuName() {
 
 struct StepTimes {
     std::vector<double> Read, Split, Stage[4], Write[4];
+    int64_t ExactOutputs[4] = {};  // of the last pass
+    int64_t Outputs = 0;           // a stage's, both channels
 };
 
 void TimeSteps(const fs::path& dir, int32_t frames, StepTimes& times) {
@@ -84,9 +88,11 @@ void TimeSteps(const fs::path& dir, int32_t frames, StepTimes& times) {
     for (int stage = 0; stage < 4; ++stage) {
         start = Clock::now();
         CoefficientLoad load = LoadCoefficients((dir / CoefficientFiles[stage]).string());
-        FilterDitherAndPack(samples.Left, samples.Right, load.Values, samples.Packed.data(), random,
-                            ChooseEngine(load.Values));
+        StageResult result = FilterDitherAndPack(samples.Left, samples.Right, load.Values,
+                                                 samples.Packed.data(), random, ChooseEngine());
         times.Stage[stage].push_back(SecondsSince(start));
+        times.ExactOutputs[stage] = result.WholeExact ? -1 : result.ExactOutputs;
+        times.Outputs = 2 * (int64_t{frames} + FilterTail);
         start = Clock::now();
         std::string output = (dir / ("out" + std::to_string(stage + 1) + ".wav")).string();
         WriteWaveFile(output, header.data(), header.size(), samples.Packed.data(),
@@ -117,6 +123,12 @@ void PrintSteps(const StepTimes& times, int32_t frames) {
                     row.Seconds * 1e9 / frames, 100 * row.Seconds / total);
     }
     std::printf("| all steps | %.1f | %.1f | |\n", total * 1e3, total * 1e9 / frames);
+    std::printf("\nOutputs recomputed exactly, of %lld a stage:", (long long)times.Outputs);
+    for (int64_t count : times.ExactOutputs) {
+        if (count < 0) std::printf(" all (exact loop)");
+        if (count >= 0) std::printf(" %lld", (long long)count);
+    }
+    std::printf("\n");
 }
 
 // ---- The hot loops on one thread ---------------------------------------------------
@@ -132,8 +144,8 @@ double BestOfFive(Pass pass) {
     return best;
 }
 
-// Each exact filter form and dither form the machine has, on one thread,
-// over one second of the recording.
+// Each filter and dither form, and each vector width, on one thread, over
+// one second of the recording.
 void BenchLoops(const fs::path& dir) {
     const int32_t frames = 96000;
     SampleArrays samples;
@@ -142,35 +154,44 @@ void BenchLoops(const fs::path& dir) {
     ExtractChannels(samples);
     CoefficientLoad load = LoadCoefficients((dir / "SO.dat").string());
     const int64_t outputs = frames + FilterTail;
-    std::vector<double> left(outputs), right(outputs), window(outputs + WindowLead);
+    std::vector<double> left(outputs + VectorPad), right(outputs + VectorPad);
+    std::vector<double> window(outputs + WindowLead + VectorPad);
     const double multiplyAdds = 2.0 * TapCount * frames;
 
     std::printf("\nHot loops, one thread, best of five:\n\n| loop | ns |\n|---|---|\n");
-    double x87 = BestOfFive([&] {
+    double exact = BestOfFive([&] {
         FilterBlockX87(samples.Left.data(), samples.Right.data(), frames, load.Values, 0, outputs,
                        left.data(), right.data());
     });
-    std::printf("| filter on the x87 unit, a multiply-add | %.3f |\n", x87 * 1e9 / multiplyAdds);
-    if (CpuHasAvx512() && VectorKernelTakes(load.Values.data())) {
-        double vector = BestOfFive([&] {
+    std::printf("| exact filter (x87 unit), a multiply-add | %.3f |\n", exact * 1e9 / multiplyAdds);
+    for (VectorWidth width : {VectorWidth::Widest, VectorWidth::Upto256, VectorWidth::Upto128}) {
+        LimitVectorWidth(width);
+        double fast = BestOfFive([&] {
             FillWindow(samples.Left.data(), frames, 0, outputs, window.data());
-            FilterWindowAvx512(window.data(), outputs, load.Values.data(), left.data());
+            FilterWindowFast(window.data(), outputs, load.Values.data(), left.data());
             FillWindow(samples.Right.data(), frames, 0, outputs, window.data());
-            FilterWindowAvx512(window.data(), outputs, load.Values.data(), right.data());
+            FilterWindowFast(window.data(), outputs, load.Values.data(), right.data());
         });
-        std::printf("| filter with AVX-512, a multiply-add | %.3f |\n",
-                    vector * 1e9 / multiplyAdds);
+        std::printf("| fast filter (%s), a multiply-add | %.3f |\n", VectorUnitName(),
+                    fast * 1e9 / multiplyAdds);
     }
+    LimitVectorWidth(VectorWidth::Widest);
     std::vector<uint8_t> packed(6 * outputs);
     RandomSource random;
     double scalar = BestOfFive(
         [&] { DitherAndPackScalar(left.data(), right.data(), outputs, packed.data(), random); });
-    std::printf("| dither and pack on the x87 unit, a frame | %.2f |\n", scalar * 1e9 / outputs);
-    if (CpuHasAvx2()) {
-        double vector = BestOfFive(
-            [&] { DitherAndPackAvx2(left.data(), right.data(), outputs, packed.data(), random); });
-        std::printf("| dither and pack with AVX2, a frame | %.2f |\n", vector * 1e9 / outputs);
-    }
+    std::printf("| exact dither and pack (x87 unit), a frame | %.2f |\n", scalar * 1e9 / outputs);
+    std::vector<int32_t> samplesLeft(outputs + DitherPad), samplesRight(outputs + DitherPad);
+    std::vector<int32_t> suspects(2 * outputs);
+    const double tieWindow = CertifyCoefficients(load.Values).Window;
+    double vector = BestOfFive([&] {
+        int64_t suspectCount = 0;
+        DitherFast(left.data(), right.data(), outputs, random, tieWindow, samplesLeft.data(),
+                   samplesRight.data(), suspects.data(), &suspectCount);
+        PackFrames(samplesLeft.data(), samplesRight.data(), outputs, packed.data());
+    });
+    std::printf("| fast dither and pack (%s), a frame | %.2f |\n", VectorUnitName(),
+                vector * 1e9 / outputs);
 }
 
 // ---- Whole runs as a user runs them --------------------------------------------------
@@ -184,7 +205,7 @@ struct RunFigures {
 // Runs `argv` in `dir` with `input` on standard input and standard output
 // discarded; the peak memory is the child's own.
 RunFigures RunChild(const fs::path& dir, const std::vector<std::string>& argv,
-                    const std::string& input) {
+                    const std::string& input, const char* kernel = nullptr) {
     int pipeFds[2];
     RunFigures figures;
     if (pipe(pipeFds) != 0) return figures;
@@ -199,6 +220,7 @@ RunFigures RunChild(const fs::path& dir, const std::vector<std::string>& argv,
             chdir(dir.c_str()) != 0) {
             _exit(126);
         }
+        if (kernel != nullptr) setenv("PHONOSKEW_KERNEL", kernel, 1);
         std::vector<char*> args;
         for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
         args.push_back(nullptr);
@@ -237,38 +259,48 @@ RunFigures RunSox(const fs::path& dir) {
     return total;
 }
 
+// Each kernel of the program and SoX, in turn, `repeats` times over.
 void BenchWholeRuns(const fs::path& dir, const std::string& binary, int32_t frames, int repeats) {
+    const char* const kernels[] = {"auto", "avx2", "sse2", "exact"};
     bool withSox = SoxInstalled();
-    std::vector<double> ours, sox;
+    std::vector<double> ours[4], sox;
     double peak = 0;
     for (int i = 0; i < repeats; ++i) {
-        RunFigures run = RunChild(dir, {binary}, "bench.wav\r");
-        if (!run.Clean) {
-            std::printf("\n%s did not finish cleanly\n", binary.c_str());
-            return;
+        for (int k = 0; k < 4; ++k) {
+            RunFigures run = RunChild(dir, {binary}, "bench.wav\r", kernels[k]);
+            if (!run.Clean) {
+                std::printf("\n%s did not finish cleanly\n", binary.c_str());
+                return;
+            }
+            ours[k].push_back(run.Seconds);
+            if (k == 0) peak = std::max(peak, run.PeakBytes);
         }
-        ours.push_back(run.Seconds);
-        peak = std::max(peak, run.PeakBytes);
         if (withSox) {
             RunFigures soxRun = RunSox(dir);
             if (!soxRun.Clean) withSox = false;
             sox.push_back(soxRun.Seconds);
         }
     }
-    double seconds = Median(ours);
-    std::printf("\nWhole run of %s, through pipes (median of %d):\n\n", binary.c_str(), repeats);
-    std::printf("| row | wall s | input frames/s |\n|---|---|---|\n");
-    std::printf("| Phonoskew | %.2f | %.2f M |\n", seconds, frames / seconds / 1e6);
+    const double soxSeconds = withSox ? Median(sox) : 0;
+    std::printf("\nWhole run of %s, through pipes (median of %d, rows in turn):\n\n",
+                binary.c_str(), repeats);
+    std::printf("| row | wall s | input frames/s | x SoX |\n|---|---|---|---|\n");
+    for (int k = 0; k < 4; ++k) {
+        double seconds = Median(ours[k]);
+        std::printf("| Phonoskew, PHONOSKEW_KERNEL=%s | %.3f | %.2f M |", kernels[k], seconds,
+                    frames / seconds / 1e6);
+        if (withSox) std::printf(" %.2f |\n", soxSeconds / seconds);
+        if (!withSox) std::printf(" |\n");
+    }
     if (withSox) {
-        double soxSeconds = Median(sox);
-        std::printf("| SoX fir + dither, four runs | %.2f | %.2f M |\n", soxSeconds,
+        std::printf("| SoX fir + dither, four runs | %.3f | %.2f M | 1.00 |\n", soxSeconds,
                     frames / soxSeconds / 1e6);
-        std::printf("\nPhonoskew runs at %.2f x the speed of SoX.\n", soxSeconds / seconds);
     } else {
         std::printf("\n(sox is not installed: no SoX row.)\n");
     }
-    std::printf("Peak resident memory: %.1f MiB, %.1f bytes a frame (%.1f beyond 16 MiB).\n",
-                peak / 1048576.0, peak / frames, (peak - 16 * 1048576.0) / frames);
+    std::printf(
+        "\nPeak resident memory (auto): %.1f MiB, %.1f bytes a frame (%.1f beyond 16 MiB).\n",
+        peak / 1048576.0, peak / frames, (peak - 16 * 1048576.0) / frames);
 }
 
 }  // namespace
@@ -301,12 +333,11 @@ int main(int argc, char** argv) {
     fs::path examples = fs::path(PHONOSKEW_SOURCE_DIR) / "examples" / "coefficients";
     for (const char* file : CoefficientFiles) fs::copy_file(examples / file, dir / file);
 
-    EngineChoice choice = ChooseEngine(LoadCoefficients((dir / "FO.dat").string()).Values);
+    EngineChoice choice = ChooseEngine();
     std::printf("Phonoskew benchmark: %.0f s of 96 kHz stereo (%d frames), four stages\n", seconds,
                 frames);
-    std::printf("Machine: %s, %u cores; filter on %s, dither on %s, %d threads\n",
-                CpuName().c_str(), std::thread::hardware_concurrency(), EngineFilterName(choice),
-                choice.VectorDither ? "AVX2" : "the x87 unit", choice.Threads);
+    std::printf("Machine: %s, %u cores; vector unit %s, %d threads\n", CpuName().c_str(),
+                std::thread::hardware_concurrency(), VectorUnitName(), choice.Threads);
 
     // The program's runs first: each starts from this process's small
     // footprint, since the child's peak memory counts what it held at fork.
