@@ -20,7 +20,7 @@ constexpr int64_t WindowLead = TapCount - 1;
 // Outputs the fast filter may compute beyond those asked for (it works in
 // whole groups of vectors): the output array needs this much room more, and
 // the window this many samples more.
-constexpr int64_t VectorPad = 256;
+constexpr int64_t VectorPad = 512;
 
 // window[i] = x[first - WindowLead + i] as a double, 0 outside the input, for
 // i < count + WindowLead + VectorPad: what FilterWindowFast reads for outputs
@@ -28,8 +28,9 @@ constexpr int64_t VectorPad = 256;
 void FillWindow(const int32_t* x, int64_t frameCount, int64_t first, int64_t count, double* window);
 
 // out[j], j < count: the outputs of a window made by FillWindow, summed in
-// float64 with a multiply-add per tap, oldest sample first, on the widest
-// vector unit the CPU offers (capped by LimitVectorWidth). `out` has room
+// float64 with a multiply-add per tap (in an order of its own: the bound
+// holds for any), on the widest vector unit the CPU offers (capped by
+// LimitVectorWidth). `out` has room
 // for count + VectorPad values.
 void FilterWindowFast(const double* window, int64_t count, const double* h, double* out);
 

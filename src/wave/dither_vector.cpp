@@ -19,6 +19,8 @@
 #include <hwy/highway.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 #include "wave/wave.h"
 
@@ -124,6 +126,13 @@ HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
 namespace dither_vector {
+
+uint64_t ByteSwapped(uint64_t bits) {
+    uint64_t swapped = 0;
+    for (int i = 0; i < 8; ++i) swapped |= (bits >> (8 * i) & 0xFF) << (8 * (7 - i));
+    return swapped;
+}
+
 HWY_EXPORT(DitherFrames);
 }  // namespace dither_vector
 
@@ -134,10 +143,21 @@ int64_t DitherFast(const double* left, const double* right, int64_t frames, Rand
         left, right, frames, random.State, window, outLeft, outRight, suspects, suspectCount);
 }
 
+// A frame's six bytes go out as one 8-byte store whose last two bytes the
+// next frame overwrites; the last frame is stored byte by byte, so nothing
+// past the frames is touched (another thread may be writing there).
 void PackFrames(const int32_t* left, const int32_t* right, int64_t frames, uint8_t* packed) {
-    for (int64_t n = 0; n < frames; ++n) {
-        StoreSample24(left[n], packed + 6 * n);
-        StoreSample24(right[n], packed + 6 * n + 3);
+    for (int64_t n = 0; n + 1 < frames; ++n) {
+        uint64_t bits = (uint64_t(uint32_t(left[n])) & 0xFFFFFF) |
+                        (uint64_t(uint32_t(right[n])) & 0xFFFFFF) << 24;
+        if constexpr (std::endian::native == std::endian::big) {
+            bits = dither_vector::ByteSwapped(bits);
+        }
+        std::memcpy(packed + 6 * n, &bits, sizeof bits);
+    }
+    if (frames > 0) {
+        StoreSample24(left[frames - 1], packed + 6 * (frames - 1));
+        StoreSample24(right[frames - 1], packed + 6 * (frames - 1) + 3);
     }
 }
 #endif  // HWY_ONCE
