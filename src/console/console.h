@@ -90,6 +90,10 @@ enum class BoxKey { Enter, Space, Escape };
 // which key it was. The caller sounds Beep first.
 BoxKey ConsoleMessageBox(std::string_view message, std::string_view title);
 
+// Writes `line` and a line end to standard error when the screen goes out
+// as plain text, as a box's reason does; a terminal's screen shows it.
+void NoteOnStandardError(std::string_view line);
+
 // Ends the program at once with a one-line message on standard error and
 // exit status `status`, leaving the terminal as it was found.
 [[noreturn]] void QuitProgram(std::string_view reason, int status);

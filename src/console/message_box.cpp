@@ -158,6 +158,10 @@ void DrawMessageBox(const BoxPlace& place, const std::vector<std::string>& lines
 
 // ---- The modal box ------------------------------------------------------------------
 
+void NoteOnStandardError(std::string_view line) {
+    if (TerminalStarted() && !DrawingToTerminal()) WriteErrorText(std::string(line) + '\n');
+}
+
 BoxKey ConsoleMessageBox(std::string_view message, std::string_view title) {
     ScreenModel& screen = Screen();
     std::vector<std::string> lines = SplitBoxMessage(message);
@@ -168,7 +172,7 @@ BoxKey ConsoleMessageBox(std::string_view message, std::string_view title) {
     if (TerminalStarted() && !DrawingToTerminal()) {
         // Whoever reads the transcript, the reason is also on standard error.
         WritePlainBox(lines, title);
-        WriteErrorText(ReasonLine(message) + '\n');
+        NoteOnStandardError(ReasonLine(message));
     }
 
     ScreenCell beneath[ScreenRows][ScreenColumns];

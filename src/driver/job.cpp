@@ -105,7 +105,16 @@ int64_t RunFilterStage(const ErrorStage& stage, SampleArrays& samples, Coefficie
     int64_t clipped =
         FilterDitherAndPack(samples.Left, samples.Right, coefficients, samples.Packed.data(),
                             random, ChooseEngine(coefficients));
-    ShowDone(1);
+    if (!load.JoinedLines) {
+        ShowDone(1);
+        return clipped;
+    }
+    // The values stay as read, so that outputs compare byte for byte with
+    // earlier runs; the user learns why they may not be the file's numbers.
+    std::string notice = std::string(stage.CoefficientFile) +
+                         ": line feeds without CR joined its lines into one field";
+    ShowDone(1, " (" + notice + ")");
+    NoteOnStandardError("phonoskew: " + notice);
     return clipped;
 }
 

@@ -92,6 +92,28 @@ TEST(RunInPipesTest, EachBoxGivesItsReasonOnStandardError) {
     }
 }
 
+// A coefficient file with LF line ends keeps the values it always gave (the
+// outputs stay byte for byte the same), and the user learns why they are
+// not the file's numbers: on the stage's "Done" line and on standard error.
+TEST(RunInPipesTest, LinesJoinedWithoutCrAreNamed) {
+    ScratchDir dir;
+    JobFixture fixture = MakeJobFixture(30);
+    WriteJobFiles(dir.path, fixture);
+    WriteFileBytes(dir.path / "SO.dat", "1\n2\n");
+    fixture.sets[1].assign(64, 0.0);
+    fixture.sets[1][0] = 12.0;  // the two lines as one field
+    Child run = RunPiped(PhonoskewIn(dir.path), "take1.wav\r", 10000);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    ExpectOutputsMatchReference(dir.path, fixture);
+    EXPECT_NE(run.out.find("   Applying second-order filter...\n"
+                           "   Done (SO.dat: line feeds without CR joined its lines into one "
+                           "field)\n\n   Writing file - take1 RIAA error 2.wav\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.err,
+              "phonoskew: SO.dat: line feeds without CR joined its lines into one field\n");
+}
+
 // In a UTF-8 locale the transcript still carries the typed bytes exactly,
 // invalid ones included.
 TEST(RunInPipesTest, TranscriptCarriesTheTypedBytes) {

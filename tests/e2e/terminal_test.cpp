@@ -358,6 +358,26 @@ TEST(RunInTerminalTest, DumbTerminalGetsThePlainTranscript) {
     EXPECT_EQ(run.out.find_first_of("\x1b\a"), std::string::npos) << run.out;
 }
 
+// A coefficient file with LF line ends: its stage's "Done" row says why
+// its numbers are not the file's.
+TEST(RunInTerminalTest, LinesJoinedWithoutCrAreNamedOnTheDoneRow) {
+    ScratchDir dir;
+    WriteJobFiles(dir.path, MakeJobFixture(100));
+    std::string fop = ReadFileBytes(dir.path / "FOP.dat");
+    std::erase(fop, '\r');
+    WriteFileBytes(dir.path / "FOP.dat", fop);
+    Child run = StartInPseudoTerminal(PhonoskewIn(dir.path, {"take1.wav"}));
+    ChildGuard guard{run};
+    ASSERT_TRUE(WaitForRowText(run, 54, "   press any key to quit")) << VtDump(run.screen);
+    EXPECT_EQ(VtRowText(run.screen, 34), "   Done");
+    EXPECT_EQ(VtRowText(run.screen, 40),
+              "   Done (FOP.dat: line feeds without CR joined its lines into one field)");
+    EXPECT_EQ(VtRowText(run.screen, 46), "   Done");
+    SendKeys(run, "q");
+    ASSERT_TRUE(WaitForExit(run));
+    EXPECT_EQ(run.exitStatus, 0);
+}
+
 struct TypedPathCase {
     const char* name;
     bool utf8;  // LC_ALL=C.UTF-8, else the C locale
