@@ -87,8 +87,11 @@ enum class BoxKey { Enter, Space, Escape };
 // Draws a modal framed box over the screen with `title` and `message` (the
 // two characters backslash and n in `message` break the line), waits until
 // Enter, Space or Esc dismisses it, restores the screen beneath and says
-// which key it was. The caller sounds Beep first.
-BoxKey ConsoleMessageBox(std::string_view message, std::string_view title);
+// which key it was. The caller sounds Beep first. When the screen goes out
+// as plain text, `reason` goes to standard error as one line; by default
+// "phonoskew: " and the message's lines.
+BoxKey ConsoleMessageBox(std::string_view message, std::string_view title,
+                         std::string_view reason = {});
 
 // Writes `line` and a line end to standard error when the screen goes out
 // as plain text, as a box's reason does; a terminal's screen shows it.

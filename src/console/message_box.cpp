@@ -162,7 +162,8 @@ void NoteOnStandardError(std::string_view line) {
     if (TerminalStarted() && !DrawingToTerminal()) WriteErrorText(std::string(line) + '\n');
 }
 
-BoxKey ConsoleMessageBox(std::string_view message, std::string_view title) {
+BoxKey ConsoleMessageBox(std::string_view message, std::string_view title,
+                         std::string_view reason) {
     ScreenModel& screen = Screen();
     std::vector<std::string> lines = SplitBoxMessage(message);
     int firstRow, rowCount, firstColumn, columnCount;
@@ -172,7 +173,7 @@ BoxKey ConsoleMessageBox(std::string_view message, std::string_view title) {
     if (TerminalStarted() && !DrawingToTerminal()) {
         // Whoever reads the transcript, the reason is also on standard error.
         WritePlainBox(lines, title);
-        NoteOnStandardError(ReasonLine(message));
+        NoteOnStandardError(reason.empty() ? ReasonLine(message) : std::string(reason));
     }
 
     ScreenCell beneath[ScreenRows][ScreenColumns];

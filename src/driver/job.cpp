@@ -24,9 +24,19 @@ const ErrorStage ErrorStages[4] = {
      "directory  "},
 };
 
-BoxKey ShowError(std::string_view message) {
+BoxKey ShowError(std::string_view message, std::string_view reason) {
     Beep();
-    return ConsoleMessageBox(message, " ERROR");
+    return ConsoleMessageBox(message, " ERROR", reason);
+}
+
+// A user who fixes only what the box names may need several rounds; this
+// line names every way the file differs and the one command that mends all.
+std::string RefusalReason(const std::string& inputPath, const HeaderCheck& header) {
+    std::string message = header.Refusal;
+    message.erase(message.find_last_not_of(' ') + 1);
+    std::string reason = "phonoskew: " + inputPath + ": " + message;
+    if (!header.Remedy.empty()) reason += " (" + header.Remedy + ")";
+    return reason;
 }
 
 // ---- Loading ------------------------------------------------------------------------

@@ -66,13 +66,21 @@ struct ReasonCase {
     const char* errors;
 };
 
+// A refused input's line names every way the file differs and the command
+// that mends them all, so that one conversion is enough.
 TEST(RunInPipesTest, EachBoxGivesItsReasonOnStandardError) {
     const ReasonCase cases[] = {
         {"input file", nullptr, "nothing.wav\r\r",
          "phonoskew: File not found. Please enter a valid file path\n"
          "phonoskew: standard input ended while waiting for a path\n"},
-        {"refused header", nullptr, "FO.dat\r\r",
-         "phonoskew: This is not a Wave file\n"
+        {"no WAVE header", nullptr, "FO.dat\r\r",
+         "phonoskew: FO.dat: This is not a Wave file (convert with: sox 'FO.dat' -b 24 -r 96000 "
+         "-c 2 -t wavpcm 'FO-24-96.wav')\n"
+         "phonoskew: standard input ended while waiting for a path\n"},
+        {"16-bit 44.1 kHz", nullptr, "cd rip.wav\r\r",
+         "phonoskew: cd rip.wav: This is not a 24-bit Wave file (it is 16-bit, 44100 Hz, 2 "
+         "channels; convert with: sox 'cd rip.wav' -b 24 -r 96000 -c 2 -t wavpcm "
+         "'cd rip-24-96.wav')\n"
          "phonoskew: standard input ended while waiting for a path\n"},
         {"coefficient file", "SO.dat", "take1.wav\r",
          "phonoskew: File 'SO.dat' not found. Please ensure that it is in the parent directory\n"
@@ -83,6 +91,10 @@ TEST(RunInPipesTest, EachBoxGivesItsReasonOnStandardError) {
         ScratchDir dir;
         JobFixture fixture = MakeJobFixture(20);
         WriteJobFiles(dir.path, fixture);
+        std::string cdRip = CanonicalWaveHeader(0);
+        cdRip.replace(24, 4, std::string("\x44\xAC\x00\x00", 4));  // 44100 Hz
+        cdRip[34] = 16;
+        WriteFileBytes(dir.path / "cd rip.wav", cdRip);
         if (c.missing) fs::remove(dir.path / c.missing);
         Child run = RunPiped(PhonoskewIn(dir.path), c.input, 10000);
         EXPECT_EQ(run.exitStatus, 2);
