@@ -8,7 +8,10 @@
 // Escape sequences sent to a terminal on standard output (none at all when
 // standard output is not a terminal, or TERM is "dumb": each screen row then
 // goes out as a plain line once finished, and a message box as its title and
-// text lines, with its text also on standard error as one line):
+// text lines, with its text also on standard error as one line; when the
+// keys come from a terminal, the prompt's row goes out before the first key,
+// typed characters are echoed as they come, a Backspace as BS, blank, BS,
+// and a box's lines end with the keys that dismiss it):
 //   ESC [ row ; column H    put the cursor at a cell (1-based)
 //   ESC [ fg ; bg m         colours of the cells that follow: palette 0-7 as
 //                           30-37 / 40-47, palette 8-15 as 90-97 / 100-107

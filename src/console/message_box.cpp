@@ -87,6 +87,8 @@ void WritePlainBox(const std::vector<std::string>& lines, std::string_view title
     std::string text(title);
     text += '\n';
     for (const std::string& line : lines) text += line + '\n';
+    // Someone at a terminal must learn which keys go on; a script needs no hint.
+    if (EchoingKeys()) text += std::string(DismissHint) + '\n';
     WritePlainText(text);
 }
 

@@ -337,7 +337,9 @@ TEST(RunInTerminalTest, SmallTerminalFollowsTheCursorWithoutFillingTheScrollback
     EXPECT_TRUE(run.screen.history.empty());
 }
 
-// A dumb terminal cannot place the cursor: it gets the plain transcript.
+// A dumb terminal cannot place the cursor: it gets the plain transcript,
+// with the prompt out before the first key, the typing echoed as it comes
+// (Backspace too) and the keys that dismiss a box.
 TEST(RunInTerminalTest, DumbTerminalGetsThePlainTranscript) {
     ScratchDir dir;
     WriteJobFiles(dir.path, MakeJobFixture(20));
@@ -346,14 +348,24 @@ TEST(RunInTerminalTest, DumbTerminalGetsThePlainTranscript) {
     Child run = StartInPseudoTerminal(program);
     ChildGuard guard{run};
     ASSERT_TRUE(WaitForOutput(run, "   Phonoskew\r\n"));
-    SendKeys(run, "nothing.wav\r\rtake1.wav\r");
+    ASSERT_TRUE(WaitForOutput(run, "\r\n   Input file?  ")) << run.out;
+    SendKeys(run, "nothing.wx");
+    ASSERT_TRUE(WaitForOutput(run, "   Input file?  nothing.wx")) << run.out;
+    SendKeys(run, "\x7f");
+    ASSERT_TRUE(WaitForOutput(run, "nothing.wx\b \b")) << run.out;
+    SendKeys(run, "av\r");
+    ASSERT_TRUE(WaitForOutput(run, "Enter, Space or Esc to continue\r\n")) << run.out;
+    SendKeys(run, "\rtake1.wav\r");
     ASSERT_TRUE(WaitForOutput(run, "   press any key to quit\r\n")) << run.out;
     SendKeys(run, "q");
     ASSERT_TRUE(WaitForExit(run));
     EXPECT_EQ(run.exitStatus, 0);
-    for (const char* line : {"   Input file?  nothing.wav\r\n ERROR\r\n",
-                             "   Input file?  take1.wav\r\n", "   Reading file data...\r\n"}) {
-        EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
+    for (const char* lines :
+         {"   Input file?  nothing.wx\b \bav\r\n ERROR\r\n            File not found.\r\n"
+          " Please enter a valid file path  \r\nEnter, Space or Esc to continue\r\n"
+          "phonoskew: File not found. Please enter a valid file path\r\n",
+          "\r\n   Input file?  take1.wav\r\n\r\n\r\n", "   Reading file data...\r\n"}) {
+        EXPECT_NE(run.out.find(lines), std::string::npos) << lines << "\n" << run.out;
     }
     EXPECT_EQ(run.out.find_first_of("\x1b\a"), std::string::npos) << run.out;
 }
