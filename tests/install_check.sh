@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Installs the build into a scratch prefix and checks that the programs, the
-# man pages and the example sets (coefficients, plots, README) are there;
-# then that every man page renders with `man -l` from the source tree and
-# carries the project's version.
+# Installs the build into a scratch prefix and checks that the programs
+# (with their --version), the man pages and the example sets (coefficients,
+# plots, README) are there; then that every man page renders with `man -l`
+# from the source tree and carries the project's version.
 #   install_check.sh BUILD SOURCE VERSION
 set -euo pipefail
 build=$1 source=$2 version=$3
@@ -24,6 +24,10 @@ expect_file share/phonoskew/examples/README.md
 for set in FO SO FOP SOP; do
     expect_file "share/phonoskew/examples/coefficients/$set.dat"
     expect_file "share/phonoskew/examples/coefficients/$set.svg"
+done
+for program in phonoskew phonoskew-design phonoskew-demo-signal; do
+    shown=$("$prefix/bin/$program" --version) || fail "$program --version fails"
+    [ "$shown" = "$program $version" ] || fail "$program --version says: $shown"
 done
 
 cd "$source"
