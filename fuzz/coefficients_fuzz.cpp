@@ -1,7 +1,7 @@
 // Fuzz target: a coefficient file's text cut into fields and parsed, from
 // memory and from a file. The three readings must agree bit for bit: each
 // parsed coefficient is its field's text through ParseNumber, and the file
-// gives what the same text in memory gives.
+// gives what the same text in memory gives, its joined lines included.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -63,5 +63,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!load.Opened) std::abort();
     for (int i = 0; i < TapCount; ++i)
         if (!SameBits(values[i], load.Values[i])) std::abort();
+    if (load.JoinedLines != JoinsLinesWithoutCr(text)) std::abort();
     return 0;
 }

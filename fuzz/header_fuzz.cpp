@@ -1,6 +1,7 @@
 // Fuzz target: the input header's reads and checks on any bytes, as many as
-// the fuzzer gives (a file may be shorter than 44 bytes), and the output
-// names made from the same bytes taken as the path typed.
+// the fuzzer gives (a file may be shorter than 44 bytes), with what a
+// refused file is said to be; and the output names and the conversion
+// command made from the same bytes taken as the path typed.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -29,8 +30,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::abort();
     }
 
+    // What a refused file is goes into a one-line message: printable ASCII
+    // only, whatever the header holds.
+    for (char c : DescribeWaveFormat(data, size))
+        if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) >= 127)
+            std::abort();
+
     // No output may ever replace the input, nor another output.
     std::string path(reinterpret_cast<const char*>(data), size);
+    if (!ConversionCommand(path).starts_with("sox '")) std::abort();
     OutputNames names = MakeOutputNames(path);
     for (size_t n = 0; n < names.size(); ++n) {
         if (names[n] == path) std::abort();

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Installs the build into a scratch prefix and checks that the programs, the
-# man pages and the example sets (coefficients, plots, README) are there;
-# then that every man page renders with `man -l` from the source tree and
-# carries the project's version.
+# Installs the build into a scratch prefix that holds a blank and checks
+# that the programs (with their --version), the man pages, the example sets
+# (coefficients, plots, README) and the guide to accepted files are there,
+# and that the pages and the README name this prefix's paths; then that
+# every man page renders with `man -l`, installed and from the source tree,
+# and carries the project's version.
 #   install_check.sh BUILD SOURCE VERSION
 set -euo pipefail
 build=$1 source=$2 version=$3
-prefix=$(mktemp -d)
-trap 'rm -rf "$prefix"' EXIT
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+prefix="$scratch/odd prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
 status=0
@@ -25,9 +28,27 @@ for set in FO SO FOP SOP; do
     expect_file "share/phonoskew/examples/coefficients/$set.dat"
     expect_file "share/phonoskew/examples/coefficients/$set.svg"
 done
+expect_file share/doc/phonoskew/accepted-files.md
+for program in phonoskew phonoskew-design phonoskew-demo-signal; do
+    shown=$("$prefix/bin/$program" --version) || fail "$program --version fails"
+    [ "$shown" = "$program $version" ] || fail "$program --version says: $shown"
+done
+
+# The installed texts name this prefix, quoted, and nothing of a default
+# install or a source tree.
+examples="\"$prefix/share/phonoskew/examples/coefficients/\""
+pages=("$prefix"/share/man/man1/*.1)
+grep -qF "$examples" "$prefix/share/man/man1/phonoskew.1" || fail "phonoskew.1: no $examples"
+grep -qF "$examples*.dat" "$prefix/share/phonoskew/examples/README.md" ||
+    fail "examples README: no $examples*.dat"
+grep -qF "\"$prefix/bin/phonoskew-design\" --out" "$prefix/share/phonoskew/examples/README.md" ||
+    fail "examples README: no installed phonoskew-design"
+for text in "${pages[@]}" "$prefix/share/phonoskew/examples/README.md"; do
+    if grep -n '/usr/local\|build/tools' "$text" >&2; then fail "$text: names another install"; fi
+done
 
 cd "$source"
-for page in man/*.1; do
+for page in man/*.1 "${pages[@]}"; do
     grep -q "^\.TH .* \"Phonoskew $version\" " "$page" || fail "$page: not marked Phonoskew $version"
     if command -v man >/dev/null 2>&1; then
         errors=$(MANWIDTH=80 man -l "$page" 2>&1 >/dev/null) || fail "$page: man -l fails"

@@ -8,7 +8,10 @@
 // Escape sequences sent to a terminal on standard output (none at all when
 // standard output is not a terminal, or TERM is "dumb": each screen row then
 // goes out as a plain line once finished, and a message box as its title and
-// text lines, with its text also on standard error as one line):
+// text lines, with its text also on standard error as one line; when the
+// keys come from a terminal, the prompt's row goes out before the first key,
+// typed characters are echoed as they come, a Backspace as BS, blank, BS,
+// and a box's lines end with the keys that dismiss it):
 //   ESC [ row ; column H    put the cursor at a cell (1-based)
 //   ESC [ fg ; bg m         colours of the cells that follow: palette 0-7 as
 //                           30-37 / 40-47, palette 8-15 as 90-97 / 100-107
@@ -87,8 +90,15 @@ enum class BoxKey { Enter, Space, Escape };
 // Draws a modal framed box over the screen with `title` and `message` (the
 // two characters backslash and n in `message` break the line), waits until
 // Enter, Space or Esc dismisses it, restores the screen beneath and says
-// which key it was. The caller sounds Beep first.
-BoxKey ConsoleMessageBox(std::string_view message, std::string_view title);
+// which key it was. The caller sounds Beep first. When the screen goes out
+// as plain text, `reason` goes to standard error as one line; by default
+// "phonoskew: " and the message's lines.
+BoxKey ConsoleMessageBox(std::string_view message, std::string_view title,
+                         std::string_view reason = {});
+
+// Writes `line` and a line end to standard error when the screen goes out
+// as plain text, as a box's reason does; a terminal's screen shows it.
+void NoteOnStandardError(std::string_view line);
 
 // Ends the program at once with a one-line message on standard error and
 // exit status `status`, leaving the terminal as it was found.

@@ -12,8 +12,6 @@ constexpr size_t LongestLine = 10000;  // characters
 constexpr unsigned char CtrlD = 4;
 constexpr std::string_view InputEnded = "phonoskew: standard input ended while waiting for a path";
 
-// ---- Line editing actions ---------------------------------------------------------
-
 struct TypedCharacter {
     size_t length;  // bytes
     int cells;      // cells it took on the screen
@@ -27,19 +25,56 @@ struct TypedLine {
     std::string partial;
 };
 
-void AddCharacter(TypedLine& line, std::string_view character) {
+// ---- Echo on a plain screen -------------------------------------------------------
+//
+// With keys from a terminal and the screen going out as plain text (a dumb
+// terminal), the prompt row would go out only once Enter finishes it, and
+// nothing would show the typing. So the row up to the cursor goes out
+// before the first key, each character as it is typed, a Backspace as
+// "\b \b" for each cell, and Enter as the line end; the rows typed on then
+// count as written. No escape sequence is ever sent.
+
+void StartEcho() {
+    LogFinishedRows(false);
+    ShowScreen();
+    ScreenModel& screen = Screen();
+    std::string row = RowText(screen.cursorRow);
+    int blanks = screen.cursorColumn - 1 - TextWidth(row);
+    if (blanks > 0) row.append(static_cast<size_t>(blanks), ' ');
+    WritePlainText(row);
+    screen.keepLog = false;
+}
+
+// `lastRow`: the last row the echo wrote on.
+void EndEcho(int lastRow) {
+    WritePlainText("\n");
+    ScreenModel& screen = Screen();
+    screen.keepLog = true;
+    screen.firstUnloggedRow = lastRow + 1;
+}
+
+// The echoed line is ended first, so the reason stands on a line of its own.
+[[noreturn]] void QuitAtEndOfInput(bool echo) {
+    if (echo) EndEcho(Screen().cursorRow);
+    QuitProgram(InputEnded, 2);
+}
+
+// ---- Line editing actions ---------------------------------------------------------
+
+void AddCharacter(TypedLine& line, std::string_view character, bool echo) {
     if (line.characters.size() >= LongestLine) return;
     line.bytes += character;
     line.characters.push_back({character.size(), PrintCharacter(character)});
+    if (echo) WritePlainText(character);
 }
 
 // Takes the typed bytes as characters. A UTF-8 character still missing bytes
 // waits for them, unless `whole`: another key ends it, as bytes that make no
 // character.
-void TakeCharacters(TypedLine& line, bool whole) {
+void TakeCharacters(TypedLine& line, bool whole, bool echo) {
     while (!line.partial.empty() && (whole || !StartsIncompleteCharacter(line.partial))) {
         size_t length = FirstCharacter(line.partial).length;
-        AddCharacter(line, std::string_view(line.partial).substr(0, length));
+        AddCharacter(line, std::string_view(line.partial).substr(0, length), echo);
         line.partial.erase(0, length);
     }
 }
@@ -47,9 +82,14 @@ void TakeCharacters(TypedLine& line, bool whole) {
 // Removes the last character typed: the cursor steps back over each of its
 // cells (from column 1 to the last column of the row above), blanking them,
 // and stays on the first.
-void EraseCharacter(TypedLine& line) {
+void EraseCharacter(TypedLine& line, bool echo) {
     if (line.characters.empty()) return;
     TypedCharacter last = line.characters.back();
+    if (echo) {
+        auto cells = static_cast<size_t>(last.cells);
+        WritePlainText(std::string(cells, '\b') + std::string(cells, ' ') +
+                       std::string(cells, '\b'));
+    }
     line.characters.pop_back();
     line.bytes.erase(line.bytes.size() - last.length);
     ScreenModel& screen = Screen();
@@ -75,27 +115,30 @@ std::string ReadKeyboardLine() {
     bool wasHidden = !screen.cursorVisible;
     screen.cursorVisible = true;
     ShowScreen();
+    bool echo = EchoingKeys();
+    if (echo) StartEcho();
     TypedLine line;
     for (;;) {
         Key key;
-        if (!NextKey(key)) QuitProgram(InputEnded, 2);
+        if (!NextKey(key)) QuitAtEndOfInput(echo);
         if (key.kind == KeyKind::Character) {
             line.partial += static_cast<char>(key.code);
-            TakeCharacters(line, false);
+            TakeCharacters(line, false, echo);
             continue;
         }
-        TakeCharacters(line, true);
+        TakeCharacters(line, true, echo);
         switch (key.kind) {
             case KeyKind::Enter:
                 EndLine();
+                if (echo) EndEcho(screen.cursorRow - 1);
                 if (wasHidden) HideCursor();
                 return line.bytes;
             case KeyKind::Backspace:
-                EraseCharacter(line);
+                EraseCharacter(line, echo);
                 break;
             case KeyKind::Control:
                 // Ctrl+D on an empty line is a terminal's end of input.
-                if (key.code == CtrlD && line.bytes.empty()) QuitProgram(InputEnded, 2);
+                if (key.code == CtrlD && line.bytes.empty()) QuitAtEndOfInput(echo);
                 break;
             case KeyKind::Character:
             case KeyKind::Escape:

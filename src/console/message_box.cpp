@@ -87,6 +87,8 @@ void WritePlainBox(const std::vector<std::string>& lines, std::string_view title
     std::string text(title);
     text += '\n';
     for (const std::string& line : lines) text += line + '\n';
+    // Someone at a terminal must learn which keys go on; a script needs no hint.
+    if (EchoingKeys()) text += std::string(DismissHint) + '\n';
     WritePlainText(text);
 }
 
@@ -158,7 +160,12 @@ void DrawMessageBox(const BoxPlace& place, const std::vector<std::string>& lines
 
 // ---- The modal box ------------------------------------------------------------------
 
-BoxKey ConsoleMessageBox(std::string_view message, std::string_view title) {
+void NoteOnStandardError(std::string_view line) {
+    if (TerminalStarted() && !DrawingToTerminal()) WriteErrorText(std::string(line) + '\n');
+}
+
+BoxKey ConsoleMessageBox(std::string_view message, std::string_view title,
+                         std::string_view reason) {
     ScreenModel& screen = Screen();
     std::vector<std::string> lines = SplitBoxMessage(message);
     int firstRow, rowCount, firstColumn, columnCount;
@@ -168,7 +175,7 @@ BoxKey ConsoleMessageBox(std::string_view message, std::string_view title) {
     if (TerminalStarted() && !DrawingToTerminal()) {
         // Whoever reads the transcript, the reason is also on standard error.
         WritePlainBox(lines, title);
-        WriteErrorText(ReasonLine(message) + '\n');
+        NoteOnStandardError(reason.empty() ? ReasonLine(message) : std::string(reason));
     }
 
     ScreenCell beneath[ScreenRows][ScreenColumns];

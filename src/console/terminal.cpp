@@ -538,6 +538,8 @@ bool TerminalStarted() { return started; }
 
 bool DrawingToTerminal() { return started && outputIsTerminal; }
 
+bool EchoingKeys() { return started && inputIsTerminal && !outputIsTerminal && !restored; }
+
 void RestoreTerminal() {
     if (!started || restored) return;
     sigset_t hold, previous;

@@ -16,6 +16,10 @@ void StartTerminal();
 bool TerminalStarted();
 // True when standard output is a terminal (and the terminal is started).
 bool DrawingToTerminal();
+// True when keys come from a terminal but the screen goes out as plain text
+// (a dumb terminal, or output to a pipe or file): no drawn screen shows
+// what the keys do, so the program says it in the text itself.
+bool EchoingKeys();
 
 // Shows the model's changes: only changed cells, in one write.
 void ShowScreen();

@@ -31,8 +31,14 @@ std::string AskInputPath();
 // path and one that holds '*' or '?'.
 bool CanOpenInput(const std::string& path);
 
-// Beep, then the modal " ERROR" box with `message`; says how it was dismissed.
-BoxKey ShowError(std::string_view message);
+// Beep, then the modal " ERROR" box with `message`; says how it was
+// dismissed. `reason`, if given, is the line for standard error instead of
+// the message's.
+BoxKey ShowError(std::string_view message, std::string_view reason = {});
+
+// The standard error line of a refused input: "phonoskew: PATH: " and the
+// box's message, then what the file is and how to convert it, when known.
+std::string RefusalReason(const std::string& inputPath, const HeaderCheck& header);
 
 // The memory a job of `frameCount` frames holds at its peak: the packed
 // samples (input, then output) and both channels, about 14 bytes a frame,

@@ -24,9 +24,19 @@ const ErrorStage ErrorStages[4] = {
      "directory  "},
 };
 
-BoxKey ShowError(std::string_view message) {
+BoxKey ShowError(std::string_view message, std::string_view reason) {
     Beep();
-    return ConsoleMessageBox(message, " ERROR");
+    return ConsoleMessageBox(message, " ERROR", reason);
+}
+
+// A user who fixes only what the box names may need several rounds; this
+// line names every way the file differs and the one command that mends all.
+std::string RefusalReason(const std::string& inputPath, const HeaderCheck& header) {
+    std::string message = header.Refusal;
+    message.erase(message.find_last_not_of(' ') + 1);
+    std::string reason = "phonoskew: " + inputPath + ": " + message;
+    if (!header.Remedy.empty()) reason += " (" + header.Remedy + ")";
+    return reason;
 }
 
 // ---- Loading ------------------------------------------------------------------------
@@ -105,7 +115,16 @@ int64_t RunFilterStage(const ErrorStage& stage, SampleArrays& samples, Coefficie
     int64_t clipped = FilterDitherAndPack(samples.Left, samples.Right, coefficients,
                                           samples.Packed.data(), random, ChooseEngine())
                           .Clipped;
-    ShowDone(1);
+    if (!load.JoinedLines) {
+        ShowDone(1);
+        return clipped;
+    }
+    // The values stay as read, so that outputs compare byte for byte with
+    // earlier runs; the user learns why they may not be the file's numbers.
+    std::string notice = std::string(stage.CoefficientFile) +
+                         ": line feeds without CR joined its lines into one field";
+    ShowDone(1, " (" + notice + ")");
+    NoteOnStandardError("phonoskew: " + notice);
     return clipped;
 }
 

@@ -40,7 +40,7 @@ int RunJob(const CommandLine& command) {
         inputPath = AskInputPath();
         header = CheckInputHeader(inputPath);
         if (!header.Refusal.empty()) {
-            ShowError(header.Refusal);
+            ShowError(header.Refusal, RefusalReason(inputPath, header));
             continue;
         }
         const WaveInfo& info = header.Info;

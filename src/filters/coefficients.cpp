@@ -14,15 +14,23 @@ namespace {
 constexpr int EndOfData = 0x1A;  // Ctrl-Z: the data ends here
 
 // Where the bytes of one field go: its number scan, and its text when a
-// test asks for it.
+// test asks for it. A line feed dropped between text and more text joins
+// two lines into one number: a file written with LF line ends.
 struct FieldBytes {
     NumberScan Scan;
     std::string* Text = nullptr;
+    bool HasText = false;      // a byte other than a blank has been kept
+    bool DroppedLine = false;  // a line feed was dropped after that text
+    bool JoinedLines = false;  // and more text followed it
 };
 
 void TakeFieldByte(FieldBytes& field, char c) {
     TakeNumberByte(field.Scan, c);
     if (field.Text) *field.Text += c;
+    if (c != ' ') {
+        field.JoinedLines = field.JoinedLines || field.DroppedLine;
+        field.HasText = true;
+    }
 }
 
 // After a closing quote: blanks, TABs and LFs go; then a comma, or a CR with
@@ -62,7 +70,11 @@ void ReadPlainField(ByteReader& reader, FieldBytes& field) {
             if (PeekByte(reader) == '\n') SkipByte(reader);
             return;
         }
-        if (c != '\n' && c != '\t') TakeFieldByte(field, char(c));
+        if (c == '\n') {
+            field.DroppedLine = field.HasText;
+        } else if (c != '\t') {
+            TakeFieldByte(field, char(c));
+        }
     }
 }
 
@@ -77,13 +89,16 @@ void ReadField(ByteReader& reader, FieldBytes& field) {
     }
 }
 
-// The first 64 fields as numbers; nothing after them is read.
-CoefficientSet ReadCoefficients(ByteReader& reader) {
+// The first 64 fields as numbers; nothing after them is read. Says whether
+// any of them joined lines at a line feed without CR.
+CoefficientSet ReadCoefficients(ByteReader& reader, bool& joinedLines) {
     CoefficientSet values{};
+    joinedLines = false;
     for (double& value : values) {
         FieldBytes field;
         ReadField(reader, field);
         value = static_cast<double>(NumberValue(field.Scan));
+        joinedLines = joinedLines || field.JoinedLines;
     }
     return values;
 }
@@ -103,7 +118,15 @@ std::array<std::string, TapCount> ReadCoefficientFields(std::string_view text) {
 
 CoefficientSet ParseCoefficientText(std::string_view text) {
     ByteReader reader = ReadFromText(text);
-    return ReadCoefficients(reader);
+    bool joinedLines = false;
+    return ReadCoefficients(reader, joinedLines);
+}
+
+bool JoinsLinesWithoutCr(std::string_view text) {
+    ByteReader reader = ReadFromText(text);
+    bool joinedLines = false;
+    ReadCoefficients(reader, joinedLines);
+    return joinedLines;
 }
 
 // ---- Files --------------------------------------------------------------------------
@@ -119,7 +142,7 @@ CoefficientLoad LoadCoefficients(const std::string& fileName) {
     // In pieces, whatever the file's size; a read error part-way ends the
     // data there, so the fields still to come are empty.
     ByteReader reader = ReadFromFile(file.Fd);
-    load.Values = ReadCoefficients(reader);
+    load.Values = ReadCoefficients(reader, load.JoinedLines);
     CloseFile(file.Fd);
     return load;
 }

@@ -25,6 +25,9 @@ struct CoefficientLoad {
     bool Opened = false;  // false: the file could not be opened, nothing read
     int Error = 0;        // why not
     CoefficientSet Values{};
+    // A line feed without CR stood between text and more text of one field,
+    // so the file's lines were joined into one number (LF line ends).
+    bool JoinedLines = false;
 };
 
 // Opens the coefficient file `fileName` (a regular file, never blocking on a
@@ -39,6 +42,12 @@ std::array<std::string, TapCount> ReadCoefficientFields(std::string_view text);
 // The 64 coefficients of a coefficient file's text, each field through
 // ParseNumber and stored as a double.
 CoefficientSet ParseCoefficientText(std::string_view text);
+
+// Whether reading the 64 fields of `text` dropped a line feed that had text
+// other than blanks both before and after it in the same field: the lines
+// of a file with LF line ends, read as one field. A blank line after a
+// CR LF, or an LF at the very end of a field, joins nothing.
+bool JoinsLinesWithoutCr(std::string_view text);
 
 // ---- The filter ------------------------------------------------------------------
 

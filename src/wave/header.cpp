@@ -89,6 +89,79 @@ OutputNames MakeOutputNames(const std::string& inputPath) {
     return names;
 }
 
+// ---- What a refused file is, and how to convert it ---------------------------------
+
+namespace {
+
+// A 4-byte chunk id for a message: bytes that print as themselves, '?' for
+// the others, so the message never carries a control byte.
+std::string PrintableTag(const std::string& tag) {
+    std::string shown;
+    for (char c : tag) shown += (c >= 32 && c < 127) ? c : '?';
+    return shown;
+}
+
+// The sample format: bits, rate and channels as stored, and the way the
+// samples are coded when it is not integer PCM.
+std::string SampleFormat(const uint8_t* bytes, size_t count) {
+    int16_t tag = static_cast<int16_t>(ReadU16LE(bytes, count, 20));
+    uint16_t channels = ReadU16LE(bytes, count, 22);
+    int32_t rate = static_cast<int32_t>(ReadU32LE(bytes, count, 24));
+    int16_t bits = static_cast<int16_t>(ReadU16LE(bytes, count, 34));
+    std::string text = std::to_string(bits) + "-bit";
+    constexpr int16_t FloatTag = 3;
+    // 0xFFFE names its coding past the 44 bytes read; its chunk size is named.
+    constexpr int16_t ExtensibleTag = -2;
+    if (tag == FloatTag) text += " floating point";
+    text += ", " + std::to_string(rate) + " Hz, " + std::to_string(channels) +
+            (channels == 1 ? " channel" : " channels");
+    if (tag != 1 && tag != FloatTag && tag != ExtensibleTag)
+        text += ", format tag " + std::to_string(tag) + " (not PCM)";
+    return text;
+}
+
+// Single quotes for the shell; a quote inside is closed, escaped and reopened.
+std::string ShellQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+}  // namespace
+
+// The fields stand at their places only when the format chunk comes first;
+// the data chunk's id means something only after a 16-byte format chunk.
+std::string DescribeWaveFormat(const uint8_t* bytes, size_t count) {
+    if (ReadTag(bytes, count, 8) != "WAVE") return "";
+    std::string formatId = ReadTag(bytes, count, 12);
+    if (formatId != "fmt ")
+        return "a '" + PrintableTag(formatId) + "' chunk where the format chunk belongs";
+    std::string cutShort = "a header cut short after " + std::to_string(count) + " bytes";
+    if (count < 36) return cutShort;
+    std::string text = SampleFormat(bytes, count);
+    int32_t formatSize = static_cast<int32_t>(ReadU32LE(bytes, count, 16));
+    std::string dataId = ReadTag(bytes, count, 36);
+    if (formatSize != 16)
+        text += ", with a format chunk of " + std::to_string(formatSize) + " bytes";
+    else if (dataId.size() < 4)
+        text += ", with " + cutShort;
+    else if (dataId != "data")
+        text += ", with a '" + PrintableTag(dataId) + "' chunk before the samples";
+    return text;
+}
+
+// The output beside the input: its name less the extension, if the last
+// part of the path has one, and "-24-96.wav".
+std::string ConversionCommand(const std::string& inputPath) {
+    size_t nameStart = inputPath.rfind('/');
+    nameStart = nameStart == std::string::npos ? 0 : nameStart + 1;
+    size_t dot = inputPath.rfind('.');
+    std::string base =
+        dot != std::string::npos && dot > nameStart ? inputPath.substr(0, dot) : inputPath;
+    return "sox " + ShellQuoted(inputPath) + " -b 24 -r 96000 -c 2 -t wavpcm " +
+           ShellQuoted(base + "-24-96.wav");
+}
+
 // ---- The check as the driver calls it --------------------------------------------
 
 HeaderCheck CheckInputHeader(const std::string& inputPath) {
@@ -100,7 +173,13 @@ HeaderCheck CheckInputHeader(const std::string& inputPath) {
 
     HeaderCheck check;
     check.Refusal = FindHeaderFault(fields);
-    if (!check.Refusal.empty()) return check;
+    if (check.Refusal == TooLargeMessage) return check;  // no conversion makes it smaller
+    if (!check.Refusal.empty()) {
+        std::string format = DescribeWaveFormat(header, read.Bytes);
+        check.Remedy = (format.empty() ? "" : "it is " + format + "; ") +
+                       "convert with: " + ConversionCommand(inputPath);
+        return check;
+    }
 
     WaveInfo& info = check.Info;
     info.Channels = fields.Channels;

@@ -35,6 +35,9 @@ using OutputNames = std::array<std::string, 4>;
 // The outcome of the header check: accepted when `Refusal` is empty.
 struct HeaderCheck {
     std::string Refusal;  // the message of the first failing check
+    // After a refusal by a format check: what the file is, every way it
+    // differs from the accepted format, and the SoX command that converts it.
+    std::string Remedy;
     WaveInfo Info;
     OutputNames Names;
 };
@@ -116,6 +119,17 @@ std::string FindHeaderFault(const HeaderFields& fields);
 // DataSize x 8 / (BitsPerSample x Channels) at extended precision, rounded
 // to nearest with ties to even.
 int32_t ComputeFrameCount(int32_t dataSize, int16_t bitsPerSample, int16_t channels);
+
+// What the first `count` bytes of a refused file's header say it is, every
+// way in which it differs from the accepted format included: "16-bit,
+// 44100 Hz, 2 channels", "24-bit, 96000 Hz, 2 channels, with a format
+// chunk of 40 bytes". Empty when the file has no WAVE header to read.
+std::string DescribeWaveFormat(const uint8_t* bytes, size_t count);
+
+// The SoX command that makes an accepted file from `inputPath`, both paths
+// quoted for the shell: "sox 'in.wav' -b 24 -r 96000 -c 2 -t wavpcm
+// 'in-24-96.wav'".
+std::string ConversionCommand(const std::string& inputPath);
 
 // The input path less its last 4 characters (whole when shorter), followed by
 // " RIAA error 1.wav" to " RIAA error 4.wav".

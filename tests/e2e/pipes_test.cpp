@@ -66,13 +66,21 @@ struct ReasonCase {
     const char* errors;
 };
 
+// A refused input's line names every way the file differs and the command
+// that mends them all, so that one conversion is enough.
 TEST(RunInPipesTest, EachBoxGivesItsReasonOnStandardError) {
     const ReasonCase cases[] = {
         {"input file", nullptr, "nothing.wav\r\r",
          "phonoskew: File not found. Please enter a valid file path\n"
          "phonoskew: standard input ended while waiting for a path\n"},
-        {"refused header", nullptr, "FO.dat\r\r",
-         "phonoskew: This is not a Wave file\n"
+        {"no WAVE header", nullptr, "FO.dat\r\r",
+         "phonoskew: FO.dat: This is not a Wave file (convert with: sox 'FO.dat' -b 24 -r 96000 "
+         "-c 2 -t wavpcm 'FO-24-96.wav')\n"
+         "phonoskew: standard input ended while waiting for a path\n"},
+        {"16-bit 44.1 kHz", nullptr, "cd rip.wav\r\r",
+         "phonoskew: cd rip.wav: This is not a 24-bit Wave file (it is 16-bit, 44100 Hz, 2 "
+         "channels; convert with: sox 'cd rip.wav' -b 24 -r 96000 -c 2 -t wavpcm "
+         "'cd rip-24-96.wav')\n"
          "phonoskew: standard input ended while waiting for a path\n"},
         {"coefficient file", "SO.dat", "take1.wav\r",
          "phonoskew: File 'SO.dat' not found. Please ensure that it is in the parent directory\n"
@@ -83,6 +91,10 @@ TEST(RunInPipesTest, EachBoxGivesItsReasonOnStandardError) {
         ScratchDir dir;
         JobFixture fixture = MakeJobFixture(20);
         WriteJobFiles(dir.path, fixture);
+        std::string cdRip = CanonicalWaveHeader(0);
+        cdRip.replace(24, 4, std::string("\x44\xAC\x00\x00", 4));  // 44100 Hz
+        cdRip[34] = 16;
+        WriteFileBytes(dir.path / "cd rip.wav", cdRip);
         if (c.missing) fs::remove(dir.path / c.missing);
         Child run = RunPiped(PhonoskewIn(dir.path), c.input, 10000);
         EXPECT_EQ(run.exitStatus, 2);
@@ -90,6 +102,28 @@ TEST(RunInPipesTest, EachBoxGivesItsReasonOnStandardError) {
         // The transcript keeps the box as its title and lines.
         EXPECT_NE(run.out.find("\n ERROR\n"), std::string::npos) << run.out;
     }
+}
+
+// A coefficient file with LF line ends keeps the values it always gave (the
+// outputs stay byte for byte the same), and the user learns why they are
+// not the file's numbers: on the stage's "Done" line and on standard error.
+TEST(RunInPipesTest, LinesJoinedWithoutCrAreNamed) {
+    ScratchDir dir;
+    JobFixture fixture = MakeJobFixture(30);
+    WriteJobFiles(dir.path, fixture);
+    WriteFileBytes(dir.path / "SO.dat", "1\n2\n");
+    fixture.sets[1].assign(64, 0.0);
+    fixture.sets[1][0] = 12.0;  // the two lines as one field
+    Child run = RunPiped(PhonoskewIn(dir.path), "take1.wav\r", 10000);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    ExpectOutputsMatchReference(dir.path, fixture);
+    EXPECT_NE(run.out.find("   Applying second-order filter...\n"
+                           "   Done (SO.dat: line feeds without CR joined its lines into one "
+                           "field)\n\n   Writing file - take1 RIAA error 2.wav\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.err,
+              "phonoskew: SO.dat: line feeds without CR joined its lines into one field\n");
 }
 
 // In a UTF-8 locale the transcript still carries the typed bytes exactly,

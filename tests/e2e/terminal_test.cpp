@@ -337,7 +337,9 @@ TEST(RunInTerminalTest, SmallTerminalFollowsTheCursorWithoutFillingTheScrollback
     EXPECT_TRUE(run.screen.history.empty());
 }
 
-// A dumb terminal cannot place the cursor: it gets the plain transcript.
+// A dumb terminal cannot place the cursor: it gets the plain transcript,
+// with the prompt out before the first key, the typing echoed as it comes
+// (Backspace too) and the keys that dismiss a box.
 TEST(RunInTerminalTest, DumbTerminalGetsThePlainTranscript) {
     ScratchDir dir;
     WriteJobFiles(dir.path, MakeJobFixture(20));
@@ -346,16 +348,46 @@ TEST(RunInTerminalTest, DumbTerminalGetsThePlainTranscript) {
     Child run = StartInPseudoTerminal(program);
     ChildGuard guard{run};
     ASSERT_TRUE(WaitForOutput(run, "   Phonoskew\r\n"));
-    SendKeys(run, "nothing.wav\r\rtake1.wav\r");
+    ASSERT_TRUE(WaitForOutput(run, "\r\n   Input file?  ")) << run.out;
+    SendKeys(run, "nothing.wx");
+    ASSERT_TRUE(WaitForOutput(run, "   Input file?  nothing.wx")) << run.out;
+    SendKeys(run, "\x7f");
+    ASSERT_TRUE(WaitForOutput(run, "nothing.wx\b \b")) << run.out;
+    SendKeys(run, "av\r");
+    ASSERT_TRUE(WaitForOutput(run, "Enter, Space or Esc to continue\r\n")) << run.out;
+    SendKeys(run, "\rtake1.wav\r");
     ASSERT_TRUE(WaitForOutput(run, "   press any key to quit\r\n")) << run.out;
     SendKeys(run, "q");
     ASSERT_TRUE(WaitForExit(run));
     EXPECT_EQ(run.exitStatus, 0);
-    for (const char* line : {"   Input file?  nothing.wav\r\n ERROR\r\n",
-                             "   Input file?  take1.wav\r\n", "   Reading file data...\r\n"}) {
-        EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
+    for (const char* lines :
+         {"   Input file?  nothing.wx\b \bav\r\n ERROR\r\n            File not found.\r\n"
+          " Please enter a valid file path  \r\nEnter, Space or Esc to continue\r\n"
+          "phonoskew: File not found. Please enter a valid file path\r\n",
+          "\r\n   Input file?  take1.wav\r\n\r\n\r\n", "   Reading file data...\r\n"}) {
+        EXPECT_NE(run.out.find(lines), std::string::npos) << lines << "\n" << run.out;
     }
     EXPECT_EQ(run.out.find_first_of("\x1b\a"), std::string::npos) << run.out;
+}
+
+// A coefficient file with LF line ends: its stage's "Done" row says why
+// its numbers are not the file's.
+TEST(RunInTerminalTest, LinesJoinedWithoutCrAreNamedOnTheDoneRow) {
+    ScratchDir dir;
+    WriteJobFiles(dir.path, MakeJobFixture(100));
+    std::string fop = ReadFileBytes(dir.path / "FOP.dat");
+    std::erase(fop, '\r');
+    WriteFileBytes(dir.path / "FOP.dat", fop);
+    Child run = StartInPseudoTerminal(PhonoskewIn(dir.path, {"take1.wav"}));
+    ChildGuard guard{run};
+    ASSERT_TRUE(WaitForRowText(run, 54, "   press any key to quit")) << VtDump(run.screen);
+    EXPECT_EQ(VtRowText(run.screen, 34), "   Done");
+    EXPECT_EQ(VtRowText(run.screen, 40),
+              "   Done (FOP.dat: line feeds without CR joined its lines into one field)");
+    EXPECT_EQ(VtRowText(run.screen, 46), "   Done");
+    SendKeys(run, "q");
+    ASSERT_TRUE(WaitForExit(run));
+    EXPECT_EQ(run.exitStatus, 0);
 }
 
 struct TypedPathCase {

@@ -67,6 +67,37 @@ TEST(CoefficientFields, FieldRules) {
     }
 }
 
+// Lines joined at a line feed without CR change the numbers silently, so
+// the load says so; the CR LF forms a file may have must never be named.
+TEST(CoefficientFields, LinesJoinedWithoutCr) {
+    const std::string z(1, '\x1A');
+    const std::pair<const char*, std::string> joined[] = {
+        {"LF line ends", "1\n0\n0\n"},
+        {"LF after CR LF lines", "1\r\n2\r\n3\n4\r\n"},
+        {"blanks and TABs around the LF", "1 \t\n \t2"},
+        {"blank LF lines between", "1\n\n\n2"},
+        {"text that is not a number", "x\ny"},
+        {"after a quoted field", "\"1\"\n2\n3"},
+        {"in the 64th field", Lines(0, 62) + "5\n6"},
+    };
+    const std::pair<const char*, std::string> notJoined[] = {
+        {"empty file", ""},
+        {"CR LF lines", Lines(0, 63)},
+        {"one line with an LF end", "1\n"},
+        {"blank LF line after a CR LF", "1\r\n\n2\r\n"},
+        {"LF before the text", "\n\n1,2"},
+        {"blanks after the LF", "1\n  \t\r\n2"},
+        {"LF just before a comma", "1\n,2"},
+        {"LF just before Ctrl-Z", "1\n" + z + "2"},
+        {"LF inside quotes is kept", "\"1\n2\""},
+        {"LF between quoted fields", "\"1\"\n\"2\""},
+        {"beyond the 64th field", Lines(0, 63) + "5\n6"},
+        {"CR alone", "1\r2\r"},
+    };
+    for (const auto& [name, text] : joined) EXPECT_TRUE(JoinsLinesWithoutCr(text)) << name;
+    for (const auto& [name, text] : notJoined) EXPECT_FALSE(JoinsLinesWithoutCr(text)) << name;
+}
+
 TEST(CoefficientFields, OnlyTheFirstSixtyFourFields) {
     auto fields = ReadCoefficientFields(Lines(0, 69));
     for (int i = 0; i < TapCount; ++i) EXPECT_EQ(fields[i], std::to_string(i));
@@ -97,6 +128,7 @@ TEST(CoefficientFiles, LoadOverwritesEverything) {
     std::ofstream(name, std::ios::binary) << "1\r\n0.5,0.25\r\n";
     CoefficientLoad load = LoadCoefficients(name);
     ASSERT_TRUE(load.Opened);
+    EXPECT_FALSE(load.JoinedLines);
     const CoefficientSet& coefficients = load.Values;
     EXPECT_EQ(coefficients[0], 1.0);
     EXPECT_EQ(coefficients[1], 0.5);

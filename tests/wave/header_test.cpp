@@ -32,11 +32,16 @@ struct Patch {
     std::vector<uint8_t> Bytes;
 };
 
-std::string FaultOf(const std::vector<Patch>& patches) {
+std::vector<uint8_t> PatchedHeader(const std::vector<Patch>& patches) {
     std::vector<uint8_t> bytes = ValidHeader();
     for (const Patch& patch : patches) {
         for (size_t i = 0; i < patch.Bytes.size(); ++i) bytes[patch.Offset + i] = patch.Bytes[i];
     }
+    return bytes;
+}
+
+std::string FaultOf(const std::vector<Patch>& patches) {
+    std::vector<uint8_t> bytes = PatchedHeader(patches);
     return FindHeaderFault(ReadHeaderFields(bytes.data(), bytes.size()));
 }
 
@@ -139,6 +144,60 @@ TEST(HeaderChecks, FieldReadsStopAtTheCount) {
     EXPECT_EQ(ReadU32LE(bytes, 5, 9), 0u);
     EXPECT_EQ(ReadU16LE(bytes, 5, 3), 0x5544u);
     EXPECT_EQ(ReadU16LE(bytes, 4, 3), 0x0044u);
+}
+
+// What a refused file is, read from its header: every way it differs, not
+// only the first check's.
+TEST(RefusedFile, DescriptionNamesEveryDifference) {
+    struct Case {
+        const char* Name;
+        std::vector<Patch> Patches;
+        size_t Length;
+        std::string Expected;
+    };
+    const std::string accepted = "24-bit, 96000 Hz, 2 channels";
+    const std::vector<Case> cases = {
+        {"16-bit 44100 Hz stereo",
+         {{34, {16}}, {24, {0x44, 0xAC, 0, 0}}},
+         44,
+         "16-bit, 44100 Hz, 2 channels"},
+        {"mono", {{22, {1}}}, 44, "24-bit, 96000 Hz, 1 channel"},
+        {"float", {{20, {3}}, {34, {32}}}, 44, "32-bit floating point, 96000 Hz, 2 channels"},
+        {"other coding", {{20, {2}}}, 44, accepted + ", format tag 2 (not PCM)"},
+        {"extensible",
+         {{16, {40}}, {20, {0xFE, 0xFF}}},
+         44,
+         accepted + ", with a format chunk of 40 bytes"},
+        {"LIST before the samples",
+         {{36, {'L', 'I', 'S', 'T'}}},
+         44,
+         accepted + ", with a 'LIST' chunk before the samples"},
+        {"JUNK in place of the format chunk",
+         {{12, {'J', 'U', 'N', 'K'}}},
+         44,
+         "a 'JUNK' chunk where the format chunk belongs"},
+        {"no WAVE header", {{8, {'w'}}}, 44, ""},
+        {"cut after the bits field",
+         {{34, {16}}},
+         36,
+         "16-bit, 96000 Hz, 2 channels, with a header cut short after 36 bytes"},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> bytes = PatchedHeader(c.Patches);
+        EXPECT_EQ(DescribeWaveFormat(bytes.data(), c.Length), c.Expected) << c.Name;
+    }
+}
+
+TEST(RefusedFile, ConversionCommandQuotesBothPaths) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"in.wav", "sox 'in.wav' -b 24 -r 96000 -c 2 -t wavpcm 'in-24-96.wav'"},
+        {"music/take 1.flac",
+         "sox 'music/take 1.flac' -b 24 -r 96000 -c 2 -t wavpcm 'music/take 1-24-96.wav'"},
+        {"it's.wav", "sox 'it'\\''s.wav' -b 24 -r 96000 -c 2 -t wavpcm 'it'\\''s-24-96.wav'"},
+        {"no.ext/take", "sox 'no.ext/take' -b 24 -r 96000 -c 2 -t wavpcm 'no.ext/take-24-96.wav'"},
+        {".hidden", "sox '.hidden' -b 24 -r 96000 -c 2 -t wavpcm '.hidden-24-96.wav'"},
+    };
+    for (const auto& [path, command] : cases) EXPECT_EQ(ConversionCommand(path), command) << path;
 }
 
 TEST(FrameCount, DataSizeOverSixRoundedTiesToEven) {

@@ -15,7 +15,7 @@ constexpr const char* UsageText =
     "usage: phonoskew-demo-signal OUT.wav [--seconds S]\n"
     "Writes a deterministic test signal (plucked notes over quiet pink noise,\n"
     "peak -6 dBFS) as a stereo 24-bit 96 kHz WAVE file with a 44-byte header.\n"
-    "S is 0.1 to 600, default 10.\n";
+    "S is 0.1 to 600, default 10. --version shows the version.\n";
 
 }  // namespace
 
@@ -26,6 +26,10 @@ int main(int argc, char** argv) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             std::fputs(UsageText, stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::fputs("phonoskew-demo-signal " PHONOSKEW_VERSION "\n", stdout);
             return 0;
         }
         if (arg == "--seconds" && i + 1 < argc) {

@@ -41,7 +41,8 @@ constexpr const char* UsageText =
     "  --fop-tau US         FOP: all-pass time constant in us (default 75)\n"
     "  --sop-freq HZ        SOP: all-pass centre frequency (default 15000)\n"
     "  --sop-q Q            SOP: all-pass Q (default 0.7071)\n"
-    "  --help               this text\n";
+    "  --help               this text\n"
+    "  --version            the version of Phonoskew it belongs to\n";
 
 // A positive finite number, or a message naming the option.
 bool ParsePositive(const char* option, const char* text, double& value) {
@@ -57,12 +58,16 @@ bool ParsePositive(const char* option, const char* text, double& value) {
     return true;
 }
 
-// Returns 0 to go on, 1 after --help, 2 on a bad command line.
+// Returns 0 to go on, 1 after --help or --version, 2 on a bad command line.
 int ParseOptions(int argc, char** argv, DesignOptions& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view option = argv[i];
         if (option == "--help" || option == "-h") {
             std::fputs(UsageText, stdout);
+            return 1;
+        }
+        if (option == "--version") {
+            std::fputs("phonoskew-design " PHONOSKEW_VERSION "\n", stdout);
             return 1;
         }
         if (i + 1 >= argc) {

@@ -1,0 +1,84 @@
+# Runs at install time, so that `cmake --install build --prefix DIR` is
+# honoured: installs the man pages and the examples' README with the paths
+# of this install in place of the ones they name for a default install
+# (/usr/local/..., and build/tools/ of a source tree). A path that holds a
+# blank is put in double quotes, which serve both as one man macro argument
+# and as one shell word in the pages' and the README's commands.
+#
+# Set by the install(CODE) before it: PHONOSKEW_SOURCE_DIR and the
+# GNUInstallDirs folders PHONOSKEW_BINDIR, PHONOSKEW_DATADIR, PHONOSKEW_MANDIR.
+
+function(phonoskew_full_path result folder)
+  if(IS_ABSOLUTE "${folder}")
+    set(${result} "${folder}" PARENT_SCOPE)
+  else()
+    set(${result} "${CMAKE_INSTALL_PREFIX}/${folder}" PARENT_SCOPE)
+  endif()
+endfunction()
+
+# `folder` followed by `inside` as the text of a man page or of the Markdown
+# README, quoted when it holds a blank. In a man page the folder's
+# backslashes and minus signs are escaped; `inside`, taken from the page,
+# is so already.
+function(phonoskew_path_text result folder inside roff)
+  if(roff)
+    string(REPLACE "\\" "\\e" folder "${folder}")
+    string(REPLACE "-" "\\-" folder "${folder}")
+  endif()
+  set(path "${folder}${inside}")
+  if(path MATCHES "[ \t]")
+    set(path "\"${path}\"")
+  endif()
+  set(${result} "${path}" PARENT_SCOPE)
+endfunction()
+
+phonoskew_full_path(bin_dir "${PHONOSKEW_BINDIR}")
+phonoskew_full_path(data_dir "${PHONOSKEW_DATADIR}")
+phonoskew_full_path(man_dir "${PHONOSKEW_MANDIR}")
+
+# Writes the value of the variable `text_variable` as `name` in `folder` of
+# the install, and lists it in the install manifest as the install's own
+# rules do.
+function(phonoskew_install_text folder name text_variable)
+  set(file "$ENV{DESTDIR}${folder}/${name}")
+  message(STATUS "Installing: ${file}")
+  file(WRITE "${file}" "${${text_variable}}")
+  list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${file}")
+  set(CMAKE_INSTALL_MANIFEST_FILES "${CMAKE_INSTALL_MANIFEST_FILES}" PARENT_SCOPE)
+endfunction()
+
+# Man pages: each path under /usr/local/ (up to a blank, a quote or a '*',
+# so that a command's glob stays outside the quotes) becomes the same path
+# under this install's folders.
+foreach(page phonoskew.1 phonoskew-design.1 phonoskew-demo-signal.1)
+  file(READ "${PHONOSKEW_SOURCE_DIR}/man/${page}" rest)
+  set(text "")
+  while(rest MATCHES "/usr/local/(bin|share)/[^ \t\n\"*]*")
+    set(token "${CMAKE_MATCH_0}")
+    set(folder "${CMAKE_MATCH_1}")
+    string(FIND "${rest}" "${token}" at)
+    string(SUBSTRING "${rest}" 0 ${at} before)
+    string(LENGTH "${token}" length)
+    math(EXPR after "${at} + ${length}")
+    string(SUBSTRING "${rest}" ${after} -1 rest)
+    string(LENGTH "/usr/local/${folder}" prefix_length)
+    string(SUBSTRING "${token}" ${prefix_length} -1 inside)
+    if(folder STREQUAL "bin")
+      phonoskew_path_text(path "${bin_dir}" "${inside}" ON)
+    else()
+      phonoskew_path_text(path "${data_dir}" "${inside}" ON)
+    endif()
+    string(APPEND text "${before}${path}")
+  endwhile()
+  string(APPEND text "${rest}")
+  phonoskew_install_text("${man_dir}/man1" "${page}" text)
+endforeach()
+
+# The examples' README: its commands run the installed designer and copy
+# the installed sets.
+file(READ "${PHONOSKEW_SOURCE_DIR}/examples/README.md" text)
+phonoskew_path_text(designer "${bin_dir}" "/phonoskew-design" OFF)
+phonoskew_path_text(sets "${data_dir}" "/phonoskew/examples/coefficients/" OFF)
+string(REPLACE "build/tools/phonoskew-design" "${designer}" text "${text}")
+string(REPLACE "cp examples/coefficients/" "cp ${sets}" text "${text}")
+phonoskew_install_text("${data_dir}/phonoskew/examples" "README.md" text)
