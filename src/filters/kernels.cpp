@@ -49,16 +49,18 @@ Certificate CertifyCoefficients(const CoefficientSet& h) {
         if (!std::isfinite(tap)) return {};
         sum += std::fabs(tap);
     }
-    if (sum > 0x1p16L) return {};
-    const Extended modelStep = 0x1p-53L + 0x1p-63L;
-    const Extended fastStep = 0x1p-53L;
+    if (sum > Extended(0x1p16)) return {};
+    const Extended modelStep = Extended(0x1p-53) + Extended(0x1p-63);
+    const Extended fastStep = Extended(0x1p-53);
     const Extended modelGamma = 65 * modelStep / (1 - 65 * modelStep);
     const Extended fastGamma = 65 * fastStep / (1 - 65 * fastStep);
     // The sum of |h| above is within 2^-57 of the true one; 2^-40 covers it.
-    const Extended bound = (modelGamma + fastGamma) * 0x1p23L * sum * (1 + 0x1p-40L) + 0x1p-1067L;
-    const Extended window = 2 * (bound + 0x1p-38L) * (1 + 0x1p-40L);
-    return {true, std::nextafter(double(bound), INFINITY),
-            std::nextafter(double(window), INFINITY)};
+    const Extended margin = 1 + Extended(0x1p-40);
+    const Extended bound =
+        (modelGamma + fastGamma) * Extended(0x1p23) * sum * margin + Extended(0x1p-1067);
+    const Extended window = 2 * (bound + Extended(0x1p-38)) * margin;
+    return {true, std::nextafter(static_cast<double>(bound), INFINITY),
+            std::nextafter(static_cast<double>(window), INFINITY)};
 }
 
 double ExactOutput(const int32_t* x, int64_t frameCount, const CoefficientSet& h, int64_t m) {

@@ -19,10 +19,9 @@ struct DecimalDigits {
 // (the C library rounds exactly in the current mode). Digits and exponent are
 // picked out of the text so the locale's decimal point does not matter.
 DecimalDigits ToEighteenDigits(Extended magnitude) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*Le", SignificantDigits - 1, magnitude);
+    const std::string text = ScientificText(magnitude, SignificantDigits - 1);
     DecimalDigits result{};
-    const char* at = text;
+    const char* at = text.c_str();
     for (; *at != '\0' && *at != 'e'; ++at)
         if (*at >= '0' && *at <= '9' && result.count < SignificantDigits)
             result.digits[result.count++] = *at;
@@ -89,14 +88,14 @@ void AppendFixed(std::string& text, const DecimalDigits& number) {
 
 std::string FormatNumber(Extended value, int digits) {
     if (value == 0) return " 0 ";
-    std::string text = std::signbit(value) ? "-" : " ";
+    std::string text = SignBit(value) ? "-" : " ";
     // Never produced by the program's own values; shown plainly rather than as digits.
-    if (std::isnan(value)) return " NAN ";
-    if (std::isinf(value)) return text + "INF ";
+    if (IsNaN(value)) return " NAN ";
+    if (IsInf(value)) return text + "INF ";
 
     if (digits < 1) digits = 1;
     if (digits > SignificantDigits) digits = SignificantDigits;
-    DecimalDigits number = ToEighteenDigits(std::fabs(value));
+    DecimalDigits number = ToEighteenDigits(Abs(value));
     KeepDigits(number, digits);
     if (number.exponent + 1 > digits || number.count - (number.exponent + 1) > digits)
         AppendScientific(text, number);
@@ -110,5 +109,5 @@ Extended RoundToDecimals(Extended value, int decimals) {
     if (decimals > SignificantDigits) decimals = SignificantDigits;
     if (decimals < 0) decimals = 0;
     Extended scale = PowerOfTen(decimals);  // exact
-    return std::nearbyint(value * scale) / scale;
+    return Rint(value * scale) / scale;
 }

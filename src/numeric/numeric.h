@@ -11,11 +11,9 @@
 #include <string>
 #include <string_view>
 
-// Working precision of every sum. On x86-64 Linux long double is the x87
-// extended format; the build refuses any other platform.
-using Extended = long double;
-static_assert(std::numeric_limits<Extended>::digits == 64,
-              "Phonoskew needs long double with a 64-bit significand (x87 extended format)");
+// Working precision of every sum: long double where it has a 64-bit
+// significand (x86-64), else the same arithmetic in software.
+#include "numeric/extended.h"
 
 // ---- Floating-point environment --------------------------------------------
 
@@ -110,7 +108,7 @@ struct RandomSource {
     // state's lowest bit plays no part.
     Extended Next() {
         State = State * RandomMultiplier + RandomIncrement;
-        return static_cast<Extended>(State >> 1) * 0x1p-31L;
+        return Extended(State >> 1) * Extended(0x1p-31);
     }
 
     // The source as it will be `draws` draws later, in O(log draws) steps.

@@ -72,7 +72,7 @@ Extended DecimalValue(const NumberScan& scan) {
     // Out of range: a fixed large value (not infinity), or zero.
     Extended value;
     if (point + exponent >= RangeLimit) {
-        value = 0x1p127L;
+        value = Extended(0x1p127);
     } else if (point + exponent <= -RangeLimit) {
         return 0;
     } else {

@@ -61,7 +61,7 @@ Extended RoundToExtended(const BigInteger& big) {
             ++low;
         }
     }
-    return std::ldexp(static_cast<Extended>(significand), low);
+    return ScaleBinary(static_cast<Extended>(significand), low);
 }
 
 struct PowerTable {

@@ -7,6 +7,7 @@
 // ---- Environment -----------------------------------------------------------
 
 void SetNumericEnvironment() {
+    SetExtendedRange();
     // Flags first: a pending flag with its trap enabled would fire on the
     // next floating-point instruction, before the masks were in place.
     std::feclearexcept(FE_ALL_EXCEPT);
@@ -36,18 +37,20 @@ namespace {
 
 // Rounds to an integral value in the current mode (to nearest, ties to even)
 // and gives the type's minimum unless the result lies in [low, high), so the
-// final cast is always exact and defined. rint, not nearbyint: the inexact
-// flag it may raise is masked, and it runs several times faster in the
-// dither loop.
+// final cast is always exact and defined.
 template <typename Int>
 Int RoundToRange(Extended value, Extended low, Extended high) {
-    Extended rounded = std::rint(value);
+    Extended rounded = Rint(value);
     if (!(rounded >= low && rounded < high)) return std::numeric_limits<Int>::min();
     return static_cast<Int>(rounded);
 }
 
 }  // namespace
 
-int64_t RoundToInt64(Extended value) { return RoundToRange<int64_t>(value, -0x1p63L, 0x1p63L); }
+int64_t RoundToInt64(Extended value) {
+    return RoundToRange<int64_t>(value, Extended(-0x1p63), Extended(0x1p63));
+}
 
-int32_t RoundToInt32(Extended value) { return RoundToRange<int32_t>(value, -0x1p31L, 0x1p31L); }
+int32_t RoundToInt32(Extended value) {
+    return RoundToRange<int32_t>(value, Extended(-0x1p31), Extended(0x1p31));
+}

@@ -7,12 +7,12 @@ int64_t DitherSum(double value, Extended r1, Extended r2) {
     Extended sum = r1 + Extended(value);
     sum = sum + r2;
     sum = sum - 1;
-    if (std::isnan(sum)) return 0;
-    // rint in round-to-nearest mode; the range test keeps the cast defined.
-    Extended rounded = std::rint(sum);
-    if (rounded >= 0x1p63L) return INT64_MAX;
-    if (rounded < -0x1p63L) return INT64_MIN;
-    return int64_t(rounded);
+    if (IsNaN(sum)) return 0;
+    // The range test keeps the conversion defined.
+    Extended rounded = Rint(sum);
+    if (rounded >= Extended(0x1p63)) return INT64_MAX;
+    if (rounded < Extended(-0x1p63)) return INT64_MIN;
+    return static_cast<int64_t>(rounded);
 }
 
 int64_t DitherSample(double value, RandomSource& random) {
