@@ -22,6 +22,7 @@
 #include <string>
 
 #include "console/screen.h"
+#include "files/files.h"
 
 namespace {
 
@@ -68,11 +69,19 @@ volatile sig_atomic_t continueNoted = 0;
 KeyDecoder decoder;
 bool inputEnded = false;
 
-// SIGPIPE is not among them: a reader that goes away (`phonoskew | head`)
-// must not end the job, so it is ignored and the write's error says it.
-const int EndingSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGSEGV,
-                             SIGBUS,  SIGFPE, SIGILL, SIGABRT};
-const int OutsideSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGTSTP};
+// The signals that end the program get the restoring handler: those sent
+// from outside (files.h) and the faults of its own code. SIGPIPE is not
+// among them: a reader that goes away (`phonoskew | head`) must not end the
+// job, so it is ignored and the write's error says it; nor is SIGXFSZ,
+// ignored so that a file-size limit fails the write like a full disk.
+const int FaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS};
+
+// The outside signals and SIGTSTP, held while bytes go to the terminal.
+sigset_t OutsideSignals() {
+    sigset_t signals = OutsideEndingSignals();
+    sigaddset(&signals, SIGTSTP);
+    return signals;
+}
 
 // ---- Writing --------------------------------------------------------------------
 
@@ -81,9 +90,7 @@ const int OutsideSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGTSTP};
 // output fails (its reader or terminal gone), nothing more is sent there.
 void WriteAll(int fd, std::string_view bytes) {
     if (fd == STDOUT_FILENO && outputGone) return;
-    sigset_t hold, previous;
-    sigemptyset(&hold);
-    for (int signal : OutsideSignals) sigaddset(&hold, signal);
+    sigset_t hold = OutsideSignals(), previous;
     sigprocmask(SIG_BLOCK, &hold, &previous);
     size_t done = 0;
     while (done < bytes.size()) {
@@ -331,7 +338,11 @@ void NoteContinue(int) {
 }
 
 void InstallSignalHandlers() {
-    for (int signal : EndingSignals) InstallHandler(signal, RestoreFromSignal, 0);
+    sigset_t outside = OutsideEndingSignals();
+    for (int signal = 1; signal < NSIG; ++signal) {
+        if (sigismember(&outside, signal) == 1) InstallHandler(signal, RestoreFromSignal, 0);
+    }
+    for (int signal : FaultSignals) InstallHandler(signal, RestoreFromSignal, 0);
     InstallHandler(SIGPIPE, SIG_IGN, 0);
     InstallHandler(SIGTSTP, StopFromSignal, SA_RESTART);
     InstallHandler(SIGWINCH, NoteResize, SA_RESTART);
@@ -540,9 +551,7 @@ bool DrawingToTerminal() { return started && outputIsTerminal; }
 
 void RestoreTerminal() {
     if (!started || restored) return;
-    sigset_t hold, previous;
-    sigemptyset(&hold);
-    for (int signal : OutsideSignals) sigaddset(&hold, signal);
+    sigset_t hold = OutsideSignals(), previous;
     sigprocmask(SIG_BLOCK, &hold, &previous);
     if (!outputIsTerminal) {
         LogFinishedRows(true);

@@ -15,6 +15,7 @@
 #include "console/terminal.h"
 #include "driver/command_line.h"
 #include "driver/driver.h"
+#include "files/files.h"
 #include "filters/filters.h"
 #include "numeric/numeric.h"
 #include "wave/wave.h"
@@ -86,6 +87,9 @@ int main(int argc, char** argv) {
     // Before anything opens a descriptor: a closed standard one is taken as
     // empty, never handed to a file or pipe of the program's own.
     OpenStandardDescriptors();
+    // An output over the file-size limit is then a write failure with its
+    // box, not the end of the program.
+    ReportFileSizeLimitAsError();
     // Read before the terminal is touched, so a bad command line leaves it alone.
     CommandLine command = ParseCommandLine(argc, argv);
     switch (command.Action) {

@@ -127,6 +127,19 @@ void SkipByte(ByteReader& reader) {
 
 // ---- Writing --------------------------------------------------------------------
 
+void ReportFileSizeLimitAsError() { signal(SIGXFSZ, SIG_IGN); }
+
+sigset_t OutsideEndingSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int signal : {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGXCPU, SIGUSR1, SIGUSR2, SIGALRM,
+                       SIGVTALRM, SIGPROF, SIGIO, SIGPWR, SIGSTKFLT}) {
+        sigaddset(&signals, signal);
+    }
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) sigaddset(&signals, signal);
+    return signals;
+}
+
 namespace {
 
 // Template for the temporary file: beside the output, named after it when
@@ -168,9 +181,7 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
 struct StopSignalsHeld {
     sigset_t previous;
     StopSignalsHeld() {
-        sigset_t held;
-        sigemptyset(&held);
-        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, signal);
+        sigset_t held = OutsideEndingSignals();
         sigprocmask(SIG_BLOCK, &held, &previous);
     }
     ~StopSignalsHeld() { sigprocmask(SIG_SETMASK, &previous, nullptr); }

@@ -7,6 +7,8 @@
 // number, which `ErrorText` turns into words.
 #pragma once
 
+#include <signal.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -74,6 +76,16 @@ int PeekByte(ByteReader& reader);
 void SkipByte(ByteReader& reader);
 
 // ---- Writing --------------------------------------------------------------------
+
+// Makes a write beyond the file-size limit (`ulimit -f`) fail with EFBIG, as
+// a full disk fails with ENOSPC, instead of ending the program by SIGXFSZ.
+void ReportFileSizeLimitAsError();
+
+// The signals by which someone outside asks the program to end (kill, the
+// terminal, batch systems' time limits, timers, the real-time signals): each
+// ends the program by default. They are held while a temporary file exists,
+// and they, with the faults, get the terminal's restoring handler.
+sigset_t OutsideEndingSignals();
 
 // Replaces the file `path` with the given pieces, one after the other: they
 // are written to an unnamed file in the same folder, which gets the name

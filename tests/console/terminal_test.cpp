@@ -85,7 +85,13 @@ TEST(TerminalTest, DrawsInRawModeAndFullyRestoresOnEveryWayOut) {
         {"a key ends the final wait", "x", 0}, {"Ctrl+C is a key, not a signal", "\x03", 0},
         {"SIGHUP", nullptr, SIGHUP},           {"SIGINT", nullptr, SIGINT},
         {"SIGQUIT", nullptr, SIGQUIT},         {"SIGSEGV", nullptr, SIGSEGV},
-        {"SIGABRT", nullptr, SIGABRT},
+        {"SIGABRT", nullptr, SIGABRT},         {"SIGXCPU", nullptr, SIGXCPU},
+        {"SIGUSR1", nullptr, SIGUSR1},         {"SIGUSR2", nullptr, SIGUSR2},
+        {"SIGALRM", nullptr, SIGALRM},         {"SIGVTALRM", nullptr, SIGVTALRM},
+        {"SIGPROF", nullptr, SIGPROF},         {"SIGIO", nullptr, SIGIO},
+        {"SIGPWR", nullptr, SIGPWR},           {"SIGSYS", nullptr, SIGSYS},
+        {"SIGSTKFLT", nullptr, SIGSTKFLT},     {"SIGTRAP", nullptr, SIGTRAP},
+        {"SIGRTMIN", nullptr, SIGRTMIN},       {"SIGRTMAX", nullptr, SIGRTMAX},
     };
     for (const EndingCase& c : cases) {
         SCOPED_TRACE(c.name);

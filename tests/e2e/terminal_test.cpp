@@ -1,6 +1,7 @@
 // The program in a pseudo-terminal of 80x55, as a user meets it: keys typed,
 // the screen read back with the test's own terminal emulator.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -303,6 +304,47 @@ TEST(RunInTerminalTest, TerminalRestoredAfterSigterm) {
     // The prompt stays on screen, the cursor on the clean line below it.
     ExpectTerminalRestored(run, 9);
     EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?");
+}
+
+// The program in `limitedFolder` with a file-size limit of 16 KiB, below
+// every output's size.
+std::filesystem::path limitedFolder;
+void RunWithSixteenKilobyteFiles() {
+    rlimit limit{rlim_t{16} << 10, rlim_t{16} << 10};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    if (chdir(limitedFolder.c_str()) != 0) _exit(126);
+    std::string binary = PhonoskewBinary();
+    execl(binary.c_str(), "phonoskew", static_cast<char*>(nullptr));
+    _exit(127);
+}
+
+// Under `ulimit -f` an output that would pass the limit fails like one on a
+// full disk: its box with the system's reason, Esc skips it, the other
+// outputs are tried, and the run ends as usual with the terminal put back.
+TEST(RunInTerminalTest, FileSizeLimitGivesTheWriteBoxForEveryOutput) {
+    ScratchDir dir;
+    WriteJobFiles(dir.path, MakeJobFixture(4800));  // outputs of 29 222 bytes
+    limitedFolder = dir.path;
+    Child run = StartInPseudoTerminal(FunctionBody(RunWithSixteenKilobyteFiles));
+    ChildGuard guard{run};
+    ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
+    SendKeys(run, "take1.wav\r");
+    for (int stage = 1; stage <= 4; ++stage) {
+        SCOPED_TRACE(stage);
+        std::string name = "Could not write file '" + OutputName(stage) + "':";
+        ASSERT_TRUE(WaitForText(run, name)) << VtDump(run.screen);
+        EXPECT_TRUE(ScreenHas(run.screen, "File too large.")) << VtDump(run.screen);
+        SendKeys(run, "\x1b");
+        ASSERT_TRUE(WaitForScreen(run, [&](const VtScreen& s) { return !ScreenHas(s, name); }));
+    }
+    // Without the four "Done" lines the quit prompt stands on row 44.
+    ASSERT_TRUE(WaitForRowText(run, 44, "   press any key to quit")) << VtDump(run.screen);
+    SendKeys(run, "q");
+    ASSERT_TRUE(WaitForExit(run));
+    EXPECT_EQ(run.exitStatus, 1);
+    ExpectTerminalRestored(run, 45);
+    EXPECT_EQ(dir.Entries(),
+              (std::vector<std::string>{"FO.dat", "FOP.dat", "SO.dat", "SOP.dat", "take1.wav"}));
 }
 
 // At 80x24 the terminal shows the 24 model rows around the cursor; moving
