@@ -265,8 +265,23 @@ void EnterRawMode() {
 
 // ---- Signals ---------------------------------------------------------------------------
 
-// The restore bytes and the first modes; async-signal-safe (write, tcsetattr).
+// True when another process group (the shell, after `kill %1` on a stopped
+// job, or `bg`) holds the terminal: the terminal is then the shell's, with
+// its own modes and text, and a change of modes from here would stop the
+// program again (SIGTTOU) instead of letting it end. A terminal that cannot
+// say (not the controlling one, or hung up) counts as the program's own.
+// Async-signal-safe: tcgetpgrp and getpgrp.
+bool InBackground() {
+    int fd = outputIsTerminal ? STDOUT_FILENO : modesFd;
+    if (fd < 0) return false;
+    pid_t foreground = tcgetpgrp(fd);
+    return foreground > 0 && foreground != getpgrp();
+}
+
+// The restore bytes and the first modes, unless the program is in the
+// background; async-signal-safe (write, tcsetattr, tcgetpgrp).
 void PutTerminalBack() {
+    if (InBackground()) return;
     if (restoreLength > 0 && !outputGone) {
         ssize_t ignored = write(STDOUT_FILENO, restoreBytes, static_cast<size_t>(restoreLength));
         (void)ignored;
@@ -558,8 +573,11 @@ void RestoreTerminal() {
         ShowScreen();
     }
     restored = 1;
-    if (restoreLength > 0) WriteAll(STDOUT_FILENO, std::string_view(restoreBytes, restoreLength));
-    if (modesChanged) tcsetattr(modesFd, TCSANOW, &savedModes);
+    if (!InBackground()) {
+        if (restoreLength > 0)
+            WriteAll(STDOUT_FILENO, std::string_view(restoreBytes, restoreLength));
+        if (modesChanged) tcsetattr(modesFd, TCSANOW, &savedModes);
+    }
     modesChanged = 0;
     sigprocmask(SIG_SETMASK, &previous, nullptr);
 }

@@ -125,6 +125,29 @@ TEST(TerminalTest, DrawsInRawModeAndFullyRestoresOnEveryWayOut) {
     }
 }
 
+// `kill %1` on a job stopped at a shell: the shell has the terminal back and
+// sends SIGTERM, then SIGCONT. The program ends at once, leaving the
+// terminal (put back at the stop) to the shell: no bytes over its screen,
+// and no change of modes, which would stop it again from the background.
+TEST(TerminalTest, KilledWhileStoppedInTheBackgroundEndsWithoutTouchingTheTerminal) {
+    Program program = FunctionBody(DrawThenWaitForKey);
+    program.shellTakesTerminalOnStop = true;
+    Child child = StartInPseudoTerminal(program);
+    ChildGuard guard{child};
+    ASSERT_TRUE(WaitForOutput(child, "ready"));
+    kill(child.pid, SIGTSTP);
+    ASSERT_TRUE(WaitForStop(child));
+    ExpectTerminalRestored(child, 2);
+    size_t writtenAtStop = child.out.size();
+
+    kill(child.pid, SIGTERM);
+    kill(child.pid, SIGCONT);
+    ASSERT_TRUE(WaitForExit(child, 5000)) << "stopped again instead of ending";
+    EXPECT_EQ(child.endSignal, SIGTERM);
+    EXPECT_EQ(child.out.size(), writtenAtStop);
+    ExpectTerminalRestored(child, 2);
+}
+
 // ---- Without a terminal -------------------------------------------------------------------
 
 struct PipeCase {

@@ -175,14 +175,20 @@ void CloseOnce(int& fd) {
         RunInChild(program);
     }
     setpgid(pid, pid);  // on both sides, so neither waits for the other
-    close(terminal);
     ssize_t ignored = write(report, &pid, sizeof pid);
     (void)ignored;
     close(report);
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) _exit(127);
+    for (;;) {
+        if (waitpid(pid, &status, program.shellTakesTerminalOnStop ? WUNTRACED : 0) < 0) {
+            if (errno != EINTR) _exit(127);
+            continue;
+        }
+        if (!WIFSTOPPED(status)) break;
+        signal(SIGTTOU, SIG_IGN);
+        tcsetpgrp(terminal, getpgrp());
     }
+    close(terminal);
     EndAs(status);
 }
 

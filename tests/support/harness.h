@@ -28,6 +28,9 @@ struct Program {
     std::vector<std::string> environment;
     // Standard descriptors (0 to 2) the child starts with closed.
     std::vector<int> closedDescriptors;
+    // In a pseudo-terminal: when the child stops, the shell's stand-in takes
+    // the terminal back, as a shell does, so the child is a background job.
+    bool shellTakesTerminalOnStop = false;
 };
 
 inline Program FunctionBody(void (*body)()) {
