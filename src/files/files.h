@@ -104,7 +104,8 @@ int ReplaceThroughNamedFile(const std::string& path,
 
 // The least of: the system's available memory (MemAvailable), the room left
 // under the memory limit of the process's control group and of each group
-// above it (usage subtracted), and the room left in the address-space limit
+// above it (usage subtracted, less its inactive file cache, which the system
+// gives back when asked), and the room left in the address-space limit
 // (RLIMIT_AS) less `addressSpaceReserve`. A part that cannot be read sets
 // no bound; with none at all the result is UINT64_MAX.
 uint64_t AvailableMemory(uint64_t addressSpaceReserve);
@@ -112,8 +113,11 @@ uint64_t AvailableMemory(uint64_t addressSpaceReserve);
 // The parts, for tests: each gives UINT64_MAX where the text sets no bound.
 // "MemAvailable: 123 kB" in /proc/meminfo, in bytes.
 uint64_t MemAvailableBytes(std::string_view meminfo);
-// A control group's limit ("max", or bytes) less its usage, in bytes.
-uint64_t ControlGroupRoom(std::string_view limit, std::string_view usage);
+// A control group's limit ("max", or bytes) less its usage, of which
+// `reclaimable` bytes count as free, in bytes.
+uint64_t ControlGroupRoom(std::string_view limit, std::string_view usage, uint64_t reclaimable);
+// The value of the line "name N" of a control group's memory.stat.
+uint64_t ControlGroupStat(std::string_view stat, std::string_view name);
 // The memory control groups of /proc/self/cgroup, as folders under
 // /sys/fs/cgroup, innermost first, each followed by its parents up to the root.
 std::vector<std::string> ControlGroupFolders(std::string_view selfCgroup);

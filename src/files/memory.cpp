@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <tuple>
 
 #include "files/files.h"
 
@@ -45,14 +46,21 @@ uint64_t ControlGroupsRoom() {
     uint64_t room = NoBound;
     for (const std::string& folder : ControlGroupFolders(self.Text)) {
         // Version 2 names the files memory.max and memory.current, version 1
-        // memory.limit_in_bytes and memory.usage_in_bytes.
-        for (const auto& [limitFile, usageFile] :
-             {std::pair{"memory.max", "memory.current"},
-              std::pair{"memory.limit_in_bytes", "memory.usage_in_bytes"}}) {
+        // memory.limit_in_bytes and memory.usage_in_bytes. The inactive
+        // file cache in memory.stat is counted in the usage but given back
+        // when needed: inactive_file in version 2, total_inactive_file (the
+        // group with those below it) in version 1.
+        for (const auto& [limitFile, usageFile, inactiveName] :
+             {std::tuple{"memory.max", "memory.current", "inactive_file"},
+              std::tuple{"memory.limit_in_bytes", "memory.usage_in_bytes",
+                         "total_inactive_file"}}) {
             TextResult limit = ReadSmallFile(folder + "/" + limitFile, StatusFileLimit);
             TextResult usage = ReadSmallFile(folder + "/" + usageFile, StatusFileLimit);
             if (limit.Error == 0 && usage.Error == 0) {
-                room = std::min(room, ControlGroupRoom(limit.Text, usage.Text));
+                TextResult stat = ReadSmallFile(folder + "/memory.stat", StatusFileLimit);
+                uint64_t inactive = ControlGroupStat(stat.Text, inactiveName);
+                room = std::min(room, ControlGroupRoom(limit.Text, usage.Text,
+                                                       inactive == NoBound ? 0 : inactive));
             }
         }
     }
@@ -88,12 +96,28 @@ uint64_t MemAvailableBytes(std::string_view meminfo) {
     return StatusKilobytes(meminfo, "MemAvailable");
 }
 
-uint64_t ControlGroupRoom(std::string_view limit, std::string_view usage) {
+uint64_t ControlGroupRoom(std::string_view limit, std::string_view usage, uint64_t reclaimable) {
     uint64_t bound = LeadingNumber(limit);  // "max" reads as no number: no bound
     if (bound == NoBound) return NoBound;
     uint64_t used = LeadingNumber(usage);
     if (used == NoBound) used = 0;
+    used -= std::min(used, reclaimable);
     return bound > used ? bound - used : 0;
+}
+
+uint64_t ControlGroupStat(std::string_view stat, std::string_view name) {
+    size_t at = 0;
+    while (at < stat.size()) {
+        size_t end = stat.find('\n', at);
+        if (end == std::string_view::npos) end = stat.size();
+        std::string_view line = stat.substr(at, end - at);
+        if (line.size() > name.size() && line.substr(0, name.size()) == name &&
+            line[name.size()] == ' ') {
+            return LeadingNumber(line.substr(name.size() + 1));
+        }
+        at = end + 1;
+    }
+    return NoBound;
 }
 
 std::vector<std::string> ControlGroupFolders(std::string_view selfCgroup) {

@@ -117,9 +117,22 @@ TEST(AvailableMemory, StatusTextsAndControlGroups) {
               2048u * 1024);
     EXPECT_EQ(MemAvailableBytes("MemTotal: 100 kB\n"), UINT64_MAX);
 
-    EXPECT_EQ(ControlGroupRoom("1073741824\n", "73741824\n"), 1000000000u);
-    EXPECT_EQ(ControlGroupRoom("max\n", "5\n"), UINT64_MAX);
-    EXPECT_EQ(ControlGroupRoom("100\n", "200\n"), 0u);  // over its limit already
+    EXPECT_EQ(ControlGroupRoom("1073741824\n", "73741824\n", 0), 1000000000u);
+    EXPECT_EQ(ControlGroupRoom("max\n", "5\n", 0), UINT64_MAX);
+    EXPECT_EQ(ControlGroupRoom("100\n", "200\n", 0), 0u);  // over its limit already
+    // Page cache from copying the recording a moment before is given back
+    // when needed: a 1000 MiB limit with 900 MiB used, 700 MiB of it cache.
+    EXPECT_EQ(ControlGroupRoom("1048576000\n", "943718400\n", 734003200), 838860800u);
+    EXPECT_EQ(ControlGroupRoom("100\n", "50\n", 80), 100u);
+
+    // Version 2 names the cache inactive_file, version 1 total_inactive_file
+    // beside the group's own inactive_file.
+    const char* stat2 = "anon 1000\nfile 900\nactive_file 100\ninactive_file 800\n";
+    const char* stat1 = "cache 5\ninactive_file 7\ntotal_cache 50\ntotal_inactive_file 70\n";
+    EXPECT_EQ(ControlGroupStat(stat2, "inactive_file"), 800u);
+    EXPECT_EQ(ControlGroupStat(stat1, "total_inactive_file"), 70u);
+    EXPECT_EQ(ControlGroupStat(stat1, "inactive_file"), 7u);
+    EXPECT_EQ(ControlGroupStat(stat2, "total_inactive_file"), UINT64_MAX);
 
     using Folders = std::vector<std::string>;
     EXPECT_EQ(ControlGroupFolders("0::/user.slice/run-1.scope\n"),
