@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "files/files.h"
 #include "filters/kernels.h"
 
 namespace {
@@ -96,6 +97,9 @@ int ThreadsFromEnvironment() {
     return int(std::min<long>(threads, MostThreads));
 }
 
+// One thread a processor the process can use (its affinity, its CPU quota).
+int DefaultThreads() { return std::clamp(ProcessorsAvailable(), 1, MostThreads); }
+
 bool X87Forced() {
     const char* text = std::getenv("PHONOSKEW_KERNEL");
     return text != nullptr && std::string_view(text) == "x87";
@@ -119,10 +123,7 @@ EngineChoice ChooseEngine(const CoefficientSet& h) {
     choice.VectorDither = !forced && CpuHasAvx2();
     choice.VectorFilter = !forced && CpuHasAvx512() && VectorKernelTakes(h.data());
     choice.Threads = ThreadsFromEnvironment();
-    if (choice.Threads == 0) {
-        choice.Threads =
-            int(std::clamp(std::thread::hardware_concurrency(), 1u, unsigned(MostThreads)));
-    }
+    if (choice.Threads == 0) choice.Threads = DefaultThreads();
     return choice;
 }
 

@@ -118,6 +118,20 @@ uint64_t MemAvailableBytes(std::string_view meminfo);
 uint64_t ControlGroupRoom(std::string_view limit, std::string_view usage, uint64_t reclaimable);
 // The value of the line "name N" of a control group's memory.stat.
 uint64_t ControlGroupStat(std::string_view stat, std::string_view name);
-// The memory control groups of /proc/self/cgroup, as folders under
-// /sys/fs/cgroup, innermost first, each followed by its parents up to the root.
-std::vector<std::string> ControlGroupFolders(std::string_view selfCgroup);
+// The control groups of /proc/self/cgroup that hold `controller` ("memory",
+// "cpu"), as folders under /sys/fs/cgroup, innermost first, each followed by
+// its parents up to the root.
+std::vector<std::string> ControlGroupFolders(std::string_view selfCgroup,
+                                             std::string_view controller);
+
+// ---- Processors the process can use ----------------------------------------------
+
+// The least of: the processors the process may run on (its CPU affinity)
+// and the CPU quota of its control group and of each group above it, in
+// whole processors rounded up. At least 1.
+int ProcessorsAvailable();
+
+// The parts, for tests: the processors of a CPU quota and its period
+// (version 2's cpu.max holds both, "max 100000" when there is none;
+// version 1's cpu.cfs_quota_us says -1), rounded up; 0 for no bound.
+int ProcessorsInQuota(std::string_view quota, std::string_view period);

@@ -44,7 +44,7 @@ uint64_t StatusKilobytes(std::string_view status, std::string_view name) {
 uint64_t ControlGroupsRoom() {
     TextResult self = ReadSmallFile("/proc/self/cgroup", StatusFileLimit);
     uint64_t room = NoBound;
-    for (const std::string& folder : ControlGroupFolders(self.Text)) {
+    for (const std::string& folder : ControlGroupFolders(self.Text, "memory")) {
         // Version 2 names the files memory.max and memory.current, version 1
         // memory.limit_in_bytes and memory.usage_in_bytes. The inactive
         // file cache in memory.stat is counted in the usage but given back
@@ -120,7 +120,8 @@ uint64_t ControlGroupStat(std::string_view stat, std::string_view name) {
     return NoBound;
 }
 
-std::vector<std::string> ControlGroupFolders(std::string_view selfCgroup) {
+std::vector<std::string> ControlGroupFolders(std::string_view selfCgroup,
+                                             std::string_view controller) {
     std::vector<std::string> folders;
     size_t at = 0;
     while (at < selfCgroup.size()) {
@@ -136,13 +137,14 @@ std::vector<std::string> ControlGroupFolders(std::string_view selfCgroup) {
         std::string_view controllers = line.substr(first + 1, second - first - 1);
         std::string_view path = line.substr(second + 1);
         // Version 2 is mounted at /sys/fs/cgroup, or beside version 1 at
-        // /sys/fs/cgroup/unified; version 1's memory controller at
-        // /sys/fs/cgroup/memory.
+        // /sys/fs/cgroup/unified; a version 1 controller at
+        // /sys/fs/cgroup/<controller> (memory, cpu).
+        std::string named = "," + std::string(controller) + ",";
         if (controllers.empty()) {
             AppendGroupAndParents("/sys/fs/cgroup", path, folders);
             AppendGroupAndParents("/sys/fs/cgroup/unified", path, folders);
-        } else if (("," + std::string(controllers) + ",").find(",memory,") != std::string::npos) {
-            AppendGroupAndParents("/sys/fs/cgroup/memory", path, folders);
+        } else if (("," + std::string(controllers) + ",").find(named) != std::string::npos) {
+            AppendGroupAndParents("/sys/fs/cgroup/" + std::string(controller), path, folders);
         }
     }
     return folders;

@@ -3,6 +3,7 @@
 #include "files/files.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -135,18 +136,43 @@ TEST(AvailableMemory, StatusTextsAndControlGroups) {
     EXPECT_EQ(ControlGroupStat(stat2, "total_inactive_file"), UINT64_MAX);
 
     using Folders = std::vector<std::string>;
-    EXPECT_EQ(ControlGroupFolders("0::/user.slice/run-1.scope\n"),
+    EXPECT_EQ(ControlGroupFolders("0::/user.slice/run-1.scope\n", "memory"),
               (Folders{"/sys/fs/cgroup/user.slice/run-1.scope", "/sys/fs/cgroup/user.slice",
                        "/sys/fs/cgroup", "/sys/fs/cgroup/unified/user.slice/run-1.scope",
                        "/sys/fs/cgroup/unified/user.slice", "/sys/fs/cgroup/unified"}));
-    EXPECT_EQ(ControlGroupFolders("7:pids:/\n4:cpu,memory:/box/\n"),
+    EXPECT_EQ(ControlGroupFolders("7:pids:/\n4:cpu,memory:/box/\n", "memory"),
               (Folders{"/sys/fs/cgroup/memory/box", "/sys/fs/cgroup/memory"}));
-    EXPECT_EQ(ControlGroupFolders("0::/\n"), (Folders{"/sys/fs/cgroup", "/sys/fs/cgroup/unified"}));
-    EXPECT_TRUE(ControlGroupFolders("garbage").empty());
+    EXPECT_EQ(ControlGroupFolders("0::/\n", "memory"),
+              (Folders{"/sys/fs/cgroup", "/sys/fs/cgroup/unified"}));
+    EXPECT_TRUE(ControlGroupFolders("garbage", "memory").empty());
 
     // This machine has some.
     uint64_t available = AvailableMemory(0);
     EXPECT_GT(available, 16u << 20);
+}
+
+// A version 2 cpu.max holds quota and period, version 1 two files; a part
+// of a processor counts as a whole one.
+TEST(ProcessorsAvailable, QuotasAndAffinity) {
+    EXPECT_EQ(ProcessorsInQuota("200000", "100000\n"), 2);
+    EXPECT_EQ(ProcessorsInQuota("150000", "100000"), 2);
+    EXPECT_EQ(ProcessorsInQuota("50000\n", "100000\n"), 1);
+    EXPECT_EQ(ProcessorsInQuota("max", "100000\n"), 0);
+    EXPECT_EQ(ProcessorsInQuota("-1\n", "100000\n"), 0);
+    EXPECT_EQ(ControlGroupFolders("4:cpu,cpuacct:/job\n3:memory:/m\n", "cpu"),
+              (std::vector<std::string>{"/sys/fs/cgroup/cpu/job", "/sys/fs/cgroup/cpu"}));
+
+    // This thread confined to one processor, as `taskset -c N` does.
+    cpu_set_t before, one;
+    ASSERT_EQ(sched_getaffinity(0, sizeof before, &before), 0);
+    int first = 0;
+    while (!CPU_ISSET(first, &before)) ++first;
+    CPU_ZERO(&one);
+    CPU_SET(first, &one);
+    ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+    EXPECT_EQ(ProcessorsAvailable(), 1);
+    ASSERT_EQ(sched_setaffinity(0, sizeof before, &before), 0);
+    EXPECT_GE(ProcessorsAvailable(), 1);
 }
 
 }  // namespace
