@@ -14,6 +14,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
@@ -60,6 +61,10 @@ bool frameDrawn = false;
 // The bytes that put the terminal back, kept ready for a signal handler.
 char restoreBytes[64];
 volatile sig_atomic_t restoreLength = 0;
+
+// A note for standard error that waits for the restore at the end.
+char endNote[512];
+volatile sig_atomic_t endNoteLength = 0;
 
 // Signals noted by handlers; the self-pipe wakes a key wait.
 int wakeFds[2] = {-1, -1};
@@ -289,12 +294,21 @@ void PutTerminalBack() {
     if (modesChanged) tcsetattr(modesFd, TCSANOW, &savedModes);
 }
 
+// Async-signal-safe: write.
+void WriteEndNote() {
+    if (endNoteLength > 0) {
+        ssize_t ignored = write(STDERR_FILENO, endNote, static_cast<size_t>(endNoteLength));
+        (void)ignored;
+    }
+}
+
 // Async-signal-safe: only write, tcsetattr, signal and raise.
 void RestoreFromSignal(int signal) {
     int savedErrno = errno;
     if (!restored) {
         restored = 1;
         PutTerminalBack();
+        if (!InBackground()) WriteEndNote();
     }
     // Ends the program the way the signal would have, so its status shows it.
     ::signal(signal, SIG_DFL);
@@ -577,6 +591,7 @@ void RestoreTerminal() {
         if (restoreLength > 0)
             WriteAll(STDOUT_FILENO, std::string_view(restoreBytes, restoreLength));
         if (modesChanged) tcsetattr(modesFd, TCSANOW, &savedModes);
+        WriteEndNote();
     }
     modesChanged = 0;
     sigprocmask(SIG_SETMASK, &previous, nullptr);
@@ -607,6 +622,16 @@ void WritePlainText(std::string_view text) {
 }
 
 void WriteErrorText(std::string_view text) { WriteAll(STDERR_FILENO, text); }
+
+void WriteErrorTextAtEnd(std::string_view text) {
+    if (!DrawingToTerminal() || !isatty(STDERR_FILENO) || restored) {
+        WriteErrorText(text);
+        return;
+    }
+    size_t length = std::min(text.size(), sizeof endNote - 1);
+    std::memcpy(endNote, text.data(), length);
+    endNoteLength = static_cast<sig_atomic_t>(length);
+}
 
 void VisibleRows(int& firstRow, int& rowCount) {
     firstRow = DrawingToTerminal() ? viewTop : 1;

@@ -26,6 +26,11 @@ void SendToTerminal(std::string_view bytes);
 void WritePlainText(std::string_view text);
 // Writes to standard error.
 void WriteErrorText(std::string_view text);
+// Writes to standard error once the terminal has been put back at the end
+// (an exit or an ending signal), where the terminal shows it below the
+// final screen; at once when standard error is not the terminal drawn on.
+// Up to 511 bytes are kept.
+void WriteErrorTextAtEnd(std::string_view text);
 
 // The rows of the model the terminal shows: first row and count.
 void VisibleRows(int& firstRow, int& rowCount);

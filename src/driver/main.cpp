@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -25,6 +26,10 @@ namespace {
 int RunJob(const CommandLine& command) {
     SetNumericEnvironment();
     SetUpConsoleWindow();
+    // Settings the program cannot use are named once: in a terminal below
+    // the final screen, where the first frame does not clear them away.
+    WriteErrorTextAtEnd(
+        SettingsWarnings(std::getenv("PHONOSKEW_THREADS"), std::getenv("PHONOSKEW_KERNEL")));
     // A path from the command line is typed at the first prompt, so it is
     // shown, checked and refused there like any other.
     if (command.HasPath) FeedKeyBytes(TypedPathKeys(command.Path));

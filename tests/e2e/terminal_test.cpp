@@ -347,6 +347,28 @@ TEST(RunInTerminalTest, FileSizeLimitGivesTheWriteBoxForEveryOutput) {
               (std::vector<std::string>{"FO.dat", "FOP.dat", "SO.dat", "SOP.dat", "take1.wav"}));
 }
 
+// Settings the program cannot use are named once on standard error, after
+// the restore at the end: in a terminal, on the clean line below the final
+// screen, where no frame clears them away.
+TEST(RunInTerminalTest, UnusableSettingsAreNamedOnceBelowTheFinalScreen) {
+    ScratchDir dir;
+    WriteJobFiles(dir.path, MakeJobFixture(100));
+    Program program = PhonoskewIn(dir.path, {"take1.wav"});
+    program.environment = {"PHONOSKEW_THREADS=two", "PHONOSKEW_KERNEL=fast"};
+    Child run = StartInPseudoTerminal(program);
+    ChildGuard guard{run};
+    ASSERT_TRUE(WaitForRowText(run, 54, "   press any key to quit")) << VtDump(run.screen);
+    SendKeys(run, "q");
+    ASSERT_TRUE(WaitForExit(run));
+    EXPECT_EQ(run.exitStatus, 0);
+    const std::string note =
+        "phonoskew: PHONOSKEW_THREADS is \"two\", not a number of threads from 1 up: one a "
+        "processor is used\r\nphonoskew: PHONOSKEW_KERNEL is \"fast\", not exact, x87, avx2, "
+        "sse2 or auto: it is ignored\r\n";
+    EXPECT_TRUE(run.out.ends_with("\x1b[?25h" + note)) << run.out.substr(run.out.size() - 300);
+    EXPECT_EQ(run.out.find("phonoskew: PHONOSKEW_THREADS"), run.out.size() - note.size());
+}
+
 // At 80x24 the terminal shows the 24 model rows around the cursor; moving
 // that view down row by row must not push copies of the screen into the
 // terminal's scrollback.
