@@ -106,8 +106,9 @@ int ReplaceThroughNamedFile(const std::string& path,
 // under the memory limit of the process's control group and of each group
 // above it (usage subtracted, less its inactive file cache, which the system
 // gives back when asked), and the room left in the address-space limit
-// (RLIMIT_AS) less `addressSpaceReserve`. A part that cannot be read sets
-// no bound; with none at all the result is UINT64_MAX.
+// (RLIMIT_AS) and in the data limit (RLIMIT_DATA), each less
+// `addressSpaceReserve`. A part that cannot be read sets no bound; with
+// none at all the result is UINT64_MAX.
 uint64_t AvailableMemory(uint64_t addressSpaceReserve);
 
 // The parts, for tests: each gives UINT64_MAX where the text sets no bound.

@@ -67,11 +67,14 @@ uint64_t ControlGroupsRoom() {
     return room;
 }
 
-uint64_t AddressSpaceRoom(uint64_t reserve) {
+// The room under a limit of the process's own mappings, less `reserve`:
+// RLIMIT_AS counts all of them (VmSize), RLIMIT_DATA the private writable
+// ones (VmData), among them the job's arrays and the threads' stacks.
+uint64_t MappingLimitRoom(int resource, std::string_view usedName, uint64_t reserve) {
     rlimit limit{};
-    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return NoBound;
+    if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return NoBound;
     TextResult status = ReadSmallFile("/proc/self/status", StatusFileLimit);
-    uint64_t used = StatusKilobytes(status.Text, "VmSize");
+    uint64_t used = StatusKilobytes(status.Text, usedName);
     if (used == NoBound) used = 0;
     uint64_t taken = used + reserve;
     return limit.rlim_cur > taken ? limit.rlim_cur - taken : 0;
@@ -154,5 +157,6 @@ uint64_t AvailableMemory(uint64_t addressSpaceReserve) {
     TextResult meminfo = ReadSmallFile("/proc/meminfo", StatusFileLimit);
     uint64_t room = MemAvailableBytes(meminfo.Text);
     room = std::min(room, ControlGroupsRoom());
-    return std::min(room, AddressSpaceRoom(addressSpaceReserve));
+    room = std::min(room, MappingLimitRoom(RLIMIT_DATA, "VmData", addressSpaceReserve));
+    return std::min(room, MappingLimitRoom(RLIMIT_AS, "VmSize", addressSpaceReserve));
 }
