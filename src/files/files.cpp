@@ -250,9 +250,11 @@ int NameUnnamedFile(int fd, const std::string& path) {
 }  // namespace
 
 // The data goes to an unnamed file in the output's folder, which gets its
-// name only when complete: a kill at any moment, even one that cannot be
-// held, leaves no file behind. Where the file system has no unnamed files,
-// a named temporary file takes its place.
+// name only when complete: a kill while it is written, even one that cannot
+// be held, leaves no file behind. Replacing an existing output takes a
+// temporary name for an instant before the rename, where only SIGKILL can
+// leave it. Where the file system has no unnamed files, a named temporary
+// file takes its place.
 int ReplaceFile(const std::string& path, std::initializer_list<std::span<const uint8_t>> pieces) {
     StopSignalsHeld held;
     int fd = open(FolderOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);

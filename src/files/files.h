@@ -91,8 +91,11 @@ sigset_t OutsideEndingSignals();
 // are written to an unnamed file in the same folder, which gets the name
 // only when complete (where the file system cannot, a named temporary file
 // renamed over `path`). On failure nothing is left behind and `path` is
-// untouched; even a kill leaves nothing. Stop signals wait until the write
-// is over. Returns 0 or the error.
+// untouched. Stop signals wait until the write is over. Only SIGKILL, which
+// cannot wait, can leave a file: the complete new one, when it strikes
+// between the temporary name and the rename over an existing `path` (or,
+// without unnamed files, a part of it), under the temporary name: `path`
+// followed by a dot and six letters or digits. Returns 0 or the error.
 int ReplaceFile(const std::string& path, std::initializer_list<std::span<const uint8_t>> pieces);
 
 // The same through a named temporary file, the way on file systems without
