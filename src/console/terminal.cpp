@@ -317,8 +317,15 @@ void RestoreFromSignal(int signal) {
 }
 
 void WakeKeyWait() {
+    if (wakeFds[1] < 0) return;
     ssize_t ignored = write(wakeFds[1], "w", 1);
     (void)ignored;
+}
+
+void DrainWakePipe() {
+    char drained[64];
+    while (read(wakeFds[0], drained, sizeof drained) > 0) {
+    }
 }
 
 void InstallHandler(int signal, void (*handler)(int), int flags) {
@@ -670,11 +677,7 @@ bool NextKey(Key& key) {
             inputEnded = true;
             continue;
         }
-        if (watched[1].revents & POLLIN) {
-            char drained[64];
-            while (read(wakeFds[0], drained, sizeof drained) > 0) {
-            }
-        }
+        if (watched[1].revents & POLLIN) DrainWakePipe();
         if (watched[0].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) {
             char bytes[256];
             ssize_t count = read(STDIN_FILENO, bytes, sizeof bytes);
@@ -685,3 +688,13 @@ bool NextKey(Key& key) {
         }
     }
 }
+
+// ---- Waiting while another thread works --------------------------------------------------
+
+void WaitServingTerminal(int timeoutMs) {
+    pollfd watched = {wakeFds[0], POLLIN, 0};
+    if (poll(&watched, wakeFds[0] >= 0 ? 1 : 0, timeoutMs) > 0) DrainWakePipe();
+    if (resizeNoted || continueNoted) ShowScreen();
+}
+
+void WakeTerminalWait() { WakeKeyWait(); }

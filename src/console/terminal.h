@@ -43,6 +43,13 @@ bool NextKey(Key& key);
 void FeedKeyBytes(std::string_view bytes);
 void ClearKeyBytes();
 
+// For the main thread while another thread works: waits up to `timeoutMs`
+// or until WakeTerminalWait, and redraws the screen at once after a stop
+// and continue or a resize, which would otherwise wait for the next line.
+void WaitServingTerminal(int timeoutMs);
+// Ends a WaitServingTerminal early; safe from any thread.
+void WakeTerminalWait();
+
 // Puts the terminal back: modes, cursor shown, colours reset, the cursor on
 // a clean line below the drawn area. Safe to call twice.
 void RestoreTerminal();

@@ -514,4 +514,29 @@ TEST(RunInTerminalTest, StopGivesTheTerminalBackAndContinueTakesItAgain) {
     EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?  abc");
 }
 
+// Stopped and continued while a stage filters (one thread on the x87 unit,
+// over 8 million frames: most of a second at the least), the program
+// redraws over what the shell wrote at once, not when the stage ends.
+TEST(RunInTerminalTest, ContinueDuringAStageRedrawsAtOnce) {
+    ScratchDir dir;
+    WriteJobFiles(dir.path, MakeJobFixture(8000000));
+    Program program = PhonoskewIn(dir.path, {"take1.wav"});
+    program.environment = {"PHONOSKEW_THREADS=1", "PHONOSKEW_KERNEL=x87"};
+    Child run = StartInPseudoTerminal(program);
+    ChildGuard guard{run};
+    ASSERT_TRUE(WaitForRowText(run, 27, "   Applying first-order filter...", 60000))
+        << VtDump(run.screen);
+    kill(run.pid, SIGTSTP);
+    ASSERT_TRUE(WaitForStop(run)) << VtDump(run.screen);
+    const std::string shell = "[1]+  Stopped   phonoskew\r\n$ fg\r\n";
+    ASSERT_EQ(write(run.slave, shell.data(), shell.size()), static_cast<ssize_t>(shell.size()));
+    ASSERT_TRUE(WaitForText(run, "$ fg"));
+    kill(run.pid, SIGCONT);
+    ASSERT_TRUE(WaitForScreen(run, [](const VtScreen& s) {
+        return !ScreenHas(s, "$ fg") && VtRowText(s, 27) == "   Applying first-order filter...";
+    })) << VtDump(run.screen);
+    EXPECT_EQ(VtRowText(run.screen, 28), "") << "redrawn only when the stage ended";
+    ExpectRawMode(run);
+}
+
 }  // namespace
