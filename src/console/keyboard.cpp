@@ -27,10 +27,17 @@ struct TypedLine {
     std::string partial;
 };
 
+// A combining mark that joins the character before it on the screen
+// belongs to it: Backspace then takes both away.
 void AddCharacter(TypedLine& line, std::string_view character) {
     if (line.characters.size() >= LongestLine) return;
     line.bytes += character;
-    line.characters.push_back({character.size(), PrintCharacter(character)});
+    int cells = PrintCharacter(character);
+    if (cells == 0 && !line.characters.empty()) {
+        line.characters.back().length += character.size();
+        return;
+    }
+    line.characters.push_back({character.size(), cells});
 }
 
 // Takes the typed bytes as characters. A UTF-8 character still missing bytes

@@ -440,6 +440,9 @@ TEST(RunInTerminalTest, TypedUtf8ShowsAsTyped) {
         {"backspace takes a wide character whole", true, "a\xe6\x97\xa5\x7f", "   Input file?  a",
          18},
         {"a C1 control shows harmless", true, "a\xc2\x9b", "   Input file?  a\xef\xbf\xbd", 19},
+        {"decomposed accents join their letters", true, "e\xcc\x81te\xcc\x81",
+         "   Input file?  e\xcc\x81te\xcc\x81", 20},
+        {"backspace takes a letter with its mark", true, "ae\xcc\x81\x7f", "   Input file?  a", 18},
         {"an invalid byte shows harmless", true, "\xff", "   Input file?  \xef\xbf\xbd", 18},
         {"C locale: bytes as Latin-1", false, "\xc3\xa9", "   Input file?  \xc3\x83\xc2\xa9", 19},
     };
