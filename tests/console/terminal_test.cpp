@@ -137,6 +137,7 @@ TEST(TerminalTest, KilledWhileStoppedInTheBackgroundEndsWithoutTouchingTheTermin
     ASSERT_TRUE(WaitForOutput(child, "ready"));
     kill(child.pid, SIGTSTP);
     ASSERT_TRUE(WaitForStop(child));
+    ASSERT_TRUE(WaitForShellToTakeTerminal(child));
     ExpectTerminalRestored(child, 2);
     size_t writtenAtStop = child.out.size();
 

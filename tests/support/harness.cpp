@@ -302,6 +302,19 @@ bool WaitForStop(Child& child, int timeoutMs) {
     return child.pid > 0;
 }
 
+bool WaitForShellToTakeTerminal(Child& child, int timeoutMs) {
+    Clock::time_point deadline = Deadline(timeoutMs);
+    for (;;) {
+        // The master side answers for the terminal's foreground group.
+        pid_t foreground = 0;
+        if (ioctl(child.input, TIOCGPGRP, &foreground) == 0 && foreground > 0 &&
+            foreground != child.pid)
+            return true;
+        if (Clock::now() >= deadline || Ended(child)) return false;
+        ReadOutput(child, 10);
+    }
+}
+
 void StopChild(Child& child) {
     if (child.leader > 0 && !Ended(child)) {
         // The leader, if any, then ends as the child did.

@@ -86,6 +86,10 @@ bool WaitForExit(Child& child, int timeoutMs = 20000);
 // output meanwhile; false on time-out or when it ended.
 bool WaitForStop(Child& child, int timeoutMs = 20000);
 
+// Waits until the shell's stand-in holds the terminal again (after a stop,
+// with shellTakesTerminalOnStop); false on time-out.
+bool WaitForShellToTakeTerminal(Child& child, int timeoutMs = 20000);
+
 // Kills the child if it still runs and closes its descriptors.
 void StopChild(Child& child);
 struct ChildGuard {
