@@ -30,10 +30,10 @@
 //   CR LF                   at the restore, when text reaches the bottom row:
 //                           scrolls up one row to make that clean line
 // Cell text: in a UTF-8 locale each character as its UTF-8 bytes (a wide
-// one over two cells), and U+FFFD for bytes that make no printable
-// character; elsewhere printable ASCII as is, bytes 160-255 as their Latin-1
-// characters in UTF-8, and '?' for the rest. No cell sends a control byte.
-// No alternate screen is used, so the last screen stays readable after exit.
+// one over two cells, a combining mark after the character it joins), and
+// U+FFFD for bytes that make no printable character; elsewhere printable ASCII as is, bytes 160-255
+// as their Latin-1 characters in UTF-8, and '?' for the rest. No cell sends a control byte. No
+// alternate screen is used, so the last screen stays readable after exit.
 #pragma once
 
 #include <string>

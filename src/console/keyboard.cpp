@@ -61,11 +61,18 @@ void EndEcho(int lastRow) {
 
 // ---- Line editing actions ---------------------------------------------------------
 
+// A combining mark that joins the character before it on the screen
+// belongs to it: Backspace then takes both away.
 void AddCharacter(TypedLine& line, std::string_view character, bool echo) {
     if (line.characters.size() >= LongestLine) return;
     line.bytes += character;
-    line.characters.push_back({character.size(), PrintCharacter(character)});
     if (echo) WritePlainText(character);
+    int cells = PrintCharacter(character);
+    if (cells == 0 && !line.characters.empty()) {
+        line.characters.back().length += character.size();
+        return;
+    }
+    line.characters.push_back({character.size(), cells});
 }
 
 // Takes the typed bytes as characters. A UTF-8 character still missing bytes

@@ -77,6 +77,41 @@ void PutCells(int row, int column, std::string_view bytes, CellShape shape, int 
     }
 }
 
+// A cell a combining mark can join: one showing a visible character.
+bool Joinable(const ScreenCell& cell) {
+    switch (cell.shape) {
+        case CellShape::Character:
+        case CellShape::WideLeft:
+            return true;
+        case CellShape::Byte:
+            return cell.character > ' ' && cell.character < 127;
+        case CellShape::WideRight:
+        case CellShape::Unshown:
+            break;
+    }
+    return false;
+}
+
+// Joins a mark to the cell before (row, column): to its left, the left half
+// of a wide character, or the last cell of the row above for column 1.
+// False when that cell shows no visible character or has no room left.
+bool JoinPreviousCell(int row, int column, std::string_view bytes) {
+    if (column == 1) {
+        if (row == 1) return false;
+        --row;
+        column = ScreenColumns + 1;
+    }
+    ScreenCell* cell = &screen.cells[row - 1][column - 2];
+    if (cell->shape == CellShape::WideRight && column > 2) cell = cell - 1;
+    if (!Joinable(*cell)) return false;
+    size_t used = 0;
+    while (used < sizeof cell->more && cell->more[used] != 0) ++used;
+    if (used + bytes.size() > sizeof cell->more) return false;
+    for (char byte : bytes) cell->more[used++] = byte;
+    if (cell->shape == CellShape::Byte) cell->shape = CellShape::Character;
+    return true;
+}
+
 // One cell on: a text that reaches the right edge goes on at the next row.
 void AdvanceCursor() {
     if (screen.cursorColumn < ScreenColumns)
@@ -87,9 +122,15 @@ void AdvanceCursor() {
 
 // A wide character that does not fit at the end of a row leaves that cell
 // blank and goes to the next row, as a terminal does.
-int PutCharacterAtCursor(std::string_view bytes, const TextCharacter& character) {
+int PutCharacterAtCursor(std::string_view bytes, TextCharacter character) {
     int moved = 0;
     int attribute = CurrentAttribute();
+    if (character.width == 0) {
+        if (JoinPreviousCell(screen.cursorRow, screen.cursorColumn,
+                             bytes.substr(0, character.length)))
+            return 0;
+        character = {character.length, 1, CellShape::Unshown};
+    }
     if (character.width == 2 && screen.cursorColumn == ScreenColumns) {
         PutCells(screen.cursorRow, screen.cursorColumn, " ", CellShape::Byte, attribute);
         AdvanceRow();
@@ -118,7 +159,8 @@ TextCharacter FirstCharacter(std::string_view text) {
     int width = wcwidth(static_cast<wchar_t>(code));
     if (width == 1) return {length, 1, CellShape::Character};
     if (width == 2) return {length, 2, CellShape::WideLeft};
-    return {length, 1, CellShape::Unshown};  // controls and zero-width marks
+    if (width == 0) return {length, 0, CellShape::Character};  // a mark
+    return {length, 1, CellShape::Unshown};                    // controls
 }
 
 bool StartsIncompleteCharacter(std::string_view text) {
@@ -131,11 +173,25 @@ bool StartsIncompleteCharacter(std::string_view text) {
     return true;
 }
 
+// As PrintText places the characters: a mark takes no cell while the
+// visible character before it has room left in its cell for the mark's bytes.
 int TextWidth(std::string_view text) {
     int width = 0;
+    size_t room = 0;  // bytes the last cell can still join
     while (!text.empty()) {
         TextCharacter character = FirstCharacter(text);
-        width += character.width;
+        unsigned char first = static_cast<unsigned char>(text[0]);
+        if (character.width == 0 && room >= character.length) {
+            room -= character.length;
+        } else if (character.width == 0) {
+            width += 1;  // shown alone
+            room = 0;
+        } else {
+            width += character.width;
+            bool visible = character.shape == CellShape::Character ||
+                           character.shape == CellShape::WideLeft || (first > ' ' && first < 127);
+            room = visible ? sizeof ScreenCell::more - (character.length - 1) : 0;
+        }
         text.remove_prefix(character.length);
     }
     return width;
@@ -152,6 +208,10 @@ int PrintCharacter(std::string_view character) {
 int PutCharacterAt(int row, int column, std::string_view character, int attribute) {
     Model();
     TextCharacter taken = FirstCharacter(character);
+    if (taken.width == 0) {
+        if (JoinPreviousCell(row, column, character.substr(0, taken.length))) return 0;
+        taken = {taken.length, 1, CellShape::Unshown};
+    }
     if (taken.width == 2 && column == ScreenColumns) taken = {taken.length, 1, CellShape::Unshown};
     PutCells(row, column, character.substr(0, taken.length), taken.shape, attribute);
     return taken.width;

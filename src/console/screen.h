@@ -5,9 +5,12 @@
 //
 // A character is one byte, except in a UTF-8 locale, where a whole UTF-8
 // sequence is one character taking the cells of its display width (two for
-// East Asian wide ones). A cell keeps the character's bytes exactly, so the
-// plain transcript carries them unchanged; bytes that make no printable
-// character take one cell each and are shown as U+FFFD.
+// East Asian wide ones). A combining mark (or another character of no
+// width) joins the cell of the visible character before it, as a terminal
+// draws it: `e` and U+0301 make one cell showing é. A cell keeps the
+// characters' bytes exactly, so the plain transcript carries them
+// unchanged; bytes that make no printable character, and a mark with
+// nothing to join, take one cell each and are shown as U+FFFD.
 #pragma once
 
 #include <cstdint>
@@ -28,7 +31,9 @@ struct ScreenCell {
     unsigned char character;  // the byte, or the first byte of a UTF-8 character
     unsigned char attribute;  // foreground + 16 x background
     CellShape shape = CellShape::Byte;
-    char more[3] = {};  // the rest of a UTF-8 character's bytes, zeros after its end
+    // The rest of a UTF-8 character's bytes and of the marks joined to it,
+    // zeros after their end.
+    char more[15] = {};
 };
 
 struct ScreenModel {
@@ -55,7 +60,8 @@ void ResetScreen();
 
 // ---- Characters ---------------------------------------------------------------------
 
-// The first character of a text: its bytes, its cells and how it shows.
+// The first character of a text: its bytes, its cells and how it shows. A
+// combining mark has width 0 (it joins the character before it).
 struct TextCharacter {
     size_t length;
     int width;
@@ -64,11 +70,13 @@ struct TextCharacter {
 TextCharacter FirstCharacter(std::string_view text);
 // True when `text` is the start of a UTF-8 character still missing bytes.
 bool StartsIncompleteCharacter(std::string_view text);
-// The cells a text takes.
+// The cells a text takes (a mark with no visible character before it in
+// the text takes one).
 int TextWidth(std::string_view text);
 // Puts one character (as FirstCharacter takes it) at the cursor like
 // PrintText and says how many cells the cursor moved on: its width, and one
-// more when a wide character did not fit at the end of a row.
+// more when a wide character did not fit at the end of a row; 0 for a mark
+// joined to the cell before.
 int PrintCharacter(std::string_view character);
 // Puts one character at a cell without moving the cursor; a wide one takes
 // the cell to its right as well. Says how many cells it took.

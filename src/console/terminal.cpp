@@ -14,6 +14,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
@@ -22,6 +23,7 @@
 #include <string>
 
 #include "console/screen.h"
+#include "files/files.h"
 
 namespace {
 
@@ -60,6 +62,10 @@ bool frameDrawn = false;
 char restoreBytes[64];
 volatile sig_atomic_t restoreLength = 0;
 
+// A note for standard error that waits for the restore at the end.
+char endNote[512];
+volatile sig_atomic_t endNoteLength = 0;
+
 // Signals noted by handlers; the self-pipe wakes a key wait.
 int wakeFds[2] = {-1, -1};
 volatile sig_atomic_t resizeNoted = 0;
@@ -68,11 +74,19 @@ volatile sig_atomic_t continueNoted = 0;
 KeyDecoder decoder;
 bool inputEnded = false;
 
-// SIGPIPE is not among them: a reader that goes away (`phonoskew | head`)
-// must not end the job, so it is ignored and the write's error says it.
-const int EndingSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGSEGV,
-                             SIGBUS,  SIGFPE, SIGILL, SIGABRT};
-const int OutsideSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGTSTP};
+// The signals that end the program get the restoring handler: those sent
+// from outside (files.h) and the faults of its own code. SIGPIPE is not
+// among them: a reader that goes away (`phonoskew | head`) must not end the
+// job, so it is ignored and the write's error says it; nor is SIGXFSZ,
+// ignored so that a file-size limit fails the write like a full disk.
+const int FaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS};
+
+// The outside signals and SIGTSTP, held while bytes go to the terminal.
+sigset_t OutsideSignals() {
+    sigset_t signals = OutsideEndingSignals();
+    sigaddset(&signals, SIGTSTP);
+    return signals;
+}
 
 // ---- Writing --------------------------------------------------------------------
 
@@ -81,9 +95,7 @@ const int OutsideSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGTSTP};
 // output fails (its reader or terminal gone), nothing more is sent there.
 void WriteAll(int fd, std::string_view bytes) {
     if (fd == STDOUT_FILENO && outputGone) return;
-    sigset_t hold, previous;
-    sigemptyset(&hold);
-    for (int signal : OutsideSignals) sigaddset(&hold, signal);
+    sigset_t hold = OutsideSignals(), previous;
     sigprocmask(SIG_BLOCK, &hold, &previous);
     size_t done = 0;
     while (done < bytes.size()) {
@@ -258,13 +270,36 @@ void EnterRawMode() {
 
 // ---- Signals ---------------------------------------------------------------------------
 
-// The restore bytes and the first modes; async-signal-safe (write, tcsetattr).
+// True when another process group (the shell, after `kill %1` on a stopped
+// job, or `bg`) holds the terminal: the terminal is then the shell's, with
+// its own modes and text, and a change of modes from here would stop the
+// program again (SIGTTOU) instead of letting it end. A terminal that cannot
+// say (not the controlling one, or hung up) counts as the program's own.
+// Async-signal-safe: tcgetpgrp and getpgrp.
+bool InBackground() {
+    int fd = outputIsTerminal ? STDOUT_FILENO : modesFd;
+    if (fd < 0) return false;
+    pid_t foreground = tcgetpgrp(fd);
+    return foreground > 0 && foreground != getpgrp();
+}
+
+// The restore bytes and the first modes, unless the program is in the
+// background; async-signal-safe (write, tcsetattr, tcgetpgrp).
 void PutTerminalBack() {
+    if (InBackground()) return;
     if (restoreLength > 0 && !outputGone) {
         ssize_t ignored = write(STDOUT_FILENO, restoreBytes, static_cast<size_t>(restoreLength));
         (void)ignored;
     }
     if (modesChanged) tcsetattr(modesFd, TCSANOW, &savedModes);
+}
+
+// Async-signal-safe: write.
+void WriteEndNote() {
+    if (endNoteLength > 0) {
+        ssize_t ignored = write(STDERR_FILENO, endNote, static_cast<size_t>(endNoteLength));
+        (void)ignored;
+    }
 }
 
 // Async-signal-safe: only write, tcsetattr, signal and raise.
@@ -273,6 +308,7 @@ void RestoreFromSignal(int signal) {
     if (!restored) {
         restored = 1;
         PutTerminalBack();
+        if (!InBackground()) WriteEndNote();
     }
     // Ends the program the way the signal would have, so its status shows it.
     ::signal(signal, SIG_DFL);
@@ -281,8 +317,15 @@ void RestoreFromSignal(int signal) {
 }
 
 void WakeKeyWait() {
+    if (wakeFds[1] < 0) return;
     ssize_t ignored = write(wakeFds[1], "w", 1);
     (void)ignored;
+}
+
+void DrainWakePipe() {
+    char drained[64];
+    while (read(wakeFds[0], drained, sizeof drained) > 0) {
+    }
 }
 
 void InstallHandler(int signal, void (*handler)(int), int flags) {
@@ -331,7 +374,11 @@ void NoteContinue(int) {
 }
 
 void InstallSignalHandlers() {
-    for (int signal : EndingSignals) InstallHandler(signal, RestoreFromSignal, 0);
+    sigset_t outside = OutsideEndingSignals();
+    for (int signal = 1; signal < NSIG; ++signal) {
+        if (sigismember(&outside, signal) == 1) InstallHandler(signal, RestoreFromSignal, 0);
+    }
+    for (int signal : FaultSignals) InstallHandler(signal, RestoreFromSignal, 0);
     InstallHandler(SIGPIPE, SIG_IGN, 0);
     InstallHandler(SIGTSTP, StopFromSignal, SA_RESTART);
     InstallHandler(SIGWINCH, NoteResize, SA_RESTART);
@@ -542,17 +589,19 @@ bool EchoingKeys() { return started && inputIsTerminal && !outputIsTerminal && !
 
 void RestoreTerminal() {
     if (!started || restored) return;
-    sigset_t hold, previous;
-    sigemptyset(&hold);
-    for (int signal : OutsideSignals) sigaddset(&hold, signal);
+    sigset_t hold = OutsideSignals(), previous;
     sigprocmask(SIG_BLOCK, &hold, &previous);
     if (!outputIsTerminal) {
         LogFinishedRows(true);
         ShowScreen();
     }
     restored = 1;
-    if (restoreLength > 0) WriteAll(STDOUT_FILENO, std::string_view(restoreBytes, restoreLength));
-    if (modesChanged) tcsetattr(modesFd, TCSANOW, &savedModes);
+    if (!InBackground()) {
+        if (restoreLength > 0)
+            WriteAll(STDOUT_FILENO, std::string_view(restoreBytes, restoreLength));
+        if (modesChanged) tcsetattr(modesFd, TCSANOW, &savedModes);
+        WriteEndNote();
+    }
     modesChanged = 0;
     sigprocmask(SIG_SETMASK, &previous, nullptr);
 }
@@ -582,6 +631,16 @@ void WritePlainText(std::string_view text) {
 }
 
 void WriteErrorText(std::string_view text) { WriteAll(STDERR_FILENO, text); }
+
+void WriteErrorTextAtEnd(std::string_view text) {
+    if (!DrawingToTerminal() || !isatty(STDERR_FILENO) || restored) {
+        WriteErrorText(text);
+        return;
+    }
+    size_t length = std::min(text.size(), sizeof endNote - 1);
+    std::memcpy(endNote, text.data(), length);
+    endNoteLength = static_cast<sig_atomic_t>(length);
+}
 
 void VisibleRows(int& firstRow, int& rowCount) {
     firstRow = DrawingToTerminal() ? viewTop : 1;
@@ -620,11 +679,7 @@ bool NextKey(Key& key) {
             inputEnded = true;
             continue;
         }
-        if (watched[1].revents & POLLIN) {
-            char drained[64];
-            while (read(wakeFds[0], drained, sizeof drained) > 0) {
-            }
-        }
+        if (watched[1].revents & POLLIN) DrainWakePipe();
         if (watched[0].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) {
             char bytes[256];
             ssize_t count = read(STDIN_FILENO, bytes, sizeof bytes);
@@ -635,3 +690,13 @@ bool NextKey(Key& key) {
         }
     }
 }
+
+// ---- Waiting while another thread works --------------------------------------------------
+
+void WaitServingTerminal(int timeoutMs) {
+    pollfd watched = {wakeFds[0], POLLIN, 0};
+    if (poll(&watched, wakeFds[0] >= 0 ? 1 : 0, timeoutMs) > 0) DrainWakePipe();
+    if (resizeNoted || continueNoted) ShowScreen();
+}
+
+void WakeTerminalWait() { WakeKeyWait(); }

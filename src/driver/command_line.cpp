@@ -1,7 +1,10 @@
-// Reading the command line and the texts of --help and --version.
+// Reading the command line and the texts of --help and --version, and
+// checking the settings the environment gives.
 #include "driver/command_line.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <string_view>
 #include <vector>
 
@@ -150,3 +153,37 @@ std::string VersionText() { return "phonoskew " PHONOSKEW_VERSION "\n"; }
 // LF, not CR: a CR would join with an LF that a script sends next (CR LF is
 // one Enter), and that LF is meant to dismiss a message box.
 std::string TypedPathKeys(const std::string& path) { return path + "\n"; }
+
+// ---- Settings of the environment ----------------------------------------------------
+
+namespace {
+
+// A whole decimal number from 1 up, as the engine reads it.
+bool UsableThreadCount(const char* text) {
+    char* end = nullptr;
+    errno = 0;
+    long threads = std::strtol(text, &end, 10);
+    return end != text && *end == '\0' && errno == 0 && threads >= 1;
+}
+
+bool UsableKernel(std::string_view name) {
+    for (std::string_view known : {"exact", "x87", "avx2", "sse2", "auto"}) {
+        if (name == known) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string SettingsWarnings(const char* threads, const char* kernel) {
+    std::string lines;
+    if (threads && *threads && !UsableThreadCount(threads)) {
+        lines += std::string("phonoskew: PHONOSKEW_THREADS is \"") + threads +
+                 "\", not a number of threads from 1 up: one a processor is used\n";
+    }
+    if (kernel && *kernel && !UsableKernel(kernel)) {
+        lines += std::string("phonoskew: PHONOSKEW_KERNEL is \"") + kernel +
+                 "\", not exact, x87, avx2, sse2 or auto: it is ignored\n";
+    }
+    return lines;
+}

@@ -29,3 +29,10 @@ std::string VersionText();
 
 // The key bytes that type `path` at the prompt and then press Enter.
 std::string TypedPathKeys(const std::string& path);
+
+// The lines for standard error that name a setting of the environment the
+// program cannot use, each "phonoskew: NAME is "VALUE", ...", or "" when
+// both are usable. `threads` and `kernel` are the values of
+// PHONOSKEW_THREADS and PHONOSKEW_KERNEL, nullptr when unset; an empty
+// value counts as unset.
+std::string SettingsWarnings(const char* threads, const char* kernel);

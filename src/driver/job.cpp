@@ -1,10 +1,18 @@
 // The job's steps with their dialogue: progress lines, beeps, error boxes
 // and the two retry loops.
+#include <pthread.h>
+#include <signal.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <exception>
+#include <system_error>
+#include <thread>
 
 #include "console/screen_script.h"
+#include "console/terminal.h"
 #include "driver/driver.h"
 #include "files/files.h"
 
@@ -101,6 +109,70 @@ std::string ClippedNote(int64_t clipped) {
 
 // ---- Stages ---------------------------------------------------------------------------
 
+namespace {
+
+// One stage's filter, dither and pack, run on a thread of its own.
+struct StageWork {
+    SampleArrays* Samples = nullptr;
+    const CoefficientSet* Coefficients = nullptr;
+    RandomSource* Random = nullptr;
+    EngineChoice Choice;
+    int64_t Clipped = 0;
+    std::exception_ptr Failure;
+    std::atomic<bool> Done = false;
+};
+
+void DoStageWork(StageWork* work) {
+    try {
+        work->Clipped =
+            FilterDitherAndPack(work->Samples->Left, work->Samples->Right, *work->Coefficients,
+                                work->Samples->Packed.data(), *work->Random, work->Choice)
+                .Clipped;
+    } catch (...) {
+        work->Failure = std::current_exception();
+    }
+    work->Done = true;
+    WakeTerminalWait();
+}
+
+void RunStageWorker(StageWork* work) {
+    SetNumericEnvironment();
+    DoStageWork(work);
+}
+
+// The stage works on another thread while this one, which alone takes the
+// signals, waits: a stop and continue or a resize redraws the screen at
+// once instead of when the stage ends, seconds later. Without a thread to
+// be had, the work runs here.
+int64_t FilterServingTerminal(SampleArrays& samples, const CoefficientSet& coefficients,
+                              RandomSource& random) {
+    StageWork work;
+    work.Samples = &samples;
+    work.Coefficients = &coefficients;
+    work.Random = &random;
+    work.Choice = ChooseEngine();
+    sigset_t all, previous;
+    sigfillset(&all);
+    for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) sigdelset(&all, fault);
+    pthread_sigmask(SIG_BLOCK, &all, &previous);
+    std::thread worker;
+    try {
+        worker = std::thread(RunStageWorker, &work);
+    } catch (const std::system_error&) {
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (worker.joinable()) {
+        while (!work.Done) WaitServingTerminal(100);
+        worker.join();
+    } else {
+        DoStageWork(&work);
+    }
+    if (work.Failure) std::rethrow_exception(work.Failure);
+    return work.Clipped;
+}
+
+}  // namespace
+
 int64_t RunFilterStage(const ErrorStage& stage, SampleArrays& samples, CoefficientSet& coefficients,
                        RandomSource& random) {
     ShowStepTitle(stage.Title);
@@ -112,9 +184,7 @@ int64_t RunFilterStage(const ErrorStage& stage, SampleArrays& samples, Coefficie
         load = LoadCoefficients(stage.CoefficientFile);
     }
     coefficients = load.Values;
-    int64_t clipped = FilterDitherAndPack(samples.Left, samples.Right, coefficients,
-                                          samples.Packed.data(), random, ChooseEngine())
-                          .Clipped;
+    int64_t clipped = FilterServingTerminal(samples, coefficients, random);
     if (!load.JoinedLines) {
         ShowDone(1);
         return clipped;

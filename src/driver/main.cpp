@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -15,6 +16,7 @@
 #include "console/terminal.h"
 #include "driver/command_line.h"
 #include "driver/driver.h"
+#include "files/files.h"
 #include "filters/filters.h"
 #include "numeric/numeric.h"
 #include "wave/wave.h"
@@ -24,6 +26,10 @@ namespace {
 int RunJob(const CommandLine& command) {
     SetNumericEnvironment();
     SetUpConsoleWindow();
+    // Settings the program cannot use are named once: in a terminal below
+    // the final screen, where the first frame does not clear them away.
+    WriteErrorTextAtEnd(
+        SettingsWarnings(std::getenv("PHONOSKEW_THREADS"), std::getenv("PHONOSKEW_KERNEL")));
     // A path from the command line is typed at the first prompt, so it is
     // shown, checked and refused there like any other.
     if (command.HasPath) FeedKeyBytes(TypedPathKeys(command.Path));
@@ -86,6 +92,9 @@ int main(int argc, char** argv) {
     // Before anything opens a descriptor: a closed standard one is taken as
     // empty, never handed to a file or pipe of the program's own.
     OpenStandardDescriptors();
+    // An output over the file-size limit is then a write failure with its
+    // box, not the end of the program.
+    ReportFileSizeLimitAsError();
     // Read before the terminal is touched, so a bad command line leaves it alone.
     CommandLine command = ParseCommandLine(argc, argv);
     switch (command.Action) {

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "files/files.h"
 #include "filters/kernels.h"
 
 namespace {
@@ -124,6 +125,9 @@ int ThreadsFromEnvironment() {
     return int(std::min<long>(threads, MostThreads));
 }
 
+// One thread a processor the process can use (its affinity, its CPU quota).
+int DefaultThreads() { return std::clamp(ProcessorsAvailable(), 1, MostThreads); }
+
 // PHONOSKEW_KERNEL: auto (or unset), avx2, sse2, exact or x87. Another
 // value counts as auto.
 Kernel KernelFromEnvironment() {
@@ -153,10 +157,7 @@ EngineChoice ChooseEngine() {
     EngineChoice choice;
     choice.Form = KernelFromEnvironment();
     choice.Threads = ThreadsFromEnvironment();
-    if (choice.Threads == 0) {
-        choice.Threads =
-            int(std::clamp(std::thread::hardware_concurrency(), 1u, unsigned(MostThreads)));
-    }
+    if (choice.Threads == 0) choice.Threads = DefaultThreads();
     return choice;
 }
 

@@ -127,6 +127,19 @@ void SkipByte(ByteReader& reader) {
 
 // ---- Writing --------------------------------------------------------------------
 
+void ReportFileSizeLimitAsError() { signal(SIGXFSZ, SIG_IGN); }
+
+sigset_t OutsideEndingSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int signal : {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGXCPU, SIGUSR1, SIGUSR2, SIGALRM,
+                       SIGVTALRM, SIGPROF, SIGIO, SIGPWR, SIGSTKFLT}) {
+        sigaddset(&signals, signal);
+    }
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) sigaddset(&signals, signal);
+    return signals;
+}
+
 namespace {
 
 // Template for the temporary file: beside the output, named after it when
@@ -168,9 +181,7 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
 struct StopSignalsHeld {
     sigset_t previous;
     StopSignalsHeld() {
-        sigset_t held;
-        sigemptyset(&held);
-        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, signal);
+        sigset_t held = OutsideEndingSignals();
         sigprocmask(SIG_BLOCK, &held, &previous);
     }
     ~StopSignalsHeld() { sigprocmask(SIG_SETMASK, &previous, nullptr); }
@@ -239,9 +250,11 @@ int NameUnnamedFile(int fd, const std::string& path) {
 }  // namespace
 
 // The data goes to an unnamed file in the output's folder, which gets its
-// name only when complete: a kill at any moment, even one that cannot be
-// held, leaves no file behind. Where the file system has no unnamed files,
-// a named temporary file takes its place.
+// name only when complete: a kill while it is written, even one that cannot
+// be held, leaves no file behind. Replacing an existing output takes a
+// temporary name for an instant before the rename, where only SIGKILL can
+// leave it. Where the file system has no unnamed files, a named temporary
+// file takes its place.
 int ReplaceFile(const std::string& path, std::initializer_list<std::span<const uint8_t>> pieces) {
     StopSignalsHeld held;
     int fd = open(FolderOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);

@@ -7,6 +7,8 @@
 // number, which `ErrorText` turns into words.
 #pragma once
 
+#include <signal.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -75,12 +77,25 @@ void SkipByte(ByteReader& reader);
 
 // ---- Writing --------------------------------------------------------------------
 
+// Makes a write beyond the file-size limit (`ulimit -f`) fail with EFBIG, as
+// a full disk fails with ENOSPC, instead of ending the program by SIGXFSZ.
+void ReportFileSizeLimitAsError();
+
+// The signals by which someone outside asks the program to end (kill, the
+// terminal, batch systems' time limits, timers, the real-time signals): each
+// ends the program by default. They are held while a temporary file exists,
+// and they, with the faults, get the terminal's restoring handler.
+sigset_t OutsideEndingSignals();
+
 // Replaces the file `path` with the given pieces, one after the other: they
 // are written to an unnamed file in the same folder, which gets the name
 // only when complete (where the file system cannot, a named temporary file
 // renamed over `path`). On failure nothing is left behind and `path` is
-// untouched; even a kill leaves nothing. Stop signals wait until the write
-// is over. Returns 0 or the error.
+// untouched. Stop signals wait until the write is over. Only SIGKILL, which
+// cannot wait, can leave a file: the complete new one, when it strikes
+// between the temporary name and the rename over an existing `path` (or,
+// without unnamed files, a part of it), under the temporary name: `path`
+// followed by a dot and six letters or digits. Returns 0 or the error.
 int ReplaceFile(const std::string& path, std::initializer_list<std::span<const uint8_t>> pieces);
 
 // The same through a named temporary file, the way on file systems without
@@ -92,16 +107,35 @@ int ReplaceThroughNamedFile(const std::string& path,
 
 // The least of: the system's available memory (MemAvailable), the room left
 // under the memory limit of the process's control group and of each group
-// above it (usage subtracted), and the room left in the address-space limit
-// (RLIMIT_AS) less `addressSpaceReserve`. A part that cannot be read sets
-// no bound; with none at all the result is UINT64_MAX.
+// above it (usage subtracted, less its inactive file cache, which the system
+// gives back when asked), and the room left in the address-space limit
+// (RLIMIT_AS) and in the data limit (RLIMIT_DATA), each less
+// `addressSpaceReserve`. A part that cannot be read sets no bound; with
+// none at all the result is UINT64_MAX.
 uint64_t AvailableMemory(uint64_t addressSpaceReserve);
 
 // The parts, for tests: each gives UINT64_MAX where the text sets no bound.
 // "MemAvailable: 123 kB" in /proc/meminfo, in bytes.
 uint64_t MemAvailableBytes(std::string_view meminfo);
-// A control group's limit ("max", or bytes) less its usage, in bytes.
-uint64_t ControlGroupRoom(std::string_view limit, std::string_view usage);
-// The memory control groups of /proc/self/cgroup, as folders under
-// /sys/fs/cgroup, innermost first, each followed by its parents up to the root.
-std::vector<std::string> ControlGroupFolders(std::string_view selfCgroup);
+// A control group's limit ("max", or bytes) less its usage, of which
+// `reclaimable` bytes count as free, in bytes.
+uint64_t ControlGroupRoom(std::string_view limit, std::string_view usage, uint64_t reclaimable);
+// The value of the line "name N" of a control group's memory.stat.
+uint64_t ControlGroupStat(std::string_view stat, std::string_view name);
+// The control groups of /proc/self/cgroup that hold `controller` ("memory",
+// "cpu"), as folders under /sys/fs/cgroup, innermost first, each followed by
+// its parents up to the root.
+std::vector<std::string> ControlGroupFolders(std::string_view selfCgroup,
+                                             std::string_view controller);
+
+// ---- Processors the process can use ----------------------------------------------
+
+// The least of: the processors the process may run on (its CPU affinity)
+// and the CPU quota of its control group and of each group above it, in
+// whole processors rounded up. At least 1.
+int ProcessorsAvailable();
+
+// The parts, for tests: the processors of a CPU quota and its period
+// (version 2's cpu.max holds both, "max 100000" when there is none;
+// version 1's cpu.cfs_quota_us says -1), rounded up; 0 for no bound.
+int ProcessorsInQuota(std::string_view quota, std::string_view period);

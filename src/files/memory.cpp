@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <tuple>
 
 #include "files/files.h"
 
@@ -43,27 +44,37 @@ uint64_t StatusKilobytes(std::string_view status, std::string_view name) {
 uint64_t ControlGroupsRoom() {
     TextResult self = ReadSmallFile("/proc/self/cgroup", StatusFileLimit);
     uint64_t room = NoBound;
-    for (const std::string& folder : ControlGroupFolders(self.Text)) {
+    for (const std::string& folder : ControlGroupFolders(self.Text, "memory")) {
         // Version 2 names the files memory.max and memory.current, version 1
-        // memory.limit_in_bytes and memory.usage_in_bytes.
-        for (const auto& [limitFile, usageFile] :
-             {std::pair{"memory.max", "memory.current"},
-              std::pair{"memory.limit_in_bytes", "memory.usage_in_bytes"}}) {
+        // memory.limit_in_bytes and memory.usage_in_bytes. The inactive
+        // file cache in memory.stat is counted in the usage but given back
+        // when needed: inactive_file in version 2, total_inactive_file (the
+        // group with those below it) in version 1.
+        for (const auto& [limitFile, usageFile, inactiveName] :
+             {std::tuple{"memory.max", "memory.current", "inactive_file"},
+              std::tuple{"memory.limit_in_bytes", "memory.usage_in_bytes",
+                         "total_inactive_file"}}) {
             TextResult limit = ReadSmallFile(folder + "/" + limitFile, StatusFileLimit);
             TextResult usage = ReadSmallFile(folder + "/" + usageFile, StatusFileLimit);
             if (limit.Error == 0 && usage.Error == 0) {
-                room = std::min(room, ControlGroupRoom(limit.Text, usage.Text));
+                TextResult stat = ReadSmallFile(folder + "/memory.stat", StatusFileLimit);
+                uint64_t inactive = ControlGroupStat(stat.Text, inactiveName);
+                room = std::min(room, ControlGroupRoom(limit.Text, usage.Text,
+                                                       inactive == NoBound ? 0 : inactive));
             }
         }
     }
     return room;
 }
 
-uint64_t AddressSpaceRoom(uint64_t reserve) {
+// The room under a limit of the process's own mappings, less `reserve`:
+// RLIMIT_AS counts all of them (VmSize), RLIMIT_DATA the private writable
+// ones (VmData), among them the job's arrays and the threads' stacks.
+uint64_t MappingLimitRoom(int resource, std::string_view usedName, uint64_t reserve) {
     rlimit limit{};
-    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return NoBound;
+    if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return NoBound;
     TextResult status = ReadSmallFile("/proc/self/status", StatusFileLimit);
-    uint64_t used = StatusKilobytes(status.Text, "VmSize");
+    uint64_t used = StatusKilobytes(status.Text, usedName);
     if (used == NoBound) used = 0;
     uint64_t taken = used + reserve;
     return limit.rlim_cur > taken ? limit.rlim_cur - taken : 0;
@@ -88,15 +99,32 @@ uint64_t MemAvailableBytes(std::string_view meminfo) {
     return StatusKilobytes(meminfo, "MemAvailable");
 }
 
-uint64_t ControlGroupRoom(std::string_view limit, std::string_view usage) {
+uint64_t ControlGroupRoom(std::string_view limit, std::string_view usage, uint64_t reclaimable) {
     uint64_t bound = LeadingNumber(limit);  // "max" reads as no number: no bound
     if (bound == NoBound) return NoBound;
     uint64_t used = LeadingNumber(usage);
     if (used == NoBound) used = 0;
+    used -= std::min(used, reclaimable);
     return bound > used ? bound - used : 0;
 }
 
-std::vector<std::string> ControlGroupFolders(std::string_view selfCgroup) {
+uint64_t ControlGroupStat(std::string_view stat, std::string_view name) {
+    size_t at = 0;
+    while (at < stat.size()) {
+        size_t end = stat.find('\n', at);
+        if (end == std::string_view::npos) end = stat.size();
+        std::string_view line = stat.substr(at, end - at);
+        if (line.size() > name.size() && line.substr(0, name.size()) == name &&
+            line[name.size()] == ' ') {
+            return LeadingNumber(line.substr(name.size() + 1));
+        }
+        at = end + 1;
+    }
+    return NoBound;
+}
+
+std::vector<std::string> ControlGroupFolders(std::string_view selfCgroup,
+                                             std::string_view controller) {
     std::vector<std::string> folders;
     size_t at = 0;
     while (at < selfCgroup.size()) {
@@ -112,13 +140,14 @@ std::vector<std::string> ControlGroupFolders(std::string_view selfCgroup) {
         std::string_view controllers = line.substr(first + 1, second - first - 1);
         std::string_view path = line.substr(second + 1);
         // Version 2 is mounted at /sys/fs/cgroup, or beside version 1 at
-        // /sys/fs/cgroup/unified; version 1's memory controller at
-        // /sys/fs/cgroup/memory.
+        // /sys/fs/cgroup/unified; a version 1 controller at
+        // /sys/fs/cgroup/<controller> (memory, cpu).
+        std::string named = "," + std::string(controller) + ",";
         if (controllers.empty()) {
             AppendGroupAndParents("/sys/fs/cgroup", path, folders);
             AppendGroupAndParents("/sys/fs/cgroup/unified", path, folders);
-        } else if (("," + std::string(controllers) + ",").find(",memory,") != std::string::npos) {
-            AppendGroupAndParents("/sys/fs/cgroup/memory", path, folders);
+        } else if (("," + std::string(controllers) + ",").find(named) != std::string::npos) {
+            AppendGroupAndParents("/sys/fs/cgroup/" + std::string(controller), path, folders);
         }
     }
     return folders;
@@ -128,5 +157,6 @@ uint64_t AvailableMemory(uint64_t addressSpaceReserve) {
     TextResult meminfo = ReadSmallFile("/proc/meminfo", StatusFileLimit);
     uint64_t room = MemAvailableBytes(meminfo.Text);
     room = std::min(room, ControlGroupsRoom());
-    return std::min(room, AddressSpaceRoom(addressSpaceReserve));
+    room = std::min(room, MappingLimitRoom(RLIMIT_DATA, "VmData", addressSpaceReserve));
+    return std::min(room, MappingLimitRoom(RLIMIT_AS, "VmSize", addressSpaceReserve));
 }

@@ -3,11 +3,13 @@
 
 #include <sys/mman.h>
 
+#include <cerrno>
 #include <cstdint>
 
 namespace {
 
 constexpr size_t HugePage = size_t{2} << 20;
+constexpr size_t SmallPage = 4096;
 
 size_t RoundUp(size_t bytes, size_t unit) { return (bytes + unit - 1) / unit * unit; }
 
@@ -31,6 +33,18 @@ void* MapPages(size_t bytes) {
     // Only a hint: without transparent huge pages the mapping still works.
     madvise(reinterpret_cast<void*>(aligned), length, MADV_HUGEPAGE);
     return reinterpret_cast<void*>(aligned);
+}
+
+// MADV_POPULATE_WRITE (Linux 5.14) faults the pages in and says when it
+// cannot; on older systems each page is written once instead. The kernel
+// hands them out zero-filled, and a written zero keeps them so.
+bool CommitPages(void* pages, size_t bytes) {
+    size_t length = RoundUp(bytes, HugePage);
+    if (madvise(pages, length, MADV_POPULATE_WRITE) == 0) return true;
+    if (errno != EINVAL) return false;
+    auto* bytesAt = static_cast<volatile unsigned char*>(pages);
+    for (size_t at = 0; at < length; at += SmallPage) bytesAt[at] = 0;
+    return true;
 }
 
 void UnmapPages(void* pages, size_t bytes) {

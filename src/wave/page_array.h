@@ -1,8 +1,10 @@
 // PageArray: a large array in a memory mapping of its own. The system hands
-// the pages out zero-filled as they are first touched, so creating it costs
-// nothing and needs no zero-fill pass; where the system offers transparent
-// huge pages, the mapping asks for them, so touching 100 MB takes about 50
-// page faults instead of 25 000.
+// the pages out zero-filled as they are first touched, so creating it needs
+// no zero-fill pass of its own; where the system offers transparent huge
+// pages, the mapping asks for them, so touching 100 MB takes about 50 page
+// faults instead of 25 000. Commit touches them all at once, so the memory
+// counts as used from then on (another job checking what is free sees it
+// taken) instead of being found missing half-way through the job.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +14,8 @@
 // The raw mapping: `bytes` zero-filled bytes aligned to 2 MiB, or nullptr.
 void* MapPages(size_t bytes);
 void UnmapPages(void* pages, size_t bytes);
+// Makes every page of the mapping present; false when the system cannot.
+bool CommitPages(void* pages, size_t bytes);
 
 template <typename T>
 struct PageArray {
@@ -47,6 +51,9 @@ struct PageArray {
         Count = Data ? count : 0;
         return Data != nullptr;
     }
+
+    // Takes the memory of every element now; false when it cannot be had.
+    bool Commit() { return Count == 0 || CommitPages(Data, Count * sizeof(T)); }
 
     void Release() {
         if (Data) UnmapPages(Data, Count * sizeof(T));

@@ -26,8 +26,11 @@ std::string ReadSampleBytes(const std::string& inputPath, uint8_t* buffer, size_
 bool CreateSampleArrays(int32_t frameCount, int64_t outputFrames, SampleArrays& arrays) {
     if (frameCount < 0 || outputFrames < frameCount) return false;
     size_t frames = size_t(frameCount);
+    // Committed at once, right after the check of what is free: a second
+    // job started a moment later then finds this memory taken.
     if (arrays.Packed.Allocate(6 * size_t(outputFrames)) && arrays.Left.Allocate(frames) &&
-        arrays.Right.Allocate(frames)) {
+        arrays.Right.Allocate(frames) && arrays.Packed.Commit() && arrays.Left.Commit() &&
+        arrays.Right.Commit()) {
         return true;
     }
     arrays = SampleArrays{};

@@ -55,7 +55,8 @@ struct SampleArrays {
 };
 
 // Creates the arrays, zero-filled, for `frameCount` input frames and
-// `outputFrames` output frames. Returns false when the memory cannot be had.
+// `outputFrames` output frames, their memory taken at once. Returns false
+// when the memory cannot be had.
 bool CreateSampleArrays(int32_t frameCount, int64_t outputFrames, SampleArrays& arrays);
 
 // What reading the input's samples gave.

@@ -93,6 +93,16 @@ TEST(PrintTextTest, Utf8CharactersTakeTheirDisplayWidth) {
         {"overlong form", "\xc0\xaf", 3, CellShape::Unshown},
         {"a C1 control (CSI)", "\xc2\x9b", 2, CellShape::Unshown},
         {"a combining mark alone", "\xcc\x81", 2, CellShape::Unshown},
+        {"a mark after a blank", " \xcc\x81", 3, CellShape::Byte},
+        {"decomposed accents join their letters", "e\xcc\x81te\xcc\x81", 4, CellShape::Character},
+        {"two marks on one letter",
+         "a\xcc\x81\xcc\xa3"
+         "b",
+         3, CellShape::Character},
+        {"a mark on a wide character", "\xe6\x97\xa5\xe2\x83\x9d", 3, CellShape::WideLeft},
+        {"more marks than a cell holds",
+         "a\xcc\x81\xcc\x82\xcc\x83\xcc\x84\xcc\x85\xcc\x86\xcc\x87\xcc\x88", 3,
+         CellShape::Character},
         {"surrogate", "\xed\xa0\x80", 4, CellShape::Unshown},
     };
     std::setlocale(LC_CTYPE, "C.UTF-8");

@@ -85,7 +85,13 @@ TEST(TerminalTest, DrawsInRawModeAndFullyRestoresOnEveryWayOut) {
         {"a key ends the final wait", "x", 0}, {"Ctrl+C is a key, not a signal", "\x03", 0},
         {"SIGHUP", nullptr, SIGHUP},           {"SIGINT", nullptr, SIGINT},
         {"SIGQUIT", nullptr, SIGQUIT},         {"SIGSEGV", nullptr, SIGSEGV},
-        {"SIGABRT", nullptr, SIGABRT},
+        {"SIGABRT", nullptr, SIGABRT},         {"SIGXCPU", nullptr, SIGXCPU},
+        {"SIGUSR1", nullptr, SIGUSR1},         {"SIGUSR2", nullptr, SIGUSR2},
+        {"SIGALRM", nullptr, SIGALRM},         {"SIGVTALRM", nullptr, SIGVTALRM},
+        {"SIGPROF", nullptr, SIGPROF},         {"SIGIO", nullptr, SIGIO},
+        {"SIGPWR", nullptr, SIGPWR},           {"SIGSYS", nullptr, SIGSYS},
+        {"SIGSTKFLT", nullptr, SIGSTKFLT},     {"SIGTRAP", nullptr, SIGTRAP},
+        {"SIGRTMIN", nullptr, SIGRTMIN},       {"SIGRTMAX", nullptr, SIGRTMAX},
     };
     for (const EndingCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -117,6 +123,30 @@ TEST(TerminalTest, DrawsInRawModeAndFullyRestoresOnEveryWayOut) {
         // Just below the last row of text: "ready", then "after key".
         ExpectTerminalRestored(child, c.key ? 3 : 2);
     }
+}
+
+// `kill %1` on a job stopped at a shell: the shell has the terminal back and
+// sends SIGTERM, then SIGCONT. The program ends at once, leaving the
+// terminal (put back at the stop) to the shell: no bytes over its screen,
+// and no change of modes, which would stop it again from the background.
+TEST(TerminalTest, KilledWhileStoppedInTheBackgroundEndsWithoutTouchingTheTerminal) {
+    Program program = FunctionBody(DrawThenWaitForKey);
+    program.shellTakesTerminalOnStop = true;
+    Child child = StartInPseudoTerminal(program);
+    ChildGuard guard{child};
+    ASSERT_TRUE(WaitForOutput(child, "ready"));
+    kill(child.pid, SIGTSTP);
+    ASSERT_TRUE(WaitForStop(child));
+    ASSERT_TRUE(WaitForShellToTakeTerminal(child));
+    ExpectTerminalRestored(child, 2);
+    size_t writtenAtStop = child.out.size();
+
+    kill(child.pid, SIGTERM);
+    kill(child.pid, SIGCONT);
+    ASSERT_TRUE(WaitForExit(child, 5000)) << "stopped again instead of ending";
+    EXPECT_EQ(child.endSignal, SIGTERM);
+    EXPECT_EQ(child.out.size(), writtenAtStop);
+    ExpectTerminalRestored(child, 2);
 }
 
 // ---- Without a terminal -------------------------------------------------------------------

@@ -138,4 +138,38 @@ TEST(CommandLineTest, VersionIsTheProgramNameAndADottedNumber) {
     EXPECT_EQ(dots, 2) << version;
 }
 
+// Each setting the program cannot use is named with its value; empty and
+// unset ones are not.
+TEST(CommandLineTest, SettingsWarningsNameUnusableValues) {
+    const std::string threads = "phonoskew: PHONOSKEW_THREADS is \"";
+    const std::string threadsEnd =
+        "\", not a number of threads from 1 up: one a processor is used\n";
+    const std::string kernel = "phonoskew: PHONOSKEW_KERNEL is \"";
+    const std::string kernelEnd = "\", not exact, x87, avx2, sse2 or auto: it is ignored\n";
+    struct Case {
+        const char* threads;
+        const char* kernel;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, ""},
+        {"", "", ""},
+        {"1", "x87", ""},
+        {"200", "exact", ""},
+        {"3", "auto", ""},
+        {"4", "avx2", ""},
+        {"2", "sse2", ""},
+        {"0", nullptr, threads + "0" + threadsEnd},
+        {"-2", nullptr, threads + "-2" + threadsEnd},
+        {"4x", nullptr, threads + "4x" + threadsEnd},
+        {"99999999999999999999", nullptr, threads + "99999999999999999999" + threadsEnd},
+        {nullptr, "X87", kernel + "X87" + kernelEnd},
+        {"two", "fast", threads + "two" + threadsEnd + kernel + "fast" + kernelEnd},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SettingsWarnings(c.threads, c.kernel), c.expected)
+            << (c.threads ? c.threads : "unset") << " " << (c.kernel ? c.kernel : "unset");
+    }
+}
+
 }  // namespace

@@ -148,11 +148,13 @@ TEST(JobTest, EndOfInputAtThePromptEndsWithAMessageAndFailureStatus) {
     EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line expected: " << run.err;
 }
 
-// The program in `limitedFolder` with at most 2 GiB of address space.
+// The program in `limitedFolder` with at most 2 GiB of address space, or
+// of data (private writable mappings).
 std::filesystem::path limitedFolder;
+int limitedResource = RLIMIT_AS;
 void RunWithTwoGigabytesOfAddressSpace() {
     rlimit limit{rlim_t{2} << 30, rlim_t{2} << 30};
-    setrlimit(RLIMIT_AS, &limit);
+    setrlimit(limitedResource, &limit);
     if (chdir(limitedFolder.c_str()) != 0) _exit(126);
     std::string binary = PhonoskewBinary();
     execl(binary.c_str(), "phonoskew", static_cast<char*>(nullptr));
@@ -167,24 +169,29 @@ TEST(JobTest, InputTooLargeForTheMemoryIsRefusedAtOnce) {
     wave.replace(40, 4, "\xFF\xFF\xFF\x7F");
     WriteFileBytes(dir.path / "huge.wav", wave);
     limitedFolder = dir.path;
-    auto start = std::chrono::steady_clock::now();
-    Child run = RunPiped(FunctionBody(RunWithTwoGigabytesOfAddressSpace), "huge.wav\r\r");
-    double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_EQ(run.exitStatus, 2) << run.out << run.err;  // the input ends at the fresh prompt
-    EXPECT_LT(seconds, 10.0);
-    EXPECT_TRUE(std::regex_search(run.out, std::regex("   Reading file data...\n ERROR\n"
-                                                      "This Wave file is too large to process \n"
-                                                      " It needs 5\\.0 GB of memory; "
-                                                      "[0-9.]+ [MG]B is available  \n")))
-        << run.out;
-    EXPECT_EQ(ReadFileBytes(dir.path / "huge RIAA error 1.wav"), "");
-    size_t prompts = 0;
-    for (size_t at = run.out.find("   Input file?"); at != std::string::npos;
-         at = run.out.find("   Input file?", at + 1)) {
-        ++prompts;
+    for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+        SCOPED_TRACE(resource == RLIMIT_AS ? "ulimit -v" : "ulimit -d");
+        limitedResource = resource;
+        auto start = std::chrono::steady_clock::now();
+        Child run = RunPiped(FunctionBody(RunWithTwoGigabytesOfAddressSpace), "huge.wav\r\r");
+        double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_EQ(run.exitStatus, 2) << run.out << run.err;  // the input ends at the fresh prompt
+        EXPECT_LT(seconds, 10.0);
+        EXPECT_TRUE(
+            std::regex_search(run.out, std::regex("   Reading file data...\n ERROR\n"
+                                                  "This Wave file is too large to process \n"
+                                                  " It needs 5\\.0 GB of memory; "
+                                                  "[0-9.]+ [MG]B is available  \n")))
+            << run.out;
+        EXPECT_EQ(ReadFileBytes(dir.path / "huge RIAA error 1.wav"), "");
+        size_t prompts = 0;
+        for (size_t at = run.out.find("   Input file?"); at != std::string::npos;
+             at = run.out.find("   Input file?", at + 1)) {
+            ++prompts;
+        }
+        EXPECT_EQ(prompts, 2u);
     }
-    EXPECT_EQ(prompts, 2u);
 }
 
 TEST(JobTest, UnwritableOutputIsReportedAndGivesFailureStatus) {

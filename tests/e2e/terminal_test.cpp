@@ -1,6 +1,7 @@
 // The program in a pseudo-terminal of 80x55, as a user meets it: keys typed,
 // the screen read back with the test's own terminal emulator.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -305,6 +306,69 @@ TEST(RunInTerminalTest, TerminalRestoredAfterSigterm) {
     EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?");
 }
 
+// The program in `limitedFolder` with a file-size limit of 16 KiB, below
+// every output's size.
+std::filesystem::path limitedFolder;
+void RunWithSixteenKilobyteFiles() {
+    rlimit limit{rlim_t{16} << 10, rlim_t{16} << 10};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    if (chdir(limitedFolder.c_str()) != 0) _exit(126);
+    std::string binary = PhonoskewBinary();
+    execl(binary.c_str(), "phonoskew", static_cast<char*>(nullptr));
+    _exit(127);
+}
+
+// Under `ulimit -f` an output that would pass the limit fails like one on a
+// full disk: its box with the system's reason, Esc skips it, the other
+// outputs are tried, and the run ends as usual with the terminal put back.
+TEST(RunInTerminalTest, FileSizeLimitGivesTheWriteBoxForEveryOutput) {
+    ScratchDir dir;
+    WriteJobFiles(dir.path, MakeJobFixture(4800));  // outputs of 29 222 bytes
+    limitedFolder = dir.path;
+    Child run = StartInPseudoTerminal(FunctionBody(RunWithSixteenKilobyteFiles));
+    ChildGuard guard{run};
+    ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
+    SendKeys(run, "take1.wav\r");
+    for (int stage = 1; stage <= 4; ++stage) {
+        SCOPED_TRACE(stage);
+        std::string name = "Could not write file '" + OutputName(stage) + "':";
+        ASSERT_TRUE(WaitForText(run, name)) << VtDump(run.screen);
+        EXPECT_TRUE(ScreenHas(run.screen, "File too large.")) << VtDump(run.screen);
+        SendKeys(run, "\x1b");
+        ASSERT_TRUE(WaitForScreen(run, [&](const VtScreen& s) { return !ScreenHas(s, name); }));
+    }
+    // Without the four "Done" lines the quit prompt stands on row 44.
+    ASSERT_TRUE(WaitForRowText(run, 44, "   press any key to quit")) << VtDump(run.screen);
+    SendKeys(run, "q");
+    ASSERT_TRUE(WaitForExit(run));
+    EXPECT_EQ(run.exitStatus, 1);
+    ExpectTerminalRestored(run, 45);
+    EXPECT_EQ(dir.Entries(),
+              (std::vector<std::string>{"FO.dat", "FOP.dat", "SO.dat", "SOP.dat", "take1.wav"}));
+}
+
+// Settings the program cannot use are named once on standard error, after
+// the restore at the end: in a terminal, on the clean line below the final
+// screen, where no frame clears them away.
+TEST(RunInTerminalTest, UnusableSettingsAreNamedOnceBelowTheFinalScreen) {
+    ScratchDir dir;
+    WriteJobFiles(dir.path, MakeJobFixture(100));
+    Program program = PhonoskewIn(dir.path, {"take1.wav"});
+    program.environment = {"PHONOSKEW_THREADS=two", "PHONOSKEW_KERNEL=fast"};
+    Child run = StartInPseudoTerminal(program);
+    ChildGuard guard{run};
+    ASSERT_TRUE(WaitForRowText(run, 54, "   press any key to quit")) << VtDump(run.screen);
+    SendKeys(run, "q");
+    ASSERT_TRUE(WaitForExit(run));
+    EXPECT_EQ(run.exitStatus, 0);
+    const std::string note =
+        "phonoskew: PHONOSKEW_THREADS is \"two\", not a number of threads from 1 up: one a "
+        "processor is used\r\nphonoskew: PHONOSKEW_KERNEL is \"fast\", not exact, x87, avx2, "
+        "sse2 or auto: it is ignored\r\n";
+    EXPECT_TRUE(run.out.ends_with("\x1b[?25h" + note)) << run.out.substr(run.out.size() - 300);
+    EXPECT_EQ(run.out.find("phonoskew: PHONOSKEW_THREADS"), run.out.size() - note.size());
+}
+
 // At 80x24 the terminal shows the 24 model rows around the cursor; moving
 // that view down row by row must not push copies of the screen into the
 // terminal's scrollback.
@@ -408,6 +472,9 @@ TEST(RunInTerminalTest, TypedUtf8ShowsAsTyped) {
         {"backspace takes a wide character whole", true, "a\xe6\x97\xa5\x7f", "   Input file?  a",
          18},
         {"a C1 control shows harmless", true, "a\xc2\x9b", "   Input file?  a\xef\xbf\xbd", 19},
+        {"decomposed accents join their letters", true, "e\xcc\x81te\xcc\x81",
+         "   Input file?  e\xcc\x81te\xcc\x81", 20},
+        {"backspace takes a letter with its mark", true, "ae\xcc\x81\x7f", "   Input file?  a", 18},
         {"an invalid byte shows harmless", true, "\xff", "   Input file?  \xef\xbf\xbd", 18},
         {"C locale: bytes as Latin-1", false, "\xc3\xa9", "   Input file?  \xc3\x83\xc2\xa9", 19},
     };
@@ -480,6 +547,31 @@ TEST(RunInTerminalTest, StopGivesTheTerminalBackAndContinueTakesItAgain) {
     SendKeys(run, "c\r");
     ASSERT_TRUE(WaitForText(run, "File not found.")) << VtDump(run.screen);
     EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?  abc");
+}
+
+// Stopped and continued while a stage filters (one thread on the x87 unit,
+// over 8 million frames: most of a second at the least), the program
+// redraws over what the shell wrote at once, not when the stage ends.
+TEST(RunInTerminalTest, ContinueDuringAStageRedrawsAtOnce) {
+    ScratchDir dir;
+    WriteJobFiles(dir.path, MakeJobFixture(8000000));
+    Program program = PhonoskewIn(dir.path, {"take1.wav"});
+    program.environment = {"PHONOSKEW_THREADS=1", "PHONOSKEW_KERNEL=x87"};
+    Child run = StartInPseudoTerminal(program);
+    ChildGuard guard{run};
+    ASSERT_TRUE(WaitForRowText(run, 27, "   Applying first-order filter...", 60000))
+        << VtDump(run.screen);
+    kill(run.pid, SIGTSTP);
+    ASSERT_TRUE(WaitForStop(run)) << VtDump(run.screen);
+    const std::string shell = "[1]+  Stopped   phonoskew\r\n$ fg\r\n";
+    ASSERT_EQ(write(run.slave, shell.data(), shell.size()), static_cast<ssize_t>(shell.size()));
+    ASSERT_TRUE(WaitForText(run, "$ fg"));
+    kill(run.pid, SIGCONT);
+    ASSERT_TRUE(WaitForScreen(run, [](const VtScreen& s) {
+        return !ScreenHas(s, "$ fg") && VtRowText(s, 27) == "   Applying first-order filter...";
+    })) << VtDump(run.screen);
+    EXPECT_EQ(VtRowText(run.screen, 28), "") << "redrawn only when the stage ended";
+    ExpectRawMode(run);
 }
 
 }  // namespace

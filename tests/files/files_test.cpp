@@ -3,6 +3,7 @@
 #include "files/files.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -117,23 +118,61 @@ TEST(AvailableMemory, StatusTextsAndControlGroups) {
               2048u * 1024);
     EXPECT_EQ(MemAvailableBytes("MemTotal: 100 kB\n"), UINT64_MAX);
 
-    EXPECT_EQ(ControlGroupRoom("1073741824\n", "73741824\n"), 1000000000u);
-    EXPECT_EQ(ControlGroupRoom("max\n", "5\n"), UINT64_MAX);
-    EXPECT_EQ(ControlGroupRoom("100\n", "200\n"), 0u);  // over its limit already
+    EXPECT_EQ(ControlGroupRoom("1073741824\n", "73741824\n", 0), 1000000000u);
+    EXPECT_EQ(ControlGroupRoom("max\n", "5\n", 0), UINT64_MAX);
+    EXPECT_EQ(ControlGroupRoom("100\n", "200\n", 0), 0u);  // over its limit already
+    // Page cache from copying the recording a moment before is given back
+    // when needed: a 1000 MiB limit with 900 MiB used, 700 MiB of it cache.
+    EXPECT_EQ(ControlGroupRoom("1048576000\n", "943718400\n", 734003200), 838860800u);
+    EXPECT_EQ(ControlGroupRoom("100\n", "50\n", 80), 100u);
+
+    // Version 2 names the cache inactive_file, version 1 total_inactive_file
+    // beside the group's own inactive_file.
+    const char* stat2 = "anon 1000\nfile 900\nactive_file 100\ninactive_file 800\n";
+    const char* stat1 = "cache 5\ninactive_file 7\ntotal_cache 50\ntotal_inactive_file 70\n";
+    EXPECT_EQ(ControlGroupStat(stat2, "inactive_file"), 800u);
+    EXPECT_EQ(ControlGroupStat(stat1, "total_inactive_file"), 70u);
+    EXPECT_EQ(ControlGroupStat(stat1, "inactive_file"), 7u);
+    EXPECT_EQ(ControlGroupStat(stat2, "total_inactive_file"), UINT64_MAX);
 
     using Folders = std::vector<std::string>;
-    EXPECT_EQ(ControlGroupFolders("0::/user.slice/run-1.scope\n"),
+    EXPECT_EQ(ControlGroupFolders("0::/user.slice/run-1.scope\n", "memory"),
               (Folders{"/sys/fs/cgroup/user.slice/run-1.scope", "/sys/fs/cgroup/user.slice",
                        "/sys/fs/cgroup", "/sys/fs/cgroup/unified/user.slice/run-1.scope",
                        "/sys/fs/cgroup/unified/user.slice", "/sys/fs/cgroup/unified"}));
-    EXPECT_EQ(ControlGroupFolders("7:pids:/\n4:cpu,memory:/box/\n"),
+    EXPECT_EQ(ControlGroupFolders("7:pids:/\n4:cpu,memory:/box/\n", "memory"),
               (Folders{"/sys/fs/cgroup/memory/box", "/sys/fs/cgroup/memory"}));
-    EXPECT_EQ(ControlGroupFolders("0::/\n"), (Folders{"/sys/fs/cgroup", "/sys/fs/cgroup/unified"}));
-    EXPECT_TRUE(ControlGroupFolders("garbage").empty());
+    EXPECT_EQ(ControlGroupFolders("0::/\n", "memory"),
+              (Folders{"/sys/fs/cgroup", "/sys/fs/cgroup/unified"}));
+    EXPECT_TRUE(ControlGroupFolders("garbage", "memory").empty());
 
     // This machine has some.
     uint64_t available = AvailableMemory(0);
     EXPECT_GT(available, 16u << 20);
+}
+
+// A version 2 cpu.max holds quota and period, version 1 two files; a part
+// of a processor counts as a whole one.
+TEST(ProcessorsAvailable, QuotasAndAffinity) {
+    EXPECT_EQ(ProcessorsInQuota("200000", "100000\n"), 2);
+    EXPECT_EQ(ProcessorsInQuota("150000", "100000"), 2);
+    EXPECT_EQ(ProcessorsInQuota("50000\n", "100000\n"), 1);
+    EXPECT_EQ(ProcessorsInQuota("max", "100000\n"), 0);
+    EXPECT_EQ(ProcessorsInQuota("-1\n", "100000\n"), 0);
+    EXPECT_EQ(ControlGroupFolders("4:cpu,cpuacct:/job\n3:memory:/m\n", "cpu"),
+              (std::vector<std::string>{"/sys/fs/cgroup/cpu/job", "/sys/fs/cgroup/cpu"}));
+
+    // This thread confined to one processor, as `taskset -c N` does.
+    cpu_set_t before, one;
+    ASSERT_EQ(sched_getaffinity(0, sizeof before, &before), 0);
+    int first = 0;
+    while (!CPU_ISSET(first, &before)) ++first;
+    CPU_ZERO(&one);
+    CPU_SET(first, &one);
+    ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+    EXPECT_EQ(ProcessorsAvailable(), 1);
+    ASSERT_EQ(sched_setaffinity(0, sizeof before, &before), 0);
+    EXPECT_GE(ProcessorsAvailable(), 1);
 }
 
 }  // namespace

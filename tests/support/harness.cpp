@@ -175,14 +175,20 @@ void CloseOnce(int& fd) {
         RunInChild(program);
     }
     setpgid(pid, pid);  // on both sides, so neither waits for the other
-    close(terminal);
     ssize_t ignored = write(report, &pid, sizeof pid);
     (void)ignored;
     close(report);
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) _exit(127);
+    for (;;) {
+        if (waitpid(pid, &status, program.shellTakesTerminalOnStop ? WUNTRACED : 0) < 0) {
+            if (errno != EINTR) _exit(127);
+            continue;
+        }
+        if (!WIFSTOPPED(status)) break;
+        signal(SIGTTOU, SIG_IGN);
+        tcsetpgrp(terminal, getpgrp());
     }
+    close(terminal);
     EndAs(status);
 }
 
@@ -294,6 +300,19 @@ bool WaitForStop(Child& child, int timeoutMs) {
     }
     ReadRest(child);
     return child.pid > 0;
+}
+
+bool WaitForShellToTakeTerminal(Child& child, int timeoutMs) {
+    Clock::time_point deadline = Deadline(timeoutMs);
+    for (;;) {
+        // The master side answers for the terminal's foreground group.
+        pid_t foreground = 0;
+        if (ioctl(child.input, TIOCGPGRP, &foreground) == 0 && foreground > 0 &&
+            foreground != child.pid)
+            return true;
+        if (Clock::now() >= deadline || Ended(child)) return false;
+        ReadOutput(child, 10);
+    }
 }
 
 void StopChild(Child& child) {

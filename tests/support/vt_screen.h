@@ -4,9 +4,9 @@
 // It understands the sequences a full-screen program of this kind sends:
 // cursor positioning and movement, SGR colours, erase, cursor visibility,
 // and OSC/window requests (which it passes over). Text is UTF-8: East Asian
-// wide characters take two cells, and a byte that starts no valid character
-// shows as U+FFFD. Like tmux and VTE, it keeps the rows a clear or a line
-// feed at the bottom pushes off the screen.
+// wide characters take two cells, combining marks join the cell before, and
+// a byte that starts no valid character shows as U+FFFD. Like tmux and VTE, it keeps the rows a
+// clear or a line feed at the bottom pushes off the screen.
 #pragma once
 
 #include <string>

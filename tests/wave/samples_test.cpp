@@ -1,5 +1,6 @@
 // 24-bit decoding, the channel split, and loading the sample bytes.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -87,6 +88,28 @@ TEST(ReadSampleBytes, ReadsOnlyWhatIsAsked) {
     EXPECT_EQ(ReadSampleBytes(path, buffer.data(), buffer.size()), "");
     EXPECT_EQ(buffer, (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
     unlink(path.c_str());
+}
+
+// The pages of `array` that are not in memory.
+template <typename T>
+size_t PagesMissing(const PageArray<T>& array) {
+    size_t pageSize = size_t(sysconf(_SC_PAGESIZE));
+    std::vector<unsigned char> present((array.size() * sizeof(T) + pageSize - 1) / pageSize);
+    if (mincore(array.data(), array.size() * sizeof(T), present.data()) != 0) return SIZE_MAX;
+    return size_t(std::count_if(present.begin(), present.end(), [](auto p) { return !(p & 1); }));
+}
+
+// Two jobs in one memory limit: the first must hold its memory as soon as
+// its check has passed, or the second passes the same check and one of
+// them is killed half-way.
+TEST(CreateSampleArrays, TakesTheirMemoryAtOnce) {
+    SampleArrays arrays;
+    ASSERT_TRUE(CreateSampleArrays(1 << 20, (1 << 20) + 63, arrays));
+    EXPECT_EQ(PagesMissing(arrays.Packed), 0u);
+    EXPECT_EQ(PagesMissing(arrays.Left), 0u);
+    EXPECT_EQ(PagesMissing(arrays.Right), 0u);
+    EXPECT_TRUE(
+        std::all_of(arrays.Packed.begin(), arrays.Packed.end(), [](uint8_t b) { return !b; }));
 }
 
 TEST(ReadSampleBytes, RealErrorsGiveAReason) {
