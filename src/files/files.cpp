@@ -2,6 +2,7 @@
 #include "files/files.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +12,8 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 std::string ErrorText(int error) {
     if (error == NotRegularFile) return "Not a regular file";
@@ -221,6 +224,24 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// The file a rename replaces gives its pages back when its last reference
+// goes, which for a large output keeps the kernel busy for milliseconds.
+// Holding a reference across the rename and dropping it on a thread of its
+// own lets the job go on meanwhile. The thread takes no signal; the next
+// release, or the end of the program, waits for it.
+void ReleaseLater(int heldFd) {
+    static std::jthread releaser;
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &previous);
+    try {
+        releaser = std::jthread(close, heldFd);
+    } catch (const std::system_error&) {
+        close(heldFd);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
 // Gives the complete unnamed file `fd` the name `path`: directly when no
 // file has it, else under a fresh temporary name renamed over it. Returns 0,
 // the error, or -1 when names cannot be given this way at all.
@@ -239,8 +260,13 @@ int NameUnnamedFile(int fd, const std::string& path) {
             if (errno == EEXIST) continue;
             return errno;
         }
-        if (rename(tempName.c_str(), path.c_str()) == 0) return 0;
+        int replaced = open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        if (rename(tempName.c_str(), path.c_str()) == 0) {
+            if (replaced >= 0) ReleaseLater(replaced);
+            return 0;
+        }
         int error = errno;
+        if (replaced >= 0) close(replaced);
         unlink(tempName.c_str());
         return error;
     }
