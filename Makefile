@@ -5,7 +5,7 @@ MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo $(if $(CI),-DPHONOSKEW_WERROR=ON)
 
-.PHONY: all build demo test bench deps clean check-sanitize fuzz
+.PHONY: all build demo test bench deps clean check-sanitize fuzz check-portable
 
 all: build
 
@@ -33,6 +33,18 @@ BENCH_SECONDS ?= 60
 bench: build
 	@scripts/check-deps.sh --bench
 	@$(BUILD)/tools/phonoskew-bench $(BUILD)/phonoskew --seconds $(BENCH_SECONDS)
+
+# Every test again with the 64-bit-significand model computed in software
+# (MPFR), as on machines whose long double is another format; the output
+# files must be the x87 build's bytes, and the software arithmetic is checked
+# against the x87 unit bit for bit.
+PORTABLE_BUILD ?= build-portable
+check-portable:
+	@scripts/check-deps.sh --portable
+	@cmake -S . -B $(PORTABLE_BUILD) $(CMAKE_FLAGS) -DPHONOSKEW_REQUIRE_TESTS=ON \
+	    -DPHONOSKEW_PORTABLE_EXTENDED=ON >/dev/null
+	@cmake --build $(PORTABLE_BUILD) -j $(JOBS)
+	@cd $(PORTABLE_BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # Checking builds, by clang, each in a folder of its own. check-sanitize
 # runs every test with AddressSanitizer (leaks included) and
@@ -70,4 +82,4 @@ fuzz:
 	@fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) demo
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) $(PORTABLE_BUILD) demo

@@ -6,22 +6,28 @@
 #              fuzz): clang, its sanitizer and libFuzzer runtimes, and
 #              llvm-symbolizer for the reports' stack traces
 #   --ci       also the tools that only CI's extra checks need (clang-format,
-#              and all of --clang)
+#              and all of --clang and --portable)
 #   --demo     only what `make demo` needs: no GoogleTest
 #   --bench    also SoX, the peer `make bench` measures against
+#   --portable also MPFR, for the software form of the 64-bit-significand
+#              model (make check-portable; always where long double is not
+#              the x87 format)
 set -u
 install=false
 ci=false
 clang=false
 demo=false
 bench=false
+portable=false
+[ "$(uname -m)" = x86_64 ] || portable=true
 for arg in "$@"; do
     case $arg in
         --install) install=true ;;
-        --ci) ci=true clang=true ;;
+        --ci) ci=true clang=true portable=true ;;
         --clang) clang=true ;;
         --demo) demo=true ;;
         --bench) bench=true ;;
+        --portable) portable=true ;;
     esac
 done
 packages=()
@@ -30,6 +36,9 @@ command -v cmake >/dev/null 2>&1 || packages+=(cmake)
 command -v make >/dev/null 2>&1 || packages+=(make)
 [ -f /usr/include/hwy/highway.h ] || packages+=(libhwy-dev)
 $demo || [ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
+if $portable; then
+    [ -f /usr/include/mpfr.h ] || packages+=(libmpfr-dev)
+fi
 if $bench; then
     command -v sox >/dev/null 2>&1 || packages+=(sox)
 fi

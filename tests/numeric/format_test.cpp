@@ -166,7 +166,7 @@ TEST(FormatNumber, RandomDyadicValuesMatchDigitStringReference) {
         int power = std::uniform_int_distribution<int>(-24, 40)(random);
         bool negative = (random() & 1u) != 0;
         int n = (random() & 1u) != 0 ? 7 : 15;
-        Extended value = std::ldexp(static_cast<Extended>(m), power);
+        Extended value = ScaleBinary(static_cast<Extended>(m), power);
         if (negative) value = -value;
         ASSERT_EQ(FormatNumber(value, n), ReferenceFormat(m, power, negative, n))
             << m << " x 2^" << power << " N=" << n;

@@ -9,7 +9,7 @@
 // Exact hexadecimal text of an extended value, for readable failures.
 inline std::string HexText(Extended value) {
     char text[64];
-    std::snprintf(text, sizeof text, "%La", value);
+    std::snprintf(text, sizeof text, "%La", static_cast<long double>(value));
     return text;
 }
 

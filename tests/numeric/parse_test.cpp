@@ -241,8 +241,9 @@ TEST(ParseNumber, RandomFieldsMatchOneRoundingOfTheKeptDigits) {
         if (magnitude <= 27) {
             unsigned __int128 power = 1;
             for (int i = 0; i < magnitude; ++i) power *= 10;
-            expected = field.scale >= 0 ? mantissa * static_cast<Extended>(power)
-                                        : mantissa / static_cast<Extended>(power);
+            // 10^27 fits in 64 bits of significand: exact as a long double.
+            Extended exactPower = static_cast<long double>(power);
+            expected = field.scale >= 0 ? mantissa * exactPower : mantissa / exactPower;
             std::string reference =
                 std::to_string(field.mantissa) + "e" + std::to_string(field.scale);
             EXPECT_SAME_EXTENDED(expected, std::strtold(reference.c_str(), nullptr), reference);

@@ -20,6 +20,7 @@ TEST(PowerOfTen, ExactUpToTenToThe27) {
     unsigned __int128 exact = 1;
     for (int exponent = 0; exponent <= 27; ++exponent, exact *= 10) {
         Extended value = PowerOfTen(exponent);
-        EXPECT_TRUE(static_cast<unsigned __int128>(value) == exact) << exponent;
+        EXPECT_TRUE(static_cast<unsigned __int128>(static_cast<long double>(value)) == exact)
+            << exponent;
     }
 }

@@ -240,9 +240,9 @@ TEST(Dither, AimedTiesAtEveryLanePositionMatchTheReference) {
     RandomSource draws{start};
     std::vector<double> ditherOf(2 * frames);
     for (double& d : ditherOf) {
-        long double r1 = draws.Next();
-        long double r2 = draws.Next();
-        d = double((r1 + r2) - 1);  // exact: a multiple of 2^-31 below 2
+        Extended r1 = draws.Next();
+        Extended r2 = draws.Next();
+        d = static_cast<double>((r1 + r2) - 1);  // exact: a multiple of 2^-31 below 2
     }
     std::mt19937_64 generator(99);
     const double specials[] = {8388607.5, -8388608.5, 8388608.0,
