@@ -5,7 +5,7 @@ MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo $(if $(CI),-DPHONOSKEW_WERROR=ON)
 
-.PHONY: all build demo test bench deps clean check-sanitize fuzz check-portable
+.PHONY: all build demo test bench deps clean check-sanitize fuzz check-portable check-arm64
 
 all: build
 
@@ -46,8 +46,21 @@ check-portable:
 	@cmake --build $(PORTABLE_BUILD) -j $(JOBS)
 	@cd $(PORTABLE_BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# Checking builds, by clang, each in a folder of its own. check-sanitize
-# runs every test with AddressSanitizer (leaks included) and
+# The arm64 build, cross-compiled with Debian's crossbuild-essential-arm64
+# into build-arm64/, its tests run under qemu-aarch64 and its outputs compared
+# with the native build's (scripts/check-arm64.sh says what runs where).
+ARM64_BUILD ?= build-arm64
+check-arm64: build
+	@scripts/check-deps.sh --arm64
+	@cmake -S . -B $(ARM64_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake \
+	    $(CMAKE_FLAGS) -DPHONOSKEW_REQUIRE_TESTS=ON \
+	    -DPHONOSKEW_GTEST_SOURCE=/usr/src/googletest >/dev/null
+	@cmake --build $(ARM64_BUILD) -j $(JOBS)
+	@scripts/check-arm64.sh $(abspath $(ARM64_BUILD)) $(abspath $(BUILD))
+
+# The checking build, by clang, in a folder of its own that both targets
+# share: every library carries the sanitizers and the fuzzer's coverage
+# counters. check-sanitize runs every test with AddressSanitizer (leaks included) and
 # UndefinedBehaviorSanitizer, stopping at the first fault. Reports go to
 # files, so that one from a program a test runs in a pseudo-terminal or with
 # its output taken is never lost, and any report fails the check. The one
@@ -55,9 +68,9 @@ check-portable:
 # sanitized program can start: AddressSanitizer reserves terabytes of
 # address space for its shadow memory first.
 SANITIZE_BUILD ?= build-sanitize
-FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
-CLANG_FLAGS = -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
+CLANG_FLAGS = -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	-DPHONOSKEW_SANITIZE=ON -DPHONOSKEW_FUZZ=ON
 SANITIZE_SKIP = ^JobTest\.InputTooLargeForTheMemoryIsRefusedAtOnce$$
 SANITIZE_REPORTS = $(abspath $(SANITIZE_BUILD))/sanitizer-reports
 SANITIZE_ENV = ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1:strict_string_checks=1:log_path=$(SANITIZE_REPORTS)/report \
@@ -65,7 +78,7 @@ SANITIZE_ENV = ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:check
 
 check-sanitize:
 	@scripts/check-deps.sh --clang
-	@cmake -S . -B $(SANITIZE_BUILD) $(CLANG_FLAGS) -DPHONOSKEW_SANITIZE=ON >/dev/null
+	@cmake -S . -B $(SANITIZE_BUILD) $(CLANG_FLAGS) >/dev/null
 	@cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	@rm -rf $(SANITIZE_REPORTS) && mkdir -p $(SANITIZE_REPORTS)
 	@cd $(SANITIZE_BUILD) && status=0 && \
@@ -77,9 +90,9 @@ check-sanitize:
 # Each fuzz target (fuzz/) for FUZZ_SECONDS.
 fuzz:
 	@scripts/check-deps.sh --clang
-	@cmake -S . -B $(FUZZ_BUILD) $(CLANG_FLAGS) -DPHONOSKEW_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
-	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target header_fuzz coefficients_fuzz number_fuzz
-	@fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+	@cmake -S . -B $(SANITIZE_BUILD) $(CLANG_FLAGS) >/dev/null
+	@cmake --build $(SANITIZE_BUILD) -j $(JOBS) --target header_fuzz coefficients_fuzz number_fuzz
+	@fuzz/run.sh $(SANITIZE_BUILD) $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) $(PORTABLE_BUILD) demo
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(PORTABLE_BUILD) $(ARM64_BUILD) demo

@@ -9,6 +9,8 @@
 #              and all of --clang and --portable)
 #   --demo     only what `make demo` needs: no GoogleTest
 #   --bench    also SoX, the peer `make bench` measures against
+#   --arm64    also what make check-arm64 needs: the arm64 cross compiler,
+#              qemu-user, and MPFR and Highway for arm64 (multiarch)
 #   --portable also MPFR, for the software form of the 64-bit-significand
 #              model (make check-portable; always where long double is not
 #              the x87 format)
@@ -19,15 +21,17 @@ clang=false
 demo=false
 bench=false
 portable=false
+arm64=false
 [ "$(uname -m)" = x86_64 ] || portable=true
 for arg in "$@"; do
     case $arg in
         --install) install=true ;;
-        --ci) ci=true clang=true portable=true ;;
+        --ci) ci=true clang=true portable=true arm64=true ;;
         --clang) clang=true ;;
         --demo) demo=true ;;
         --bench) bench=true ;;
         --portable) portable=true ;;
+        --arm64) arm64=true ;;
     esac
 done
 packages=()
@@ -38,6 +42,13 @@ command -v make >/dev/null 2>&1 || packages+=(make)
 $demo || [ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
 if $portable; then
     [ -f /usr/include/mpfr.h ] || packages+=(libmpfr-dev)
+fi
+if $arm64; then
+    command -v aarch64-linux-gnu-g++ >/dev/null 2>&1 || packages+=(crossbuild-essential-arm64)
+    command -v qemu-aarch64 >/dev/null 2>&1 || packages+=(qemu-user)
+    [ -f /usr/lib/aarch64-linux-gnu/libmpfr.so ] || packages+=(libmpfr-dev:arm64)
+    [ -f /usr/lib/aarch64-linux-gnu/libhwy.so ] || packages+=(libhwy-dev:arm64)
+    [ -d /usr/src/googletest ] || packages+=(libgtest-dev)
 fi
 if $bench; then
     command -v sox >/dev/null 2>&1 || packages+=(sox)
@@ -56,11 +67,17 @@ fi
 
 if $install && [ "$(id -u)" = 0 ]; then
     echo "Installing ${packages[*]} ..."
-    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${packages[@]}" && exit 0
+    # Packages of another architecture need it known to dpkg first.
+    if [[ " ${packages[*]}" == *:arm64* ]]; then dpkg --add-architecture arm64; fi
+    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-remove \
+        "${packages[@]}" && exit 0
     echo "Could not install ${packages[*]}." >&2
     exit 1
 fi
 echo "Phonoskew needs these Debian packages, which are not installed: ${packages[*]}" >&2
 echo "Install them with:" >&2
+if [[ " ${packages[*]}" == *:arm64* ]]; then
+    echo "    sudo dpkg --add-architecture arm64 && sudo apt-get update" >&2
+fi
 echo "    sudo apt-get install ${packages[*]}" >&2
 exit 1

@@ -155,10 +155,13 @@ int64_t FilterServingTerminal(SampleArrays& samples, const CoefficientSet& coeff
     sigfillset(&all);
     for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) sigdelset(&all, fault);
     pthread_sigmask(SIG_BLOCK, &all, &previous);
-    std::thread worker;
-    try {
-        worker = std::thread(RunStageWorker, &work);
-    } catch (const std::system_error&) {
+    std::jthread worker;
+    // With one thread asked for, everything runs on this one.
+    if (work.Choice.Threads > 1) {
+        try {
+            worker = std::jthread(RunStageWorker, &work);
+        } catch (const std::system_error&) {
+        }
     }
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     if (worker.joinable()) {

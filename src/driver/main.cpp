@@ -16,6 +16,7 @@
 #include "console/terminal.h"
 #include "driver/command_line.h"
 #include "driver/driver.h"
+#include "engine/engine.h"
 #include "files/files.h"
 #include "filters/filters.h"
 #include "numeric/numeric.h"
@@ -25,6 +26,8 @@ namespace {
 
 int RunJob(const CommandLine& command) {
     SetNumericEnvironment();
+    // PHONOSKEW_THREADS=1 keeps the whole job on this one thread.
+    ReleaseReplacedFilesOnThread(ChooseEngine().Threads > 1);
     SetUpConsoleWindow();
     // Settings the program cannot use are named once: in a terminal below
     // the final screen, where the first frame does not clear them away.

@@ -227,12 +227,20 @@ std::string FolderOf(const std::string& path) {
 // The file a rename replaces gives its pages back when its last reference
 // goes, which for a large output keeps the kernel busy for milliseconds.
 // Holding a reference across the rename and dropping it on a thread of its
-// own lets the job go on meanwhile. The thread takes no signal; the next
+// own lets the job go on meanwhile. The thread takes no signal but its own
+// faults; the next
 // release, or the end of the program, waits for it.
+bool releaseOnThread = false;
+
 void ReleaseLater(int heldFd) {
+    if (!releaseOnThread) {
+        close(heldFd);
+        return;
+    }
     static std::jthread releaser;
     sigset_t all, previous;
     sigfillset(&all);
+    for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) sigdelset(&all, fault);
     pthread_sigmask(SIG_BLOCK, &all, &previous);
     try {
         releaser = std::jthread(close, heldFd);
@@ -281,6 +289,8 @@ int NameUnnamedFile(int fd, const std::string& path) {
 // temporary name for an instant before the rename, where only SIGKILL can
 // leave it. Where the file system has no unnamed files, a named temporary
 // file takes its place.
+void ReleaseReplacedFilesOnThread(bool onThread) { releaseOnThread = onThread; }
+
 int ReplaceFile(const std::string& path, std::initializer_list<std::span<const uint8_t>> pieces) {
     StopSignalsHeld held;
     int fd = open(FolderOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);

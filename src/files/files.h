@@ -98,6 +98,10 @@ sigset_t OutsideEndingSignals();
 // followed by a dot and six letters or digits. Returns 0 or the error.
 int ReplaceFile(const std::string& path, std::initializer_list<std::span<const uint8_t>> pieces);
 
+// Whether the file a replacement renames over gives its pages back on a
+// thread of its own while the caller goes on, or at once (the default).
+void ReleaseReplacedFilesOnThread(bool onThread);
+
 // The same through a named temporary file, the way on file systems without
 // unnamed files.
 int ReplaceThroughNamedFile(const std::string& path,

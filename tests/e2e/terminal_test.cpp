@@ -549,14 +549,14 @@ TEST(RunInTerminalTest, StopGivesTheTerminalBackAndContinueTakesItAgain) {
     EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?  abc");
 }
 
-// Stopped and continued while a stage filters (one thread on the x87 unit,
-// over 8 million frames: most of a second at the least), the program
+// Stopped and continued while a stage filters (two threads on the x87 unit,
+// over 16 million frames: most of a second at the least), the program
 // redraws over what the shell wrote at once, not when the stage ends.
 TEST(RunInTerminalTest, ContinueDuringAStageRedrawsAtOnce) {
     ScratchDir dir;
-    WriteJobFiles(dir.path, MakeJobFixture(8000000));
+    WriteJobFiles(dir.path, MakeJobFixture(16000000));
     Program program = PhonoskewIn(dir.path, {"take1.wav"});
-    program.environment = {"PHONOSKEW_THREADS=1", "PHONOSKEW_KERNEL=x87"};
+    program.environment = {"PHONOSKEW_THREADS=2", "PHONOSKEW_KERNEL=x87"};
     Child run = StartInPseudoTerminal(program);
     ChildGuard guard{run};
     ASSERT_TRUE(WaitForRowText(run, 27, "   Applying first-order filter...", 60000))

@@ -10,7 +10,7 @@ using ModelTaps = std::array<double, 64>;
 
 // Output m of x filtered by h: the terms h[k] x[m - k] oldest sample first
 // (k from min(63, m) down), each product and sum rounded to a 64-bit
-// significand, each running sum stored as a double.
+// significand (Extended), each running sum stored as a double.
 double ModelOutput(const std::vector<int32_t>& x, const ModelTaps& h, int64_t m);
 
 // All x.size() + 63 outputs.

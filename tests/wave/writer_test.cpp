@@ -139,18 +139,20 @@ std::vector<uint8_t> ReferencePack(const std::vector<double>& left,
                                    int64_t& clipped) {
     auto draw = [&state] {
         state = state * Multiplier + 1u;
-        return static_cast<long double>(state >> 1) / 2147483648.0L;
+        return Extended(state >> 1) / Extended(2147483648.0);
     };
     auto sample = [&](double y) {
-        long double r1 = draw();
-        long double s = r1 + static_cast<long double>(y);
-        long double r2 = draw();
+        Extended r1 = draw();
+        Extended s = r1 + Extended(y);
+        Extended r2 = draw();
         s = s + r2;
-        s = s - 1.0L;
-        if (std::isnan(s)) return int64_t{0};
-        long double q = std::nearbyint(s);
+        s = s - 1;
+        if (IsNaN(s)) return int64_t{0};
+        Extended q = Rint(s);
         if (q > 8388607 || q < -8388608) ++clipped;
-        return static_cast<int64_t>(std::clamp(q, -8388608.0L, 8388607.0L));
+        if (q > 8388607) return int64_t{8388607};
+        if (q < -8388608) return int64_t{-8388608};
+        return static_cast<int64_t>(q);
     };
     std::vector<uint8_t> out;
     for (size_t n = 0; n < left.size(); ++n) {
