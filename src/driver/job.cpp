@@ -151,9 +151,7 @@ int64_t FilterServingTerminal(SampleArrays& samples, const CoefficientSet& coeff
     work.Coefficients = &coefficients;
     work.Random = &random;
     work.Choice = ChooseEngine();
-    sigset_t all, previous;
-    sigfillset(&all);
-    for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) sigdelset(&all, fault);
+    sigset_t all = AllButFaultSignals(), previous;
     pthread_sigmask(SIG_BLOCK, &all, &previous);
     std::jthread worker;
     // With one thread asked for, everything runs on this one.

@@ -109,13 +109,6 @@ void RunWorker(StagePart* part) {
     RunStagePart(*part);
 }
 
-sigset_t WorkerSignalMask() {
-    sigset_t mask;
-    sigfillset(&mask);
-    for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) sigdelset(&mask, fault);
-    return mask;
-}
-
 int ThreadsFromEnvironment() {
     const char* text = std::getenv("PHONOSKEW_THREADS");
     if (text == nullptr || *text == '\0') return 0;
@@ -200,7 +193,7 @@ StageResult FilterDitherAndPack(std::span<const int32_t> left, std::span<const i
         std::vector<std::jthread> workers;
         workers.reserve(parts.size());
         // Workers take the mask in force when they start.
-        sigset_t workerMask = WorkerSignalMask(), previous;
+        sigset_t workerMask = AllButFaultSignals(), previous;
         pthread_sigmask(SIG_BLOCK, &workerMask, &previous);
         size_t started = 1;
         try {

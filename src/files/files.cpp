@@ -132,6 +132,13 @@ void SkipByte(ByteReader& reader) {
 
 void ReportFileSizeLimitAsError() { signal(SIGXFSZ, SIG_IGN); }
 
+sigset_t AllButFaultSignals() {
+    sigset_t mask;
+    sigfillset(&mask);
+    for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) sigdelset(&mask, fault);
+    return mask;
+}
+
 sigset_t OutsideEndingSignals() {
     sigset_t signals;
     sigemptyset(&signals);
@@ -238,9 +245,7 @@ void ReleaseLater(int heldFd) {
         return;
     }
     static std::jthread releaser;
-    sigset_t all, previous;
-    sigfillset(&all);
-    for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) sigdelset(&all, fault);
+    sigset_t all = AllButFaultSignals(), previous;
     pthread_sigmask(SIG_BLOCK, &all, &previous);
     try {
         releaser = std::jthread(close, heldFd);

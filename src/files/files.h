@@ -87,6 +87,10 @@ void ReportFileSizeLimitAsError();
 // and they, with the faults, get the terminal's restoring handler.
 sigset_t OutsideEndingSignals();
 
+// Every signal but the faults of a thread's own code: what a helper thread
+// holds, so that stop, terminal and ending signals reach the main thread.
+sigset_t AllButFaultSignals();
+
 // Replaces the file `path` with the given pieces, one after the other: they
 // are written to an unnamed file in the same folder, which gets the name
 // only when complete (where the file system cannot, a named temporary file
