@@ -40,9 +40,11 @@ BoxKey ShowError(std::string_view message, std::string_view reason = {});
 // box's message, then what the file is and how to convert it, when known.
 std::string RefusalReason(const std::string& inputPath, const HeaderCheck& header);
 
-// The memory a job of `frameCount` frames holds at its peak: the packed
-// samples (input, then output) and both channels, about 14 bytes a frame,
-// and 16 MiB for the program and its threads' working arrays.
+// What the program and its threads' working arrays take beside the samples.
+constexpr uint64_t JobWorkingBytes = uint64_t{16} << 20;
+
+// The memory a job of `frameCount` frames holds at its peak: the sample
+// arrays and the working bytes.
 uint64_t JobMemory(int32_t frameCount);
 
 // Bytes for a person: "730 MB", "10.7 GB".
@@ -82,4 +84,4 @@ int64_t RunFilterStage(const ErrorStage& stage, SampleArrays& samples, Coefficie
 // skip with a box), "Done" with the clipped note. Returns false when the
 // user skipped the file.
 bool WriteStageOutput(int stageNumber, const std::string& outputName, const SampleArrays& samples,
-                      const WaveInfo& info, uint32_t outputDataSize, int64_t clipped);
+                      const WaveInfo& info, int64_t clipped);

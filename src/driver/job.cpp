@@ -15,6 +15,7 @@
 #include "console/terminal.h"
 #include "driver/driver.h"
 #include "files/files.h"
+#include "files/memory.h"
 
 // The two characters backslash and n break a box's text into lines.
 const ErrorStage ErrorStages[4] = {
@@ -49,10 +50,7 @@ std::string RefusalReason(const std::string& inputPath, const HeaderCheck& heade
 
 // ---- Loading ------------------------------------------------------------------------
 
-uint64_t JobMemory(int32_t frameCount) {
-    uint64_t frames = uint64_t(std::max(frameCount, 0));
-    return 6 * (frames + FilterTail) + 8 * frames + (uint64_t{16} << 20);
-}
+uint64_t JobMemory(int32_t frameCount) { return SampleArraysBytes(frameCount) + JobWorkingBytes; }
 
 std::string FormatMemory(uint64_t bytes) {
     char text[32];
@@ -66,7 +64,6 @@ std::string FormatMemory(uint64_t bytes) {
 
 bool LoadInput(const std::string& inputPath, int32_t frameCount, SampleArrays& samples) {
     ShowStepTitle("   Reading file data...");
-    int64_t outputFrames = int64_t{frameCount} + FilterTail;
     // Refused at once when it cannot fit, rather than killed half-way.
     uint64_t needed = JobMemory(frameCount);
     uint64_t available = AvailableMemory(AddressSpaceReserve());
@@ -75,7 +72,7 @@ bool LoadInput(const std::string& inputPath, int32_t frameCount, SampleArrays& s
                   " of memory; " + FormatMemory(available) + " is available  ");
         return false;
     }
-    if (!CreateSampleArrays(frameCount, outputFrames, samples)) {
+    if (!CreateSampleArrays(frameCount, samples)) {
         ShowError(TooLargeMessage);
         return false;
     }
@@ -200,9 +197,9 @@ int64_t RunFilterStage(const ErrorStage& stage, SampleArrays& samples, Coefficie
 }
 
 bool WriteStageOutput(int stageNumber, const std::string& outputName, const SampleArrays& samples,
-                      const WaveInfo& info, uint32_t outputDataSize, int64_t clipped) {
+                      const WaveInfo& info, int64_t clipped) {
     ShowWritingFile(outputName);
-    std::array<uint8_t, HeaderSize> header = MakeOutputHeader(info, outputDataSize);
+    std::array<uint8_t, HeaderSize> header = MakeOutputHeader(info, OutputDataSize(info));
     for (;;) {
         std::string reason = WriteWaveFile(outputName, header.data(), header.size(),
                                            samples.Packed.data(), samples.Packed.size());

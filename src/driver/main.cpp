@@ -59,16 +59,10 @@ int RunJob(const CommandLine& command) {
         if (LoadInput(inputPath, info.FrameCount, samples)) break;
     }
 
-    // BlockAlign is copied from the input as stored; the size wraps as the
-    // 32-bit header field it goes into.
-    int64_t outputFrameCount = int64_t{header.Info.FrameCount} + FilterTail;
-    auto outputDataSize = static_cast<uint32_t>(int64_t{header.Info.BlockAlign} * outputFrameCount);
-
     bool allWritten = true;
     for (int stage = 1; stage <= 4; ++stage) {
         int64_t clipped = RunFilterStage(ErrorStages[stage - 1], samples, coefficients, dither);
-        if (!WriteStageOutput(stage, header.Names[stage - 1], samples, header.Info, outputDataSize,
-                              clipped)) {
+        if (!WriteStageOutput(stage, header.Names[stage - 1], samples, header.Info, clipped)) {
             allWritten = false;
         }
     }

@@ -21,6 +21,7 @@
 
 #include "files/files.h"
 #include "filters/kernels.h"
+#include "wave/dither.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ void RunExactBlock(StagePart& part, int64_t first, int64_t count) {
     FilterBlockX87(part.Left, part.Right, part.FrameCount, *part.Coefficients, first, count, left,
                    right);
     part.Result.Clipped +=
-        DitherAndPackScalar(left, right, count, part.Packed + 6 * first, part.Random);
+        DitherAndPackScalar(left, right, count, part.Packed + BytesPerFrame * first, part.Random);
 }
 
 // The suspects of a block: each output computed by the model's loop and
@@ -86,7 +87,8 @@ void RunFastBlock(StagePart& part, int64_t first, int64_t count) {
         part.FilteredLeft.data(), part.FilteredRight.data(), count, part.Random, part.TieWindow,
         part.SamplesLeft.data(), part.SamplesRight.data(), part.Suspects.data(), &suspectCount);
     RecomputeSuspects(part, first, suspectCount);
-    PackFrames(part.SamplesLeft.data(), part.SamplesRight.data(), count, part.Packed + 6 * first);
+    PackFrames(part.SamplesLeft.data(), part.SamplesRight.data(), count,
+               part.Packed + BytesPerFrame * first);
     part.Random = part.Random.Skip(4 * uint64_t(count));
 }
 

@@ -4,7 +4,9 @@
 // and interrupts and stop quietly at the end of the file; an output file is
 // replaced whole, through a temporary file beside it and a rename, or left
 // alone. Nothing here prints: every failure comes back as the system's error
-// number, which `ErrorText` turns into words.
+// number, which `ErrorText` turns into words. The folder also holds what the
+// process may have of the machine: its memory and the job's large arrays
+// (files/memory.h), and its processors (below).
 #pragma once
 
 #include <signal.h>
@@ -110,31 +112,6 @@ void ReleaseReplacedFilesOnThread(bool onThread);
 // unnamed files.
 int ReplaceThroughNamedFile(const std::string& path,
                             std::initializer_list<std::span<const uint8_t>> pieces);
-
-// ---- Memory the process can have --------------------------------------------------
-
-// The least of: the system's available memory (MemAvailable), the room left
-// under the memory limit of the process's control group and of each group
-// above it (usage subtracted, less its inactive file cache, which the system
-// gives back when asked), and the room left in the address-space limit
-// (RLIMIT_AS) and in the data limit (RLIMIT_DATA), each less
-// `addressSpaceReserve`. A part that cannot be read sets no bound; with
-// none at all the result is UINT64_MAX.
-uint64_t AvailableMemory(uint64_t addressSpaceReserve);
-
-// The parts, for tests: each gives UINT64_MAX where the text sets no bound.
-// "MemAvailable: 123 kB" in /proc/meminfo, in bytes.
-uint64_t MemAvailableBytes(std::string_view meminfo);
-// A control group's limit ("max", or bytes) less its usage, of which
-// `reclaimable` bytes count as free, in bytes.
-uint64_t ControlGroupRoom(std::string_view limit, std::string_view usage, uint64_t reclaimable);
-// The value of the line "name N" of a control group's memory.stat.
-uint64_t ControlGroupStat(std::string_view stat, std::string_view name);
-// The control groups of /proc/self/cgroup that hold `controller` ("memory",
-// "cpu"), as folders under /sys/fs/cgroup, innermost first, each followed by
-// its parents up to the root.
-std::vector<std::string> ControlGroupFolders(std::string_view selfCgroup,
-                                             std::string_view controller);
 
 // ---- Processors the process can use ----------------------------------------------
 

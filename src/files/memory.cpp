@@ -1,6 +1,8 @@
 // How much memory the process can still have: read from the system's status
 // files before a large job allocates, so that a job that cannot fit is
 // refused at once instead of being killed half-way or swapping for minutes.
+#include "files/memory.h"
+
 #include <sys/resource.h>
 
 #include <algorithm>

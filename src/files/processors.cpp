@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "files/files.h"
+#include "files/memory.h"
 
 namespace {
 

@@ -1,4 +1,6 @@
 // Triangular dither and 24-bit packing, one sample at a time.
+#include "wave/dither.h"
+
 #include <cmath>
 
 #include "wave/wave.h"
@@ -25,7 +27,7 @@ int64_t DitherAndPackScalar(const double* left, const double* right, int64_t fra
                             uint8_t* packed, RandomSource& random) {
     int64_t clipped = 0;
     for (int64_t n = 0; n < frames; ++n) {
-        uint8_t* frame = packed + 6 * size_t(n);
+        uint8_t* frame = packed + BytesPerFrame * size_t(n);
         StoreSample24(ClipSample24(DitherSample(left[n], random), clipped), frame);
         StoreSample24(ClipSample24(DitherSample(right[n], random), clipped), frame + 3);
     }

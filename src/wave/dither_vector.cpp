@@ -22,6 +22,7 @@
 #include <bit>
 #include <cstring>
 
+#include "wave/dither.h"
 #include "wave/wave.h"
 
 HWY_BEFORE_NAMESPACE();
@@ -153,11 +154,11 @@ void PackFrames(const int32_t* left, const int32_t* right, int64_t frames, uint8
         if constexpr (std::endian::native == std::endian::big) {
             bits = dither_vector::ByteSwapped(bits);
         }
-        std::memcpy(packed + 6 * n, &bits, sizeof bits);
+        std::memcpy(packed + BytesPerFrame * n, &bits, sizeof bits);
     }
     if (frames > 0) {
-        StoreSample24(left[frames - 1], packed + 6 * (frames - 1));
-        StoreSample24(right[frames - 1], packed + 6 * (frames - 1) + 3);
+        StoreSample24(left[frames - 1], packed + BytesPerFrame * (frames - 1));
+        StoreSample24(right[frames - 1], packed + BytesPerFrame * (frames - 1) + 3);
     }
 }
 #endif  // HWY_ONCE

@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "files/memory.h"
+#include "filters/filters.h"
 #include "numeric/numeric.h"
-#include "wave/page_array.h"
 
 // The values kept from an accepted input header.
 struct WaveInfo {
@@ -26,8 +27,18 @@ struct WaveInfo {
 };
 
 // The values of an accepted file whose byte rate and block align agree with
-// its format (576000 and 6): what the benchmark and the tests write.
+// its format (576000 and 6): what the demo-signal tool and the benchmark write.
 WaveInfo ConsistentWaveInfo();
+
+// Two 24-bit samples a frame, left first.
+constexpr int BytesPerFrame = 6;
+
+// Every output is the filter's tail longer than its input.
+inline int64_t OutputFrameCount(int32_t frameCount) { return int64_t{frameCount} + FilterTail; }
+
+// The output's data size: the input's block align as stored times the
+// output frames, wrapped to 32 bits as the header field is.
+uint32_t OutputDataSize(const WaveInfo& info);
 
 // Output name n belongs to stage n (1 FO, 2 SO, 3 FOP, 4 SOP); index n - 1.
 using OutputNames = std::array<std::string, 4>;
@@ -47,17 +58,20 @@ HeaderCheck CheckInputHeader(const std::string& inputPath);
 
 // The job's sample arrays, created once: the packed 24-bit samples (first
 // the input's data chunk as read, then each stage's output, which is 63
-// frames longer) and the two input channels. About 14 bytes a frame.
+// frames longer) and the two input channels. SampleArraysBytes bytes, about
+// 14 a frame.
 struct SampleArrays {
     PageArray<uint8_t> Packed;  // 3 bytes a sample, two samples a frame
     PageArray<int32_t> Left;    // FrameCount, read-only after the split
     PageArray<int32_t> Right;   // FrameCount
 };
 
-// Creates the arrays, zero-filled, for `frameCount` input frames and
-// `outputFrames` output frames, their memory taken at once. Returns false
-// when the memory cannot be had.
-bool CreateSampleArrays(int32_t frameCount, int64_t outputFrames, SampleArrays& arrays);
+// The bytes of the sample arrays for an input of `frameCount` frames.
+uint64_t SampleArraysBytes(int32_t frameCount);
+
+// Creates the arrays, zero-filled, for an input of `frameCount` frames,
+// their memory taken at once. Returns false when the memory cannot be had.
+bool CreateSampleArrays(int32_t frameCount, SampleArrays& arrays);
 
 // What reading the input's samples gave.
 struct SampleRead {
@@ -142,7 +156,7 @@ inline int32_t DecodeSample24(const uint8_t* bytes) {
     return v > 8388607 ? v - 16777216 : v;
 }
 
-// Decodes `frames` stereo frames (6 bytes each, left first) into two arrays.
+// Decodes `frames` stereo frames (BytesPerFrame each) into two arrays.
 void SplitChannels(const uint8_t* packed, int32_t frames, int32_t* left, int32_t* right);
 
 // Reads up to `byteCount` bytes from offset 44 of `inputPath` into `buffer`.
@@ -151,59 +165,3 @@ void SplitChannels(const uint8_t* packed, int32_t frames, int32_t* left, int32_t
 // reason for a failed open or read.
 std::string ReadSampleBytes(const std::string& inputPath, uint8_t* buffer, size_t byteCount,
                             size_t* bytesRead = nullptr);
-
-// ---- Dither and packing ------------------------------------------------------------
-
-// The 24-bit range every output sample is clipped to.
-constexpr int32_t SampleMax = 8388607;
-constexpr int32_t SampleMin = -8388608;
-
-// One dithered sum ((r1 + y) + r2) - 1 at extended precision, rounded to
-// nearest with ties to even. A sum beyond the 64-bit range (an infinity
-// too) gives the extreme of its sign, a NaN gives 0.
-int64_t DitherSum(double value, Extended r1, Extended r2);
-
-// DitherSum with two fresh draws, r1 first.
-int64_t DitherSample(double value, RandomSource& random);
-
-// `value` clipped to the 24-bit range; `clipped` counts a value that was.
-inline int32_t ClipSample24(int64_t value, int64_t& clipped) {
-    if (value > SampleMax) {
-        ++clipped;
-        return SampleMax;
-    }
-    if (value < SampleMin) {
-        ++clipped;
-        return SampleMin;
-    }
-    return int32_t(value);
-}
-
-// Stores the low 24 bits of `value`, least significant byte first.
-inline void StoreSample24(int64_t value, uint8_t* bytes) {
-    auto bits = static_cast<uint64_t>(value);
-    bytes[0] = static_cast<uint8_t>(bits);
-    bytes[1] = static_cast<uint8_t>(bits >> 8);
-    bytes[2] = static_cast<uint8_t>(bits >> 16);
-}
-
-// The dither and pack one sample at a time, on the x87 unit: the reference
-// for the vector form, and the form every CPU can run.
-int64_t DitherAndPackScalar(const double* left, const double* right, int64_t frames,
-                            uint8_t* packed, RandomSource& random);
-
-// The dither of fast filter values, many frames at a time on the vector
-// unit: frame n draws left, left, right, right from `random` moved on 4 n
-// draws. Clipped samples go to `outLeft` and `outRight`, except for the
-// suspects: lanes within `window` of a rounding boundary, whose exact
-// result the caller must supply (the exact output, DitherSum with the same
-// draws, ClipSample24). Suspect entries are 2 frame + channel (0 left, 1
-// right), at most 2 frames of them. Returns how many of the other samples
-// were clipped. The sample arrays have room for frames + DitherPad values.
-constexpr int64_t DitherPad = 64;
-int64_t DitherFast(const double* left, const double* right, int64_t frames, RandomSource random,
-                   double window, int32_t* outLeft, int32_t* outRight, int32_t* suspects,
-                   int64_t* suspectCount);
-
-// Packs `frames` frames of clipped samples, left then right, 3 bytes each.
-void PackFrames(const int32_t* left, const int32_t* right, int64_t frames, uint8_t* packed);

@@ -28,9 +28,15 @@ WaveInfo ConsistentWaveInfo() {
     info.Channels = 2;
     info.SampleRate = 96000;
     info.ByteRate = 576000;
-    info.BlockAlign = 6;
+    info.BlockAlign = BytesPerFrame;
     info.BitsPerSample = 24;
     return info;
+}
+
+// The output's frames are counted in whatever the stored block align says,
+// so a header that disagrees with itself stays as it was.
+uint32_t OutputDataSize(const WaveInfo& info) {
+    return static_cast<uint32_t>(int64_t{info.BlockAlign} * OutputFrameCount(info.FrameCount));
 }
 
 std::array<uint8_t, HeaderSize> MakeOutputHeader(const WaveInfo& info, uint32_t outputDataSize) {

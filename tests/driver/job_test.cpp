@@ -14,22 +14,6 @@
 
 namespace {
 
-std::vector<uint8_t> ReadBytes(const std::string& name) {
-    std::string bytes = ReadFileBytes(name);
-    return std::vector<uint8_t>(bytes.begin(), bytes.end());
-}
-
-// An input file: a 44-byte header (contents do not matter here) followed by
-// `data`.
-std::string MakeInput(const ScratchDir& dir, const std::vector<uint8_t>& data) {
-    std::string path = dir.File("in.wav");
-    std::vector<uint8_t> bytes(HeaderSize + data.size(), 0xAA);
-    std::copy(data.begin(), data.end(), bytes.begin() + HeaderSize);
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    return path;
-}
-
 std::vector<int32_t> Values(const PageArray<int32_t>& array) {
     return std::vector<int32_t>(array.begin(), array.end());
 }
@@ -37,7 +21,7 @@ std::vector<int32_t> Values(const PageArray<int32_t>& array) {
 TEST(LoadInput, CreatesEveryArrayAndSplits) {
     ScratchDir dir;
     // Two frames stated, one and a half present: the missing bytes read as 0.
-    std::string path = MakeInput(dir, {0x01, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x80});
+    std::string path = WriteSampleFile(dir, {"\x01\x00\x00\xFF\xFF\xFF\x00\x00\x80", 9});
     SampleArrays samples;
     ASSERT_TRUE(LoadInput(path, 2, samples));
     EXPECT_EQ(Values(samples.Left), (std::vector<int32_t>{1, -8388608}));
@@ -49,7 +33,7 @@ TEST(LoadInput, CreatesEveryArrayAndSplits) {
 
 TEST(LoadInput, ZeroFramesStillHaveTheTail) {
     ScratchDir dir;
-    std::string path = MakeInput(dir, {9, 9, 9, 9, 9, 9});
+    std::string path = WriteSampleFile(dir, "\t\t\t\t\t\t");
     SampleArrays samples;
     ASSERT_TRUE(LoadInput(path, 0, samples));
     EXPECT_TRUE(samples.Left.empty());
@@ -69,7 +53,7 @@ TEST(RunFilterStage, LoadsItsFileFiltersAndPacks) {
     std::ofstream("SO.dat", std::ios::binary) << "0\r\n2000\r\n";
 
     SampleArrays samples;
-    ASSERT_TRUE(CreateSampleArrays(2, 65, samples));
+    ASSERT_TRUE(CreateSampleArrays(2, samples));
     samples.Left[0] = 3;
     samples.Left[1] = 4;
     samples.Right[0] = -1;
@@ -89,13 +73,16 @@ TEST(RunFilterStage, LoadsItsFileFiltersAndPacks) {
 TEST(WriteStageOutput, WritesHeaderAndPackedSamples) {
     ScratchDir dir;
     SampleArrays samples;
-    ASSERT_TRUE(CreateSampleArrays(1, 64, samples));
+    ASSERT_TRUE(CreateSampleArrays(1, samples));
     for (size_t i = 0; i < samples.Packed.size(); ++i) samples.Packed[i] = uint8_t(i);
     const uint32_t size = 6 * 64;
+    WaveInfo info = ConsistentWaveInfo();
+    info.FrameCount = 1;
 
     std::string name = dir.File("o1.wav");
-    ASSERT_TRUE(WriteStageOutput(1, name, samples, ConsistentWaveInfo(), size, 0));
-    std::vector<uint8_t> bytes = ReadBytes(name);
+    ASSERT_TRUE(WriteStageOutput(1, name, samples, info, 0));
+    std::string file = ReadFileBytes(name);
+    std::vector<uint8_t> bytes(file.begin(), file.end());
     ASSERT_EQ(bytes.size(), 44u + size);
     EXPECT_EQ(ReadU32LE(bytes.data(), 44, 40), size);
     EXPECT_TRUE(std::equal(samples.Packed.begin(), samples.Packed.end(), bytes.begin() + 44));
@@ -110,10 +97,17 @@ TEST(DoneNotes, SayHowManySamplesClippedAndFramesMissing) {
     EXPECT_EQ(MissingFramesNote(2000), " (2000 frames missing, read as silence)");
 }
 
-// About 14 bytes a frame and 16 MiB, said in MB below a gigabyte.
-TEST(JobMemory, NeedsAndTheirWords) {
-    EXPECT_EQ(JobMemory(0), 6u * 63 + (16u << 20));
-    EXPECT_EQ(JobMemory(1000), 6u * 1063 + 8u * 1000 + (16u << 20));
+// The check counts every byte the arrays take beside the working bytes, yet
+// refuses no job within 15 bytes a frame of them; said in MB below a
+// gigabyte.
+TEST(JobMemory, CoversTheArraysWithinFifteenBytesAFrame) {
+    for (int32_t frames : {0, 1, 1000, 1 << 20}) {
+        SampleArrays arrays;
+        ASSERT_TRUE(CreateSampleArrays(frames, arrays));
+        uint64_t taken = arrays.Packed.size() + 4 * (arrays.Left.size() + arrays.Right.size());
+        EXPECT_GE(JobMemory(frames), taken + JobWorkingBytes) << frames;
+        EXPECT_LE(JobMemory(frames), 15 * uint64_t(frames + 63) + JobWorkingBytes) << frames;
+    }
     EXPECT_EQ(FormatMemory(999), "1 MB");
     EXPECT_EQ(FormatMemory(730000000), "730 MB");
     EXPECT_EQ(FormatMemory(999600000), "1.0 GB");

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "support/model.h"
+#include "wave/dither.h"
 
 namespace {
 

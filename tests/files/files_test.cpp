@@ -1,5 +1,5 @@
 // The file layer: what opens for reading, reads at offsets and of small
-// files. Replacing a file whole is tested through the writer.
+// files, replacing a file whole, and the memory and processors there are.
 #include "files/files.h"
 
 #include <gtest/gtest.h>
@@ -14,8 +14,10 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "files/memory.h"
 #include "support/scratch.h"
 
 namespace {
@@ -66,22 +68,48 @@ TEST(ReadSmallFile, ReadsFilesOfUnknownSizeUpToTheLimit) {
     EXPECT_EQ(ReadSmallFile(name, 1 << 20).Text.size(), 200000u);
 }
 
-// Both ways of replacing a file: new, over a longer old one, and failing in
-// a missing folder, never leaving anything else in the folder.
-TEST(ReplaceFile, WritesWholeFilesBothWays) {
+// Both ways of replacing a file: new with the user's permissions, over a
+// longer old one, and the failures (missing folder, a folder in the way, a
+// name over the limit), never leaving anything else in the folder. The
+// temporary name must not push the longest allowed name over the limit.
+TEST(ReplaceFile, WritesWholeFilesBothWaysOrLeavesNothing) {
     using Replace = int (*)(const std::string&, std::initializer_list<std::span<const uint8_t>>);
+    mode_t mask = umask(0);
+    umask(mask);
     for (Replace replace : {ReplaceFile, ReplaceThroughNamedFile}) {
         ScratchDir dir;
         const uint8_t head[] = {'R', 'I'}, tail[] = {'F', 'F', '!'};
         std::string name = dir.File("out.wav");
         EXPECT_EQ(replace(name, {head, tail}), 0);
         EXPECT_EQ(ReadFileBytes(name), "RIFF!");
+        struct stat status {};
+        ASSERT_EQ(stat(name.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 0777, 0666 & ~mask);
         std::ofstream(name, std::ios::binary) << std::string(1000, 'x');
         EXPECT_EQ(replace(name, {tail}), 0);
         EXPECT_EQ(ReadFileBytes(name), "FF!");
+
         EXPECT_EQ(replace(dir.File("none/out.wav"), {head}), ENOENT);
-        EXPECT_EQ(dir.Entries(), std::vector<std::string>{"out.wav"});
+        std::string folder = dir.File("in the way.wav");
+        ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+        EXPECT_NE(replace(folder, {head}), 0);
+        EXPECT_TRUE(fs::is_directory(folder));
+        EXPECT_EQ(replace(dir.File(std::string(252, 'n') + ".wav"), {head}), ENAMETOOLONG);
+        std::string longest = std::string(250, 'a') + ".wav";  // 254 characters
+        EXPECT_EQ(replace(dir.File(longest), {head}), 0);
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{longest, "in the way.wav", "out.wav"}));
     }
+}
+
+// Waits until process `pid` has written into a file under `dir`, the
+// replacement's temporary file: the write is then under way. False when the
+// child `pid` ended first.
+bool WaitUntilWriting(pid_t pid, const ScratchDir& dir, int* childStatus = nullptr) {
+    while (OpenFileBytesUnder(pid, dir.path) <= 0) {
+        if (childStatus && waitpid(pid, childStatus, WNOHANG) == pid) return false;
+        sched_yield();
+    }
+    return true;
 }
 
 // SIGKILL cannot be held: killed in the middle of writing 256 MB, the
@@ -90,27 +118,53 @@ TEST(ReplaceFile, KilledMidWriteLeavesNothingBehind) {
     ScratchDir dir;
     std::string name = dir.File("out.wav");
     std::ofstream(name, std::ios::binary) << "old";
-    int started[2];
-    ASSERT_EQ(pipe(started), 0);
     pid_t child = fork();
     if (child == 0) {
         std::vector<uint8_t> data(size_t{256} << 20, 7);
-        ssize_t ignored = write(started[1], "s", 1);
-        (void)ignored;
         ReplaceFile(name, {data});
         _exit(0);
     }
-    char byte;
-    ASSERT_EQ(read(started[0], &byte, 1), 1);
-    usleep(20000);
-    kill(child, SIGKILL);
     int status = 0;
-    waitpid(child, &status, 0);
-    close(started[0]);
-    close(started[1]);
+    if (WaitUntilWriting(child, dir, &status)) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+    }
     EXPECT_TRUE(WIFSIGNALED(status)) << "the write ended before the kill: make it longer";
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"out.wav"});
     EXPECT_EQ(ReadFileBytes(name), "old");
+}
+
+// A stop request (SIGTERM) that arrives in the middle of a write must wait
+// until the file has its final name, or a stopped program would leave a
+// temporary file behind. The handler looks at the moment it runs.
+volatile sig_atomic_t outputExistedAtSignal = -1;
+const char* signalledOutputName = nullptr;
+
+void NoteOutputAtSignal(int) { outputExistedAtSignal = access(signalledOutputName, F_OK) == 0; }
+
+TEST(ReplaceFile, StopSignalWaitsUntilTheFileIsComplete) {
+    ScratchDir dir;
+    std::string name = dir.File("big.wav");
+    signalledOutputName = name.c_str();
+    struct sigaction action {
+    }, previous{};
+    action.sa_handler = NoteOutputAtSignal;
+    sigaction(SIGTERM, &action, &previous);
+
+    std::vector<uint8_t> data(size_t{96} << 20, 7);
+    std::thread sender([&dir] {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, nullptr);  // the signal must go to the writer
+        WaitUntilWriting(getpid(), dir);
+        kill(getpid(), SIGTERM);
+    });
+    int error = ReplaceFile(name, {data});
+    sender.join();  // the held signal ran its handler when the write ended
+    sigaction(SIGTERM, &previous, nullptr);
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(outputExistedAtSignal, 1);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"big.wav"});
 }
 
 TEST(AvailableMemory, StatusTextsAndControlGroups) {

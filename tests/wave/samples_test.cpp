@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/scratch.h"
 #include "wave/wave.h"
 
 namespace {
@@ -45,24 +46,12 @@ TEST(SplitChannels, LeftFirstInEveryFrame) {
     EXPECT_EQ(right[2], 32);
 }
 
-// A temporary input file: a 44-byte header (contents do not matter here)
-// followed by `data`.
-std::string MakeInput(const std::vector<uint8_t>& data) {
-    char path[] = "/tmp/phonoskew_samples_XXXXXX";
-    int fd = mkstemp(path);
-    std::vector<uint8_t> bytes(HeaderSize + data.size(), 0xAA);
-    std::copy(data.begin(), data.end(), bytes.begin() + HeaderSize);
-    EXPECT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-    close(fd);
-    return path;
-}
-
 TEST(ReadSampleBytes, ShortFileLeavesTheRestAndIsNoError) {
-    std::string path = MakeInput({1, 2, 3, 4});
+    ScratchDir dir;
+    std::string path = WriteSampleFile(dir, "\1\2\3\4");
     std::vector<uint8_t> buffer(12, 0);
     EXPECT_EQ(ReadSampleBytes(path, buffer.data(), buffer.size()), "");
     EXPECT_EQ(buffer, (std::vector<uint8_t>{1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 0, 0}));
-    unlink(path.c_str());
 }
 
 // Whole frames the file lacks, however the last one is cut.
@@ -72,22 +61,22 @@ TEST(ReadInputSamples, CountsTheWholeFramesMissing) {
         int64_t Missing;
     } cases[] = {{0, 3}, {5, 3}, {6, 2}, {11, 2}, {17, 1}, {18, 0}, {30, 0}};
     for (const auto& c : cases) {
-        std::string path = MakeInput(std::vector<uint8_t>(c.Bytes, 0x11));
+        ScratchDir dir;
+        std::string path = WriteSampleFile(dir, std::string(c.Bytes, '\x11'));
         SampleArrays arrays;
-        ASSERT_TRUE(CreateSampleArrays(3, 66, arrays));
+        ASSERT_TRUE(CreateSampleArrays(3, arrays));
         SampleRead read = ReadInputSamples(path, 3, arrays);
         EXPECT_EQ(read.Failure, "");
         EXPECT_EQ(read.MissingFrames, c.Missing) << c.Bytes << " bytes";
-        unlink(path.c_str());
     }
 }
 
 TEST(ReadSampleBytes, ReadsOnlyWhatIsAsked) {
-    std::string path = MakeInput({1, 2, 3, 4, 5, 6, 7, 8});
+    ScratchDir dir;
+    std::string path = WriteSampleFile(dir, "\1\2\3\4\5\6\7\b");
     std::vector<uint8_t> buffer(6, 0);
     EXPECT_EQ(ReadSampleBytes(path, buffer.data(), buffer.size()), "");
     EXPECT_EQ(buffer, (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
-    unlink(path.c_str());
 }
 
 // The pages of `array` that are not in memory.
@@ -104,7 +93,7 @@ size_t PagesMissing(const PageArray<T>& array) {
 // them is killed half-way.
 TEST(CreateSampleArrays, TakesTheirMemoryAtOnce) {
     SampleArrays arrays;
-    ASSERT_TRUE(CreateSampleArrays(1 << 20, (1 << 20) + 63, arrays));
+    ASSERT_TRUE(CreateSampleArrays(1 << 20, arrays));
     EXPECT_EQ(PagesMissing(arrays.Packed), 0u);
     EXPECT_EQ(PagesMissing(arrays.Left), 0u);
     EXPECT_EQ(PagesMissing(arrays.Right), 0u);

@@ -35,6 +35,7 @@
 #include "filters/filters.h"
 #include "filters/kernels.h"
 #include "numeric/numeric.h"
+#include "wave/dither.h"
 #include "wave/wave.h"
 
 namespace {
@@ -74,7 +75,7 @@ struct StepTimes {
 void TimeSteps(const fs::path& dir, int32_t frames, StepTimes& times) {
     std::string input = (dir / "bench.wav").string();
     SampleArrays samples;
-    CreateSampleArrays(frames, int64_t{frames} + FilterTail, samples);
+    CreateSampleArrays(frames, samples);
     auto start = Clock::now();
     ReadInputSamples(input, frames, samples);
     times.Read.push_back(SecondsSince(start));
@@ -149,7 +150,7 @@ double BestOfFive(Pass pass) {
 void BenchLoops(const fs::path& dir) {
     const int32_t frames = 96000;
     SampleArrays samples;
-    CreateSampleArrays(frames, frames + FilterTail, samples);
+    CreateSampleArrays(frames, samples);
     ReadInputSamples((dir / "bench.wav").string(), frames, samples);
     ExtractChannels(samples);
     CoefficientLoad load = LoadCoefficients((dir / "SO.dat").string());
@@ -176,7 +177,7 @@ void BenchLoops(const fs::path& dir) {
                     fast * 1e9 / multiplyAdds);
     }
     LimitVectorWidth(VectorWidth::Widest);
-    std::vector<uint8_t> packed(6 * outputs);
+    std::vector<uint8_t> packed(BytesPerFrame * outputs);
     RandomSource random;
     double scalar = BestOfFive(
         [&] { DitherAndPackScalar(left.data(), right.data(), outputs, packed.data(), random); });
@@ -325,10 +326,8 @@ int main(int argc, char** argv) {
     int32_t frames = 0;
     {
         std::vector<int32_t> signal = MakeDemoSignal(seconds);
-        std::vector<uint8_t> wave = MakeWaveFile(signal);
         frames = int32_t(signal.size() / 2);
-        std::ofstream(dir / "bench.wav", std::ios::binary)
-            .write(reinterpret_cast<const char*>(wave.data()), std::streamsize(wave.size()));
+        WriteDemoFile(dir / "bench.wav", signal);
     }
     fs::path examples = fs::path(PHONOSKEW_SOURCE_DIR) / "examples" / "coefficients";
     for (const char* file : CoefficientFiles) fs::copy_file(examples / file, dir / file);

@@ -7,6 +7,8 @@
 
 #include "design/design.h"
 #include "numeric/numeric.h"
+#include "wave/dither.h"
+#include "wave/wave.h"
 
 namespace {
 
@@ -78,19 +80,6 @@ double NextPink(PinkState& pink, uint64_t& random) {
     return (pink.B0 + pink.B1 + pink.B2 + white * 0.1848) * 0.25;
 }
 
-void PutU32(std::vector<uint8_t>& bytes, uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-void PutU16(std::vector<uint8_t>& bytes, uint16_t value) {
-    bytes.push_back(static_cast<uint8_t>(value));
-    bytes.push_back(static_cast<uint8_t>(value >> 8));
-}
-
-void PutText(std::vector<uint8_t>& bytes, const char* text) {
-    bytes.insert(bytes.end(), text, text + 4);
-}
-
 }  // namespace
 
 // ---- Random source --------------------------------------------------------------
@@ -145,35 +134,15 @@ std::vector<int32_t> MakeDemoSignal(double seconds) {
 
 // ---- WAVE file --------------------------------------------------------------------
 
-std::vector<uint8_t> MakeWaveHeader(uint32_t frameCount) {
-    const uint32_t dataSize = frameCount * 6u;
-    std::vector<uint8_t> header;
-    header.reserve(44);
-    PutText(header, "RIFF");
-    PutU32(header, dataSize + 36u);
-    PutText(header, "WAVE");
-    PutText(header, "fmt ");
-    PutU32(header, 16);
-    PutU16(header, 1);  // PCM
-    PutU16(header, 2);  // channels
-    PutU32(header, DemoSampleRate);
-    PutU32(header, DemoSampleRate * 6u);
-    PutU16(header, 6);   // block align
-    PutU16(header, 24);  // bits per sample
-    PutText(header, "data");
-    PutU32(header, dataSize);
-    return header;
+std::vector<uint8_t> PackDemoSamples(const std::vector<int32_t>& interleaved) {
+    const size_t frames = interleaved.size() / 2;  // whole frames only
+    std::vector<uint8_t> packed(BytesPerFrame * frames);
+    for (size_t i = 0; i < 2 * frames; ++i) StoreSample24(interleaved[i], &packed[3 * i]);
+    return packed;
 }
 
-std::vector<uint8_t> MakeWaveFile(const std::vector<int32_t>& interleaved) {
-    std::vector<uint8_t> file = MakeWaveHeader(static_cast<uint32_t>(interleaved.size() / 2));
-    file.reserve(44 + interleaved.size() / 2 * 6);
-    const size_t samples = interleaved.size() / 2 * 2;  // whole frames only
-    for (size_t i = 0; i < samples; ++i) {
-        const uint32_t bits = static_cast<uint32_t>(interleaved[i]);
-        file.push_back(static_cast<uint8_t>(bits));
-        file.push_back(static_cast<uint8_t>(bits >> 8));
-        file.push_back(static_cast<uint8_t>(bits >> 16));
-    }
-    return file;
+std::string WriteDemoFile(const std::string& path, const std::vector<int32_t>& interleaved) {
+    const std::vector<uint8_t> samples = PackDemoSamples(interleaved);
+    const auto header = MakeOutputHeader(ConsistentWaveInfo(), uint32_t(samples.size()));
+    return WriteWaveFile(path, header.data(), header.size(), samples.data(), samples.size());
 }

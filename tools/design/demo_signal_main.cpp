@@ -1,10 +1,7 @@
 // phonoskew-demo-signal: writes the demo recording, a short musical test
 // signal as a stereo 24-bit 96 kHz WAVE file that Phonoskew accepts.
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <string_view>
 
 #include "design/design.h"
@@ -54,14 +51,10 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    const std::vector<uint8_t> file = MakeWaveFile(MakeDemoSignal(seconds));
-    std::ofstream out(outPath, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(file.data()),
-              static_cast<std::streamsize>(file.size()));
-    out.close();
-    if (!out) {
+    const std::string reason = WriteDemoFile(outPath, MakeDemoSignal(seconds));
+    if (!reason.empty()) {
         std::fprintf(stderr, "phonoskew-demo-signal: cannot write %s: %s\n", outPath,
-                     std::strerror(errno));
+                     reason.c_str());
         return 1;
     }
     return 0;

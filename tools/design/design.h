@@ -121,12 +121,13 @@ constexpr int DemoSampleRate = 96000;
 // peak at -6 dBFS.
 std::vector<int32_t> MakeDemoSignal(double seconds);
 
-// The canonical 44-byte header of a stereo 24-bit 96 kHz PCM WAVE file
-// holding `frameCount` frames.
-std::vector<uint8_t> MakeWaveHeader(uint32_t frameCount);
+// The samples of whole frames as a WAVE file holds them: 3 bytes each,
+// little-endian, left first.
+std::vector<uint8_t> PackDemoSamples(const std::vector<int32_t>& interleaved);
 
-// Header plus samples packed as 3-byte little-endian values.
-std::vector<uint8_t> MakeWaveFile(const std::vector<int32_t>& interleaved);
+// Writes the samples as a stereo 24-bit 96 kHz WAVE file with the canonical
+// 44-byte header, replacing `path` whole. Returns "" or the system's reason.
+std::string WriteDemoFile(const std::string& path, const std::vector<int32_t>& interleaved);
 
 // The demo's own random source (xorshift64*), so that the recording never
 // depends on the library's generator.

@@ -1,10 +1,10 @@
 // Mapping and unmapping the pages of a PageArray.
-#include "wave/page_array.h"
-
 #include <sys/mman.h>
 
 #include <cerrno>
 #include <cstdint>
+
+#include "files/memory.h"
 
 namespace {
 

@@ -1,3 +1,6 @@
+// Memory: how much the process can have, and the large arrays the job keeps
+// in mappings of their own.
+//
 // PageArray: a large array in a memory mapping of its own. The system hands
 // the pages out zero-filled as they are first touched, so creating it needs
 // no zero-fill pass of its own; where the system offers transparent huge
@@ -10,6 +13,36 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// ---- Memory the process can have --------------------------------------------------
+
+// The least of: the system's available memory (MemAvailable), the room left
+// under the memory limit of the process's control group and of each group
+// above it (usage subtracted, less its inactive file cache, which the system
+// gives back when asked), and the room left in the address-space limit
+// (RLIMIT_AS) and in the data limit (RLIMIT_DATA), each less
+// `addressSpaceReserve`. A part that cannot be read sets no bound; with
+// none at all the result is UINT64_MAX.
+uint64_t AvailableMemory(uint64_t addressSpaceReserve);
+
+// The parts, for tests: each gives UINT64_MAX where the text sets no bound.
+// "MemAvailable: 123 kB" in /proc/meminfo, in bytes.
+uint64_t MemAvailableBytes(std::string_view meminfo);
+// A control group's limit ("max", or bytes) less its usage, of which
+// `reclaimable` bytes count as free, in bytes.
+uint64_t ControlGroupRoom(std::string_view limit, std::string_view usage, uint64_t reclaimable);
+// The value of the line "name N" of a control group's memory.stat.
+uint64_t ControlGroupStat(std::string_view stat, std::string_view name);
+// The control groups of /proc/self/cgroup that hold `controller` ("memory",
+// "cpu"), as folders under /sys/fs/cgroup, innermost first, each followed by
+// its parents up to the root.
+std::vector<std::string> ControlGroupFolders(std::string_view selfCgroup,
+                                             std::string_view controller);
+
+// ---- Page arrays ------------------------------------------------------------------
 
 // The raw mapping: `bytes` zero-filled bytes aligned to 2 MiB, or nullptr.
 void* MapPages(size_t bytes);
