@@ -5,25 +5,9 @@
 #include <cmath>
 
 #include "e2e/fixtures.h"
+#include "support/model.h"
 
 namespace {
-
-// y[m] = sum of h[k] x[m - k], oldest sample first (k descending), each
-// product and sum rounded to a 64-bit significand, each sum stored as double.
-std::vector<double> Convolve(const std::vector<int32_t>& x, const std::vector<double>& h) {
-    long frames = static_cast<long>(x.size());
-    std::vector<double> y(x.size() + 63, 0.0);
-    for (long m = 0; m < frames + 63; ++m) {
-        double sum = 0.0;
-        for (long k = std::min(63L, m); k >= std::max(0L, m - frames + 1); --k) {
-            long double product =
-                static_cast<long double>(h[k]) * static_cast<long double>(x[m - k]);
-            sum = static_cast<double>(static_cast<long double>(sum) + product);
-        }
-        y[m] = sum;
-    }
-    return y;
-}
 
 uint32_t state = 0xFFFFFFFFu;
 
@@ -60,8 +44,10 @@ std::array<std::string, 4> ReferenceOutputs(const std::vector<int32_t>& left,
     std::array<std::string, 4> files;
     uint64_t frames = left.size() + 63;
     for (int stage = 0; stage < 4; ++stage) {
-        std::vector<double> yl = Convolve(left, sets[stage]);
-        std::vector<double> yr = Convolve(right, sets[stage]);
+        ModelTaps h{};
+        std::copy_n(sets[stage].begin(), std::min<size_t>(64, sets[stage].size()), h.begin());
+        std::vector<double> yl = ModelChannel(left, h);
+        std::vector<double> yr = ModelChannel(right, h);
         clippedSamples = 0;
         std::string& f = files[stage];
         f = CanonicalWaveHeader(frames);

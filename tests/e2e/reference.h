@@ -1,6 +1,6 @@
 // A slow, plainly written model of what one run writes: each output sample
-// as the direct convolution sum in the stated order, then triangular dither
-// from the fixed-seed generator, then the 44-byte header. The tests compare
+// as the filter model's sum (support/model.h), then triangular dither from
+// the fixed-seed generator, then the 44-byte header. The tests compare
 // the program's files with it byte for byte.
 #pragma once
 
