@@ -26,21 +26,27 @@ uint64_t LeadingNumber(std::string_view text) {
     return error == std::errc() ? value : NoBound;
 }
 
-// The value of a "Name: N kB" line of a /proc status file, in bytes.
-uint64_t StatusKilobytes(std::string_view status, std::string_view name) {
+// The number after `name` and `separator` at the start of a line of `text`
+// ("MemAvailable: 123 kB", "inactive_file 123"), or NoBound.
+uint64_t NamedLineNumber(std::string_view text, std::string_view name, char separator) {
     size_t at = 0;
-    while (at < status.size()) {
-        size_t end = status.find('\n', at);
-        if (end == std::string_view::npos) end = status.size();
-        std::string_view line = status.substr(at, end - at);
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(at, end - at);
         if (line.size() > name.size() && line.substr(0, name.size()) == name &&
-            line[name.size()] == ':') {
-            uint64_t kilobytes = LeadingNumber(line.substr(name.size() + 1));
-            return kilobytes == NoBound ? NoBound : kilobytes * 1024;
+            line[name.size()] == separator) {
+            return LeadingNumber(line.substr(name.size() + 1));
         }
         at = end + 1;
     }
     return NoBound;
+}
+
+// The value of a "Name: N kB" line of a /proc status file, in bytes.
+uint64_t StatusKilobytes(std::string_view status, std::string_view name) {
+    uint64_t kilobytes = NamedLineNumber(status, name, ':');
+    return kilobytes == NoBound ? NoBound : kilobytes * 1024;
 }
 
 uint64_t ControlGroupsRoom() {
@@ -111,18 +117,7 @@ uint64_t ControlGroupRoom(std::string_view limit, std::string_view usage, uint64
 }
 
 uint64_t ControlGroupStat(std::string_view stat, std::string_view name) {
-    size_t at = 0;
-    while (at < stat.size()) {
-        size_t end = stat.find('\n', at);
-        if (end == std::string_view::npos) end = stat.size();
-        std::string_view line = stat.substr(at, end - at);
-        if (line.size() > name.size() && line.substr(0, name.size()) == name &&
-            line[name.size()] == ' ') {
-            return LeadingNumber(line.substr(name.size() + 1));
-        }
-        at = end + 1;
-    }
-    return NoBound;
+    return NamedLineNumber(stat, name, ' ');
 }
 
 std::vector<std::string> ControlGroupFolders(std::string_view selfCgroup,
