@@ -1,5 +1,5 @@
 // The program in a pseudo-terminal of 80x55, as a user meets it: keys typed,
-// the screen read back with the test's own terminal emulator.
+// the screen read back through libvterm (support/vt_screen.h).
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <termios.h>
