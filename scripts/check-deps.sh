@@ -7,10 +7,11 @@
 #              llvm-symbolizer for the reports' stack traces
 #   --ci       also the tools that only CI's extra checks need (clang-format,
 #              and all of --clang and --portable)
-#   --demo     only what `make demo` needs: no GoogleTest
+#   --demo     only what `make demo` needs: no GoogleTest or libvterm
 #   --bench    also SoX, the peer `make bench` measures against
 #   --arm64    also what make check-arm64 needs: the arm64 cross compiler,
-#              qemu-user, and MPFR and Highway for arm64 (multiarch)
+#              qemu-user, and MPFR and Highway for arm64 (multiarch); not
+#              libvterm, as it cross-builds no test that reads a terminal
 #   --portable also MPFR, for the software form of the 64-bit-significand
 #              model (make check-portable; always where long double is not
 #              the x87 format)
@@ -40,6 +41,8 @@ command -v cmake >/dev/null 2>&1 || packages+=(cmake)
 command -v make >/dev/null 2>&1 || packages+=(make)
 [ -f /usr/include/hwy/highway.h ] || packages+=(libhwy-dev)
 $demo || [ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
+# The terminal the console and end-to-end tests read the screen from.
+$demo || [ -f /usr/include/vterm.h ] || packages+=(libvterm-dev)
 if $portable; then
     [ -f /usr/include/mpfr.h ] || packages+=(libmpfr-dev)
 fi

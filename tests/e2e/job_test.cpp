@@ -2,7 +2,6 @@
 // input and writes four files that must match the reference model exactly.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -148,19 +147,6 @@ TEST(JobTest, EndOfInputAtThePromptEndsWithAMessageAndFailureStatus) {
     EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line expected: " << run.err;
 }
 
-// The program in `limitedFolder` with at most 2 GiB of address space, or
-// of data (private writable mappings).
-std::filesystem::path limitedFolder;
-int limitedResource = RLIMIT_AS;
-void RunWithTwoGigabytesOfAddressSpace() {
-    rlimit limit{rlim_t{2} << 30, rlim_t{2} << 30};
-    setrlimit(limitedResource, &limit);
-    if (chdir(limitedFolder.c_str()) != 0) _exit(126);
-    std::string binary = PhonoskewBinary();
-    execl(binary.c_str(), "phonoskew", static_cast<char*>(nullptr));
-    _exit(127);
-}
-
 // A small file whose header claims 2^31 - 1 data bytes needs about 5 GB:
 // refused at once with what it needs and what there is, back to the prompt.
 TEST(JobTest, InputTooLargeForTheMemoryIsRefusedAtOnce) {
@@ -168,12 +154,13 @@ TEST(JobTest, InputTooLargeForTheMemoryIsRefusedAtOnce) {
     std::string wave = CanonicalWaveHeader(1000) + std::string(6000, '\x01');
     wave.replace(40, 4, "\xFF\xFF\xFF\x7F");
     WriteFileBytes(dir.path / "huge.wav", wave);
-    limitedFolder = dir.path;
     for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
         SCOPED_TRACE(resource == RLIMIT_AS ? "ulimit -v" : "ulimit -d");
-        limitedResource = resource;
+        // At most 2 GiB of address space, or of data (private writable mappings).
+        Program program = PhonoskewIn(dir.path);
+        program.limits = {{resource, rlim_t{2} << 30}};
         auto start = std::chrono::steady_clock::now();
-        Child run = RunPiped(FunctionBody(RunWithTwoGigabytesOfAddressSpace), "huge.wav\r\r");
+        Child run = RunPiped(program, "huge.wav\r\r");
         double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         EXPECT_EQ(run.exitStatus, 2) << run.out << run.err;  // the input ends at the fresh prompt

@@ -1,5 +1,5 @@
 // The program in a pseudo-terminal of 80x55, as a user meets it: keys typed,
-// the screen read back with the test's own terminal emulator.
+// the screen read back through libvterm (support/vt_screen.h).
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <termios.h>
@@ -53,6 +53,34 @@ void ExpectPromptScreen(const VtScreen& s) {
     EXPECT_EQ(s.cursorRow, 8);
     EXPECT_EQ(s.cursorColumn, 17);
     EXPECT_TRUE(s.cursorVisible);
+}
+
+// The job on take1.wav of `frames` frames, named on the command line.
+Child StartJobInTerminal(const ScratchDir& dir, int frames,
+                         std::vector<std::string> environment = {}) {
+    WriteJobFiles(dir.path, MakeJobFixture(frames));
+    Program program = PhonoskewIn(dir.path, {"take1.wav"});
+    program.environment = std::move(environment);
+    return StartInPseudoTerminal(program);
+}
+
+// `key` at the final prompt ends the run with `status`.
+void ExpectKeyEndsTheRun(Child& run, std::string_view key = "q", int status = 0) {
+    SendKeys(run, key);
+    ASSERT_TRUE(WaitForExit(run)) << VtDump(run.screen);
+    EXPECT_EQ(run.exitStatus, status);
+}
+
+// kill -TSTP: the terminal is back as after an exit, the cursor on
+// `restoredRow`; the shell writes its lines there, then kill -CONT.
+void StopAndContinueUnderTheShell(Child& run, int restoredRow) {
+    kill(run.pid, SIGTSTP);
+    ASSERT_TRUE(WaitForStop(run)) << VtDump(run.screen);
+    ExpectTerminalRestored(run, restoredRow);
+    const std::string shell = "[1]+  Stopped   phonoskew\r\n$ fg\r\n";
+    ASSERT_EQ(write(run.slave, shell.data(), shell.size()), static_cast<ssize_t>(shell.size()));
+    ASSERT_TRUE(WaitForText(run, "$ fg"));
+    kill(run.pid, SIGCONT);
 }
 
 TEST(RunInTerminalTest, StartScreenTypingAndBackspace) {
@@ -193,9 +221,7 @@ TEST(RunInTerminalTest, FullRunShowsEveryRowInItsColoursAndRestoresTheTerminal) 
     for (int row : {1, 9, 20, 52, 55}) ExpectColours(s, row, 1, 80, VtCellAt(s, row, 1).foreground);
     EXPECT_FALSE(s.cursorVisible);
 
-    SendKeys(run, "q");
-    ASSERT_TRUE(WaitForExit(run)) << VtDump(run.screen);
-    EXPECT_EQ(run.exitStatus, 0);
+    ExpectKeyEndsTheRun(run);
     ExpectTerminalRestored(run, 55);
     for (int stage = 1; stage <= 4; ++stage) {
         EXPECT_TRUE(fs::exists(dir.path / ("take1 RIAA error " + std::to_string(stage) + ".wav")));
@@ -206,17 +232,13 @@ TEST(RunInTerminalTest, FullRunShowsEveryRowInItsColoursAndRestoresTheTerminal) 
 // job runs on it, and a key ends the run as usual.
 TEST(RunInTerminalTest, PathOnTheCommandLineIsTypedAtThePrompt) {
     ScratchDir dir;
-    JobFixture fixture = MakeJobFixture(100);
-    WriteJobFiles(dir.path, fixture);
-    Child run = StartInPseudoTerminal(PhonoskewIn(dir.path, {"take1.wav"}));
+    Child run = StartJobInTerminal(dir, 100);
     ChildGuard guard{run};
     ASSERT_TRUE(WaitForRowText(run, 54, "   press any key to quit")) << VtDump(run.screen);
     EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?  take1.wav");
     ExpectColours(run.screen, 8, 17, 25, Black);
     EXPECT_EQ(VtRowText(run.screen, 48), "   Writing file - take1 RIAA error 4.wav");
-    SendKeys(run, " ");
-    ASSERT_TRUE(WaitForExit(run)) << VtDump(run.screen);
-    EXPECT_EQ(run.exitStatus, 0);
+    ExpectKeyEndsTheRun(run, " ");
     ExpectTerminalRestored(run, 55);
 }
 
@@ -238,9 +260,7 @@ TEST(RunInTerminalTest, RefusedPathOnTheCommandLineGivesTheBoxThenAnEmptyPrompt)
     ExpectPromptScreen(run.screen);
     SendKeys(run, "take1.wav\r");
     ASSERT_TRUE(WaitForRowText(run, 54, "   press any key to quit")) << VtDump(run.screen);
-    SendKeys(run, "q");
-    ASSERT_TRUE(WaitForExit(run));
-    EXPECT_EQ(run.exitStatus, 0);
+    ExpectKeyEndsTheRun(run);
 }
 
 TEST(RunInTerminalTest, MissingCoefficientFileBoxComesBackUntilTheFileAppears) {
@@ -271,9 +291,7 @@ TEST(RunInTerminalTest, MissingCoefficientFileBoxComesBackUntilTheFileAppears) {
     // The stage's title line was printed once, not once per attempt.
     EXPECT_EQ(VtRowText(run.screen, 33), "   Applying second-order filter...");
     EXPECT_EQ(VtRowText(run.screen, 34), "   Done");
-    SendKeys(run, "\r");
-    ASSERT_TRUE(WaitForExit(run));
-    EXPECT_EQ(run.exitStatus, 0);
+    ExpectKeyEndsTheRun(run, "\r");
 }
 
 TEST(RunInTerminalTest, KeyPressedDuringTheJobEndsTheFinalWait) {
@@ -306,26 +324,15 @@ TEST(RunInTerminalTest, TerminalRestoredAfterSigterm) {
     EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?");
 }
 
-// The program in `limitedFolder` with a file-size limit of 16 KiB, below
-// every output's size.
-std::filesystem::path limitedFolder;
-void RunWithSixteenKilobyteFiles() {
-    rlimit limit{rlim_t{16} << 10, rlim_t{16} << 10};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    if (chdir(limitedFolder.c_str()) != 0) _exit(126);
-    std::string binary = PhonoskewBinary();
-    execl(binary.c_str(), "phonoskew", static_cast<char*>(nullptr));
-    _exit(127);
-}
-
 // Under `ulimit -f` an output that would pass the limit fails like one on a
 // full disk: its box with the system's reason, Esc skips it, the other
 // outputs are tried, and the run ends as usual with the terminal put back.
 TEST(RunInTerminalTest, FileSizeLimitGivesTheWriteBoxForEveryOutput) {
     ScratchDir dir;
     WriteJobFiles(dir.path, MakeJobFixture(4800));  // outputs of 29 222 bytes
-    limitedFolder = dir.path;
-    Child run = StartInPseudoTerminal(FunctionBody(RunWithSixteenKilobyteFiles));
+    Program program = PhonoskewIn(dir.path);
+    program.limits = {{RLIMIT_FSIZE, rlim_t{16} << 10}};  // below every output's size
+    Child run = StartInPseudoTerminal(program);
     ChildGuard guard{run};
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
     SendKeys(run, "take1.wav\r");
@@ -339,9 +346,7 @@ TEST(RunInTerminalTest, FileSizeLimitGivesTheWriteBoxForEveryOutput) {
     }
     // Without the four "Done" lines the quit prompt stands on row 44.
     ASSERT_TRUE(WaitForRowText(run, 44, "   press any key to quit")) << VtDump(run.screen);
-    SendKeys(run, "q");
-    ASSERT_TRUE(WaitForExit(run));
-    EXPECT_EQ(run.exitStatus, 1);
+    ExpectKeyEndsTheRun(run, "q", 1);
     ExpectTerminalRestored(run, 45);
     EXPECT_EQ(dir.Entries(),
               (std::vector<std::string>{"FO.dat", "FOP.dat", "SO.dat", "SOP.dat", "take1.wav"}));
@@ -352,15 +357,10 @@ TEST(RunInTerminalTest, FileSizeLimitGivesTheWriteBoxForEveryOutput) {
 // screen, where no frame clears them away.
 TEST(RunInTerminalTest, UnusableSettingsAreNamedOnceBelowTheFinalScreen) {
     ScratchDir dir;
-    WriteJobFiles(dir.path, MakeJobFixture(100));
-    Program program = PhonoskewIn(dir.path, {"take1.wav"});
-    program.environment = {"PHONOSKEW_THREADS=two", "PHONOSKEW_KERNEL=fast"};
-    Child run = StartInPseudoTerminal(program);
+    Child run = StartJobInTerminal(dir, 100, {"PHONOSKEW_THREADS=two", "PHONOSKEW_KERNEL=fast"});
     ChildGuard guard{run};
     ASSERT_TRUE(WaitForRowText(run, 54, "   press any key to quit")) << VtDump(run.screen);
-    SendKeys(run, "q");
-    ASSERT_TRUE(WaitForExit(run));
-    EXPECT_EQ(run.exitStatus, 0);
+    ExpectKeyEndsTheRun(run);
     const std::string note =
         "phonoskew: PHONOSKEW_THREADS is \"two\", not a number of threads from 1 up: one a "
         "processor is used\r\nphonoskew: PHONOSKEW_KERNEL is \"fast\", not exact, x87, avx2, "
@@ -394,9 +394,7 @@ TEST(RunInTerminalTest, SmallTerminalFollowsTheCursorWithoutFillingTheScrollback
     std::string pushed;
     for (const std::string& line : run.screen.history) pushed += line + "\n";
     EXPECT_TRUE(run.screen.history.empty()) << run.screen.history.size() << " rows:\n" << pushed;
-    SendKeys(run, "q");
-    ASSERT_TRUE(WaitForExit(run));
-    EXPECT_EQ(run.exitStatus, 0);
+    ExpectKeyEndsTheRun(run);
     ExpectTerminalRestored(run, 24);
     EXPECT_TRUE(run.screen.history.empty());
 }
@@ -421,9 +419,7 @@ TEST(RunInTerminalTest, DumbTerminalGetsThePlainTranscript) {
     ASSERT_TRUE(WaitForOutput(run, "Enter, Space or Esc to continue\r\n")) << run.out;
     SendKeys(run, "\rtake1.wav\r");
     ASSERT_TRUE(WaitForOutput(run, "   press any key to quit\r\n")) << run.out;
-    SendKeys(run, "q");
-    ASSERT_TRUE(WaitForExit(run));
-    EXPECT_EQ(run.exitStatus, 0);
+    ExpectKeyEndsTheRun(run);
     for (const char* lines :
          {"   Input file?  nothing.wx\b \bav\r\n ERROR\r\n            File not found.\r\n"
           " Please enter a valid file path  \r\nEnter, Space or Esc to continue\r\n"
@@ -449,9 +445,7 @@ TEST(RunInTerminalTest, LinesJoinedWithoutCrAreNamedOnTheDoneRow) {
     EXPECT_EQ(VtRowText(run.screen, 40),
               "   Done (FOP.dat: line feeds without CR joined its lines into one field)");
     EXPECT_EQ(VtRowText(run.screen, 46), "   Done");
-    SendKeys(run, "q");
-    ASSERT_TRUE(WaitForExit(run));
-    EXPECT_EQ(run.exitStatus, 0);
+    ExpectKeyEndsTheRun(run);
 }
 
 struct TypedPathCase {
@@ -513,9 +507,7 @@ TEST(RunInTerminalTest, Utf8PathRunsTheJobAndShowsTheOutputNames) {
         EXPECT_TRUE(fs::exists(dir.path /
                                ("\xc3\xa9t\xc3\xa9 RIAA error " + std::to_string(stage) + ".wav")));
     }
-    SendKeys(run, "q");
-    ASSERT_TRUE(WaitForExit(run));
-    EXPECT_EQ(run.exitStatus, 0);
+    ExpectKeyEndsTheRun(run);
 }
 
 // kill -TSTP at the prompt: the shell gets its terminal back as after an
@@ -528,14 +520,7 @@ TEST(RunInTerminalTest, StopGivesTheTerminalBackAndContinueTakesItAgain) {
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
     SendKeys(run, "ab");
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?  ab"));
-    kill(run.pid, SIGTSTP);
-    ASSERT_TRUE(WaitForStop(run)) << VtDump(run.screen);
-    ExpectTerminalRestored(run, 9);
-
-    const std::string shell = "[1]+  Stopped   phonoskew\r\n$ fg\r\n";
-    ASSERT_EQ(write(run.slave, shell.data(), shell.size()), static_cast<ssize_t>(shell.size()));
-    ASSERT_TRUE(WaitForText(run, "$ fg"));
-    kill(run.pid, SIGCONT);
+    ASSERT_NO_FATAL_FAILURE(StopAndContinueUnderTheShell(run, 9));
     ASSERT_TRUE(WaitForScreen(run, [](const VtScreen& s) {
         return !ScreenHas(s, "Stopped") && !ScreenHas(s, "$ fg") && s.cursorVisible;
     })) << VtDump(run.screen);
@@ -550,23 +535,16 @@ TEST(RunInTerminalTest, StopGivesTheTerminalBackAndContinueTakesItAgain) {
 }
 
 // Stopped and continued while a stage filters (two threads on the x87 unit,
-// over 16 million frames: most of a second at the least), the program
-// redraws over what the shell wrote at once, not when the stage ends.
+// over 16 million frames: most of a second at the least), the terminal is
+// put back below the stage's line, and the program redraws over what the
+// shell wrote at once, not when the stage ends.
 TEST(RunInTerminalTest, ContinueDuringAStageRedrawsAtOnce) {
     ScratchDir dir;
-    WriteJobFiles(dir.path, MakeJobFixture(16000000));
-    Program program = PhonoskewIn(dir.path, {"take1.wav"});
-    program.environment = {"PHONOSKEW_THREADS=2", "PHONOSKEW_KERNEL=x87"};
-    Child run = StartInPseudoTerminal(program);
+    Child run = StartJobInTerminal(dir, 16000000, {"PHONOSKEW_THREADS=2", "PHONOSKEW_KERNEL=x87"});
     ChildGuard guard{run};
     ASSERT_TRUE(WaitForRowText(run, 27, "   Applying first-order filter...", 60000))
         << VtDump(run.screen);
-    kill(run.pid, SIGTSTP);
-    ASSERT_TRUE(WaitForStop(run)) << VtDump(run.screen);
-    const std::string shell = "[1]+  Stopped   phonoskew\r\n$ fg\r\n";
-    ASSERT_EQ(write(run.slave, shell.data(), shell.size()), static_cast<ssize_t>(shell.size()));
-    ASSERT_TRUE(WaitForText(run, "$ fg"));
-    kill(run.pid, SIGCONT);
+    ASSERT_NO_FATAL_FAILURE(StopAndContinueUnderTheShell(run, 28));
     ASSERT_TRUE(WaitForScreen(run, [](const VtScreen& s) {
         return !ScreenHas(s, "$ fg") && VtRowText(s, 27) == "   Applying first-order filter...";
     })) << VtDump(run.screen);

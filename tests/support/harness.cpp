@@ -38,6 +38,10 @@ void SetEnvironment(const Program& program) {
     signal(SIGPIPE, SIG_DFL);       // the test process ignores it; the child must not
     SetEnvironment(program);
     for (int fd : program.closedDescriptors) close(fd);
+    for (const auto& [resource, value] : program.limits) {
+        rlimit limit{value, value};
+        setrlimit(resource, &limit);
+    }
     if (program.body) {
         program.body();
         exit(0);  // not _exit: the restore at exit is under test

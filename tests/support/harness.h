@@ -7,6 +7,7 @@
 // collects how the child ended.
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/types.h>
 #include <termios.h>
 
@@ -14,6 +15,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "support/vt_screen.h"
@@ -28,6 +30,8 @@ struct Program {
     std::vector<std::string> environment;
     // Standard descriptors (0 to 2) the child starts with closed.
     std::vector<int> closedDescriptors;
+    // Resource limits (RLIMIT_FSIZE and the like) the child starts under.
+    std::vector<std::pair<int, rlim_t>> limits;
     // In a pseudo-terminal: when the child stops, the shell's stand-in takes
     // the terminal back, as a shell does, so the child is a background job.
     bool shellTakesTerminalOnStop = false;
