@@ -47,8 +47,7 @@ sigset_t OutsideSignals() {
 // output fails (its reader or terminal gone), nothing more is sent there.
 void WriteAll(int fd, std::string_view bytes) {
     if (fd == STDOUT_FILENO && terminal.outputGone) return;
-    sigset_t hold = OutsideSignals(), previous;
-    sigprocmask(SIG_BLOCK, &hold, &previous);
+    SignalsHeld held(OutsideSignals());
     size_t done = 0;
     while (done < bytes.size()) {
         ssize_t count = write(fd, bytes.data() + done, bytes.size() - done);
@@ -59,7 +58,6 @@ void WriteAll(int fd, std::string_view bytes) {
         }
         done += static_cast<size_t>(count);
     }
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
 }
 
 // ---- Terminal size and restore bytes ------------------------------------------------
@@ -76,12 +74,11 @@ void ReadTerminalSize() {
 // send the restore at any moment; every signal is held while it changes.
 void UpdateRestoreBytes() {
     std::string bytes = terminal.outputIsTerminal ? MakeRestoreBytes(Screen(), shown) : "";
-    sigset_t hold, previous;
-    sigfillset(&hold);
-    sigprocmask(SIG_BLOCK, &hold, &previous);
+    sigset_t every;
+    sigfillset(&every);
+    SignalsHeld held(every);
     std::memcpy(terminal.restoreBytes, bytes.data(), bytes.size());
     terminal.restoreLength = static_cast<sig_atomic_t>(bytes.size());
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
 }
 
 // ---- Terminal modes -------------------------------------------------------------------
@@ -191,8 +188,7 @@ bool EchoingKeys() {
 
 void RestoreTerminal() {
     if (!terminal.started || terminal.restored) return;
-    sigset_t hold = OutsideSignals(), previous;
-    sigprocmask(SIG_BLOCK, &hold, &previous);
+    SignalsHeld held(OutsideSignals());
     if (!terminal.outputIsTerminal) {
         LogFinishedRows(true);
         ShowScreen();
@@ -206,7 +202,6 @@ void RestoreTerminal() {
         WriteEndNote();
     }
     terminal.modesChanged = 0;
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
 }
 
 // ---- Showing the model ------------------------------------------------------------------
