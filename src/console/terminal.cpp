@@ -164,7 +164,7 @@ void StartTerminal() {
     // A dumb terminal cannot place the cursor: it gets the plain transcript.
     const char* term = std::getenv("TERM");
     terminal.outputIsTerminal = isatty(STDOUT_FILENO) && !(term && std::strcmp(term, "dumb") == 0);
-    Screen().keepLog = !terminal.outputIsTerminal;
+    StartTranscript(!terminal.outputIsTerminal);
     // In a UTF-8 locale a UTF-8 sequence is one character of its display
     // width (wcwidth follows LC_CTYPE); elsewhere each byte is one.
     std::setlocale(LC_CTYPE, "");
@@ -213,11 +213,8 @@ void ShowScreen() {
         DrawFrame();
         return;
     }
-    ScreenModel& screen = Screen();
-    if (!screen.logText.empty()) {
-        WriteAll(STDOUT_FILENO, screen.logText);
-        screen.logText.clear();
-    }
+    std::string text = TakeTranscriptText();
+    if (!text.empty()) WriteAll(STDOUT_FILENO, text);
 }
 
 void SendToTerminal(std::string_view bytes) {
