@@ -3,7 +3,12 @@
 // the job clock and the window set-up. Everything the rest of the program
 // draws or reads goes through these plain functions; the terminal itself
 // (escape sequences, raw mode, restoring it on every way out) stays inside
-// this folder.
+// this folder. Inside, the screen model (screen.h) knows nothing of the
+// terminal: the operations (drawing.cpp, keyboard.cpp, message_box.cpp)
+// change the model and then call ShowScreen; the terminal (terminal.h)
+// reads the model, draws it through the frame differ (frame.h) or writes
+// the plain transcript, and holds the signals' restore
+// (terminal_signals.cpp) and the key wait (key_wait.cpp).
 //
 // Escape sequences sent to a terminal on standard output (none at all when
 // standard output is not a terminal, or TERM is "dumb": each screen row then

@@ -42,15 +42,13 @@ void StartEcho() {
     int blanks = screen.cursorColumn - 1 - TextWidth(row);
     if (blanks > 0) row.append(static_cast<size_t>(blanks), ' ');
     WritePlainText(row);
-    screen.keepLog = false;
+    PauseTranscript();
 }
 
 // `lastRow`: the last row the echo wrote on.
 void EndEcho(int lastRow) {
     WritePlainText("\n");
-    ScreenModel& screen = Screen();
-    screen.keepLog = true;
-    screen.firstUnloggedRow = lastRow + 1;
+    ResumeTranscriptBelow(lastRow);
 }
 
 // The echoed line is ended first, so the reason stands on a line of its own.
@@ -67,7 +65,10 @@ void AddCharacter(TypedLine& line, std::string_view character, bool echo) {
     if (line.characters.size() >= LongestLine) return;
     line.bytes += character;
     if (echo) WritePlainText(character);
-    int cells = PrintCharacter(character);
+    LogFinishedRows(false);
+    int cells = PutCharacter(character);
+    NoteScrolls();
+    ShowScreen();
     if (cells == 0 && !line.characters.empty()) {
         line.characters.back().length += character.size();
         return;

@@ -1,10 +1,10 @@
-// The screen model and the drawing operations over it. Every operation
-// changes the model and then asks the terminal layer to show the change.
+// The screen model: characters into cells, wrapping, scrolling, the cursor.
+// Nothing here reaches the terminal.
 #include "console/screen.h"
 
 #include <wchar.h>
 
-#include "console/terminal.h"
+#include <algorithm>
 
 namespace {
 
@@ -21,21 +21,6 @@ ScreenModel& Model() {
 void FillRow(int row, int attribute) {
     for (ScreenCell& cell : screen.cells[row - 1])
         cell = {' ', static_cast<unsigned char>(attribute)};
-}
-
-// Moves the cursor to column 1 of the next row, scrolling on the last row.
-void AdvanceRow() {
-    screen.cursorColumn = 1;
-    if (screen.cursorRow < ScreenRows) {
-        ++screen.cursorRow;
-    } else {
-        ScrollScreenUp();
-    }
-}
-
-void LogRow(int row) {
-    screen.logText += RowText(row);
-    screen.logText += '\n';
 }
 
 // ---- UTF-8 --------------------------------------------------------------------------
@@ -117,12 +102,12 @@ void AdvanceCursor() {
     if (screen.cursorColumn < ScreenColumns)
         ++screen.cursorColumn;
     else
-        AdvanceRow();
+        NextRow();
 }
 
 // A wide character that does not fit at the end of a row leaves that cell
 // blank and goes to the next row, as a terminal does.
-int PutCharacterAtCursor(std::string_view bytes, TextCharacter character) {
+int PutAtCursor(std::string_view bytes, TextCharacter character) {
     int moved = 0;
     int attribute = CurrentAttribute();
     if (character.width == 0) {
@@ -133,7 +118,7 @@ int PutCharacterAtCursor(std::string_view bytes, TextCharacter character) {
     }
     if (character.width == 2 && screen.cursorColumn == ScreenColumns) {
         PutCells(screen.cursorRow, screen.cursorColumn, " ", CellShape::Byte, attribute);
-        AdvanceRow();
+        NextRow();
         moved = 1;
     }
     PutCells(screen.cursorRow, screen.cursorColumn, bytes.substr(0, character.length),
@@ -197,12 +182,16 @@ int TextWidth(std::string_view text) {
     return width;
 }
 
-int PrintCharacter(std::string_view character) {
+int PutCharacter(std::string_view character) {
     Model();
-    LogFinishedRows(false);
-    int moved = PutCharacterAtCursor(character, FirstCharacter(character));
-    ShowScreen();
-    return moved;
+    return PutAtCursor(character, FirstCharacter(character));
+}
+
+size_t PutTextCharacter(std::string_view text) {
+    Model();
+    TextCharacter character = FirstCharacter(text);
+    PutAtCursor(text, character);
+    return character.length;
 }
 
 int PutCharacterAt(int row, int column, std::string_view character, int attribute) {
@@ -226,9 +215,7 @@ void ResetScreen() {
     screen.cursorColumn = 1;
     screen.cursorVisible = true;
     screen.utf8 = false;
-    screen.keepLog = false;
-    screen.firstUnloggedRow = 1;
-    screen.logText.clear();
+    screen.scrolledRows = 0;
 }
 
 int CurrentAttribute() { return Model().foreground + 16 * Model().background; }
@@ -237,9 +224,10 @@ ScreenCell CellAt(int row, int column) { return Model().cells[row - 1][column - 
 
 // Each character's bytes as they were printed; the right half of a wide
 // character has none (a blank where its left half was drawn over).
-std::string RowText(int row) {
+std::string RowText(int row) { return CellsText(Model().cells[row - 1]); }
+
+std::string CellsText(const ScreenCell* cells) {
     std::string text;
-    const ScreenCell* cells = Model().cells[row - 1];
     for (int column = 0; column < ScreenColumns; ++column) {
         const ScreenCell& cell = cells[column];
         if (cell.shape == CellShape::WideRight) {
@@ -255,12 +243,8 @@ std::string RowText(int row) {
 
 void ScrollScreenUp() {
     ScreenModel& s = Model();
-    if (s.keepLog) {
-        if (s.firstUnloggedRow == 1)
-            LogRow(1);
-        else
-            --s.firstUnloggedRow;
-    }
+    std::copy(s.cells[0], s.cells[0] + ScreenColumns, s.scrolledOff);
+    ++s.scrolledRows;
     for (int row = 1; row < ScreenRows; ++row) {
         for (int column = 0; column < ScreenColumns; ++column)
             s.cells[row - 1][column] = s.cells[row][column];
@@ -268,61 +252,26 @@ void ScrollScreenUp() {
     FillRow(ScreenRows, CurrentAttribute());
 }
 
-void LogFinishedRows(bool withCursorRow) {
+// Moves the cursor to column 1 of the next row, scrolling on the last row.
+void NextRow() {
     ScreenModel& s = Model();
-    if (!s.keepLog) return;
-    int last = s.cursorRow - 1;
-    if (withCursorRow && !RowText(s.cursorRow).empty()) last = s.cursorRow;
-    for (int row = s.firstUnloggedRow; row <= last; ++row) LogRow(row);
-    if (last + 1 > s.firstUnloggedRow) s.firstUnloggedRow = last + 1;
-}
-
-// ---- Drawing operations ---------------------------------------------------------
-
-void PrintText(std::string_view text) {
-    Model();
-    LogFinishedRows(false);
-    while (!text.empty()) {
-        TextCharacter character = FirstCharacter(text);
-        PutCharacterAtCursor(text, character);
-        text.remove_prefix(character.length);
+    s.cursorColumn = 1;
+    if (s.cursorRow < ScreenRows) {
+        ++s.cursorRow;
+    } else {
+        ScrollScreenUp();
     }
-    ShowScreen();
 }
 
-void EndLine() {
-    Model();
-    LogFinishedRows(false);
-    AdvanceRow();
-    ShowScreen();
-}
-
-void SetColours(int foreground, int background) {
+void BlankScreen() {
     ScreenModel& s = Model();
-    if (foreground >= 0 && foreground < 16) s.foreground = foreground;
-    if (background >= 0 && background < 16) s.background = background;
-}
-
-void ClearScreen() {
-    ScreenModel& s = Model();
-    LogFinishedRows(true);
     for (int row = 1; row <= ScreenRows; ++row) FillRow(row, CurrentAttribute());
     s.cursorRow = 1;
     s.cursorColumn = 1;
-    s.firstUnloggedRow = 1;
-    ShowScreen();
 }
 
-void HideCursor() {
-    Model().cursorVisible = false;
-    ShowScreen();
-}
-
-int CursorRow() { return Model().cursorRow; }
-
-void MoveCursor(int row, int column) {
+void PlaceCursor(int row, int column) {
     ScreenModel& s = Model();
     if (row >= 1 && row <= ScreenRows) s.cursorRow = row;
     if (column >= 1 && column <= ScreenColumns) s.cursorColumn = column;
-    ShowScreen();
 }

@@ -1,7 +1,8 @@
 // The 80x55 screen model behind the console operations: one character and
-// one attribute byte per cell, the current colours and the cursor. The
-// operations of console.h change it; the terminal layer shows it. Internal
-// to the console folder (and its tests).
+// one attribute byte per cell, the current colours and the cursor. It knows
+// nothing of the terminal: the console operations (drawing.cpp) change it
+// and then have the terminal show it. Internal to the console folder (and
+// its tests).
 //
 // A character is one byte, except in a UTF-8 locale, where a whole UTF-8
 // sequence is one character taking the cells of its display width (two for
@@ -44,18 +45,17 @@ struct ScreenModel {
     int cursorColumn;  // 1-based
     bool cursorVisible;
     bool utf8;  // characters are UTF-8 (set at start from the locale)
-    // Plain-text log of finished rows, kept when standard output is not a
-    // terminal: rows above firstUnloggedRow have gone out already.
-    bool keepLog;
-    int firstUnloggedRow;
-    std::string logText;
+    // Rows scrolled off the top since the reset, and the last of them, as a
+    // terminal's scrollback keeps it: the transcript takes it from here.
+    long scrolledRows;
+    ScreenCell scrolledOff[ScreenColumns];
 };
 
 // The one screen of the program.
 ScreenModel& Screen();
 
 // Back to the state at program start: blanks in light grey on black,
-// cursor visible at row 1, column 1, no log kept, one byte a character.
+// cursor visible at row 1, column 1, nothing scrolled, one byte a character.
 void ResetScreen();
 
 // ---- Characters ---------------------------------------------------------------------
@@ -73,11 +73,14 @@ bool StartsIncompleteCharacter(std::string_view text);
 // The cells a text takes (a mark with no visible character before it in
 // the text takes one).
 int TextWidth(std::string_view text);
-// Puts one character (as FirstCharacter takes it) at the cursor like
-// PrintText and says how many cells the cursor moved on: its width, and one
-// more when a wide character did not fit at the end of a row; 0 for a mark
-// joined to the cell before.
-int PrintCharacter(std::string_view character);
+// Puts one character (as FirstCharacter takes it) at the cursor, wrapping
+// and scrolling as PrintText does, and says how many cells the cursor moved
+// on: its width, and one more when a wide character did not fit at the end
+// of a row; 0 for a mark joined to the cell before. At most one scroll.
+int PutCharacter(std::string_view character);
+// Puts the first character of `text` at the cursor as PutCharacter does and
+// says how many bytes it took.
+size_t PutTextCharacter(std::string_view text);
 // Puts one character at a cell without moving the cursor; a wide one takes
 // the cell to its right as well. Says how many cells it took.
 int PutCharacterAt(int row, int column, std::string_view character, int attribute);
@@ -86,11 +89,14 @@ int CurrentAttribute();
 ScreenCell CellAt(int row, int column);
 // The characters of one row, trailing blanks removed.
 std::string RowText(int row);
+std::string CellsText(const ScreenCell* cells);
 
-// Moves the rows up by one and blanks the bottom row in the current colours
-// (the top row goes to the log first if it has not been logged).
+// Moves the rows up by one, keeping the top row in scrolledOff, and blanks
+// the bottom row in the current colours.
 void ScrollScreenUp();
-
-// Logs every row from the first unlogged one up to the row above the cursor,
-// and the cursor's row too when `withCursorRow` and it holds any text.
-void LogFinishedRows(bool withCursorRow);
+// Moves the cursor to column 1 of the next row, scrolling on the last row.
+void NextRow();
+// Blanks every cell in the current colours; the cursor to row 1, column 1.
+void BlankScreen();
+// Moves the cursor; a row or column off the screen is left as it was.
+void PlaceCursor(int row, int column);

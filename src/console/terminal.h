@@ -1,10 +1,11 @@
 // The terminal behind the screen model: raw keyboard mode, drawing the model
-// with escape sequences (or as plain lines when standard output is not a
-// terminal), reading key bytes, and putting the terminal back on every way
-// out. Until StartTerminal is called the console works on the model alone
-// and sends nothing anywhere, which is how the unit tests run it.
+// with escape sequences (or as the plain transcript when standard output is
+// not a terminal), reading key bytes, and putting the terminal back on every
+// way out. It reads the model; the model knows nothing of it. Until StartTerminal is called the
+// console works on the model alone and sends nothing anywhere, which is how the unit tests run it.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "console/keys.h"
@@ -21,8 +22,29 @@ bool DrawingToTerminal();
 // what the keys do, so the program says it in the text itself.
 bool EchoingKeys();
 
-// Shows the model's changes: only changed cells, in one write.
+// Shows the model's changes: only changed cells, in one write; or, when
+// standard output is not a terminal, the transcript's new lines.
 void ShowScreen();
+
+// ---- The plain transcript (transcript.cpp) ---------------------------------------------
+
+// Starts the transcript afresh; `keep`: rows are to go out as plain lines.
+void StartTranscript(bool keep);
+// Takes note of the rows the model scrolled off since the last call, so a
+// row that had not gone out yet is not lost. Called after every character
+// and line end.
+void NoteScrolls();
+// Logs every row from the first unlogged one up to the row above the cursor,
+// and the cursor's row too when `withCursorRow` and it holds any text.
+void LogFinishedRows(bool withCursorRow);
+// After a clear: the next row to go out is row 1.
+void StartTranscriptPage();
+// While the typing is echoed, the rows are written by the echo itself;
+// then the transcript goes on below `row`, the last row the echo wrote on.
+void PauseTranscript();
+void ResumeTranscriptBelow(int row);
+// The lines logged and not yet written, which are then cleared.
+std::string TakeTranscriptText();
 
 // Sends raw bytes to a terminal on standard output (nothing otherwise).
 void SendToTerminal(std::string_view bytes);

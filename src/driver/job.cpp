@@ -148,17 +148,15 @@ int64_t FilterServingTerminal(SampleArrays& samples, const CoefficientSet& coeff
     work.Coefficients = &coefficients;
     work.Random = &random;
     work.Choice = ChooseEngine();
-    sigset_t all = AllButFaultSignals(), previous;
-    pthread_sigmask(SIG_BLOCK, &all, &previous);
     std::jthread worker;
     // With one thread asked for, everything runs on this one.
     if (work.Choice.Threads > 1) {
+        SignalsHeld held(AllButFaultSignals());
         try {
             worker = std::jthread(RunStageWorker, &work);
         } catch (const std::system_error&) {
         }
     }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     if (worker.joinable()) {
         while (!work.Done) WaitServingTerminal(100);
         worker.join();

@@ -194,18 +194,18 @@ StageResult FilterDitherAndPack(std::span<const int32_t> left, std::span<const i
     {
         std::vector<std::jthread> workers;
         workers.reserve(parts.size());
-        // Workers take the mask in force when they start.
-        sigset_t workerMask = AllButFaultSignals(), previous;
-        pthread_sigmask(SIG_BLOCK, &workerMask, &previous);
         size_t started = 1;
-        try {
-            for (; started < parts.size(); ++started) {
-                workers.emplace_back(RunWorker, &parts[started]);
+        {
+            // Workers take the mask in force when they start.
+            SignalsHeld held(AllButFaultSignals());
+            try {
+                for (; started < parts.size(); ++started) {
+                    workers.emplace_back(RunWorker, &parts[started]);
+                }
+            } catch (const std::system_error&) {
+                // No more threads to be had: this thread does the rest.
             }
-        } catch (const std::system_error&) {
-            // No more threads to be had: this thread does the rest.
         }
-        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
         RunStagePart(parts[0]);
         for (size_t i = started; i < parts.size(); ++i) RunStagePart(parts[i]);
     }  // the workers are joined here

@@ -185,25 +185,16 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
     return true;
 }
 
-// While a temporary file exists, a request to stop (from the terminal or
-// kill) waits until it has been renamed or removed, so stopping the
-// program never leaves a stray temporary file beside the outputs.
-struct StopSignalsHeld {
-    sigset_t previous;
-    StopSignalsHeld() {
-        sigset_t held = OutsideEndingSignals();
-        sigprocmask(SIG_BLOCK, &held, &previous);
-    }
-    ~StopSignalsHeld() { sigprocmask(SIG_SETMASK, &previous, nullptr); }
-};
-
 }  // namespace
 
 // Where unnamed files are not offered: a named temporary file renamed over
 // the output. Only a kill that cannot be held (SIGKILL) can leave it behind.
 int ReplaceThroughNamedFile(const std::string& path,
                             std::initializer_list<std::span<const uint8_t>> pieces) {
-    StopSignalsHeld held;
+    // While a temporary file exists, a request to stop (from the terminal or
+    // kill) waits until it has been renamed or removed, so stopping the
+    // program never leaves a stray temporary file beside the outputs.
+    SignalsHeld held(OutsideEndingSignals());
     std::string tempName = MakeTempTemplate(path);
     int fd = mkostemp(tempName.data(), O_CLOEXEC);
     if (fd < 0) return errno;
@@ -245,14 +236,12 @@ void ReleaseLater(int heldFd) {
         return;
     }
     static std::jthread releaser;
-    sigset_t all = AllButFaultSignals(), previous;
-    pthread_sigmask(SIG_BLOCK, &all, &previous);
+    SignalsHeld held(AllButFaultSignals());
     try {
         releaser = std::jthread(close, heldFd);
     } catch (const std::system_error&) {
         close(heldFd);
     }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 // Gives the complete unnamed file `fd` the name `path`: directly when no
@@ -297,7 +286,7 @@ int NameUnnamedFile(int fd, const std::string& path) {
 void ReleaseReplacedFilesOnThread(bool onThread) { releaseOnThread = onThread; }
 
 int ReplaceFile(const std::string& path, std::initializer_list<std::span<const uint8_t>> pieces) {
-    StopSignalsHeld held;
+    SignalsHeld held(OutsideEndingSignals());  // no stray temporary file on a stop
     int fd = open(FolderOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd < 0) {
         if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) {

@@ -9,6 +9,7 @@
 // (files/memory.h), and its processors (below).
 #pragma once
 
+#include <pthread.h>
 #include <signal.h>
 
 #include <cstddef>
@@ -92,6 +93,20 @@ sigset_t OutsideEndingSignals();
 // Every signal but the faults of a thread's own code: what a helper thread
 // holds, so that stop, terminal and ending signals reach the main thread.
 sigset_t AllButFaultSignals();
+
+// Holds `signals` back on this thread while it lives, then puts the mask
+// back as it was. Every place that holds signals uses it: a write that a
+// handler must not cut into, a temporary file a stop must not leave behind,
+// and the start of a helper thread, which takes the mask in force then.
+struct SignalsHeld {
+    sigset_t previous;
+    explicit SignalsHeld(const sigset_t& signals) {
+        pthread_sigmask(SIG_BLOCK, &signals, &previous);
+    }
+    ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+};
 
 // Replaces the file `path` with the given pieces, one after the other: they
 // are written to an unnamed file in the same folder, which gets the name

@@ -209,35 +209,4 @@ TEST(ClearScreenTest, BlanksEveryCellInTheCurrentColoursAndHomesTheCursor) {
     }
 }
 
-// ---- The plain-text log -------------------------------------------------------------
-
-TEST(ScreenLogTest, LogsARowOnceTheProgramHasMovedOnBelowIt) {
-    ResetScreen();
-    Screen().keepLog = true;
-    PrintText("   Input file?");
-    EndLine();
-    EXPECT_EQ(Screen().logText, "");  // the prompt row is still to be typed on
-    MoveCursor(1, 17);
-    PrintText("take1.wav");
-    EndLine();
-    PrintText("Done");
-    EXPECT_EQ(Screen().logText, "   Input file?  take1.wav\n");
-    EndLine();
-    LogFinishedRows(true);
-    EXPECT_EQ(Screen().logText, "   Input file?  take1.wav\nDone\n");
-}
-
-TEST(ScreenLogTest, LogsTheTopRowBeforeItScrollsAway) {
-    ResetScreen();
-    Screen().keepLog = true;
-    for (int i = 1; i <= 56; ++i) {
-        PrintText("row " + std::to_string(i));
-        EndLine();
-    }
-    LogFinishedRows(true);
-    std::string expected;
-    for (int i = 1; i <= 56; ++i) expected += "row " + std::to_string(i) + "\n";
-    EXPECT_EQ(Screen().logText, expected);
-}
-
 }  // namespace
