@@ -154,10 +154,15 @@ void FeedVt(VtScreen& s, std::string_view bytes) {
     ReadBackState(s);
 }
 
+// The right half of a wide character shows in the character's colours,
+// which libvterm keeps only in the left half.
 VtCell VtCellAt(const VtScreen& s, int row, int column) {
-    VTermScreenCell cell;
+    VTermScreenCell cell, colours;
     vterm_screen_get_cell(ScreenOf(s), VTermPos{row - 1, column - 1}, &cell);
-    return VtCell{CellText(cell), PaletteNumber(cell.fg, 7), PaletteNumber(cell.bg, 0)};
+    colours = cell;
+    if (cell.chars[0] == static_cast<uint32_t>(-1) && column > 1)
+        vterm_screen_get_cell(ScreenOf(s), VTermPos{row - 1, column - 2}, &colours);
+    return VtCell{CellText(cell), PaletteNumber(colours.fg, 7), PaletteNumber(colours.bg, 0)};
 }
 
 std::string VtRowText(const VtScreen& s, int row, bool keepTrailing) {
