@@ -1,8 +1,5 @@
 // The job's steps with their dialogue: progress lines, beeps, error boxes
 // and the two retry loops.
-#include <pthread.h>
-#include <signal.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cmath>
