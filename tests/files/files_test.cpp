@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -103,9 +104,11 @@ TEST(ReplaceFile, WritesWholeFilesBothWaysOrLeavesNothing) {
 
 // Waits until process `pid` has written into a file under `dir`, the
 // replacement's temporary file: the write is then under way. False when the
-// child `pid` ended first.
-bool WaitUntilWriting(pid_t pid, const ScratchDir& dir, int* childStatus = nullptr) {
+// write ended first (`ended` says so), or the child `pid` did.
+bool WaitUntilWriting(pid_t pid, const ScratchDir& dir, const std::atomic<bool>* ended,
+                      int* childStatus = nullptr) {
     while (OpenFileBytesUnder(pid, dir.path) <= 0) {
+        if (ended && *ended) return false;
         if (childStatus && waitpid(pid, childStatus, WNOHANG) == pid) return false;
         sched_yield();
     }
@@ -125,7 +128,7 @@ TEST(ReplaceFile, KilledMidWriteLeavesNothingBehind) {
         _exit(0);
     }
     int status = 0;
-    if (WaitUntilWriting(child, dir, &status)) {
+    if (WaitUntilWriting(child, dir, nullptr, &status)) {
         kill(child, SIGKILL);
         waitpid(child, &status, 0);
     }
@@ -152,18 +155,19 @@ TEST(ReplaceFile, StopSignalWaitsUntilTheFileIsComplete) {
     sigaction(SIGTERM, &action, &previous);
 
     std::vector<uint8_t> data(size_t{96} << 20, 7);
-    std::thread sender([&dir] {
+    std::atomic<bool> ended = false;
+    std::thread sender([&dir, &ended] {
         sigset_t all;
         sigfillset(&all);
         pthread_sigmask(SIG_BLOCK, &all, nullptr);  // the signal must go to the writer
-        WaitUntilWriting(getpid(), dir);
-        kill(getpid(), SIGTERM);
+        if (WaitUntilWriting(getpid(), dir, &ended)) kill(getpid(), SIGTERM);
     });
     int error = ReplaceFile(name, {data});
+    ended = true;
     sender.join();  // the held signal ran its handler when the write ended
     sigaction(SIGTERM, &previous, nullptr);
     EXPECT_EQ(error, 0);
-    EXPECT_EQ(outputExistedAtSignal, 1);
+    EXPECT_EQ(outputExistedAtSignal, 1) << "-1: the write ended before the signal: make it longer";
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"big.wav"});
 }
 
