@@ -13,6 +13,14 @@ void PrintText(std::string_view text) {
     ShowScreen();
 }
 
+int PrintCharacter(std::string_view character) {
+    LogFinishedRows(false);
+    int cells = PutCharacter(character);
+    NoteScrolls();
+    ShowScreen();
+    return cells;
+}
+
 void EndLine() {
     LogFinishedRows(false);
     NextRow();

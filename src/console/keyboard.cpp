@@ -65,10 +65,7 @@ void AddCharacter(TypedLine& line, std::string_view character, bool echo) {
     if (line.characters.size() >= LongestLine) return;
     line.bytes += character;
     if (echo) WritePlainText(character);
-    LogFinishedRows(false);
-    int cells = PutCharacter(character);
-    NoteScrolls();
-    ShowScreen();
+    int cells = PrintCharacter(character);
     if (cells == 0 && !line.characters.empty()) {
         line.characters.back().length += character.size();
         return;

@@ -26,6 +26,10 @@ bool EchoingKeys();
 // standard output is not a terminal, the transcript's new lines.
 void ShowScreen();
 
+// PrintText of one character (drawing.cpp), for the typed line: says how
+// many cells the cursor moved on, as PutCharacter does.
+int PrintCharacter(std::string_view character);
+
 // ---- The plain transcript (transcript.cpp) ---------------------------------------------
 
 // Starts the transcript afresh; `keep`: rows are to go out as plain lines.
