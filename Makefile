@@ -51,7 +51,7 @@ check-portable:
 # with the native build's (scripts/check-arm64.sh says what runs where).
 ARM64_BUILD ?= build-arm64
 ARM64_TARGETS = phonoskew phonoskew-demo-signal numeric_tests filters_tests engine_tests \
-	wave_tests files_tests driver_tests
+	wave_tests system_tests driver_tests
 check-arm64: build
 	@scripts/check-deps.sh --arm64
 	@cmake -S . -B $(ARM64_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake \

@@ -23,7 +23,7 @@ run "$arm/tests/filters_tests" --gtest_brief=1 \
 run "$arm/tests/engine_tests" --gtest_brief=1 --gtest_filter='*Aimed*'
 run "$arm/tests/wave_tests" --gtest_brief=1 \
     --gtest_filter=-CreateSampleArrays.TakesTheirMemoryAtOnce
-run "$arm/tests/files_tests" --gtest_brief=1 \
+run "$arm/tests/system_tests" --gtest_brief=1 \
     --gtest_filter=-ReplaceFile.KilledMidWriteLeavesNothingBehind:ReplaceFile.StopSignalWaitsUntilTheFileIsComplete
 # Not the tools' tests: the design tool's maths run in long double, 113
 # bits in software on arm64, minutes under qemu, and its taps differ from the

@@ -2,13 +2,14 @@
 // that started Phonoskew, the raw keyboard, modal message boxes, the beep,
 // the job clock and the window set-up. Everything the rest of the program
 // draws or reads goes through these plain functions; the terminal itself
-// (escape sequences, raw mode, restoring it on every way out) stays inside
-// this folder. Inside, the screen model (screen.h) knows nothing of the
-// terminal: the operations (drawing.cpp, keyboard.cpp, message_box.cpp)
-// change the model and then call ShowScreen; the terminal (terminal.h)
-// reads the model, draws it through the frame differ (frame.h) or writes
-// the plain transcript, and holds the signals' restore
-// (terminal_signals.cpp) and the key wait (key_wait.cpp).
+// (escape sequences, the transcript) stays inside this folder, and the
+// device under it (raw mode, signals, restoring it on every way out) inside
+// the system layer (system/terminal_device.h). Inside, the screen model
+// (screen.h) knows nothing of the terminal: the operations (drawing.cpp,
+// keyboard.cpp, message_box.cpp) change the model and then call ShowScreen;
+// the terminal (terminal.h) reads the model, draws it through the frame
+// differ (frame.h) or writes the plain transcript, and waits for keys
+// (key_wait.cpp).
 //
 // Escape sequences sent to a terminal on standard output (none at all when
 // standard output is not a terminal, or TERM is "dumb": each screen row then
@@ -56,12 +57,26 @@ constexpr int Black = 0;
 constexpr int DarkGrey = 8;
 constexpr int BrightWhite = 15;
 
-// ---- Start of the program ----------------------------------------------------------
+// ---- What the run tells the console before the window set-up -------------------
 
-// Opens /dev/null on any of the standard descriptors 0 to 2 that is closed,
-// so no descriptor the program opens later takes their place: a closed
-// standard input then reads as an input that has ended. Called first.
-void OpenStandardDescriptors();
+// False: the screen goes out as the plain transcript even on a terminal (a
+// dumb terminal, which cannot place the cursor). Before InitConsoleTools.
+void DrawScreenOnTerminal(bool draw);
+
+// Queues bytes as if they had been typed: a path given on the command line
+// is typed at the first prompt.
+void FeedKeyBytes(std::string_view bytes);
+
+// Writes to standard error once the terminal has been put back at the end
+// (an exit or an ending signal), where the terminal shows it below the
+// final screen; at once when standard error is not the terminal drawn on.
+// Up to 511 bytes are kept.
+void WriteErrorTextAtEnd(std::string_view text);
+
+// For the main thread while helper threads work: waits up to `timeoutMs`
+// or until they wake it, and redraws the screen at once after a stop and
+// continue or a resize, which would otherwise wait for the next line.
+void WaitServingTerminal(int timeoutMs);
 
 // ---- Window set-up, in the order the program makes these calls -----------------
 

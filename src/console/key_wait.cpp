@@ -2,13 +2,9 @@
 // pause telling a lone Esc from the start of an escape sequence, and the
 // screen kept up to date (and redrawn after a resize or a stop) while the
 // program waits. Before StartTerminal the keys come from FeedKeyBytes.
-#include <errno.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include "console/screen.h"
 #include "console/terminal.h"
-#include "console/terminal_state.h"
+#include "system/terminal_device.h"
 
 namespace {
 
@@ -16,16 +12,6 @@ constexpr int EscapeWaitMilliseconds = 50;  // a lone ESC is Esc after this paus
 
 KeyDecoder decoder;
 bool inputEnded = false;
-
-// Reads what standard input has; its end or an error ends the input.
-void ReadKeyBytes() {
-    char bytes[256];
-    ssize_t count = read(STDIN_FILENO, bytes, sizeof bytes);
-    if (count > 0)
-        decoder.pending.append(bytes, static_cast<size_t>(count));
-    else if (count == 0 || (errno != EINTR && errno != EAGAIN))
-        inputEnded = true;
-}
 
 }  // namespace
 
@@ -37,38 +23,32 @@ void ClearKeyBytes() { decoder = KeyDecoder{}; }
 
 bool NextKey(Key& key) {
     for (;;) {
-        if (!terminal.started) return TakeKey(decoder, true, key);
+        if (!TerminalStarted()) return TakeKey(decoder, true, key);
         if (TakeKey(decoder, inputEnded, key)) return true;
         if (inputEnded) return false;
         // The screen is up to date (and resized) while waiting, and the
         // transcript has every row above the cursor.
         LogFinishedRows(false);
         ShowScreen();
-        int wakeFd = terminal.wakeFds[0];
-        pollfd watched[2] = {{STDIN_FILENO, POLLIN, 0}, {wakeFd, POLLIN, 0}};
         int timeout = decoder.pending.empty() ? -1 : EscapeWaitMilliseconds;
-        int ready = poll(watched, wakeFd >= 0 ? 2 : 1, timeout);
-        if (ready == 0) {
-            if (TakeKey(decoder, true, key)) return true;
-            continue;
+        switch (WaitForKeyBytes(timeout, decoder.pending)) {
+            case DeviceWait::TimedOut:
+                if (TakeKey(decoder, true, key)) return true;
+                break;
+            case DeviceWait::Ended:
+                inputEnded = true;
+                break;
+            case DeviceWait::Bytes:
+            case DeviceWait::Woken:
+                break;
         }
-        if (ready < 0) {
-            if (errno == EINTR) continue;
-            inputEnded = true;
-            continue;
-        }
-        if (watched[1].revents & POLLIN) DrainWakePipe();
-        if (watched[0].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) ReadKeyBytes();
     }
 }
 
 // ---- Waiting while another thread works --------------------------------------------------
 
 void WaitServingTerminal(int timeoutMs) {
-    int wakeFd = terminal.wakeFds[0];
-    pollfd watched = {wakeFd, POLLIN, 0};
-    if (poll(&watched, wakeFd >= 0 ? 1 : 0, timeoutMs) > 0) DrainWakePipe();
-    if (terminal.resizeNoted || terminal.continueNoted) ShowScreen();
+    // Keys typed meanwhile stay queued on the terminal: only a wake ends this.
+    WaitForWake(timeoutMs);
+    ShowScreen();
 }
-
-void WakeTerminalWait() { WakeKeyWait(); }

@@ -10,9 +10,10 @@
 
 #include "console/keys.h"
 
-// Sets up the terminal: raw mode when standard input is a terminal, the
-// restoring signal handlers and the restore at exit. Safe to call twice.
-// Standard output counts as a terminal unless TERM is "dumb".
+// Sets up the terminal device (raw mode when standard input is a terminal,
+// the restoring signal handlers and the restore at exit) and the screen's
+// form: drawn when standard output is a terminal (unless
+// DrawScreenOnTerminal(false)), else the plain transcript. Safe to call twice.
 void StartTerminal();
 bool TerminalStarted();
 // True when standard output is a terminal (and the terminal is started).
@@ -56,11 +57,6 @@ void SendToTerminal(std::string_view bytes);
 void WritePlainText(std::string_view text);
 // Writes to standard error.
 void WriteErrorText(std::string_view text);
-// Writes to standard error once the terminal has been put back at the end
-// (an exit or an ending signal), where the terminal shows it below the
-// final screen; at once when standard error is not the terminal drawn on.
-// Up to 511 bytes are kept.
-void WriteErrorTextAtEnd(std::string_view text);
 
 // The rows of the model the terminal shows: first row and count.
 void VisibleRows(int& firstRow, int& rowCount);
@@ -69,16 +65,7 @@ void VisibleColumns(int& firstColumn, int& columnCount);
 // The next key: from standard input once started, otherwise from the bytes
 // given to FeedKeyBytes. Returns false when the input has ended.
 bool NextKey(Key& key);
-// Queues bytes as if they had been typed (used by tests before start).
-void FeedKeyBytes(std::string_view bytes);
 void ClearKeyBytes();
-
-// For the main thread while another thread works: waits up to `timeoutMs`
-// or until WakeTerminalWait, and redraws the screen at once after a stop
-// and continue or a resize, which would otherwise wait for the next line.
-void WaitServingTerminal(int timeoutMs);
-// Ends a WaitServingTerminal early; safe from any thread.
-void WakeTerminalWait();
 
 // Puts the terminal back: modes, cursor shown, colours reset, the cursor on
 // a clean line below the drawn area. Safe to call twice.

@@ -1,8 +1,6 @@
 // The window set-up calls, the beep and the way out. A terminal has no
 // toolbar, icon or system menu, so those calls do nothing; the title and the
 // size are asked of the terminal with xterm's sequences.
-#include <unistd.h>
-
 #include <cstdlib>
 #include <string>
 
@@ -48,9 +46,6 @@ void Beep() { SendToTerminal("\a"); }
 
 void QuitProgram(std::string_view reason, int status) {
     RestoreTerminal();
-    std::string line(reason);
-    line += '\n';
-    ssize_t ignored = write(STDERR_FILENO, line.data(), line.size());
-    (void)ignored;
+    WriteErrorText(std::string(reason) + '\n');
     std::exit(status);
 }

@@ -2,11 +2,13 @@
 // checking the settings the environment gives.
 #include "driver/command_line.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
 #include <vector>
+
+#include "system/processors.h"
 
 #ifndef PHONOSKEW_VERSION
 #error "PHONOSKEW_VERSION comes from the project version in CMakeLists.txt"
@@ -158,32 +160,76 @@ std::string TypedPathKeys(const std::string& path) { return path + "\n"; }
 
 namespace {
 
-// A whole decimal number from 1 up, as the engine reads it.
-bool UsableThreadCount(const char* text) {
-    char* end = nullptr;
-    errno = 0;
-    long threads = std::strtol(text, &end, 10);
-    return end != text && *end == '\0' && errno == 0 && threads >= 1;
+struct KernelName {
+    std::string_view Name;
+    Kernel Form;
+};
+
+// The kernels by name; x87 is exact's other name.
+constexpr KernelName KernelNames[] = {{"auto", Kernel::Fast},
+                                      {"avx2", Kernel::FastUpto256},
+                                      {"sse2", Kernel::FastUpto128},
+                                      {"exact", Kernel::Exact},
+                                      {"x87", Kernel::Exact}};
+
+// A whole decimal number (blanks and a '+' may lead), saturated at
+// `ceiling`; -1 when the text is not one.
+long long WholeNumber(std::string_view text, long long ceiling) {
+    size_t at = text.find_first_not_of(" \t\n\v\f\r");
+    if (at == std::string_view::npos) return -1;
+    if (text[at] == '+') ++at;
+    if (at == text.size()) return -1;
+    long long value = 0;
+    for (; at < text.size(); ++at) {
+        if (text[at] < '0' || text[at] > '9') return -1;
+        value = std::min(ceiling, value * 10 + (text[at] - '0'));
+    }
+    return value;
 }
 
-bool UsableKernel(std::string_view name) {
-    for (std::string_view known : {"exact", "x87", "avx2", "sse2", "auto"}) {
-        if (name == known) return true;
-    }
-    return false;
+std::string Warning(const char* name, const char* value, std::string_view what) {
+    return std::string("phonoskew: ") + name + " is \"" + value + "\", " + std::string(what) + "\n";
 }
 
 }  // namespace
 
-std::string SettingsWarnings(const char* threads, const char* kernel) {
-    std::string lines;
-    if (threads && *threads && !UsableThreadCount(threads)) {
-        lines += std::string("phonoskew: PHONOSKEW_THREADS is \"") + threads +
-                 "\", not a number of threads from 1 up: one a processor is used\n";
+RunSettings ParseRunSettings(const char* threads, const char* kernel, const char* term,
+                             int processors) {
+    RunSettings settings;
+    settings.Engine.Threads = std::clamp(processors, 1, MostThreads);
+    if (threads && *threads) {
+        long long asked = WholeNumber(threads, MostThreads + 1);
+        if (asked < 1) {
+            settings.Warnings +=
+                Warning("PHONOSKEW_THREADS", threads,
+                        "not a number of threads from 1 up: one a processor is used");
+        } else if (asked > MostThreads) {
+            settings.Engine.Threads = MostThreads;
+            settings.Warnings += Warning(
+                "PHONOSKEW_THREADS", threads,
+                "more than the " + std::to_string(MostThreads) +
+                    " threads a stage can use: " + std::to_string(MostThreads) + " are used");
+        } else {
+            settings.Engine.Threads = int(asked);
+        }
     }
-    if (kernel && *kernel && !UsableKernel(kernel)) {
-        lines += std::string("phonoskew: PHONOSKEW_KERNEL is \"") + kernel +
-                 "\", not exact, x87, avx2, sse2 or auto: it is ignored\n";
+    if (kernel && *kernel) {
+        const KernelName* known =
+            std::find_if(std::begin(KernelNames), std::end(KernelNames),
+                         [kernel](const KernelName& k) { return k.Name == kernel; });
+        if (known != std::end(KernelNames)) {
+            settings.Engine.Form = known->Form;
+        } else {
+            settings.Warnings += Warning("PHONOSKEW_KERNEL", kernel,
+                                         "not exact, x87, avx2, sse2 or auto: it is ignored");
+        }
     }
-    return lines;
+    // A dumb terminal cannot place the cursor: it gets the plain transcript.
+    settings.DrawScreen = !(term && std::string_view(term) == "dumb");
+    return settings;
+}
+
+RunSettings ReadRunSettings() {
+    return ParseRunSettings(std::getenv("PHONOSKEW_THREADS"), std::getenv("PHONOSKEW_KERNEL"),
+                            std::getenv("TERM"), ProcessorsAvailable());
 }

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "engine/engine.h"
+
 enum class CommandAction {
     Run,      // the usual run, with Path typed at the first prompt when HasPath
     Help,     // HelpText on standard output, status 0
@@ -30,9 +32,23 @@ std::string VersionText();
 // The key bytes that type `path` at the prompt and then press Enter.
 std::string TypedPathKeys(const std::string& path);
 
-// The lines for standard error that name a setting of the environment the
-// program cannot use, each "phonoskew: NAME is "VALUE", ...", or "" when
-// both are usable. `threads` and `kernel` are the values of
-// PHONOSKEW_THREADS and PHONOSKEW_KERNEL, nullptr when unset; an empty
-// value counts as unset.
-std::string SettingsWarnings(const char* threads, const char* kernel);
+// ---- The run's settings, from the environment ----------------------------------
+
+// Every setting the environment gives a run, read once, by one parser.
+struct RunSettings {
+    EngineChoice Engine;     // PHONOSKEW_KERNEL and PHONOSKEW_THREADS
+    bool DrawScreen = true;  // false when TERM is "dumb"
+    std::string Warnings;    // "phonoskew: NAME is "VALUE", ..." lines, or ""
+};
+
+// The settings from the values of PHONOSKEW_THREADS, PHONOSKEW_KERNEL and
+// TERM (nullptr when unset; an empty value counts as unset) on a machine
+// where the process can use `processors` processors. Threads: a whole
+// number from 1 up, at most MostThreads; by default one a processor. Each
+// value the program cannot use as given is named once in the warnings,
+// with what is used instead.
+RunSettings ParseRunSettings(const char* threads, const char* kernel, const char* term,
+                             int processors);
+
+// The same from this process's environment.
+RunSettings ReadRunSettings();

@@ -54,7 +54,9 @@ std::string FormatMemory(uint64_t bytes);
 // "Reading file data..." and "Extracting channels..." and their "Done".
 // Returns false, after the beep and box, when the arrays cannot be had or
 // the input cannot be read; the caller then goes back to the prompt.
-bool LoadInput(const std::string& inputPath, int32_t frameCount, SampleArrays& samples);
+// `threads`: the engine's, whose stacks count against the process's limits.
+bool LoadInput(const std::string& inputPath, int32_t frameCount, int threads,
+               SampleArrays& samples);
 
 // The note after the "Done" of the read when the input file holds fewer whole
 // frames than its header says: " (N frames missing, read as silence)".
@@ -64,24 +66,27 @@ std::string MissingFramesNote(int64_t missing);
 // 24-bit range: "" for none, " (1 sample clipped)", " (N samples clipped)".
 std::string ClippedNote(int64_t clipped);
 
-// One error stage: its title line, its coefficient file and its output.
+// One error stage: its title line and its coefficient file.
 struct ErrorStage {
     const char* Title;
     const char* CoefficientFile;
-    const char* MissingMessage;  // the box while the coefficient file is missing
 };
+
+// The box's message while the coefficient file `fileName` is missing.
+std::string MissingCoefficientsMessage(const char* fileName);
 
 // Stages 1 to 4 in run order: FO, SO, FOP, SOP.
 extern const ErrorStage ErrorStages[4];
 
 // Title line, coefficient load (beep and box again and again while the
 // file cannot be opened), then filter, dither and pack into the packed
-// samples, "Done". Returns the number of samples clipped.
-int64_t RunFilterStage(const ErrorStage& stage, SampleArrays& samples, CoefficientSet& coefficients,
-                       RandomSource& random);
+// samples on the engine's threads, "Done". Returns the number of samples
+// clipped.
+int64_t RunFilterStage(const ErrorStage& stage, SampleArrays& samples, RandomSource& random,
+                       const EngineChoice& engine);
 
 // "Writing file - " and the name, the write (a failure asks to try again or
-// skip with a box), "Done" with the clipped note. Returns false when the
-// user skipped the file.
-bool WriteStageOutput(int stageNumber, const std::string& outputName, const SampleArrays& samples,
-                      const WaveInfo& info, int64_t clipped);
+// skip with a box), "Done" with the clipped note and `blankLinesAfter`
+// blank lines. Returns false when the user skipped the file.
+bool WriteStageOutput(const std::string& outputName, const SampleArrays& samples,
+                      const WaveInfo& info, int64_t clipped, int blankLinesAfter);

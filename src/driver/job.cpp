@@ -1,33 +1,24 @@
 // The job's steps with their dialogue: progress lines, beeps, error boxes
 // and the two retry loops.
-#include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <exception>
-#include <system_error>
-#include <thread>
 
 #include "console/screen_script.h"
-#include "console/terminal.h"
 #include "driver/driver.h"
-#include "files/files.h"
-#include "files/memory.h"
+#include "system/memory.h"
 
-// The two characters backslash and n break a box's text into lines.
+// The box while a stage's coefficient file is missing. The two characters
+// backslash and n break a box's text into lines.
+std::string MissingCoefficientsMessage(const char* fileName) {
+    return std::string("                  File '") + fileName +
+           "' not found.\\n Please ensure that it is in the parent directory  ";
+}
+
 const ErrorStage ErrorStages[4] = {
-    {"   Applying first-order filter...", "FO.dat",
-     "                  File 'FO.dat' not found.\\n Please ensure that it is in the parent "
-     "directory  "},
-    {"   Applying second-order filter...", "SO.dat",
-     "                  File 'SO.dat' not found.\\n Please ensure that it is in the parent "
-     "directory  "},
-    {"   Applying first-order phase shift...", "FOP.dat",
-     "                  File 'FOP.dat' not found.\\n Please ensure that it is in the parent "
-     "directory  "},
-    {"   Applying second-order phase shift...", "SOP.dat",
-     "                  File 'SOP.dat' not found.\\n Please ensure that it is in the parent "
-     "directory  "},
+    {"   Applying first-order filter...", "FO.dat"},
+    {"   Applying second-order filter...", "SO.dat"},
+    {"   Applying first-order phase shift...", "FOP.dat"},
+    {"   Applying second-order phase shift...", "SOP.dat"},
 };
 
 BoxKey ShowError(std::string_view message, std::string_view reason) {
@@ -59,11 +50,12 @@ std::string FormatMemory(uint64_t bytes) {
     return text;
 }
 
-bool LoadInput(const std::string& inputPath, int32_t frameCount, SampleArrays& samples) {
+bool LoadInput(const std::string& inputPath, int32_t frameCount, int threads,
+               SampleArrays& samples) {
     ShowStepTitle("   Reading file data...");
     // Refused at once when it cannot fit, rather than killed half-way.
     uint64_t needed = JobMemory(frameCount);
-    uint64_t available = AvailableMemory(AddressSpaceReserve());
+    uint64_t available = AvailableMemory(AddressSpaceReserve(threads));
     if (needed > available) {
         ShowError(std::string(TooLargeMessage) + "\\n It needs " + FormatMemory(needed) +
                   " of memory; " + FormatMemory(available) + " is available  ");
@@ -105,79 +97,30 @@ std::string ClippedNote(int64_t clipped) {
 
 namespace {
 
-// One stage's filter, dither and pack, run on a thread of its own.
-struct StageWork {
-    SampleArrays* Samples = nullptr;
-    const CoefficientSet* Coefficients = nullptr;
-    RandomSource* Random = nullptr;
-    EngineChoice Choice;
-    int64_t Clipped = 0;
-    std::exception_ptr Failure;
-    std::atomic<bool> Done = false;
-};
-
-void DoStageWork(StageWork* work) {
-    try {
-        work->Clipped =
-            FilterDitherAndPack(work->Samples->Left, work->Samples->Right, *work->Coefficients,
-                                work->Samples->Packed.data(), *work->Random, work->Choice)
-                .Clipped;
-    } catch (...) {
-        work->Failure = std::current_exception();
-    }
-    work->Done = true;
-    WakeTerminalWait();
-}
-
-void RunStageWorker(StageWork* work) {
-    SetNumericEnvironment();
-    DoStageWork(work);
-}
-
-// The stage works on another thread while this one, which alone takes the
-// signals, waits: a stop and continue or a resize redraws the screen at
-// once instead of when the stage ends, seconds later. Without a thread to
-// be had, the work runs here.
-int64_t FilterServingTerminal(SampleArrays& samples, const CoefficientSet& coefficients,
-                              RandomSource& random) {
-    StageWork work;
-    work.Samples = &samples;
-    work.Coefficients = &coefficients;
-    work.Random = &random;
-    work.Choice = ChooseEngine();
-    std::jthread worker;
-    // With one thread asked for, everything runs on this one.
-    if (work.Choice.Threads > 1) {
-        SignalsHeld held(AllButFaultSignals());
-        try {
-            worker = std::jthread(RunStageWorker, &work);
-        } catch (const std::system_error&) {
-        }
-    }
-    if (worker.joinable()) {
-        while (!work.Done) WaitServingTerminal(100);
-        worker.join();
-    } else {
-        DoStageWork(&work);
-    }
-    if (work.Failure) std::rethrow_exception(work.Failure);
-    return work.Clipped;
+// The stage works on the engine's threads while this one, which alone takes
+// the signals, waits: a stop and continue or a resize redraws the screen at
+// once instead of when the stage ends, seconds later.
+StageResult FilterServingTerminal(const SampleArrays& samples, const CoefficientSet& coefficients,
+                                  RandomSource& random, const EngineChoice& engine) {
+    StageRun run =
+        StartStage(samples.Left, samples.Right, coefficients, samples.Packed, random, engine);
+    while (!StageFinished(run)) WaitServingTerminal(100);
+    return EndStage(run);
 }
 
 }  // namespace
 
-int64_t RunFilterStage(const ErrorStage& stage, SampleArrays& samples, CoefficientSet& coefficients,
-                       RandomSource& random) {
+int64_t RunFilterStage(const ErrorStage& stage, SampleArrays& samples, RandomSource& random,
+                       const EngineChoice& engine) {
     ShowStepTitle(stage.Title);
     // Only the outcome of each open counts; the run waits here, with no
     // limit, until the file can be opened.
     CoefficientLoad load = LoadCoefficients(stage.CoefficientFile);
     while (!load.Opened) {
-        ShowError(stage.MissingMessage);
+        ShowError(MissingCoefficientsMessage(stage.CoefficientFile));
         load = LoadCoefficients(stage.CoefficientFile);
     }
-    coefficients = load.Values;
-    int64_t clipped = FilterServingTerminal(samples, coefficients, random);
+    int64_t clipped = FilterServingTerminal(samples, load.Values, random, engine).Clipped;
     if (!load.JoinedLines) {
         ShowDone(1);
         return clipped;
@@ -191,8 +134,8 @@ int64_t RunFilterStage(const ErrorStage& stage, SampleArrays& samples, Coefficie
     return clipped;
 }
 
-bool WriteStageOutput(int stageNumber, const std::string& outputName, const SampleArrays& samples,
-                      const WaveInfo& info, int64_t clipped) {
+bool WriteStageOutput(const std::string& outputName, const SampleArrays& samples,
+                      const WaveInfo& info, int64_t clipped, int blankLinesAfter) {
     ShowWritingFile(outputName);
     std::array<uint8_t, HeaderSize> header = MakeOutputHeader(info, OutputDataSize(info));
     for (;;) {
@@ -203,6 +146,6 @@ bool WriteStageOutput(int stageNumber, const std::string& outputName, const Samp
                               ".\\n Enter tries again, Esc skips this file  ";
         if (ShowError(message) == BoxKey::Escape) return false;
     }
-    ShowDone(stageNumber < 4 ? 1 : 3, ClippedNote(clipped));
+    ShowDone(blankLinesAfter, ClippedNote(clipped));
     return true;
 }

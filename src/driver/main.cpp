@@ -6,33 +6,35 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
 
 #include "console/console.h"
 #include "console/screen_script.h"
-#include "console/terminal.h"
 #include "driver/command_line.h"
 #include "driver/driver.h"
 #include "engine/engine.h"
-#include "files/files.h"
 #include "filters/filters.h"
 #include "numeric/numeric.h"
+#include "system/files.h"
+#include "system/signals.h"
 #include "wave/wave.h"
 
 namespace {
 
 int RunJob(const CommandLine& command) {
     SetNumericEnvironment();
+    const RunSettings settings = ReadRunSettings();
+    const EngineChoice& engine = settings.Engine;
+    SetUpEngine(engine);
     // PHONOSKEW_THREADS=1 keeps the whole job on this one thread.
-    ReleaseReplacedFilesOnThread(ChooseEngine().Threads > 1);
+    ReleaseReplacedFilesOnThread(engine.Threads > 1);
+    DrawScreenOnTerminal(settings.DrawScreen);
     SetUpConsoleWindow();
     // Settings the program cannot use are named once: in a terminal below
     // the final screen, where the first frame does not clear them away.
-    WriteErrorTextAtEnd(
-        SettingsWarnings(std::getenv("PHONOSKEW_THREADS"), std::getenv("PHONOSKEW_KERNEL")));
+    WriteErrorTextAtEnd(settings.Warnings);
     // A path from the command line is typed at the first prompt, so it is
     // shown, checked and refused there like any other.
     if (command.HasPath) FeedKeyBytes(TypedPathKeys(command.Path));
@@ -43,7 +45,6 @@ int RunJob(const CommandLine& command) {
     std::string inputPath;
     HeaderCheck header;
     SampleArrays samples;
-    CoefficientSet coefficients{};
     double startTime = 0.0;
     for (;;) {
         inputPath = AskInputPath();
@@ -56,13 +57,15 @@ int RunJob(const CommandLine& command) {
         ShowFileData(info.Channels, info.SampleRate, info.BitsPerSample, info.FrameCount,
                      info.Duration);
         startTime = static_cast<double>(ClockSeconds());
-        if (LoadInput(inputPath, info.FrameCount, samples)) break;
+        if (LoadInput(inputPath, info.FrameCount, engine.Threads, samples)) break;
     }
 
     bool allWritten = true;
     for (int stage = 1; stage <= 4; ++stage) {
-        int64_t clipped = RunFilterStage(ErrorStages[stage - 1], samples, coefficients, dither);
-        if (!WriteStageOutput(stage, header.Names[stage - 1], samples, header.Info, clipped)) {
+        int64_t clipped = RunFilterStage(ErrorStages[stage - 1], samples, dither, engine);
+        // Three blank lines stand between the last stage and the job's time.
+        int blankLines = stage < 4 ? 1 : 3;
+        if (!WriteStageOutput(header.Names[stage - 1], samples, header.Info, clipped, blankLines)) {
             allWritten = false;
         }
     }

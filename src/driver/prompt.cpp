@@ -2,7 +2,7 @@
 #include "console/console.h"
 #include "console/screen_script.h"
 #include "driver/driver.h"
-#include "files/files.h"
+#include "system/files.h"
 
 namespace {
 
@@ -19,8 +19,8 @@ bool CanOpenInput(const std::string& path) {
     // Wildcards would name many files, or none, so such a path never opens.
     if (path.empty() || path.find_first_of("*?") != std::string::npos) return false;
     OpenResult file = OpenForReading(path);
-    CloseFile(file.Fd);
-    return file.Fd >= 0;
+    CloseFile(file.File);
+    return file.File != NoFile;
 }
 
 std::string AskInputPath() {

@@ -1,11 +1,18 @@
 // The stage engine: one stage's filter, dither and pack in one pass over
 // blocks of output frames, on every core, giving the bytes of the plain
 // loops (scatter filter over the whole input, then the dither frame by
-// frame) whatever the number of threads or the vector units used.
+// frame) whatever the number of threads or the vector units used. The
+// engine owns the stage's threads: StartStage starts them from the caller's
+// thread, which is then free to serve the terminal until StageFinished,
+// and EndStage completes the stage.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <span>
+#include <thread>
+#include <vector>
 
 #include "filters/filters.h"
 #include "numeric/numeric.h"
@@ -18,14 +25,20 @@
 // same bytes.
 enum class Kernel { Fast, FastUpto256, FastUpto128, Exact };
 
+// The most threads a stage runs on.
+constexpr int MostThreads = 64;
+
 struct EngineChoice {
     Kernel Form = Kernel::Fast;
-    int Threads = 1;
+    int Threads = 1;  // 1 to MostThreads
 };
 
-// From the environment: PHONOSKEW_KERNEL (auto, avx2, sse2, or exact and
-// its other name x87) and PHONOSKEW_THREADS=N (else one thread a core).
-EngineChoice ChooseEngine();
+// Sets the vector width the fast forms may use, once, before the first stage.
+void SetUpEngine(const EngineChoice& choice);
+
+// The address space `threads` engine threads take beyond the job's arrays:
+// their stacks, and the slack of aligning the arrays to huge pages.
+uint64_t AddressSpaceReserve(int threads);
 
 // What a stage did.
 struct StageResult {
@@ -34,12 +47,46 @@ struct StageResult {
     bool WholeExact = false;   // the set took the exact loop for every output
 };
 
-// Filters both channels with h, dithers and packs all frameCount + 63
-// output frames into `packed`, drawing from `random` as one pass in frame
-// order would; `random` ends 4 x (frameCount + 63) draws on.
-StageResult FilterDitherAndPack(std::span<const int32_t> left, std::span<const int32_t> right,
-                                const CoefficientSet& h, uint8_t* packed, RandomSource& random,
-                                const EngineChoice& choice);
+// One part of a stage: a run of whole blocks of output frames, and the
+// working arrays of one block, made before the threads start so that a
+// worker never allocates.
+struct StagePart {
+    std::span<const int32_t> Left, Right;
+    const CoefficientSet* Coefficients = nullptr;
+    std::span<uint8_t> Packed;  // the whole stage's output
+    int64_t From = 0;           // output frames [From, To)
+    int64_t To = 0;
+    RandomSource Random;  // positioned at frame From's first draw
+    bool Exact = false;
+    double TieWindow = 0;  // the certificate's, for the fast form
+    StageResult Result;
+    // One block's outputs, samples and suspects, and its sample window.
+    std::vector<double> FilteredLeft, FilteredRight, Window;
+    std::vector<int32_t> SamplesLeft, SamplesRight, Suspects;
+};
 
-// The address space the engine's threads take beyond the job's arrays.
-uint64_t AddressSpaceReserve();
+// A stage under way: its parts and the threads that run them.
+struct StageRun {
+    std::vector<StagePart> Parts;
+    std::vector<std::jthread> Workers;
+    std::unique_ptr<std::atomic<int>> Unfinished;  // parts not yet done
+    bool WholeExact = false;
+};
+
+// Starts filtering both channels with h, dithering and packing all
+// frameCount + 63 output frames into `packed`, drawing from `random` as one
+// pass in frame order would; `random` moves on 4 x (frameCount + 63) draws
+// at once. With one thread, the whole stage runs here before this returns;
+// else every part runs on a thread of its own, and the last to finish wakes
+// the terminal's wait (WaitServingTerminal).
+StageRun StartStage(std::span<const int32_t> left, std::span<const int32_t> right,
+                    const CoefficientSet& h, std::span<uint8_t> packed, RandomSource& random,
+                    const EngineChoice& choice);
+bool StageFinished(const StageRun& run);
+// Waits for every part and says what the stage did.
+StageResult EndStage(StageRun& run);
+
+// StartStage and EndStage in one call, for tools and tests.
+StageResult FilterDitherAndPack(std::span<const int32_t> left, std::span<const int32_t> right,
+                                const CoefficientSet& h, std::span<uint8_t> packed,
+                                RandomSource& random, const EngineChoice& choice);

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string>
 
-#include "files/files.h"
 #include "filters/filters.h"
 #include "numeric/numeric.h"
+#include "system/files.h"
 
 // ---- Field rules ------------------------------------------------------------------
 
@@ -134,15 +134,15 @@ bool JoinsLinesWithoutCr(std::string_view text) {
 CoefficientLoad LoadCoefficients(const std::string& fileName) {
     CoefficientLoad load;
     OpenResult file = OpenForReading(fileName);
-    if (file.Fd < 0) {
+    if (file.File == NoFile) {
         load.Error = file.Error;
         return load;
     }
     load.Opened = true;
     // In pieces, whatever the file's size; a read error part-way ends the
     // data there, so the fields still to come are empty.
-    ByteReader reader = ReadFromFile(file.Fd);
+    ByteReader reader = ReadFromFile(file.File);
     load.Values = ReadCoefficients(reader, load.JoinedLines);
-    CloseFile(file.Fd);
+    CloseFile(file.File);
     return load;
 }

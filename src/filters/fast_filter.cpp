@@ -5,7 +5,9 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
-#include "filters/kernels.h"
+#include <cassert>
+
+#include "filters/certificate.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace fast_filter {
@@ -70,11 +72,13 @@ void FilterChains(const double* HWY_RESTRICT window, int64_t count, const double
     }
 }
 
-// Eight chains need 17 vector registers: AVX-512 and Arm have 32, the
-// other x86 units 16, where four chains run faster.
+// Eight chains need 17 vector registers: the x86 units better than AVX2
+// (the AVX-512 ones, whatever Highway names them) and Arm have 32, the other
+// x86 units 16, where four chains run faster. A lower target bit is a
+// better unit.
 void FilterWindow(const double* HWY_RESTRICT window, int64_t count, const double* HWY_RESTRICT h,
                   double* HWY_RESTRICT out) {
-#if HWY_ARCH_X86 && HWY_TARGET != HWY_AVX3 && HWY_TARGET != HWY_AVX3_DL
+#if HWY_ARCH_X86 && HWY_TARGET >= HWY_AVX2
     FilterChains<4>(window, count, h, out);
 #else
     FilterChains<8>(window, count, h, out);
@@ -93,17 +97,23 @@ HWY_EXPORT(FilterWindow);
 HWY_EXPORT(UnitName);
 }  // namespace fast_filter
 
-void FilterWindowFast(const double* window, int64_t count, const double* h, double* out) {
-    HWY_DYNAMIC_DISPATCH(fast_filter::FilterWindow)(window, count, h, out);
+void FilterWindowFast(std::span<const double> window, int64_t count, const CoefficientSet& h,
+                      std::span<double> out) {
+    assert(count >= 0 && window.size() >= size_t(WindowSize(count)));
+    assert(out.size() >= size_t(OutputRoom(count)));
+    HWY_DYNAMIC_DISPATCH(fast_filter::FilterWindow)(window.data(), count, h.data(), out.data());
 }
 
 const char* VectorUnitName() { return HWY_DYNAMIC_DISPATCH(fast_filter::UnitName)(); }
 
-// Highway picks the best unit the CPU has among those not disabled.
+// Highway picks the best unit the CPU has among those not disabled. Its
+// target bits rank the units, a lower bit a better one, so every unit better
+// than AVX2 (or SSE4) is the bits below it, however many there are. Only
+// x86 units lie there.
 void LimitVectorWidth(VectorWidth width) {
     int64_t disabled = 0;
-    if (width != VectorWidth::Widest) disabled |= HWY_AVX3 | HWY_AVX3_DL;
-    if (width == VectorWidth::Upto128) disabled |= HWY_AVX2;
+    if (width == VectorWidth::Upto256) disabled = HWY_AVX2 - 1;
+    if (width == VectorWidth::Upto128) disabled = HWY_SSE4 - 1;
     hwy::DisableTargets(disabled);
 }
 #endif  // HWY_ONCE

@@ -51,11 +51,11 @@ bool JoinsLinesWithoutCr(std::string_view text);
 
 // ---- The filter ------------------------------------------------------------------
 
-// Outputs [first, first + count) of the full convolution of both channels
-// (frameCount input frames each), exactly as the model gives them: each
-// accumulator receives h[k] x[n] in ascending n, on the x87 unit. A
-// block needs only its own small output arrays, so blocks can be filtered
-// one after another, or side by side on several cores.
-void FilterBlockX87(const int32_t* left, const int32_t* right, int64_t frameCount,
-                    const CoefficientSet& h, int64_t first, int64_t count, double* outLeft,
-                    double* outRight);
+// Outputs [first, first + out size) of the full convolution of both
+// channels (of equal length), exactly as the model gives them: each
+// accumulator receives h[k] x[n] in ascending n, in the 64-bit-significand
+// arithmetic. A block needs only its own small output arrays, so blocks
+// can be filtered one after another, or side by side on several cores.
+void FilterBlockExact(std::span<const int32_t> left, std::span<const int32_t> right,
+                      const CoefficientSet& h, int64_t first, std::span<double> outLeft,
+                      std::span<double> outRight);

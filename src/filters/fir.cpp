@@ -32,10 +32,18 @@ void ScatterFrames(const int32_t* left, const int32_t* right, const CoefficientS
 // The frames whose 64 outputs all lie in the block take the loop with fixed
 // bounds, which the compiler unrolls; only the 63 frames at each edge of
 // the block need their tap range cut.
-void FilterBlockX87(const int32_t* left, const int32_t* right, int64_t frameCount,
-                    const CoefficientSet& h, int64_t first, int64_t count, double* outLeft,
-                    double* outRight) {
-    assert(first >= 0 && count >= 0 && first + count <= frameCount + FilterTail);
+void FilterBlockExact(std::span<const int32_t> leftSamples, std::span<const int32_t> rightSamples,
+                      const CoefficientSet& h, int64_t first, std::span<double> outLeftValues,
+                      std::span<double> outRightValues) {
+    const int64_t frameCount = int64_t(leftSamples.size());
+    const int64_t count = int64_t(outLeftValues.size());
+    assert(rightSamples.size() == leftSamples.size() &&
+           outRightValues.size() == outLeftValues.size());
+    assert(first >= 0 && first + count <= frameCount + FilterTail);
+    const int32_t* left = leftSamples.data();
+    const int32_t* right = rightSamples.data();
+    double* outLeft = outLeftValues.data();
+    double* outRight = outRightValues.data();
     std::fill(outLeft, outLeft + count, 0.0);
     std::fill(outRight, outRight + count, 0.0);
     int64_t lastOutput = first + count - 1;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "numeric/numeric.h"
 
@@ -46,18 +47,61 @@ inline void StoreSample24(int64_t value, uint8_t* bytes) {
 int64_t DitherAndPackScalar(const double* left, const double* right, int64_t frames,
                             uint8_t* packed, RandomSource& random);
 
+// A block of fast filter values: `Frames` of each channel, in arrays that
+// have room for DitherPad values more, which the vector loads may read.
+constexpr int64_t DitherPad = 64;
+struct FilteredBlock {
+    std::span<const double> Left, Right;
+    int64_t Frames = 0;
+};
+
+// Where a block's dither goes: the clipped samples (room for DitherPad more,
+// which the vector stores may write) and the suspects (room for two a frame).
+struct DitheredBlock {
+    std::span<int32_t> Left, Right, Suspects;
+};
+
 // The dither of fast filter values, many frames at a time on the vector
 // unit: frame n draws left, left, right, right from `random` moved on 4 n
-// draws. Clipped samples go to `outLeft` and `outRight`, except for the
-// suspects: lanes within `window` of a rounding boundary, whose exact
-// result the caller must supply (the exact output, DitherSum with the same
-// draws, ClipSample24). Suspect entries are 2 frame + channel (0 left, 1
-// right), at most 2 frames of them. Returns how many of the other samples
-// were clipped. The sample arrays have room for frames + DitherPad values.
-constexpr int64_t DitherPad = 64;
-int64_t DitherFast(const double* left, const double* right, int64_t frames, RandomSource random,
-                   double window, int32_t* outLeft, int32_t* outRight, int32_t* suspects,
-                   int64_t* suspectCount);
+// draws. Clipped samples go to `out`, except for the suspects: lanes within
+// `window` of a rounding boundary, whose exact result the caller must
+// supply (the exact output, DitherSum with the same draws, ClipSample24).
+// Suspect entries are 2 frame + channel (0 left, 1 right).
+struct FastDither {
+    int64_t Clipped = 0;   // of the samples that are not suspects
+    int64_t Suspects = 0;  // entries written to out.Suspects
+};
+FastDither DitherFast(const FilteredBlock& block, RandomSource random, double window,
+                      const DitheredBlock& out);
 
-// Packs `frames` frames of clipped samples, left then right, 3 bytes each.
-void PackFrames(const int32_t* left, const int32_t* right, int64_t frames, uint8_t* packed);
+// What a block's dither did.
+struct BlockDither {
+    int64_t Clipped = 0;
+    int64_t Recomputed = 0;  // suspects given their exact value
+};
+
+// One block of fast filter values dithered into clipped samples, every
+// suspect given the exact result: `exactOutput(frame, channel)` is the
+// model's output for the block's frame (channel 0 left, 1 right), dithered
+// with the two draws the frame's channel takes from `random`.
+template <typename ExactOutput>
+BlockDither DitherBlock(const FilteredBlock& block, RandomSource random, double window,
+                        const DitheredBlock& out, ExactOutput exactOutput) {
+    FastDither fast = DitherFast(block, random, window, out);
+    BlockDither result{fast.Clipped, fast.Suspects};
+    for (int32_t suspect : out.Suspects.first(size_t(fast.Suspects))) {
+        const int64_t frame = suspect / 2;
+        const int channel = suspect % 2;
+        RandomSource draws = random.Skip(4 * uint64_t(frame) + 2 * uint64_t(channel));
+        Extended r1 = draws.Next();
+        Extended r2 = draws.Next();
+        int64_t sample = DitherSum(exactOutput(frame, channel), r1, r2);
+        (channel == 0 ? out.Left : out.Right)[size_t(frame)] = ClipSample24(sample, result.Clipped);
+    }
+    return result;
+}
+
+// Packs the frames of clipped samples, left then right, 3 bytes each, into
+// `packed`, which holds exactly as many frames.
+void PackFrames(std::span<const int32_t> left, std::span<const int32_t> right,
+                std::span<uint8_t> packed);

@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cassert>
 #include <cstring>
 
 #include "wave/dither.h"
@@ -137,28 +138,39 @@ uint64_t ByteSwapped(uint64_t bits) {
 HWY_EXPORT(DitherFrames);
 }  // namespace dither_vector
 
-int64_t DitherFast(const double* left, const double* right, int64_t frames, RandomSource random,
-                   double window, int32_t* outLeft, int32_t* outRight, int32_t* suspects,
-                   int64_t* suspectCount) {
-    return HWY_DYNAMIC_DISPATCH(dither_vector::DitherFrames)(
-        left, right, frames, random.State, window, outLeft, outRight, suspects, suspectCount);
+FastDither DitherFast(const FilteredBlock& block, RandomSource random, double window,
+                      const DitheredBlock& out) {
+    const size_t room = size_t(block.Frames + DitherPad);
+    assert(block.Frames >= 0 && block.Left.size() >= room && block.Right.size() >= room);
+    assert(out.Left.size() >= room && out.Right.size() >= room);
+    assert(out.Suspects.size() >= 2 * size_t(block.Frames));
+    (void)room;
+    FastDither result;
+    result.Clipped = HWY_DYNAMIC_DISPATCH(dither_vector::DitherFrames)(
+        block.Left.data(), block.Right.data(), block.Frames, random.State, window, out.Left.data(),
+        out.Right.data(), out.Suspects.data(), &result.Suspects);
+    return result;
 }
 
 // A frame's six bytes go out as one 8-byte store whose last two bytes the
 // next frame overwrites; the last frame is stored byte by byte, so nothing
 // past the frames is touched (another thread may be writing there).
-void PackFrames(const int32_t* left, const int32_t* right, int64_t frames, uint8_t* packed) {
+void PackFrames(std::span<const int32_t> left, std::span<const int32_t> right,
+                std::span<uint8_t> packed) {
+    const int64_t frames = int64_t(packed.size() / BytesPerFrame);
+    assert(packed.size() % BytesPerFrame == 0);
+    assert(left.size() >= size_t(frames) && right.size() >= size_t(frames));
     for (int64_t n = 0; n + 1 < frames; ++n) {
         uint64_t bits = (uint64_t(uint32_t(left[n])) & 0xFFFFFF) |
                         (uint64_t(uint32_t(right[n])) & 0xFFFFFF) << 24;
         if constexpr (std::endian::native == std::endian::big) {
             bits = dither_vector::ByteSwapped(bits);
         }
-        std::memcpy(packed + BytesPerFrame * n, &bits, sizeof bits);
+        std::memcpy(packed.data() + BytesPerFrame * n, &bits, sizeof bits);
     }
     if (frames > 0) {
-        StoreSample24(left[frames - 1], packed + BytesPerFrame * (frames - 1));
-        StoreSample24(right[frames - 1], packed + BytesPerFrame * (frames - 1) + 3);
+        StoreSample24(left[frames - 1], packed.data() + BytesPerFrame * (frames - 1));
+        StoreSample24(right[frames - 1], packed.data() + BytesPerFrame * (frames - 1) + 3);
     }
 }
 #endif  // HWY_ONCE

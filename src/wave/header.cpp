@@ -1,7 +1,7 @@
 // Reading and checking the input header, and what is derived from it: the
 // frame count, the duration and the four output names.
-#include "files/files.h"
 #include "numeric/numeric.h"
+#include "system/files.h"
 #include "wave/wave.h"
 
 const char* const TooLargeMessage = "This Wave file is too large to process ";

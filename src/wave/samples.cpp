@@ -2,7 +2,7 @@
 // and right channels.
 #include <algorithm>
 
-#include "files/files.h"
+#include "system/files.h"
 #include "wave/wave.h"
 
 // ---- Decoding -----------------------------------------------------------------

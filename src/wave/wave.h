@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "files/memory.h"
 #include "filters/filters.h"
 #include "numeric/numeric.h"
+#include "system/memory.h"
 
 // The values kept from an accepted input header.
 struct WaveInfo {

@@ -2,8 +2,8 @@
 // output file whole or leaves it alone.
 #include <cstring>
 
-#include "files/files.h"
 #include "numeric/numeric.h"
+#include "system/files.h"
 #include "wave/wave.h"
 
 // ---- Header ---------------------------------------------------------------------

@@ -138,38 +138,53 @@ TEST(CommandLineTest, VersionIsTheProgramNameAndADottedNumber) {
     EXPECT_EQ(dots, 2) << version;
 }
 
-// Each setting the program cannot use is named with its value; empty and
-// unset ones are not.
-TEST(CommandLineTest, SettingsWarningsNameUnusableValues) {
+// The settings a run uses, and each value it cannot use as given named
+// with its value and what is used instead; empty and unset ones are not.
+// The machine has 6 processors.
+TEST(RunSettings, ThreadsKernelAndTerminalWithTheirWarnings) {
     const std::string threads = "phonoskew: PHONOSKEW_THREADS is \"";
-    const std::string threadsEnd =
+    const std::string notANumber =
         "\", not a number of threads from 1 up: one a processor is used\n";
+    const std::string tooMany = "\", more than the 64 threads a stage can use: 64 are used\n";
     const std::string kernel = "phonoskew: PHONOSKEW_KERNEL is \"";
-    const std::string kernelEnd = "\", not exact, x87, avx2, sse2 or auto: it is ignored\n";
+    const std::string ignored = "\", not exact, x87, avx2, sse2 or auto: it is ignored\n";
     struct Case {
-        const char* threads;
-        const char* kernel;
-        std::string expected;
+        const char* Threads;
+        const char* KernelName;
+        const char* Term;
+        int UsedThreads;
+        Kernel Form;
+        std::string Warnings;
     };
     const Case cases[] = {
-        {nullptr, nullptr, ""},
-        {"", "", ""},
-        {"1", "x87", ""},
-        {"200", "exact", ""},
-        {"3", "auto", ""},
-        {"4", "avx2", ""},
-        {"2", "sse2", ""},
-        {"0", nullptr, threads + "0" + threadsEnd},
-        {"-2", nullptr, threads + "-2" + threadsEnd},
-        {"4x", nullptr, threads + "4x" + threadsEnd},
-        {"99999999999999999999", nullptr, threads + "99999999999999999999" + threadsEnd},
-        {nullptr, "X87", kernel + "X87" + kernelEnd},
-        {"two", "fast", threads + "two" + threadsEnd + kernel + "fast" + kernelEnd},
+        {nullptr, nullptr, nullptr, 6, Kernel::Fast, ""},
+        {"", "", "", 6, Kernel::Fast, ""},
+        {"1", "x87", "xterm", 1, Kernel::Exact, ""},
+        {"64", "exact", nullptr, 64, Kernel::Exact, ""},
+        {" +3", "auto", nullptr, 3, Kernel::Fast, ""},
+        {"4", "avx2", nullptr, 4, Kernel::FastUpto256, ""},
+        {"2", "sse2", nullptr, 2, Kernel::FastUpto128, ""},
+        {"0", nullptr, nullptr, 6, Kernel::Fast, threads + "0" + notANumber},
+        {"-2", nullptr, nullptr, 6, Kernel::Fast, threads + "-2" + notANumber},
+        {"4x", nullptr, nullptr, 6, Kernel::Fast, threads + "4x" + notANumber},
+        {"65", nullptr, nullptr, 64, Kernel::Fast, threads + "65" + tooMany},
+        {"99999999999999999999", nullptr, nullptr, 64, Kernel::Fast,
+         threads + "99999999999999999999" + tooMany},
+        {nullptr, "X87", nullptr, 6, Kernel::Fast, kernel + "X87" + ignored},
+        {"two", "fast", "dumb", 6, Kernel::Fast,
+         threads + "two" + notANumber + kernel + "fast" + ignored},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(SettingsWarnings(c.threads, c.kernel), c.expected)
-            << (c.threads ? c.threads : "unset") << " " << (c.kernel ? c.kernel : "unset");
+        RunSettings settings = ParseRunSettings(c.Threads, c.KernelName, c.Term, 6);
+        SCOPED_TRACE(testing::Message() << (c.Threads ? c.Threads : "unset") << " "
+                                        << (c.KernelName ? c.KernelName : "unset"));
+        EXPECT_EQ(settings.Engine.Threads, c.UsedThreads);
+        EXPECT_EQ(settings.Engine.Form, c.Form);
+        EXPECT_EQ(settings.Warnings, c.Warnings);
+        EXPECT_EQ(settings.DrawScreen, !(c.Term && std::string(c.Term) == "dumb"));
     }
+    // With more processors than a stage can use, one a processor is capped.
+    EXPECT_EQ(ParseRunSettings(nullptr, nullptr, nullptr, 200).Engine.Threads, 64);
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ TEST(LoadInput, CreatesEveryArrayAndSplits) {
     // Two frames stated, one and a half present: the missing bytes read as 0.
     std::string path = WriteSampleFile(dir, {"\x01\x00\x00\xFF\xFF\xFF\x00\x00\x80", 9});
     SampleArrays samples;
-    ASSERT_TRUE(LoadInput(path, 2, samples));
+    ASSERT_TRUE(LoadInput(path, 2, 1, samples));
     EXPECT_EQ(Values(samples.Left), (std::vector<int32_t>{1, -8388608}));
     EXPECT_EQ(Values(samples.Right), (std::vector<int32_t>{-1, 0}));
     ASSERT_EQ(samples.Packed.size(), 6u * 65);  // room for the output form
@@ -35,7 +35,7 @@ TEST(LoadInput, ZeroFramesStillHaveTheTail) {
     ScratchDir dir;
     std::string path = WriteSampleFile(dir, "\t\t\t\t\t\t");
     SampleArrays samples;
-    ASSERT_TRUE(LoadInput(path, 0, samples));
+    ASSERT_TRUE(LoadInput(path, 0, 1, samples));
     EXPECT_TRUE(samples.Left.empty());
     EXPECT_TRUE(samples.Right.empty());
     EXPECT_EQ(samples.Packed.size(), 126u * 3);  // 126 samples, all 0
@@ -57,10 +57,8 @@ TEST(RunFilterStage, LoadsItsFileFiltersAndPacks) {
     samples.Left[0] = 3;
     samples.Left[1] = 4;
     samples.Right[0] = -1;
-    CoefficientSet coefficients{};
     RandomSource random;
-    EXPECT_EQ(RunFilterStage(ErrorStages[1], samples, coefficients, random), 0);
-    EXPECT_EQ(coefficients[1], 2000.0);
+    EXPECT_EQ(RunFilterStage(ErrorStages[1], samples, random, EngineChoice{}), 0);
     const int32_t expectedLeft[] = {0, 6000, 8000, 0};  // then the tail's dither
     for (int n = 0; n < 4; ++n) {
         EXPECT_NEAR(DecodeSample24(samples.Packed.data() + 6 * n), expectedLeft[n], 1) << n;
@@ -80,7 +78,7 @@ TEST(WriteStageOutput, WritesHeaderAndPackedSamples) {
     info.FrameCount = 1;
 
     std::string name = dir.File("o1.wav");
-    ASSERT_TRUE(WriteStageOutput(1, name, samples, info, 0));
+    ASSERT_TRUE(WriteStageOutput(name, samples, info, 0, 1));
     std::string file = ReadFileBytes(name);
     std::vector<uint8_t> bytes(file.begin(), file.end());
     ASSERT_EQ(bytes.size(), 44u + size);

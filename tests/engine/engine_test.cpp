@@ -38,7 +38,7 @@ Expected ModelStage(const std::vector<int32_t>& left, const std::vector<int32_t>
 
 // Up to 4 threads, or fewer where PHONOSKEW_THREADS says so (a machine or
 // emulator that cannot start threads).
-int MostThreads() {
+int ThreadsToTry() {
     const char* text = std::getenv("PHONOSKEW_THREADS");
     int threads = text ? std::atoi(text) : 0;
     return threads >= 1 && threads < 4 ? threads : 4;
@@ -54,7 +54,8 @@ StageResult ExpectModelBytes(const std::vector<int32_t>& left, const std::vector
                              const Expected& expected) {
     std::vector<uint8_t> packed(expected.Packed.size(), 0xEE);
     RandomSource random = start;
-    StageResult result = FilterDitherAndPack(left, right, h, packed.data(), random, choice);
+    SetUpEngine(choice);  // the vector width, as a run sets it
+    StageResult result = FilterDitherAndPack(left, right, h, packed, random, choice);
     SCOPED_TRACE(testing::Message() << left.size() << " frames, " << choice.Threads << " threads, "
                                     << KernelNames[int(choice.Form)]);
     size_t differ = 0;
@@ -88,7 +89,7 @@ TEST(FilterDitherAndPack, SameBytesForEveryKernelAndThreadCount) {
         }
         for (const CoefficientSet* h : {&loud, &quiet, &infinite, &huge}) {
             Expected expected = ModelStage(left, right, *h, start);
-            for (int threads = 1; threads <= MostThreads(); ++threads) {
+            for (int threads = 1; threads <= ThreadsToTry(); ++threads) {
                 for (Kernel kernel : Kernels) {
                     StageResult result =
                         ExpectModelBytes(left, right, *h, start, {kernel, threads}, expected);
@@ -267,7 +268,7 @@ TEST(FilterDitherAndPack, AimedOutputsOnRoundingBoundariesGiveTheModelsBytes) {
             Expected expected = ModelStage(left, right, aimed.Taps, start);
             for (Kernel kernel : Kernels) {
                 StageResult result = ExpectModelBytes(left, right, aimed.Taps, start,
-                                                      {kernel, 1 + i % MostThreads()}, expected);
+                                                      {kernel, 1 + i % ThreadsToTry()}, expected);
                 if (kernel != Kernel::Exact) {
                     EXPECT_GE(result.ExactOutputs, 1);
                 }

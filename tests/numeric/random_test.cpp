@@ -31,16 +31,13 @@ TEST(RandomSource, FirstFourValuesAndStates) {
 // The lowest state bit plays no part: states 0 and 1 give 0, the top two
 // states give the largest value 1 - 2^-31.
 TEST(RandomSource, RangeEnds) {
-    // Find predecessors by inverting the step: state = (next - 1) x a^-1.
-    uint32_t inverse = 1;
-    for (int i = 0; i < 5; ++i) inverse *= 2u - 134775813u * inverse;  // Newton step mod 2^32
-    ASSERT_EQ(inverse * 134775813u, 1u);
     const struct {
         uint32_t next;
         Extended expected;
     } ends[] = {{0u, 0}, {1u, 0}, {0xFFFFFFFEu, 1 - 0x1p-31L}, {0xFFFFFFFFu, 1 - 0x1p-31L}};
     for (const auto& end : ends) {
-        RandomSource random{(end.next - 1u) * inverse};
+        // One draw back: 2^32 - 1 draws on, as the period is 2^32.
+        RandomSource random = RandomSource{end.next}.Skip((uint64_t{1} << 32) - 1);
         EXPECT_SAME_EXTENDED(random.Next(), end.expected, "state " + std::to_string(end.next));
         EXPECT_EQ(random.State, end.next);
     }

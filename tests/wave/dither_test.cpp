@@ -10,25 +10,21 @@
 #include <iterator>
 #include <limits>
 #include <random>
+#include <span>
 #include <vector>
 
 #include "numeric/numeric.h"
+#include "wave/wave.h"
 
 namespace {
 
-constexpr uint32_t Multiplier = 134775813u;
-
-// The state that the next draw turns into `target`: solves
-// state x Multiplier + 1 = target modulo 2^32 with the multiplier's inverse.
-uint32_t StateBefore(uint32_t target) {
-    uint32_t inverse = Multiplier;  // Newton's iteration for odd inverses mod 2^32
-    for (int i = 0; i < 5; ++i) inverse *= 2u - Multiplier * inverse;
-    return (target - 1u) * inverse;
-}
-
 // Two draws of 0.5 (states 0x80000000, 0x80000001), or of 0.75 (0xC0000000,
-// 0xC0000001): the multiplier is 1 modulo 4, so these states follow each other.
-RandomSource PrimeDraws(uint32_t firstState) { return RandomSource{StateBefore(firstState)}; }
+// 0xC0000001): the multiplier is 1 modulo 4, so these states follow each
+// other. The source starts one draw before: 2^32 - 1 draws on, as the
+// period is 2^32.
+RandomSource PrimeDraws(uint32_t firstState) {
+    return RandomSource{firstState}.Skip((uint64_t{1} << 32) - 1);
+}
 
 TEST(Dither, HandWorkedSums) {
     struct Case {
@@ -120,91 +116,45 @@ TEST(Dither, ClipsToTheTwentyFourBitRailsAndCounts) {
     }
 }
 
-// A slow restatement of the pack: the random source written out again,
-// results clipped to the 24-bit range.
-std::vector<uint8_t> ReferencePack(const std::vector<double>& left,
-                                   const std::vector<double>& right, uint32_t state,
-                                   int64_t& clipped) {
-    auto draw = [&state] {
-        state = state * Multiplier + 1u;
-        return Extended(state >> 1) / Extended(2147483648.0);
-    };
-    auto sample = [&](double y) {
-        Extended r1 = draw();
-        Extended s = r1 + Extended(y);
-        Extended r2 = draw();
-        s = s + r2;
-        s = s - 1;
-        if (IsNaN(s)) return int64_t{0};
-        Extended q = Rint(s);
-        if (q > 8388607 || q < -8388608) ++clipped;
-        if (q > 8388607) return int64_t{8388607};
-        if (q < -8388608) return int64_t{-8388608};
-        return static_cast<int64_t>(q);
-    };
-    std::vector<uint8_t> out;
-    for (size_t n = 0; n < left.size(); ++n) {
-        for (double y : {left[n], right[n]}) {
-            int64_t q = sample(y);
-            for (int b = 0; b < 3; ++b) out.push_back(static_cast<uint8_t>((q >> (8 * b)) & 0xFF));
-        }
-    }
-    return out;
-}
-
 // The vector dither given exact values, as the engine uses it: with no
-// filter error its window is 2^-37, and its suspects are dithered one at a
-// time with their own draws.
+// filter error its window is 2^-37, and each suspect takes its exact value.
 int64_t DitherAndPackVector(const double* left, const double* right, int64_t frames,
                             uint8_t* packed, RandomSource& random) {
     std::vector<double> l(left, left + frames), r(right, right + frames);
     l.resize(size_t(frames + DitherPad));
     r.resize(size_t(frames + DitherPad));
     std::vector<int32_t> outLeft(l.size()), outRight(r.size()), suspects(2 * size_t(frames));
-    int64_t suspectCount = 0;
-    int64_t clipped = DitherFast(l.data(), r.data(), frames, random, 0x1p-37, outLeft.data(),
-                                 outRight.data(), suspects.data(), &suspectCount);
-    for (int64_t i = 0; i < suspectCount; ++i) {
-        const int64_t frame = suspects[i] / 2;
-        const int channel = suspects[i] % 2;
-        RandomSource draws = random.Skip(4 * uint64_t(frame) + 2 * channel);
-        std::vector<int32_t>& out = channel == 0 ? outLeft : outRight;
-        out[frame] = ClipSample24(DitherSample((channel == 0 ? l : r)[frame], draws), clipped);
-    }
-    PackFrames(outLeft.data(), outRight.data(), frames, packed);
+    auto exactOutput = [&](int64_t frame, int channel) { return (channel == 0 ? l : r)[frame]; };
+    BlockDither dither =
+        DitherBlock({l, r, frames}, random, 0x1p-37, {outLeft, outRight, suspects}, exactOutput);
+    PackFrames(outLeft, outRight, std::span(packed, size_t(BytesPerFrame * frames)));
     random = random.Skip(4 * uint64_t(frames));
-    return clipped;
+    return dither.Clipped;
 }
 
-// Every form of the dither and pack, each checked against the reference.
-using PackFunction = int64_t (*)(const double*, const double*, int64_t, uint8_t*, RandomSource&);
-struct PackForm {
-    const char* Name;
-    PackFunction Pack;
-};
-std::vector<PackForm> PackForms() {
-    return {{"x87", DitherAndPackScalar}, {"vector", DitherAndPackVector}};
-}
-
-// Packs with `form` from `start` and compares bytes, clip count and the
-// source's end state with the reference.
-void ExpectSameAsReference(const PackForm& form, const std::vector<double>& left,
-                           const std::vector<double>& right, uint32_t start) {
+// Packs with the vector form from `start` and compares bytes, clip count
+// and the source's end state with the one-sample-at-a-time form, whose
+// sums, draw order and clipping the tests above work by hand.
+void ExpectSameAsScalar(const std::vector<double>& left, const std::vector<double>& right,
+                        uint32_t start) {
     RandomSource random{start};
     std::vector<uint8_t> packed(6 * left.size());
     int64_t clipped =
-        form.Pack(left.data(), right.data(), int64_t(left.size()), packed.data(), random);
-    int64_t expectedClipped = 0;
-    std::vector<uint8_t> expected = ReferencePack(left, right, start, expectedClipped);
+        DitherAndPackVector(left.data(), right.data(), int64_t(left.size()), packed.data(), random);
+    RandomSource scalarRandom{start};
+    std::vector<uint8_t> expected(6 * left.size());
+    int64_t expectedClipped = DitherAndPackScalar(left.data(), right.data(), int64_t(left.size()),
+                                                  expected.data(), scalarRandom);
     size_t differ = 0;
     while (differ < packed.size() && packed[differ] == expected[differ]) ++differ;
-    EXPECT_EQ(differ, packed.size()) << form.Name << ": first difference in frame " << differ / 6
-                                     << " value " << (differ / 3 % 2 ? right : left)[differ / 6];
-    EXPECT_EQ(clipped, expectedClipped) << form.Name;
-    EXPECT_EQ(random.State, RandomSource{start}.Skip(4 * left.size()).State) << form.Name;
+    EXPECT_EQ(differ, packed.size()) << "first difference in frame " << differ / 6 << " value "
+                                     << (differ / 3 % 2 ? right : left)[differ / 6];
+    EXPECT_EQ(clipped, expectedClipped);
+    EXPECT_EQ(random.State, scalarRandom.State);
+    EXPECT_EQ(random.State, RandomSource{start}.Skip(4 * left.size()).State);
 }
 
-TEST(Dither, ManyFramesMatchTheReferenceAndAdvanceFourDraws) {
+TEST(Dither, VectorFormMatchesOneSampleAtATimeAndAdvancesFourDraws) {
     std::mt19937_64 generator(12345);
     std::uniform_real_distribution<double> spread(-9e6, 9e6);
     std::vector<double> left(5003), right(5003);  // not a multiple of four
@@ -213,17 +163,15 @@ TEST(Dither, ManyFramesMatchTheReferenceAndAdvanceFourDraws) {
         // Near half-integers, where the draw order and precision both show.
         right[n] = std::floor(spread(generator)) + 0.5;
     }
-    for (const PackForm& form : PackForms()) {
-        ExpectSameAsReference(form, left, right, 0x12345678u);
-    }
+    ExpectSameAsScalar(left, right, 0x12345678u);
 }
 
-// Values aimed at the spots where a shortcut would round differently from
-// three extended-precision sums: sums exactly on a half-integer, one or a
+// Values aimed at the spots where the vector form would round differently
+// from three extended-precision sums: sums exactly on a half-integer, one or a
 // few units of the last place beside it, on both sides of zero, at the
 // rails, beyond them, infinite and NaN; each at every lane position of the
 // vector form, for the left and the right channel.
-TEST(Dither, AimedTiesAtEveryLanePositionMatchTheReference) {
+TEST(Dither, AimedTiesAtEveryLanePositionMatchOneSampleAtATime) {
     const uint32_t start = 0x9E3779B9u;
     const int frames = 4096;
     // The dither each sample will get, known in advance from the source.
@@ -255,9 +203,7 @@ TEST(Dither, AimedTiesAtEveryLanePositionMatchTheReference) {
             (channel == 0 ? left : right)[size_t(n)] = value;
         }
     }
-    for (const PackForm& form : PackForms()) {
-        ExpectSameAsReference(form, left, right, start);
-    }
+    ExpectSameAsScalar(left, right, start);
 }
 
 // The dither of stage 2 started at its own position with Skip writes the

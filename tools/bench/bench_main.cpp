@@ -31,10 +31,11 @@
 
 #include "design/design.h"
 #include "engine/engine.h"
-#include "files/files.h"
+#include "filters/certificate.h"
 #include "filters/filters.h"
-#include "filters/kernels.h"
 #include "numeric/numeric.h"
+#include "system/files.h"
+#include "system/processors.h"
 #include "wave/dither.h"
 #include "wave/wave.h"
 
@@ -42,6 +43,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+
+// The program's default: the widest vector unit, one thread a processor.
+EngineChoice EngineOfThisMachine() {
+    return {Kernel::Fast, std::clamp(ProcessorsAvailable(), 1, MostThreads)};
+}
 
 const char* const CoefficientFiles[4] = {"FO.dat", "SO.dat", "FOP.dat", "SOP.dat"};
 
@@ -90,7 +96,7 @@ void TimeSteps(const fs::path& dir, int32_t frames, StepTimes& times) {
         start = Clock::now();
         CoefficientLoad load = LoadCoefficients((dir / CoefficientFiles[stage]).string());
         StageResult result = FilterDitherAndPack(samples.Left, samples.Right, load.Values,
-                                                 samples.Packed.data(), random, ChooseEngine());
+                                                 samples.Packed, random, EngineOfThisMachine());
         times.Stage[stage].push_back(SecondsSince(start));
         times.ExactOutputs[stage] = result.WholeExact ? -1 : result.ExactOutputs;
         times.Outputs = 2 * (int64_t{frames} + FilterTail);
@@ -155,23 +161,23 @@ void BenchLoops(const fs::path& dir) {
     ExtractChannels(samples);
     CoefficientLoad load = LoadCoefficients((dir / "SO.dat").string());
     const int64_t outputs = frames + FilterTail;
-    std::vector<double> left(outputs + VectorPad), right(outputs + VectorPad);
-    std::vector<double> window(outputs + WindowLead + VectorPad);
+    std::vector<double> left(OutputRoom(outputs)), right(OutputRoom(outputs));
+    std::vector<double> window(WindowSize(outputs));
     const double multiplyAdds = 2.0 * TapCount * frames;
 
     std::printf("\nHot loops, one thread, best of five:\n\n| loop | ns |\n|---|---|\n");
     double exact = BestOfFive([&] {
-        FilterBlockX87(samples.Left.data(), samples.Right.data(), frames, load.Values, 0, outputs,
-                       left.data(), right.data());
+        FilterBlockExact(samples.Left, samples.Right, load.Values, 0,
+                         std::span(left).first(outputs), std::span(right).first(outputs));
     });
     std::printf("| exact filter (x87 unit), a multiply-add | %.3f |\n", exact * 1e9 / multiplyAdds);
     for (VectorWidth width : {VectorWidth::Widest, VectorWidth::Upto256, VectorWidth::Upto128}) {
         LimitVectorWidth(width);
         double fast = BestOfFive([&] {
-            FillWindow(samples.Left.data(), frames, 0, outputs, window.data());
-            FilterWindowFast(window.data(), outputs, load.Values.data(), left.data());
-            FillWindow(samples.Right.data(), frames, 0, outputs, window.data());
-            FilterWindowFast(window.data(), outputs, load.Values.data(), right.data());
+            FillWindow(samples.Left, 0, outputs, window);
+            FilterWindowFast(window, outputs, load.Values, left);
+            FillWindow(samples.Right, 0, outputs, window);
+            FilterWindowFast(window, outputs, load.Values, right);
         });
         std::printf("| fast filter (%s), a multiply-add | %.3f |\n", VectorUnitName(),
                     fast * 1e9 / multiplyAdds);
@@ -186,10 +192,9 @@ void BenchLoops(const fs::path& dir) {
     std::vector<int32_t> suspects(2 * outputs);
     const double tieWindow = CertifyCoefficients(load.Values).Window;
     double vector = BestOfFive([&] {
-        int64_t suspectCount = 0;
-        DitherFast(left.data(), right.data(), outputs, random, tieWindow, samplesLeft.data(),
-                   samplesRight.data(), suspects.data(), &suspectCount);
-        PackFrames(samplesLeft.data(), samplesRight.data(), outputs, packed.data());
+        DitherFast({left, right, outputs}, random, tieWindow,
+                   {samplesLeft, samplesRight, suspects});
+        PackFrames(samplesLeft, samplesRight, packed);
     });
     std::printf("| fast dither and pack (%s), a frame | %.2f |\n", VectorUnitName(),
                 vector * 1e9 / outputs);
@@ -332,7 +337,7 @@ int main(int argc, char** argv) {
     fs::path examples = fs::path(PHONOSKEW_SOURCE_DIR) / "examples" / "coefficients";
     for (const char* file : CoefficientFiles) fs::copy_file(examples / file, dir / file);
 
-    EngineChoice choice = ChooseEngine();
+    EngineChoice choice = EngineOfThisMachine();
     std::printf("Phonoskew benchmark: %.0f s of 96 kHz stereo (%d frames), four stages\n", seconds,
                 frames);
     std::printf("Machine: %s, %u cores; vector unit %s, %d threads\n", CpuName().c_str(),

@@ -1,6 +1,6 @@
 // The file layer: what opens for reading, reads at offsets and of small
 // files, replacing a file whole, and the memory and processors there are.
-#include "files/files.h"
+#include "system/files.h"
 
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -18,8 +18,10 @@
 #include <thread>
 #include <vector>
 
-#include "files/memory.h"
 #include "support/scratch.h"
+#include "system/memory.h"
+#include "system/processors.h"
+#include "system/status_files.h"
 
 namespace {
 
@@ -33,8 +35,8 @@ TEST(OpenForReading, OnlyRegularFilesOpenAndNothingBlocks) {
     ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
 
     OpenResult file = OpenForReading(regular);
-    EXPECT_GE(file.Fd, 0);
-    CloseFile(file.Fd);
+    EXPECT_NE(file.File, NoFile);
+    CloseFile(file.File);
     EXPECT_EQ(OpenForReading(folder).Error, EISDIR);
     EXPECT_EQ(OpenForReading(fifo).Error, NotRegularFile);  // and does not block
     EXPECT_EQ(OpenForReading("/dev/null").Error, NotRegularFile);

@@ -36,12 +36,6 @@ uint64_t MemAvailableBytes(std::string_view meminfo);
 uint64_t ControlGroupRoom(std::string_view limit, std::string_view usage, uint64_t reclaimable);
 // The value of the line "name N" of a control group's memory.stat.
 uint64_t ControlGroupStat(std::string_view stat, std::string_view name);
-// The control groups of /proc/self/cgroup that hold `controller` ("memory",
-// "cpu"), as folders under /sys/fs/cgroup, innermost first, each followed by
-// its parents up to the root.
-std::vector<std::string> ControlGroupFolders(std::string_view selfCgroup,
-                                             std::string_view controller);
-
 // ---- Page arrays ------------------------------------------------------------------
 
 // The raw mapping: `bytes` zero-filled bytes aligned to 2 MiB, or nullptr.

@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "files/memory.h"
+#include "system/memory.h"
 
 namespace {
 

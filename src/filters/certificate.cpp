@@ -1,6 +1,6 @@
 // The sample window of the fast filter, its certificate, and the exact
 // recompute of one output.
-#include "filters/kernels.h"
+#include "filters/certificate.h"
 
 #include <algorithm>
 #include <cassert>
@@ -8,12 +8,13 @@
 
 #include "numeric/numeric.h"
 
-void FillWindow(const int32_t* x, int64_t frameCount, int64_t first, int64_t count,
-                double* window) {
-    assert(frameCount >= 0 && count >= 0);
-    for (int64_t i = 0; i < count + WindowLead + VectorPad; ++i) {
+void FillWindow(std::span<const int32_t> x, int64_t first, int64_t count,
+                std::span<double> window) {
+    assert(count >= 0 && window.size() >= size_t(WindowSize(count)));
+    const int64_t frameCount = int64_t(x.size());
+    for (int64_t i = 0; i < WindowSize(count); ++i) {
         const int64_t n = first - WindowLead + i;
-        window[i] = n >= 0 && n < frameCount ? double(x[n]) : 0.0;
+        window[size_t(i)] = n >= 0 && n < frameCount ? double(x[size_t(n)]) : 0.0;
     }
 }
 
@@ -63,11 +64,13 @@ Certificate CertifyCoefficients(const CoefficientSet& h) {
             std::nextafter(static_cast<double>(window), INFINITY)};
 }
 
-double ExactOutput(const int32_t* x, int64_t frameCount, const CoefficientSet& h, int64_t m) {
+double ExactOutput(std::span<const int32_t> x, const CoefficientSet& h, int64_t m) {
+    const int64_t frameCount = int64_t(x.size());
     assert(m >= 0 && m < frameCount + FilterTail);
     double acc = 0.0;
     for (int64_t n = std::max<int64_t>(0, m - FilterTail); n <= std::min(m, frameCount - 1); ++n) {
-        acc = static_cast<double>(Extended(acc) + Extended(h[m - n]) * Extended(x[n]));
+        acc = static_cast<double>(Extended(acc) +
+                                  Extended(h[size_t(m - n)]) * Extended(x[size_t(n)]));
     }
     return acc;
 }

@@ -1,24 +1,15 @@
-// Opening, reading and replacing files.
-#include "files/files.h"
-
+// Opening, reading and replacing files on POSIX systems.
 #include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
-#include <cstring>
-#include <system_error>
 #include <thread>
 
-std::string ErrorText(int error) {
-    if (error == NotRegularFile) return "Not a regular file";
-    return std::strerror(error);
-}
+#include "system/files.h"
+#include "system/signals.h"
 
 // ---- Reading ------------------------------------------------------------------
 
@@ -26,30 +17,30 @@ OpenResult OpenForReading(const std::string& path) {
     // O_NONBLOCK: opening a FIFO must not hang waiting for a writer. It has
     // no effect on the reads of a regular file.
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return {-1, errno};
+    if (fd < 0) return {NoFile, errno};
     struct stat status {};
     if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         int error = S_ISDIR(status.st_mode) ? EISDIR : NotRegularFile;
-        CloseFile(fd);
-        return {-1, error};
+        close(fd);
+        return {NoFile, error};
     }
-    return {fd, 0};
+    return {FileHandle{fd}, 0};
 }
 
-void CloseFile(int fd) {
+void CloseFile(FileHandle file) {
     // On Linux the descriptor is gone even when close reports EINTR, so it
     // is never retried.
-    if (fd >= 0) close(fd);
+    if (file != NoFile) close(int(file));
 }
 
-ReadResult ReadAt(int fd, void* buffer, size_t size, uint64_t offset) {
+ReadResult ReadAt(FileHandle file, void* buffer, size_t size, uint64_t offset) {
     auto* bytes = static_cast<uint8_t*>(buffer);
     ReadResult result;
     // One logical read; the loop only carries on where the system returned
     // less than asked (it caps single reads near 2 GiB).
     while (result.Bytes < size) {
-        ssize_t got =
-            pread(fd, bytes + result.Bytes, size - result.Bytes, off_t(offset + result.Bytes));
+        ssize_t got = pread(int(file), bytes + result.Bytes, size - result.Bytes,
+                            off_t(offset + result.Bytes));
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
             result.Error = errno;
@@ -61,94 +52,7 @@ ReadResult ReadAt(int fd, void* buffer, size_t size, uint64_t offset) {
     return result;
 }
 
-ReadResult ReadFileAt(const std::string& path, void* buffer, size_t size, uint64_t offset) {
-    OpenResult file = OpenForReading(path);
-    if (file.Fd < 0) return {0, file.Error};
-    ReadResult result = ReadAt(file.Fd, buffer, size, offset);
-    CloseFile(file.Fd);
-    return result;
-}
-
-namespace {
-
-// The text of an open file from its start, up to `maxBytes` bytes. A read
-// error part-way keeps what came before it.
-TextResult ReadText(int fd, size_t maxBytes) {
-    TextResult result;
-    // Status files report a size of 0, so the text is read until it ends.
-    char block[65536];
-    while (result.Text.size() < maxBytes) {
-        size_t want = std::min(sizeof block, maxBytes - result.Text.size());
-        ReadResult got = ReadAt(fd, block, want, result.Text.size());
-        result.Text.append(block, got.Bytes);
-        result.Error = got.Error;
-        if (got.Error != 0 || got.Bytes < want) break;
-    }
-    return result;
-}
-
-}  // namespace
-
-TextResult ReadSmallFile(const std::string& path, size_t maxBytes) {
-    OpenResult file = OpenForReading(path);
-    if (file.Fd < 0) return {"", file.Error};
-    TextResult result = ReadText(file.Fd, maxBytes);
-    CloseFile(file.Fd);
-    return result;
-}
-
-ByteReader ReadFromText(std::string_view text) {
-    ByteReader reader;
-    reader.Data = text.data();
-    reader.Size = text.size();
-    return reader;
-}
-
-ByteReader ReadFromFile(int fd) {
-    ByteReader reader;
-    reader.Fd = fd;
-    reader.Buffer.resize(65536);
-    return reader;
-}
-
-int PeekByte(ByteReader& reader) {
-    if (reader.At == reader.Size && reader.Fd >= 0) {
-        ReadResult got =
-            ReadAt(reader.Fd, reader.Buffer.data(), reader.Buffer.size(), reader.FileOffset);
-        reader.FileOffset += got.Bytes;
-        reader.Data = reader.Buffer.data();
-        reader.Size = got.Bytes;
-        reader.At = 0;
-        if (got.Bytes == 0) reader.Fd = -1;  // the end, or an error: nothing more comes
-    }
-    return reader.At < reader.Size ? static_cast<unsigned char>(reader.Data[reader.At]) : -1;
-}
-
-void SkipByte(ByteReader& reader) {
-    if (PeekByte(reader) >= 0) ++reader.At;
-}
-
 // ---- Writing --------------------------------------------------------------------
-
-void ReportFileSizeLimitAsError() { signal(SIGXFSZ, SIG_IGN); }
-
-sigset_t AllButFaultSignals() {
-    sigset_t mask;
-    sigfillset(&mask);
-    for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) sigdelset(&mask, fault);
-    return mask;
-}
-
-sigset_t OutsideEndingSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (int signal : {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGXCPU, SIGUSR1, SIGUSR2, SIGALRM,
-                       SIGVTALRM, SIGPROF, SIGIO, SIGPWR, SIGSTKFLT}) {
-        sigaddset(&signals, signal);
-    }
-    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) sigaddset(&signals, signal);
-    return signals;
-}
 
 namespace {
 
@@ -194,7 +98,7 @@ int ReplaceThroughNamedFile(const std::string& path,
     // While a temporary file exists, a request to stop (from the terminal or
     // kill) waits until it has been renamed or removed, so stopping the
     // program never leaves a stray temporary file beside the outputs.
-    SignalsHeld held(OutsideEndingSignals());
+    SignalsHeld held(HeldSignals::OutsideEnding);
     std::string tempName = MakeTempTemplate(path);
     int fd = mkostemp(tempName.data(), O_CLOEXEC);
     if (fd < 0) return errno;
@@ -236,12 +140,7 @@ void ReleaseLater(int heldFd) {
         return;
     }
     static std::jthread releaser;
-    SignalsHeld held(AllButFaultSignals());
-    try {
-        releaser = std::jthread(close, heldFd);
-    } catch (const std::system_error&) {
-        close(heldFd);
-    }
+    StartHelperThread(releaser, [heldFd] { close(heldFd); });
 }
 
 // Gives the complete unnamed file `fd` the name `path`: directly when no
@@ -286,7 +185,7 @@ int NameUnnamedFile(int fd, const std::string& path) {
 void ReleaseReplacedFilesOnThread(bool onThread) { releaseOnThread = onThread; }
 
 int ReplaceFile(const std::string& path, std::initializer_list<std::span<const uint8_t>> pieces) {
-    SignalsHeld held(OutsideEndingSignals());  // no stray temporary file on a stop
+    SignalsHeld held(HeldSignals::OutsideEnding);  // no stray temporary file on a stop
     int fd = open(FolderOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd < 0) {
         if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) {

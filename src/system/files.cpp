@@ -1,0 +1,78 @@
+// Reading files and texts, the same on every system: whole small files,
+// blocks at an offset, and a byte at a time.
+#include "system/files.h"
+
+#include <algorithm>
+#include <cstring>
+
+std::string ErrorText(int error) {
+    if (error == NotRegularFile) return "Not a regular file";
+    return std::strerror(error);
+}
+
+ReadResult ReadFileAt(const std::string& path, void* buffer, size_t size, uint64_t offset) {
+    OpenResult file = OpenForReading(path);
+    if (file.File == NoFile) return {0, file.Error};
+    ReadResult result = ReadAt(file.File, buffer, size, offset);
+    CloseFile(file.File);
+    return result;
+}
+
+namespace {
+
+// The text of an open file from its start, up to `maxBytes` bytes. A read
+// error part-way keeps what came before it.
+TextResult ReadText(FileHandle file, size_t maxBytes) {
+    TextResult result;
+    // Status files report a size of 0, so the text is read until it ends.
+    char block[65536];
+    while (result.Text.size() < maxBytes) {
+        size_t want = std::min(sizeof block, maxBytes - result.Text.size());
+        ReadResult got = ReadAt(file, block, want, result.Text.size());
+        result.Text.append(block, got.Bytes);
+        result.Error = got.Error;
+        if (got.Error != 0 || got.Bytes < want) break;
+    }
+    return result;
+}
+
+}  // namespace
+
+TextResult ReadSmallFile(const std::string& path, size_t maxBytes) {
+    OpenResult file = OpenForReading(path);
+    if (file.File == NoFile) return {"", file.Error};
+    TextResult result = ReadText(file.File, maxBytes);
+    CloseFile(file.File);
+    return result;
+}
+
+ByteReader ReadFromText(std::string_view text) {
+    ByteReader reader;
+    reader.Data = text.data();
+    reader.Size = text.size();
+    return reader;
+}
+
+ByteReader ReadFromFile(FileHandle file) {
+    ByteReader reader;
+    reader.File = file;
+    reader.Buffer.resize(65536);
+    return reader;
+}
+
+int PeekByte(ByteReader& reader) {
+    if (reader.At == reader.Size && reader.File != NoFile) {
+        ReadResult got =
+            ReadAt(reader.File, reader.Buffer.data(), reader.Buffer.size(), reader.FileOffset);
+        reader.FileOffset += got.Bytes;
+        reader.Data = reader.Buffer.data();
+        reader.Size = got.Bytes;
+        reader.At = 0;
+        if (got.Bytes == 0) reader.File = NoFile;  // the end, or an error: nothing more comes
+    }
+    return reader.At < reader.Size ? static_cast<unsigned char>(reader.Data[reader.At]) : -1;
+}
+
+void SkipByte(ByteReader& reader) {
+    if (PeekByte(reader) >= 0) ++reader.At;
+}

@@ -1,0 +1,79 @@
+// Signals and helper threads: which signals end the program, which are
+// faults of its own code, holding them back while something must not be cut
+// into, and starting a helper thread that leaves them to the main thread.
+// The lists are written here once; the terminal's restoring handlers
+// (terminal_device.h), the output files and every helper thread use them.
+#pragma once
+
+#include <signal.h>
+
+#include <system_error>
+#include <thread>
+#include <utility>
+
+// ---- Start of the program --------------------------------------------------------
+
+// Opens the null device on any of the standard descriptors 0 to 2 that is
+// closed, so no file the program opens later takes their place: a closed
+// standard input then reads as an input that has ended. Called first.
+void OpenStandardDescriptors();
+
+// Makes a write beyond the file-size limit (`ulimit -f`) fail with EFBIG, as
+// a full disk fails with ENOSPC, instead of ending the program by SIGXFSZ.
+void ReportFileSizeLimitAsError();
+
+// ---- Signal sets -------------------------------------------------------------------
+
+// The faults of the program's own code, which a thread raises itself: each
+// gets the terminal's restoring handler, and no thread ever holds them, since
+// a fault raised while held ends the program at once, without the handler.
+inline constexpr int FaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS};
+
+// The signals by which someone outside asks the program to end (kill, the
+// terminal, batch systems' time limits, timers, the real-time signals): each
+// ends the program by default. They are held while a temporary file exists,
+// and they, with the faults, get the terminal's restoring handler.
+sigset_t OutsideEndingSignals();
+
+// What a hold keeps back.
+enum class HeldSignals {
+    OutsideEnding,         // OutsideEndingSignals
+    OutsideEndingAndStop,  // and SIGTSTP: while bytes go to the terminal
+    Every,                 // every signal that can be held
+    AllButFaults,          // what a helper thread holds for its whole life
+};
+
+sigset_t SignalSet(HeldSignals which);
+
+// Holds `which` back on this thread while it lives, then puts the mask back
+// as it was. Every place that holds signals uses it: a write that a handler
+// must not cut into, a temporary file a stop must not leave behind, and the
+// start of a helper thread, which takes the mask in force then.
+struct SignalsHeld {
+    sigset_t previous;
+    explicit SignalsHeld(HeldSignals which);
+    ~SignalsHeld();
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+};
+
+// ---- Helper threads --------------------------------------------------------------
+
+// Runs `work` on `thread`, started with every signal but the faults held, so
+// that stop, terminal and ending signals reach the main thread alone, which
+// holds them while an output file is written and restores the terminal.
+// Without a thread to be had, `work` runs here, before this returns.
+// Returns whether it went to a thread.
+template <typename Work>
+bool StartHelperThread(std::jthread& thread, Work work) {
+    {
+        SignalsHeld held(HeldSignals::AllButFaults);
+        try {
+            thread = std::jthread(work);
+            return true;
+        } catch (const std::system_error&) {
+        }
+    }
+    work();
+    return false;
+}

@@ -1,0 +1,64 @@
+// Signal sets, holds and the start of the program, on POSIX systems.
+#include <errno.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include "system/signals.h"
+
+// ---- Start of the program --------------------------------------------------------
+
+void OpenStandardDescriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free descriptor is this one, as the lower ones are open.
+        int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd) {
+            dup2(opened, fd);
+            close(opened);
+        }
+    }
+}
+
+void ReportFileSizeLimitAsError() { signal(SIGXFSZ, SIG_IGN); }
+
+// ---- Signal sets -------------------------------------------------------------------
+
+sigset_t OutsideEndingSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int signal : {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGXCPU, SIGUSR1, SIGUSR2, SIGALRM,
+                       SIGVTALRM, SIGPROF, SIGIO, SIGPWR, SIGSTKFLT}) {
+        sigaddset(&signals, signal);
+    }
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) sigaddset(&signals, signal);
+    return signals;
+}
+
+sigset_t SignalSet(HeldSignals which) {
+    sigset_t signals;
+    switch (which) {
+        case HeldSignals::OutsideEnding:
+            return OutsideEndingSignals();
+        case HeldSignals::OutsideEndingAndStop:
+            signals = OutsideEndingSignals();
+            sigaddset(&signals, SIGTSTP);
+            return signals;
+        case HeldSignals::Every:
+            sigfillset(&signals);
+            return signals;
+        case HeldSignals::AllButFaults:
+            sigfillset(&signals);
+            for (int fault : FaultSignals) sigdelset(&signals, fault);
+            return signals;
+    }
+    sigemptyset(&signals);
+    return signals;
+}
+
+SignalsHeld::SignalsHeld(HeldSignals which) {
+    sigset_t signals = SignalSet(which);
+    pthread_sigmask(SIG_BLOCK, &signals, &previous);
+}
+
+SignalsHeld::~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }

@@ -1,0 +1,81 @@
+// The terminal device: the terminal on standard input and output that the
+// console draws its screen on and reads keys from, and every way it is put
+// back as it was found. The console hands it finished bytes (the frame's
+// escape sequences, or the plain transcript) and takes key bytes from it; it
+// knows nothing of the screen. On POSIX systems the device is the terminal
+// in raw mode; a signal that ends the program, a fault, a stop (SIGTSTP) and
+// the exit all put it back, and a resize or a continue is noted for the
+// console to redraw.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// What the device is, as found at the start.
+struct TerminalFacts {
+    bool InputIsTerminal = false;   // keys come from a terminal
+    bool OutputIsTerminal = false;  // standard output is a terminal to draw on
+    bool Utf8 = false;              // its text is UTF-8 (else one byte a character)
+};
+
+// Set-up as a list of steps, each undone by RestoreTerminalDevice: raw keys
+// when standard input is a terminal (Ctrl+C is the byte 3, no echo, no line
+// editing); only the echo off when just standard output is one; the
+// restoring handlers and the restore at exit. `drawOnOutput` false (a dumb
+// terminal) counts standard output as no terminal. Safe to call twice.
+TerminalFacts StartTerminalDevice(bool drawOnOutput);
+
+// ---- Writing ------------------------------------------------------------------------
+
+// Writes all of `bytes` to standard output, with the ending and stop signals
+// held so that a restore from a handler never lands inside a half-written
+// escape sequence. When standard output fails (its reader or terminal gone),
+// nothing more is sent there, and the job runs on.
+void WriteToStandardOutput(std::string_view bytes);
+void WriteToStandardError(std::string_view bytes);
+bool StandardErrorIsTerminal();
+
+// The terminal's size, false when it cannot say.
+bool TerminalSize(int& rows, int& columns);
+
+// ---- Putting it back ------------------------------------------------------------------
+
+// The bytes that put the drawn screen back (colours, cursor, a clean line),
+// kept ready for a signal handler, which may have to send them at any moment.
+void SetRestoreBytes(std::string_view bytes);
+// A note for standard error that waits for the restore at the end (an exit
+// or an ending signal); up to 511 bytes are kept.
+void SetEndNote(std::string_view text);
+
+// The restore bytes, the modes found at the start and the end note, unless
+// another process group holds the terminal. Once; safe to call twice.
+void RestoreTerminalDevice();
+bool TerminalRestored();
+
+// ---- Keys and waiting ---------------------------------------------------------------
+
+enum class DeviceWait {
+    Bytes,     // key bytes came, appended to `bytes`
+    Ended,     // standard input has ended
+    Woken,     // a signal was noted (see TakeTerminalNotes) or another thread woke it
+    TimedOut,  // nothing within the time
+};
+
+// Waits up to `timeoutMs` (-1: without limit) for key bytes on standard
+// input or a wake.
+DeviceWait WaitForKeyBytes(int timeoutMs, std::string& bytes);
+
+// Waits up to `timeoutMs` for a wake alone: keys typed meanwhile stay queued.
+void WaitForWake(int timeoutMs);
+
+// Ends a wait early; safe from any thread and from a signal handler.
+void WakeTerminalWait();
+
+// What happened to the terminal since the last call: a resize, or a stop
+// and continue (the program's modes are taken again before this returns);
+// either way the whole screen must be drawn anew.
+struct TerminalNotes {
+    bool Resized = false;
+    bool Continued = false;
+};
+TerminalNotes TakeTerminalNotes();
