@@ -68,19 +68,6 @@ TEST(JobTest, SameFilesOnAnyThreadCountAndKernel) {
     }
 }
 
-// `phonoskew take1.wav` with nothing on standard input: the path is typed
-// at the prompt for the user, and the end of the input is the final key.
-TEST(JobTest, PathOnTheCommandLineRunsTheJobOnIt) {
-    ScratchDir dir;
-    JobFixture fixture = MakeJobFixture(200);
-    WriteJobFiles(dir.path, fixture);
-    Child run = RunPiped(PhonoskewIn(dir.path, {"take1.wav"}), "");
-    ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
-    ExpectOutputsMatchReference(dir.path, fixture);
-    EXPECT_NE(run.out.find("   Input file?  take1.wav\n"), std::string::npos) << run.out;
-    EXPECT_EQ(run.out.find("ERROR"), std::string::npos) << run.out;
-}
-
 TEST(JobTest, SecondRunGivesIdenticalFilesAndReplacesLongerOldOnes) {
     ScratchDir dir;
     JobFixture fixture = MakeJobFixture(70);

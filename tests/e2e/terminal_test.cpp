@@ -242,27 +242,6 @@ TEST(RunInTerminalTest, PathOnTheCommandLineIsTypedAtThePrompt) {
     ExpectTerminalRestored(run, 55);
 }
 
-// A refused path from the command line meets the same box as a typed one,
-// and the prompt then comes back empty for the user to type.
-TEST(RunInTerminalTest, RefusedPathOnTheCommandLineGivesTheBoxThenAnEmptyPrompt) {
-    ScratchDir dir;
-    JobFixture fixture = MakeJobFixture(50);
-    WriteJobFiles(dir.path, fixture);
-    Child run = StartInPseudoTerminal(PhonoskewIn(dir.path, {"no such take.wav"}));
-    ChildGuard guard{run};
-    ASSERT_TRUE(WaitForText(run, "File not found.")) << VtDump(run.screen);
-    EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?  no such take.wav");
-    EXPECT_EQ(run.screen.bells, 1);
-    SendKeys(run, "\r");
-    ASSERT_TRUE(WaitForScreen(run, [](const VtScreen& s) {
-        return !ScreenHas(s, "File not found.") && s.cursorVisible;
-    })) << VtDump(run.screen);
-    ExpectPromptScreen(run.screen);
-    SendKeys(run, "take1.wav\r");
-    ASSERT_TRUE(WaitForRowText(run, 54, "   press any key to quit")) << VtDump(run.screen);
-    ExpectKeyEndsTheRun(run);
-}
-
 TEST(RunInTerminalTest, MissingCoefficientFileBoxComesBackUntilTheFileAppears) {
     ScratchDir dir;
     JobFixture fixture = MakeJobFixture(100);
