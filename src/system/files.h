@@ -90,20 +90,47 @@ void SkipByte(ByteReader& reader);
 
 // ---- Writing --------------------------------------------------------------------
 
-// Replaces the file `path` with the given pieces, one after the other: they
-// are written to an unnamed file in the same folder, which gets the name
-// only when complete (where the file system cannot, a named temporary file
-// renamed over `path`). On failure nothing is left behind and `path` is
-// untouched. Stop signals wait until the write is over. Only SIGKILL, which
-// cannot wait, can leave a file: the complete new one, when it strikes
-// between the temporary name and the rename over an existing `path` (or,
-// without unnamed files, a part of it), under the temporary name: `path`
-// followed by a dot and six letters or digits. Returns 0 or the error.
-int ReplaceFile(const std::string& path, std::initializer_list<std::span<const uint8_t>> pieces);
+// An output file being written: an unnamed file in the output's folder, or,
+// where the file system has none, a named temporary file beside it. It gets
+// its name only when complete; until then a kill, or a failure, leaves no
+// file behind (a named temporary file is removed by the handlers of the
+// ending signals; only SIGKILL, which cannot be handled, can leave it: the
+// output's name followed by a dot and six letters or digits).
+struct OutputFile {
+    FileHandle File = NoFile;
+    std::string Path;      // the name it gets when complete
+    std::string TempName;  // the named temporary file, or "" for an unnamed one
+    int Error = 0;         // why it could not be made or named, or 0
+};
+
+// Makes the file that will become `path`; Error says when it cannot.
+OutputFile CreateOutputFile(const std::string& path);
+
+// Writes all of `bytes` at byte `offset` of `file`. Threads may write
+// different parts of one file at once. Returns 0 or the error.
+int WriteAt(FileHandle file, std::span<const uint8_t> bytes, uint64_t offset);
+
+// Gives the complete file its name, in one step replacing any file of that
+// name, and closes it. Replacing an existing file takes a temporary name
+// for an instant, with the ending signals held. Returns 0 or the error; on
+// failure nothing is left behind and any file of that name is untouched.
+int NameOutputFile(OutputFile& output);
+
+// Closes the file and removes it, unnamed.
+void DiscardOutputFile(OutputFile& output);
+
+// Removes a named temporary output file that exists now; for the handlers
+// of the ending signals (async-signal-safe).
+void RemovePendingTemporaryFile();
 
 // Whether the file a replacement renames over gives its pages back on a
 // thread of its own while the caller goes on, or at once (the default).
 void ReleaseReplacedFilesOnThread(bool onThread);
+
+// Replaces the file `path` with the given pieces, one after the other,
+// through an output file as above, with stop signals waiting until the
+// write is over. Returns 0 or the error.
+int ReplaceFile(const std::string& path, std::initializer_list<std::span<const uint8_t>> pieces);
 
 // The same through a named temporary file, the way on file systems without
 // unnamed files.

@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
+#include <cstring>
 #include <cstdint>
 #include <thread>
 
@@ -73,52 +75,23 @@ mode_t NewFileMode() {
     return 0666 & ~mask;
 }
 
-// Writes all `size` bytes, carrying on after partial writes and interrupts.
-bool WriteAll(int fd, const uint8_t* data, size_t size) {
-    while (size > 0) {
-        ssize_t put = write(fd, data, size);
-        if (put < 0 && errno == EINTR) continue;
-        if (put < 0) return false;
-        if (put == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        data += put;
-        size -= size_t(put);
-    }
-    return true;
+// A named temporary file that exists now, for the signal handlers to
+// remove: a stage writes its output for seconds, too long to hold the
+// ending signals, and the handler's unlink is async-signal-safe.
+char pendingTemporary[4096];
+volatile sig_atomic_t pendingTemporaryLength = 0;
+
+void NotePendingTemporary(const std::string& name) {
+    if (name.size() >= sizeof pendingTemporary) return;
+    SignalsHeld held(HeldSignals::Every);
+    std::memcpy(pendingTemporary, name.c_str(), name.size() + 1);
+    pendingTemporaryLength = sig_atomic_t(name.size());
 }
 
-}  // namespace
-
-// Where unnamed files are not offered: a named temporary file renamed over
-// the output. Only a kill that cannot be held (SIGKILL) can leave it behind.
-int ReplaceThroughNamedFile(const std::string& path,
-                            std::initializer_list<std::span<const uint8_t>> pieces) {
-    // While a temporary file exists, a request to stop (from the terminal or
-    // kill) waits until it has been renamed or removed, so stopping the
-    // program never leaves a stray temporary file beside the outputs.
-    SignalsHeld held(HeldSignals::OutsideEnding);
-    std::string tempName = MakeTempTemplate(path);
-    int fd = mkostemp(tempName.data(), O_CLOEXEC);
-    if (fd < 0) return errno;
-
-    bool written = fchmod(fd, NewFileMode()) == 0;
-    for (std::span<const uint8_t> piece : pieces) {
-        written = written && WriteAll(fd, piece.data(), piece.size());
-    }
-    int error = errno;
-    if (close(fd) != 0 && written) {
-        written = false;
-        error = errno;
-    }
-    if (written && rename(tempName.c_str(), path.c_str()) == 0) return 0;
-    if (written) error = errno;
-    unlink(tempName.c_str());
-    return error;
+void ForgetPendingTemporary() {
+    SignalsHeld held(HeldSignals::Every);
+    pendingTemporaryLength = 0;
 }
-
-namespace {
 
 std::string FolderOf(const std::string& path) {
     size_t slash = path.rfind('/');
@@ -130,8 +103,7 @@ std::string FolderOf(const std::string& path) {
 // goes, which for a large output keeps the kernel busy for milliseconds.
 // Holding a reference across the rename and dropping it on a thread of its
 // own lets the job go on meanwhile. The thread takes no signal but its own
-// faults; the next
-// release, or the end of the program, waits for it.
+// faults; the next release, or the end of the program, waits for it.
 bool releaseOnThread = false;
 
 void ReleaseLater(int heldFd) {
@@ -143,13 +115,28 @@ void ReleaseLater(int heldFd) {
     StartHelperThread(releaser, [heldFd] { close(heldFd); });
 }
 
+// Renames `from` over `path`, the replaced file's pages given back later.
+int RenameOver(const std::string& from, const std::string& path) {
+    int replaced = open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (rename(from.c_str(), path.c_str()) == 0) {
+        if (replaced >= 0) ReleaseLater(replaced);
+        return 0;
+    }
+    int error = errno;
+    if (replaced >= 0) close(replaced);
+    return error;
+}
+
 // Gives the complete unnamed file `fd` the name `path`: directly when no
-// file has it, else under a fresh temporary name renamed over it. Returns 0,
-// the error, or -1 when names cannot be given this way at all.
+// file has it, else under a fresh temporary name renamed over it. Returns 0
+// or the error.
 int NameUnnamedFile(int fd, const std::string& path) {
     std::string self = "/proc/self/fd/" + std::to_string(fd);
     if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
-    if (errno != EEXIST) return errno == ENOENT && access("/proc/self/fd", F_OK) != 0 ? -1 : errno;
+    if (errno != EEXIST) return errno;
+    // The temporary name exists for an instant, with the ending signals
+    // held: only SIGKILL can leave it.
+    SignalsHeld held(HeldSignals::OutsideEnding);
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string tempName = MakeTempTemplate(path);
         unsigned value = unsigned(getpid()) * 2654435761u + unsigned(attempt) * 40503u +
@@ -161,44 +148,120 @@ int NameUnnamedFile(int fd, const std::string& path) {
             if (errno == EEXIST) continue;
             return errno;
         }
-        int replaced = open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-        if (rename(tempName.c_str(), path.c_str()) == 0) {
-            if (replaced >= 0) ReleaseLater(replaced);
-            return 0;
-        }
-        int error = errno;
-        if (replaced >= 0) close(replaced);
-        unlink(tempName.c_str());
+        int error = RenameOver(tempName, path);
+        if (error != 0) unlink(tempName.c_str());
         return error;
     }
     return EEXIST;
 }
 
+OutputFile CreateNamedOutput(const std::string& path) {
+    OutputFile output;
+    output.Path = path;
+    std::string tempName = MakeTempTemplate(path);
+    int fd = mkostemp(tempName.data(), O_CLOEXEC);
+    if (fd < 0) {
+        output.Error = errno;
+        return output;
+    }
+    NotePendingTemporary(tempName);
+    output.TempName = tempName;
+    output.File = fd;
+    if (fchmod(fd, NewFileMode()) != 0) output.Error = errno;
+    return output;
+}
+
 }  // namespace
+
+// ---- Output files ------------------------------------------------------------------
 
 // The data goes to an unnamed file in the output's folder, which gets its
 // name only when complete: a kill while it is written, even one that cannot
-// be held, leaves no file behind. Replacing an existing output takes a
-// temporary name for an instant before the rename, where only SIGKILL can
-// leave it. Where the file system has no unnamed files, a named temporary
-// file takes its place.
+// be held, leaves no file behind. Where the file system has no unnamed files
+// (or /proc, through which one is named), a named temporary file takes its
+// place, which an ending signal's handler removes.
+OutputFile CreateOutputFile(const std::string& path) {
+    if (access("/proc/self/fd", F_OK) != 0) return CreateNamedOutput(path);
+    int fd = open(FolderOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        return CreateNamedOutput(path);
+    }
+    OutputFile output;
+    output.Path = path;
+    output.File = fd < 0 ? NoFile : FileHandle{fd};
+    output.Error = fd < 0 ? errno : 0;
+    return output;
+}
+
+int WriteAt(FileHandle file, std::span<const uint8_t> bytes, uint64_t offset) {
+    const uint8_t* data = bytes.data();
+    size_t size = bytes.size();
+    while (size > 0) {
+        ssize_t put = pwrite(int(file), data, size, off_t(offset));
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0) return errno;
+        if (put == 0) return ENOSPC;
+        data += put;
+        size -= size_t(put);
+        offset += uint64_t(put);
+    }
+    return 0;
+}
+
+int NameOutputFile(OutputFile& output) {
+    int error = output.Error;
+    if (error == 0 && output.TempName.empty()) error = NameUnnamedFile(int(output.File), output.Path);
+    if (output.File != NoFile && close(int(output.File)) != 0 && error == 0) error = errno;
+    output.File = NoFile;
+    if (!output.TempName.empty()) {
+        if (error == 0) error = RenameOver(output.TempName, output.Path);
+        if (error != 0) unlink(output.TempName.c_str());
+        ForgetPendingTemporary();
+        output.TempName.clear();
+    }
+    output.Error = error;
+    return error;
+}
+
+void DiscardOutputFile(OutputFile& output) {
+    if (output.File != NoFile) close(int(output.File));
+    output.File = NoFile;
+    if (!output.TempName.empty()) {
+        unlink(output.TempName.c_str());
+        ForgetPendingTemporary();
+        output.TempName.clear();
+    }
+}
+
+void RemovePendingTemporaryFile() {
+    if (pendingTemporaryLength > 0) unlink(pendingTemporary);
+}
+
 void ReleaseReplacedFilesOnThread(bool onThread) { releaseOnThread = onThread; }
 
-int ReplaceFile(const std::string& path, std::initializer_list<std::span<const uint8_t>> pieces) {
-    SignalsHeld held(HeldSignals::OutsideEnding);  // no stray temporary file on a stop
-    int fd = open(FolderOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) {
-            return ReplaceThroughNamedFile(path, pieces);
-        }
-        return errno;
-    }
-    bool written = true;
+// ---- Small files, written whole -------------------------------------------------------
+
+namespace {
+
+int ReplaceThrough(OutputFile output, std::initializer_list<std::span<const uint8_t>> pieces) {
+    uint64_t offset = 0;
     for (std::span<const uint8_t> piece : pieces) {
-        written = written && WriteAll(fd, piece.data(), piece.size());
+        if (output.Error != 0) break;
+        output.Error = WriteAt(output.File, piece, offset);
+        offset += piece.size();
     }
-    int error = written ? NameUnnamedFile(fd, path) : errno;
-    close(fd);
-    if (error == -1) return ReplaceThroughNamedFile(path, pieces);
-    return error;
+    return NameOutputFile(output);
+}
+
+}  // namespace
+
+int ReplaceFile(const std::string& path, std::initializer_list<std::span<const uint8_t>> pieces) {
+    SignalsHeld held(HeldSignals::OutsideEnding);  // written whole before a stop
+    return ReplaceThrough(CreateOutputFile(path), pieces);
+}
+
+int ReplaceThroughNamedFile(const std::string& path,
+                            std::initializer_list<std::span<const uint8_t>> pieces) {
+    SignalsHeld held(HeldSignals::OutsideEnding);
+    return ReplaceThrough(CreateNamedOutput(path), pieces);
 }

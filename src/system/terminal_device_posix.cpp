@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "system/files.h"
 #include "system/signals.h"
 #include "system/terminal_device.h"
 
@@ -119,7 +120,7 @@ void PutTerminalBack() {
     if (device.modesChanged) tcsetattr(device.modesFd, TCSANOW, &device.savedModes);
 }
 
-// Async-signal-safe: only write, tcsetattr, signal and raise.
+// Async-signal-safe: only write, tcsetattr, unlink, signal and raise.
 void RestoreFromSignal(int signal) {
     int savedErrno = errno;
     if (!device.restored) {
@@ -127,6 +128,7 @@ void RestoreFromSignal(int signal) {
         PutTerminalBack();
         if (!InBackground()) WriteEndNote();
     }
+    RemovePendingTemporaryFile();
     // Ends the program the way the signal would have, so its status shows it.
     ::signal(signal, SIG_DFL);
     raise(signal);
