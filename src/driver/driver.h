@@ -55,8 +55,7 @@ std::string FormatMemory(uint64_t bytes);
 // Returns false, after the beep and box, when the arrays cannot be had or
 // the input cannot be read; the caller then goes back to the prompt.
 // `threads`: the engine's, whose stacks count against the process's limits.
-bool LoadInput(const std::string& inputPath, int32_t frameCount, int threads,
-               SampleArrays& samples);
+bool LoadInput(const std::string& inputPath, int32_t frameCount, int threads, InputSamples& input);
 
 // The note after the "Done" of the read when the input file holds fewer whole
 // frames than its header says: " (N frames missing, read as silence)".
@@ -78,15 +77,28 @@ std::string MissingCoefficientsMessage(const char* fileName);
 // Stages 1 to 4 in run order: FO, SO, FOP, SOP.
 extern const ErrorStage ErrorStages[4];
 
-// Title line, coefficient load (beep and box again and again while the
-// file cannot be opened), then filter, dither and pack into the packed
-// samples on the engine's threads, "Done". Returns the number of samples
-// clipped.
-int64_t RunFilterStage(const ErrorStage& stage, SampleArrays& samples, RandomSource& random,
-                       const EngineChoice& engine);
+// What a stage made: its output file, filled but not yet named, what the
+// engine did, and what a second try needs to compute it again.
+struct StageOutput {
+    OutputFile File;
+    StageResult Result;
+    CoefficientSet Coefficients{};
+    RandomSource Start;  // the stage's first draw
+};
 
-// "Writing file - " and the name, the write (a failure asks to try again or
-// skip with a box), "Done" with the clipped note and `blankLinesAfter`
-// blank lines. Returns false when the user skipped the file.
-bool WriteStageOutput(const std::string& outputName, const SampleArrays& samples,
-                      const WaveInfo& info, int64_t clipped, int blankLinesAfter);
+// Title line, coefficient load (beep and box again and again while the
+// file cannot be opened), then filter, dither and pack on the engine's
+// threads, each part writing its frames into the output file as it goes,
+// "Done". `random` moves on past the stage's draws.
+StageOutput RunFilterStage(const ErrorStage& stage, const InputSamples& input,
+                           const std::string& outputName, const WaveInfo& info,
+                           RandomSource& random, const EngineChoice& engine);
+
+// "Writing file - " and the name; the file gets its name, or a failure
+// (met now or while the stage wrote) asks with a box to try again, which
+// computes and writes the stage anew from its first draw, or to skip;
+// "Done" with the clipped note and `blankLinesAfter` blank lines. Returns
+// false when the user skipped the file.
+bool WriteStageOutput(const std::string& outputName, const InputSamples& input,
+                      const WaveInfo& info, const EngineChoice& engine, StageOutput& output,
+                      int blankLinesAfter);

@@ -5,6 +5,7 @@
 
 #include "console/screen_script.h"
 #include "driver/driver.h"
+#include "system/files.h"
 #include "system/memory.h"
 
 // The box while a stage's coefficient file is missing. The two characters
@@ -38,7 +39,7 @@ std::string RefusalReason(const std::string& inputPath, const HeaderCheck& heade
 
 // ---- Loading ------------------------------------------------------------------------
 
-uint64_t JobMemory(int32_t frameCount) { return SampleArraysBytes(frameCount) + JobWorkingBytes; }
+uint64_t JobMemory(int32_t frameCount) { return InputSamplesBytes(frameCount) + JobWorkingBytes; }
 
 std::string FormatMemory(uint64_t bytes) {
     char text[32];
@@ -50,8 +51,7 @@ std::string FormatMemory(uint64_t bytes) {
     return text;
 }
 
-bool LoadInput(const std::string& inputPath, int32_t frameCount, int threads,
-               SampleArrays& samples) {
+bool LoadInput(const std::string& inputPath, int32_t frameCount, int threads, InputSamples& input) {
     ShowStepTitle("   Reading file data...");
     // Refused at once when it cannot fit, rather than killed half-way.
     uint64_t needed = JobMemory(frameCount);
@@ -61,20 +61,21 @@ bool LoadInput(const std::string& inputPath, int32_t frameCount, int threads,
                   " of memory; " + FormatMemory(available) + " is available  ");
         return false;
     }
-    if (!CreateSampleArrays(frameCount, samples)) {
+    if (!CreateInputSamples(frameCount, input)) {
         ShowError(TooLargeMessage);
         return false;
     }
-    SampleRead read = ReadInputSamples(inputPath, frameCount, samples);
+    SampleRead read = ReadInputSamples(inputPath, input);
     if (!read.Failure.empty()) {
-        samples = SampleArrays{};
+        input = InputSamples{};
         ShowError(read.Failure);
         return false;
     }
     ShowDone(1, MissingFramesNote(read.MissingFrames));
 
+    // Each stage takes the channels apart block by block as it reads the
+    // input, so that no channel arrays are held; the step keeps its line.
     ShowStepTitle("   Extracting channels...");
-    ExtractChannels(samples);
     ShowDone(1);
     return true;
 }
@@ -97,21 +98,30 @@ std::string ClippedNote(int64_t clipped) {
 
 namespace {
 
-// The stage works on the engine's threads while this one, which alone takes
-// the signals, waits: a stop and continue or a resize redraws the screen at
-// once instead of when the stage ends, seconds later.
-StageResult FilterServingTerminal(const SampleArrays& samples, const CoefficientSet& coefficients,
-                                  RandomSource& random, const EngineChoice& engine) {
-    StageRun run =
-        StartStage(samples.Left, samples.Right, coefficients, samples.Packed, random, engine);
+// The stage computed into a new output file for `outputName`, on the
+// engine's threads while this one, which alone takes the signals, waits: a
+// stop and continue or a resize redraws the screen at once instead of when
+// the stage ends, seconds later. The draws start at `output.Start`.
+void ComputeStage(const InputSamples& input, const std::string& outputName, const WaveInfo& info,
+                  const EngineChoice& engine, StageOutput& output) {
+    output.File = CreateOutputFile(outputName);
+    std::array<uint8_t, HeaderSize> header = MakeOutputHeader(info, OutputDataSize(info));
+    if (output.File.Error == 0) output.File.Error = WriteAt(output.File.File, header, 0);
+    output.Result = StageResult{};
+    // A file that cannot be made is told at the writing step, which tries again.
+    if (output.File.Error != 0) return;
+    RandomSource random = output.Start;
+    StageSink sink{output.File.File, HeaderSize, {}};
+    StageRun run = StartStage(input.Packed, output.Coefficients, sink, random, engine);
     while (!StageFinished(run)) WaitServingTerminal(100);
-    return EndStage(run);
+    output.Result = EndStage(run);
 }
 
 }  // namespace
 
-int64_t RunFilterStage(const ErrorStage& stage, SampleArrays& samples, RandomSource& random,
-                       const EngineChoice& engine) {
+StageOutput RunFilterStage(const ErrorStage& stage, const InputSamples& input,
+                           const std::string& outputName, const WaveInfo& info,
+                           RandomSource& random, const EngineChoice& engine) {
     ShowStepTitle(stage.Title);
     // Only the outcome of each open counts; the run waits here, with no
     // limit, until the file can be opened.
@@ -120,10 +130,14 @@ int64_t RunFilterStage(const ErrorStage& stage, SampleArrays& samples, RandomSou
         ShowError(MissingCoefficientsMessage(stage.CoefficientFile));
         load = LoadCoefficients(stage.CoefficientFile);
     }
-    int64_t clipped = FilterServingTerminal(samples, load.Values, random, engine).Clipped;
+    StageOutput output;
+    output.Coefficients = load.Values;
+    output.Start = random;
+    ComputeStage(input, outputName, info, engine, output);
+    random = random.Skip(4 * uint64_t(OutputFrameCount(input.FrameCount)));
     if (!load.JoinedLines) {
         ShowDone(1);
-        return clipped;
+        return output;
     }
     // The values stay as read, so that outputs compare byte for byte with
     // earlier runs; the user learns why they may not be the file's numbers.
@@ -131,21 +145,26 @@ int64_t RunFilterStage(const ErrorStage& stage, SampleArrays& samples, RandomSou
                          ": line feeds without CR joined its lines into one field";
     ShowDone(1, " (" + notice + ")");
     NoteOnStandardError("phonoskew: " + notice);
-    return clipped;
+    return output;
 }
 
-bool WriteStageOutput(const std::string& outputName, const SampleArrays& samples,
-                      const WaveInfo& info, int64_t clipped, int blankLinesAfter) {
+bool WriteStageOutput(const std::string& outputName, const InputSamples& input,
+                      const WaveInfo& info, const EngineChoice& engine, StageOutput& output,
+                      int blankLinesAfter) {
     ShowWritingFile(outputName);
-    std::array<uint8_t, HeaderSize> header = MakeOutputHeader(info, OutputDataSize(info));
     for (;;) {
-        std::string reason = WriteWaveFile(outputName, header.data(), header.size(),
-                                           samples.Packed.data(), samples.Packed.size());
-        if (reason.empty()) break;
-        std::string message = " Could not write file '" + outputName + "':\\n " + reason +
+        // A failure met while the stage wrote is told here, as the writing
+        // step's; the file is named only when whole.
+        int error = output.File.Error != 0 ? output.File.Error : output.Result.WriteError;
+        if (error == 0) error = NameOutputFile(output.File);
+        if (error == 0) break;
+        DiscardOutputFile(output.File);
+        std::string message = " Could not write file '" + outputName + "':\\n " + ErrorText(error) +
                               ".\\n Enter tries again, Esc skips this file  ";
         if (ShowError(message) == BoxKey::Escape) return false;
+        // Again from the stage's first draw: the same bytes.
+        ComputeStage(input, outputName, info, engine, output);
     }
-    ShowDone(blankLinesAfter, ClippedNote(clipped));
+    ShowDone(blankLinesAfter, ClippedNote(output.Result.Clipped));
     return true;
 }

@@ -44,7 +44,7 @@ int RunJob(const CommandLine& command) {
     RandomSource dither;
     std::string inputPath;
     HeaderCheck header;
-    SampleArrays samples;
+    InputSamples input;
     double startTime = 0.0;
     for (;;) {
         inputPath = AskInputPath();
@@ -57,15 +57,17 @@ int RunJob(const CommandLine& command) {
         ShowFileData(info.Channels, info.SampleRate, info.BitsPerSample, info.FrameCount,
                      info.Duration);
         startTime = static_cast<double>(ClockSeconds());
-        if (LoadInput(inputPath, info.FrameCount, engine.Threads, samples)) break;
+        if (LoadInput(inputPath, info.FrameCount, engine.Threads, input)) break;
     }
 
     bool allWritten = true;
     for (int stage = 1; stage <= 4; ++stage) {
-        int64_t clipped = RunFilterStage(ErrorStages[stage - 1], samples, dither, engine);
+        const std::string& name = header.Names[stage - 1];
+        StageOutput output =
+            RunFilterStage(ErrorStages[stage - 1], input, name, header.Info, dither, engine);
         // Three blank lines stand between the last stage and the job's time.
         int blankLines = stage < 4 ? 1 : 3;
-        if (!WriteStageOutput(header.Names[stage - 1], samples, header.Info, clipped, blankLines)) {
+        if (!WriteStageOutput(name, input, header.Info, engine, output, blankLines)) {
             allWritten = false;
         }
     }

@@ -1,12 +1,11 @@
-// The stage engine. Each block of output frames is filtered into small
-// arrays of its own and dithered and packed from them at once, so no
-// stage-long accumulator arrays exist. The output range is split into one
-// contiguous part per thread; a part starts its dither draws where the
-// one-pass loop would have them (RandomSource::Skip), so the bytes never
-// depend on the number of threads. Each block is filtered in float64 on
-// the vector unit and dithered there; the few outputs the certificate
-// cannot vouch for are recomputed exactly, so the bytes never depend on the
-// vector unit either.
+// The stage engine. Each block of output frames takes its window of the
+// packed input apart, is filtered into small arrays of its own, dithered
+// and packed from them at once, and written to the output file by its part
+// a few blocks at a time: no stage-long array exists but the input. The output range is split into
+// one contiguous part per thread; a part starts its dither draws where the one-pass loop would have
+// them (RandomSource::Skip), so the bytes never depend on the number of threads. Each block is
+// filtered in float64 on the vector unit and dithered there; the few outputs the certificate cannot
+// vouch for are recomputed exactly, so the bytes never depend on the vector unit either.
 #include "engine/engine.h"
 
 #include <algorithm>
@@ -22,78 +21,123 @@ namespace {
 // Output frames filtered and packed in one go: both channels' results stay
 // in the first-level cache.
 constexpr int64_t BlockFrames = 2048;
+// Packed frames a part gathers before it writes them to the file: few
+// writes, and little memory a thread.
+constexpr int64_t PendingFrames = 4 * BlockFrames;
 static_assert(VectorPad >= DitherPad);
 
 // ---- Blocks ---------------------------------------------------------------------------
 
-std::span<uint8_t> PackedFrames(const StagePart& part, int64_t first, int64_t count) {
-    return part.Packed.subspan(size_t(BytesPerFrame * first), size_t(BytesPerFrame * count));
+// The input frames a block of outputs [first, first + count) reads, taken
+// apart into the part's channel arrays: from 63 frames before its first
+// output (or the input's start) to its last output (or the input's end).
+// Samples before the window are read by no output of the block, so the
+// window's start counts as the input's start for the block's filter.
+void DecodeInputWindow(StagePart& part, int64_t first, int64_t count) {
+    const int64_t frameCount = int64_t(part.Input.size() / BytesPerFrame);
+    const int64_t from = std::max<int64_t>(0, first - FilterTail);
+    const int64_t to = std::min(frameCount, first + count);
+    const size_t frames = size_t(std::max<int64_t>(0, to - from));
+    part.WindowStart = from;
+    part.InputLeft.resize(frames);
+    part.InputRight.resize(frames);
+    DecodeFrames(part.Input, from, part.InputLeft, part.InputRight);
+}
+
+// Writes the packed frames gathered so far; the first failure is kept, and
+// the part then stops.
+void WritePending(StagePart& part) {
+    if (part.Pending.empty()) return;
+    const uint64_t at = BytesPerFrame * uint64_t(part.PendingFrom);
+    if (part.Sink.File != NoFile) {
+        int error = WriteAt(part.Sink.File, part.Pending, part.Sink.Offset + at);
+        if (error != 0 && part.Result.WriteError == 0) part.Result.WriteError = error;
+    } else {
+        std::copy(part.Pending.begin(), part.Pending.end(), part.Sink.Memory.begin() + at);
+    }
+    part.PendingFrom += int64_t(part.Pending.size() / BytesPerFrame);
+    part.Pending.clear();
+}
+
+// Room for `count` more packed frames, after those gathered.
+std::span<uint8_t> PendingRoom(StagePart& part, int64_t count) {
+    const size_t at = part.Pending.size();
+    part.Pending.resize(at + size_t(BytesPerFrame * count));
+    return std::span(part.Pending).subspan(at);
 }
 
 void RunExactBlock(StagePart& part, int64_t first, int64_t count) {
     std::span<double> left = std::span(part.FilteredLeft).first(size_t(count));
     std::span<double> right = std::span(part.FilteredRight).first(size_t(count));
-    FilterBlockExact(part.Left, part.Right, *part.Coefficients, first, left, right);
-    part.Result.Clipped += DitherAndPackScalar(
-        left.data(), right.data(), count, PackedFrames(part, first, count).data(), part.Random);
+    FilterBlockExact(part.InputLeft, part.InputRight, *part.Coefficients, first - part.WindowStart,
+                     left, right);
+    part.Result.Clipped += DitherAndPackScalar(left.data(), right.data(), count,
+                                               PendingRoom(part, count).data(), part.Random);
 }
 
 void RunFastBlock(StagePart& part, int64_t first, int64_t count) {
     const CoefficientSet& h = *part.Coefficients;
-    FillWindow(part.Left, first, count, part.Window);
+    const int64_t windowFirst = first - part.WindowStart;
+    FillWindow(part.InputLeft, windowFirst, count, part.Window);
     FilterWindowFast(part.Window, count, h, part.FilteredLeft);
-    FillWindow(part.Right, first, count, part.Window);
+    FillWindow(part.InputRight, windowFirst, count, part.Window);
     FilterWindowFast(part.Window, count, h, part.FilteredRight);
     // A suspect's exact value: the model's loop for that output.
-    auto exactOutput = [&part, &h, first](int64_t frame, int channel) {
-        return ExactOutput(channel == 0 ? part.Left : part.Right, h, first + frame);
+    auto exactOutput = [&part, &h, windowFirst](int64_t frame, int channel) {
+        return ExactOutput(channel == 0 ? part.InputLeft : part.InputRight, h, windowFirst + frame);
     };
     BlockDither dither =
         DitherBlock({part.FilteredLeft, part.FilteredRight, count}, part.Random, part.TieWindow,
                     {part.SamplesLeft, part.SamplesRight, part.Suspects}, exactOutput);
     part.Result.Clipped += dither.Clipped;
     part.Result.ExactOutputs += dither.Recomputed;
-    PackFrames(part.SamplesLeft, part.SamplesRight, PackedFrames(part, first, count));
+    PackFrames(part.SamplesLeft, part.SamplesRight, PendingRoom(part, count));
     part.Random = part.Random.Skip(4 * uint64_t(count));
 }
 
 void RunStagePart(StagePart& part) {
-    for (int64_t first = part.From; first < part.To; first += BlockFrames) {
+    part.PendingFrom = part.From;
+    for (int64_t first = part.From; first < part.To && part.Result.WriteError == 0;
+         first += BlockFrames) {
         int64_t count = std::min(BlockFrames, part.To - first);
+        DecodeInputWindow(part, first, count);
         if (part.Exact) {
             RunExactBlock(part, first, count);
         } else {
             RunFastBlock(part, first, count);
         }
+        if (int64_t(part.Pending.size()) >= BytesPerFrame * PendingFrames) WritePending(part);
     }
+    WritePending(part);
 }
 
 // ---- Parts ------------------------------------------------------------------------------
 
 // Parts of whole blocks, at most one a thread, each with its working arrays.
-std::vector<StagePart> MakeStageParts(std::span<const int32_t> left, std::span<const int32_t> right,
-                                      const CoefficientSet& h, std::span<uint8_t> packed,
-                                      const RandomSource& random, int threads, bool exact,
-                                      double tieWindow) {
-    const int64_t outputFrames = int64_t(left.size()) + FilterTail;
-    assert(right.size() == left.size());
-    assert(packed.size() >= size_t(BytesPerFrame * outputFrames));
+std::vector<StagePart> MakeStageParts(std::span<const uint8_t> input, const CoefficientSet& h,
+                                      const StageSink& sink, const RandomSource& random,
+                                      int threads, bool exact, double tieWindow) {
+    const int64_t outputFrames = int64_t(input.size() / BytesPerFrame) + FilterTail;
+    assert(input.size() % BytesPerFrame == 0);
+    assert(sink.File != NoFile || sink.Memory.size() >= size_t(BytesPerFrame * outputFrames));
     const int64_t blocks = (outputFrames + BlockFrames - 1) / BlockFrames;
     const int64_t partCount = std::clamp<int64_t>(threads, 1, std::max<int64_t>(blocks, 1));
     std::vector<StagePart> parts(static_cast<size_t>(partCount));
     for (int64_t i = 0; i < partCount; ++i) {
         StagePart& part = parts[size_t(i)];
-        part.Left = left;
-        part.Right = right;
+        part.Input = input;
         part.Coefficients = &h;
-        part.Packed = packed;
+        part.Sink = sink;
         part.From = std::min(outputFrames, blocks * i / partCount * BlockFrames);
         part.To = std::min(outputFrames, blocks * (i + 1) / partCount * BlockFrames);
         part.Random = random.Skip(4 * uint64_t(part.From));
         part.Exact = exact;
         part.TieWindow = tieWindow;
+        part.InputLeft.reserve(size_t(BlockFrames + FilterTail));
+        part.InputRight.reserve(size_t(BlockFrames + FilterTail));
         part.FilteredLeft.resize(size_t(OutputRoom(BlockFrames)));
         part.FilteredRight.resize(size_t(OutputRoom(BlockFrames)));
+        part.Pending.reserve(size_t(BytesPerFrame * (PendingFrames + BlockFrames)));
         if (!exact) {
             part.Window.resize(size_t(WindowSize(BlockFrames)));
             part.SamplesLeft.resize(size_t(BlockFrames + DitherPad));
@@ -128,16 +172,15 @@ uint64_t AddressSpaceReserve(int threads) {
     return uint64_t(std::max(threads, 1)) * (uint64_t{8} << 20) + (uint64_t{8} << 20);
 }
 
-StageRun StartStage(std::span<const int32_t> left, std::span<const int32_t> right,
-                    const CoefficientSet& h, std::span<uint8_t> packed, RandomSource& random,
-                    const EngineChoice& choice) {
+StageRun StartStage(std::span<const uint8_t> input, const CoefficientSet& h, const StageSink& sink,
+                    RandomSource& random, const EngineChoice& choice) {
     // A set the certificate does not hold for takes the exact loop whole.
     const Certificate certificate = CertifyCoefficients(h);
     StageRun run;
     run.WholeExact = choice.Form == Kernel::Exact || !certificate.Holds;
-    run.Parts = MakeStageParts(left, right, h, packed, random, choice.Threads, run.WholeExact,
-                               certificate.Window);
-    random = random.Skip(4 * uint64_t(int64_t(left.size()) + FilterTail));
+    run.Parts =
+        MakeStageParts(input, h, sink, random, choice.Threads, run.WholeExact, certificate.Window);
+    random = random.Skip(4 * uint64_t(int64_t(input.size() / BytesPerFrame) + FilterTail));
     run.Unfinished = std::make_unique<std::atomic<int>>(int(run.Parts.size()));
     // With one thread asked for, everything runs on this one.
     if (choice.Threads <= 1) {
@@ -163,13 +206,25 @@ StageResult EndStage(StageRun& run) {
     for (const StagePart& part : run.Parts) {
         result.Clipped += part.Result.Clipped;
         result.ExactOutputs += part.Result.ExactOutputs;
+        if (result.WriteError == 0) result.WriteError = part.Result.WriteError;
     }
     return result;
 }
 
-StageResult FilterDitherAndPack(std::span<const int32_t> left, std::span<const int32_t> right,
-                                const CoefficientSet& h, std::span<uint8_t> packed,
-                                RandomSource& random, const EngineChoice& choice) {
-    StageRun run = StartStage(left, right, h, packed, random, choice);
+StageResult FilterDitherAndPack(std::span<const uint8_t> input, const CoefficientSet& h,
+                                const StageSink& sink, RandomSource& random,
+                                const EngineChoice& choice) {
+    StageRun run = StartStage(input, h, sink, random, choice);
     return EndStage(run);
+}
+
+// Each part's arrays: its input window, block outputs, sample window,
+// samples, suspects and gathered frames.
+uint64_t StageWorkingBytes(int threads) {
+    const uint64_t part = 2 * sizeof(int32_t) * (BlockFrames + FilterTail) +
+                          3 * sizeof(double) * WindowSize(BlockFrames) +
+                          2 * sizeof(int32_t) * (BlockFrames + DitherPad) +
+                          sizeof(int32_t) * 2 * BlockFrames +
+                          BytesPerFrame * (PendingFrames + BlockFrames);
+    return uint64_t(std::max(threads, 1)) * part;
 }

@@ -16,6 +16,7 @@
 
 #include "filters/filters.h"
 #include "numeric/numeric.h"
+#include "system/files.h"
 #include "wave/wave.h"
 
 // How a stage's outputs are computed. The fast forms filter in float64 on
@@ -45,24 +46,40 @@ struct StageResult {
     int64_t Clipped = 0;       // samples clipped to the 24-bit range
     int64_t ExactOutputs = 0;  // outputs of the fast forms recomputed exactly
     bool WholeExact = false;   // the set took the exact loop for every output
+    int WriteError = 0;        // the first failed write to the output file, or 0
+};
+
+// Where a stage's output frames go: written to a file, frame 0 at byte
+// `Offset`, each part writing its own frames as it goes; or, with no file,
+// into `Memory`, which holds them all (for tools and tests).
+struct StageSink {
+    FileHandle File = NoFile;
+    uint64_t Offset = 0;
+    std::span<uint8_t> Memory;
 };
 
 // One part of a stage: a run of whole blocks of output frames, and the
 // working arrays of one block, made before the threads start so that a
 // worker never allocates.
 struct StagePart {
-    std::span<const int32_t> Left, Right;
+    std::span<const uint8_t> Input;  // the packed input, whole
     const CoefficientSet* Coefficients = nullptr;
-    std::span<uint8_t> Packed;  // the whole stage's output
-    int64_t From = 0;           // output frames [From, To)
+    StageSink Sink;
+    int64_t From = 0;  // output frames [From, To)
     int64_t To = 0;
     RandomSource Random;  // positioned at frame From's first draw
     bool Exact = false;
     double TieWindow = 0;  // the certificate's, for the fast form
     StageResult Result;
-    // One block's outputs, samples and suspects, and its sample window.
+    // One block's input window (its channels, from input frame WindowStart),
+    // outputs, sample window, samples and suspects; the packed frames not
+    // yet written, from output frame PendingFrom.
+    std::vector<int32_t> InputLeft, InputRight;
+    int64_t WindowStart = 0;
     std::vector<double> FilteredLeft, FilteredRight, Window;
     std::vector<int32_t> SamplesLeft, SamplesRight, Suspects;
+    std::vector<uint8_t> Pending;
+    int64_t PendingFrom = 0;
 };
 
 // A stage under way: its parts and the threads that run them.
@@ -73,20 +90,23 @@ struct StageRun {
     bool WholeExact = false;
 };
 
-// Starts filtering both channels with h, dithering and packing all
-// frameCount + 63 output frames into `packed`, drawing from `random` as one
-// pass in frame order would; `random` moves on 4 x (frameCount + 63) draws
-// at once. With one thread, the whole stage runs here before this returns;
-// else every part runs on a thread of its own, and the last to finish wakes
-// the terminal's wait (WaitServingTerminal).
-StageRun StartStage(std::span<const int32_t> left, std::span<const int32_t> right,
-                    const CoefficientSet& h, std::span<uint8_t> packed, RandomSource& random,
-                    const EngineChoice& choice);
+// Starts filtering both channels of the packed input (BytesPerFrame a
+// frame) with h, dithering and packing all frameCount + 63 output frames
+// into `sink`, drawing from `random` as one pass in frame order would;
+// `random` moves on 4 x (frameCount + 63) draws at once. With one thread,
+// the whole stage runs here before this returns; else every part runs on a
+// thread of its own, and the last to finish wakes the terminal's wait
+// (WaitServingTerminal).
+StageRun StartStage(std::span<const uint8_t> input, const CoefficientSet& h, const StageSink& sink,
+                    RandomSource& random, const EngineChoice& choice);
 bool StageFinished(const StageRun& run);
 // Waits for every part and says what the stage did.
 StageResult EndStage(StageRun& run);
 
 // StartStage and EndStage in one call, for tools and tests.
-StageResult FilterDitherAndPack(std::span<const int32_t> left, std::span<const int32_t> right,
-                                const CoefficientSet& h, std::span<uint8_t> packed,
-                                RandomSource& random, const EngineChoice& choice);
+StageResult FilterDitherAndPack(std::span<const uint8_t> input, const CoefficientSet& h,
+                                const StageSink& sink, RandomSource& random,
+                                const EngineChoice& choice);
+
+// The working bytes of a stage on `threads` threads, beside the input.
+uint64_t StageWorkingBytes(int threads);

@@ -1,16 +1,21 @@
-// Loading the sample bytes of the input and splitting them into the left
-// and right channels.
+// Loading the sample bytes of the input, and taking frames of it apart into
+// the left and right channels.
 #include <algorithm>
+#include <cassert>
 
 #include "system/files.h"
 #include "wave/wave.h"
 
 // ---- Decoding -----------------------------------------------------------------
 
-void SplitChannels(const uint8_t* packed, int32_t frames, int32_t* left, int32_t* right) {
-    for (int32_t n = 0; n < frames; ++n) {
-        left[n] = DecodeSample24(packed + BytesPerFrame * size_t(n));
-        right[n] = DecodeSample24(packed + BytesPerFrame * size_t(n) + 3);
+void DecodeFrames(std::span<const uint8_t> packed, int64_t first, std::span<int32_t> left,
+                  std::span<int32_t> right) {
+    assert(left.size() == right.size() && first >= 0);
+    assert(packed.size() >= BytesPerFrame * (size_t(first) + left.size()));
+    const uint8_t* frame = packed.data() + BytesPerFrame * size_t(first);
+    for (size_t n = 0; n < left.size(); ++n, frame += BytesPerFrame) {
+        left[n] = DecodeSample24(frame);
+        right[n] = DecodeSample24(frame + 3);
     }
 }
 
@@ -25,46 +30,30 @@ std::string ReadSampleBytes(const std::string& inputPath, uint8_t* buffer, size_
 
 // ---- The steps, as the driver calls them --------------------------------------------
 
-namespace {
-
-size_t PackedBytes(int32_t frameCount) {
-    return BytesPerFrame * size_t(OutputFrameCount(frameCount));
+uint64_t InputSamplesBytes(int32_t frameCount) {
+    return BytesPerFrame * uint64_t(std::max(frameCount, 0));
 }
 
-}  // namespace
-
-uint64_t SampleArraysBytes(int32_t frameCount) {
-    uint64_t frames = uint64_t(std::max(frameCount, 0));
-    return PackedBytes(std::max(frameCount, 0)) + 2 * sizeof(int32_t) * frames;
-}
-
-bool CreateSampleArrays(int32_t frameCount, SampleArrays& arrays) {
+bool CreateInputSamples(int32_t frameCount, InputSamples& input) {
+    input = InputSamples{};
     if (frameCount < 0) return false;
-    size_t frames = size_t(frameCount);
     // Committed at once, right after the check of what is free: a second
     // job started a moment later then finds this memory taken.
-    if (arrays.Packed.Allocate(PackedBytes(frameCount)) && arrays.Left.Allocate(frames) &&
-        arrays.Right.Allocate(frames) && arrays.Packed.Commit() && arrays.Left.Commit() &&
-        arrays.Right.Commit()) {
-        return true;
+    if (!input.Packed.Allocate(size_t(InputSamplesBytes(frameCount))) || !input.Packed.Commit()) {
+        input = InputSamples{};
+        return false;
     }
-    arrays = SampleArrays{};
-    return false;
+    input.FrameCount = frameCount;
+    return true;
 }
 
-SampleRead ReadInputSamples(const std::string& inputPath, int32_t frameCount,
-                            SampleArrays& arrays) {
+SampleRead ReadInputSamples(const std::string& inputPath, InputSamples& input) {
     size_t bytesRead = 0;
-    std::string reason = ReadSampleBytes(inputPath, arrays.Packed.data(),
-                                         BytesPerFrame * size_t(frameCount), &bytesRead);
+    std::string reason =
+        ReadSampleBytes(inputPath, input.Packed.data(), input.Packed.size(), &bytesRead);
     SampleRead read;
     if (!reason.empty())
         read.Failure = " Could not read file '" + inputPath + "':\\n " + reason + "  ";
-    read.MissingFrames = int64_t{frameCount} - int64_t(bytesRead / BytesPerFrame);
+    read.MissingFrames = int64_t{input.FrameCount} - int64_t(bytesRead / BytesPerFrame);
     return read;
-}
-
-void ExtractChannels(SampleArrays& arrays) {
-    SplitChannels(arrays.Packed.data(), int32_t(arrays.Left.size()), arrays.Left.data(),
-                  arrays.Right.data());
 }

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -56,22 +57,20 @@ struct HeaderCheck {
 // Reads the input's header and runs the checks in their fixed order.
 HeaderCheck CheckInputHeader(const std::string& inputPath);
 
-// The job's sample arrays, created once: the packed 24-bit samples (first
-// the input's data chunk as read, then each stage's output, which is 63
-// frames longer) and the two input channels. SampleArraysBytes bytes, about
-// 14 a frame.
-struct SampleArrays {
-    PageArray<uint8_t> Packed;  // 3 bytes a sample, two samples a frame
-    PageArray<int32_t> Left;    // FrameCount, read-only after the split
-    PageArray<int32_t> Right;   // FrameCount
+// The job's input, held once, packed as read: the data chunk's 24-bit
+// samples, 6 bytes a frame, left first. Every stage reads it unchanged and
+// takes the channels apart block by block as it filters.
+struct InputSamples {
+    PageArray<uint8_t> Packed;  // BytesPerFrame x FrameCount
+    int32_t FrameCount = 0;
 };
 
-// The bytes of the sample arrays for an input of `frameCount` frames.
-uint64_t SampleArraysBytes(int32_t frameCount);
+// The bytes of the input for `frameCount` frames.
+uint64_t InputSamplesBytes(int32_t frameCount);
 
-// Creates the arrays, zero-filled, for an input of `frameCount` frames,
-// their memory taken at once. Returns false when the memory cannot be had.
-bool CreateSampleArrays(int32_t frameCount, SampleArrays& arrays);
+// Creates the input's array, zero-filled, its memory taken at once.
+// Returns false when the memory cannot be had.
+bool CreateInputSamples(int32_t frameCount, InputSamples& input);
 
 // What reading the input's samples gave.
 struct SampleRead {
@@ -79,13 +78,9 @@ struct SampleRead {
     int64_t MissingFrames = 0;  // frames the file lacks: they read as silence
 };
 
-// Reads the sample bytes of the input's `frameCount` frames into the packed
-// samples. A file that ends early leaves the rest zero and says how many
-// whole frames it lacks.
-SampleRead ReadInputSamples(const std::string& inputPath, int32_t frameCount, SampleArrays& arrays);
-
-// Splits the packed input into the two channels.
-void ExtractChannels(SampleArrays& arrays);
+// Reads the sample bytes of the input's frames. A file that ends early
+// leaves the rest zero and says how many whole frames it lacks.
+SampleRead ReadInputSamples(const std::string& inputPath, InputSamples& input);
 
 // The 44-byte header of every output file.
 constexpr int HeaderSize = 44;
@@ -156,8 +151,10 @@ inline int32_t DecodeSample24(const uint8_t* bytes) {
     return v > 8388607 ? v - 16777216 : v;
 }
 
-// Decodes `frames` stereo frames (BytesPerFrame each) into two arrays.
-void SplitChannels(const uint8_t* packed, int32_t frames, int32_t* left, int32_t* right);
+// Decodes the frames [first, first + left size) of the packed samples into
+// the two channels.
+void DecodeFrames(std::span<const uint8_t> packed, int64_t first, std::span<int32_t> left,
+                  std::span<int32_t> right);
 
 // Reads up to `byteCount` bytes from offset 44 of `inputPath` into `buffer`.
 // A file that ends early is not an error (the rest of the buffer is left as

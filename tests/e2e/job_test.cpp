@@ -2,8 +2,11 @@
 // input and writes four files that must match the reference model exactly.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <regex>
 
@@ -134,7 +137,7 @@ TEST(JobTest, EndOfInputAtThePromptEndsWithAMessageAndFailureStatus) {
     EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line expected: " << run.err;
 }
 
-// A small file whose header claims 2^31 - 1 data bytes needs about 5 GB:
+// A small file whose header claims 2^31 - 1 data bytes needs about 2.2 GB:
 // refused at once with what it needs and what there is, back to the prompt.
 TEST(JobTest, InputTooLargeForTheMemoryIsRefusedAtOnce) {
     ScratchDir dir;
@@ -155,7 +158,7 @@ TEST(JobTest, InputTooLargeForTheMemoryIsRefusedAtOnce) {
         EXPECT_TRUE(
             std::regex_search(run.out, std::regex("   Reading file data...\n ERROR\n"
                                                   "This Wave file is too large to process \n"
-                                                  " It needs 5\\.0 GB of memory; "
+                                                  " It needs 2\\.2 GB of memory; "
                                                   "[0-9.]+ [MG]B is available  \n")))
             << run.out;
         EXPECT_EQ(ReadFileBytes(dir.path / "huge RIAA error 1.wav"), "");
@@ -165,6 +168,38 @@ TEST(JobTest, InputTooLargeForTheMemoryIsRefusedAtOnce) {
             ++prompts;
         }
         EXPECT_EQ(prompts, 2u);
+    }
+}
+
+// The job holds the input once, packed as read, and streams each stage
+// into its file: what the peak memory grows by from a shorter input to a
+// longer one is at most 7 bytes a frame, and the rest stays within 16 MiB,
+// whatever the thread count.
+TEST(JobTest, HoldsAtMostSevenBytesAFrame) {
+    const int shorter = 500000, longer = 3000000;
+    for (const char* threads : {"PHONOSKEW_THREADS=1", "PHONOSKEW_THREADS=4"}) {
+        uint64_t peak[2] = {};
+        for (int i = 0; i < 2; ++i) {
+            ScratchDir dir;
+            // Made in a child of its own: a program's peak memory counts what
+            // the process that started it held, and the fixture is large.
+            pid_t maker = fork();
+            if (maker == 0) {
+                WriteJobFiles(dir.path, MakeJobFixture(i == 0 ? shorter : longer));
+                _exit(0);
+            }
+            ASSERT_EQ(waitpid(maker, nullptr, 0), maker);
+            Program program = PhonoskewIn(dir.path);
+            program.environment = {threads};
+            Child run = RunPiped(program, "take1.wav\r");
+            ASSERT_EQ(run.exitStatus, 0) << run.err;
+            peak[i] = run.peakResidentBytes;
+        }
+        const double perFrame = (double(peak[1]) - double(peak[0])) / (longer - shorter);
+        std::printf("%s: %.2f bytes a frame, %.1f MiB beside them\n", threads, perFrame,
+                    (double(peak[1]) - perFrame * longer) / 1048576);
+        EXPECT_LE(perFrame, 7.0) << threads;
+        EXPECT_LE(peak[1], 7 * uint64_t(longer) + (uint64_t{16} << 20)) << threads;
     }
 }
 

@@ -331,6 +331,23 @@ TEST(RunInTerminalTest, FileSizeLimitGivesTheWriteBoxForEveryOutput) {
               (std::vector<std::string>{"FO.dat", "FOP.dat", "SO.dat", "SOP.dat", "take1.wav"}));
 }
 
+// A failed write mended while its box is up: Enter computes the stage again
+// from its first draw and writes the bytes the first try would have.
+TEST(RunInTerminalTest, RetriedWriteGivesTheSameBytes) {
+    ScratchDir dir;
+    JobFixture fixture = MakeJobFixture(5000);
+    WriteJobFiles(dir.path, fixture);
+    fs::create_directory(dir.path / OutputName(2));  // in the way of output 2
+    Child run = StartInPseudoTerminal(PhonoskewIn(dir.path, {"take1.wav"}));
+    ChildGuard guard{run};
+    ASSERT_TRUE(WaitForText(run, "Enter tries again")) << VtDump(run.screen);
+    fs::remove(dir.path / OutputName(2));
+    SendKeys(run, "\r");
+    ASSERT_TRUE(WaitForRowText(run, 54, "   press any key to quit")) << VtDump(run.screen);
+    ExpectKeyEndsTheRun(run);
+    ExpectOutputsMatchReference(dir.path, fixture);
+}
+
 // Settings the program cannot use are named once on standard error, after
 // the restore at the end: in a terminal, on the clean line below the final
 // screen, where no frame clears them away.

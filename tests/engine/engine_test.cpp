@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "support/model.h"
+#include "support/scratch.h"
 #include "wave/dither.h"
 
 namespace {
@@ -48,6 +49,28 @@ constexpr Kernel Kernels[] = {Kernel::Fast, Kernel::FastUpto256, Kernel::FastUpt
                               Kernel::Exact};
 constexpr const char* KernelNames[] = {"fast", "fast, 256 bits", "fast, 128 bits", "exact"};
 
+// The two channels as an input file holds them.
+std::vector<uint8_t> PackedInput(const std::vector<int32_t>& left,
+                                 const std::vector<int32_t>& right) {
+    std::vector<uint8_t> packed(6 * left.size());
+    for (size_t n = 0; n < left.size(); ++n) {
+        StoreSample24(left[n], &packed[6 * n]);
+        StoreSample24(right[n], &packed[6 * n + 3]);
+    }
+    return packed;
+}
+
+// The stage's output as its parts write it to a file, after a header's room.
+std::vector<uint8_t> StageThroughFile(const std::vector<uint8_t>& input, const CoefficientSet& h,
+                                      RandomSource random, const EngineChoice& choice) {
+    ScratchDir dir;
+    OutputFile file = CreateOutputFile(dir.File("out.wav"));
+    EXPECT_EQ(FilterDitherAndPack(input, h, {file.File, 44, {}}, random, choice).WriteError, 0);
+    EXPECT_EQ(NameOutputFile(file), 0);
+    std::string bytes = ReadFileBytes(dir.path / "out.wav");
+    return std::vector<uint8_t>(bytes.begin() + std::min<size_t>(44, bytes.size()), bytes.end());
+}
+
 // Runs the stage with `choice` and compares it with the model's.
 StageResult ExpectModelBytes(const std::vector<int32_t>& left, const std::vector<int32_t>& right,
                              const CoefficientSet& h, RandomSource start, EngineChoice choice,
@@ -55,7 +78,8 @@ StageResult ExpectModelBytes(const std::vector<int32_t>& left, const std::vector
     std::vector<uint8_t> packed(expected.Packed.size(), 0xEE);
     RandomSource random = start;
     SetUpEngine(choice);  // the vector width, as a run sets it
-    StageResult result = FilterDitherAndPack(left, right, h, packed, random, choice);
+    const std::vector<uint8_t> input = PackedInput(left, right);
+    StageResult result = FilterDitherAndPack(input, h, {NoFile, 0, packed}, random, choice);
     SCOPED_TRACE(testing::Message() << left.size() << " frames, " << choice.Threads << " threads, "
                                     << KernelNames[int(choice.Form)]);
     size_t differ = 0;
@@ -63,6 +87,10 @@ StageResult ExpectModelBytes(const std::vector<int32_t>& left, const std::vector
     EXPECT_EQ(differ, packed.size()) << "first difference in output frame " << differ / 6;
     EXPECT_EQ(result.Clipped, expected.Clipped);
     EXPECT_EQ(random.State, start.Skip(4 * uint64_t(left.size() + FilterTail)).State);
+    // Two threads writing their parts to one file give the same bytes.
+    if (choice.Threads == 2) {
+        EXPECT_TRUE(StageThroughFile(input, h, start, choice) == expected.Packed);
+    }
     return result;
 }
 

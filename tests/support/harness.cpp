@@ -91,8 +91,11 @@ void NoteStatus(Child& child, int status) {
 bool Ended(Child& child) {
     int status = 0;
     if (child.exitStatus >= 0) return true;
-    if (child.leader <= 0 || waitpid(child.leader, &status, WNOHANG) != child.leader) return false;
+    rusage usage{};
+    if (child.leader <= 0 || wait4(child.leader, &status, WNOHANG, &usage) != child.leader)
+        return false;
     NoteStatus(child, status);
+    child.peakResidentBytes = uint64_t(usage.ru_maxrss) * 1024;
     return true;
 }
 

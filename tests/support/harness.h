@@ -51,18 +51,19 @@ inline Program PhonoskewIn(const std::filesystem::path& folder,
 }
 
 struct Child {
-    pid_t pid = -1;          // the child: signals go here
-    pid_t leader = -1;       // what the test waits for: the shell's stand-in, or the child
-    int input = -1;          // where keys go: the pty master, or the standard input pipe
-    int output = -1;         // the pty master, or the standard output pipe
-    int errors = -1;         // the standard error pipe (pipes only)
-    int slave = -1;          // the terminal side, held open to read its modes (pty only)
-    termios initialModes{};  // the terminal's modes before the child started
-    std::string out;         // everything written to the terminal or standard output
-    std::string err;         // everything written to standard error (pipes only)
-    VtScreen screen;         // what the terminal shows (pty only)
-    int exitStatus = -1;     // exit code, or 128 + signal; -1 while running
-    int endSignal = 0;       // the signal that ended the child, 0 when it exited
+    pid_t pid = -1;                  // the child: signals go here
+    pid_t leader = -1;               // what the test waits for: the shell's stand-in, or the child
+    int input = -1;                  // where keys go: the pty master, or the standard input pipe
+    int output = -1;                 // the pty master, or the standard output pipe
+    int errors = -1;                 // the standard error pipe (pipes only)
+    int slave = -1;                  // the terminal side, held open to read its modes (pty only)
+    termios initialModes{};          // the terminal's modes before the child started
+    std::string out;                 // everything written to the terminal or standard output
+    std::string err;                 // everything written to standard error (pipes only)
+    VtScreen screen;                 // what the terminal shows (pty only)
+    int exitStatus = -1;             // exit code, or 128 + signal; -1 while running
+    int endSignal = 0;               // the signal that ended the child, 0 when it exited
+    uint64_t peakResidentBytes = 0;  // the most memory it held (the leader's)
 };
 
 // The program under test (set by the build through PHONOSKEW_BIN).

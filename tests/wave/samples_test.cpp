@@ -1,4 +1,5 @@
-// 24-bit decoding, the channel split, and loading the sample bytes.
+// 24-bit decoding, taking frames apart into channels, and loading the
+// sample bytes.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -31,19 +32,19 @@ TEST(Decode24, SignExtensionAndWrapAround) {
     }
 }
 
-TEST(SplitChannels, LeftFirstInEveryFrame) {
+// Left first in every frame, from any frame on.
+TEST(DecodeFrames, LeftFirstInEveryFrame) {
     const uint8_t packed[] = {0x01, 0x00, 0x00, 0xFF, 0xFF, 0xFF,   // 1, -1
                               0x00, 0x00, 0x80, 0xFF, 0xFF, 0x7F,   // min, max
                               0x10, 0x00, 0x00, 0x20, 0x00, 0x00};  // 16, 32
-    int32_t left[3] = {7, 7, 7};
-    int32_t right[3] = {7, 7, 7};
-    SplitChannels(packed, 3, left, right);
-    EXPECT_EQ(left[0], 1);
-    EXPECT_EQ(right[0], -1);
-    EXPECT_EQ(left[1], -8388608);
-    EXPECT_EQ(right[1], 8388607);
-    EXPECT_EQ(left[2], 16);
-    EXPECT_EQ(right[2], 32);
+    std::vector<int32_t> left(3, 7), right(3, 7);
+    DecodeFrames(packed, 0, left, right);
+    EXPECT_EQ(left, (std::vector<int32_t>{1, -8388608, 16}));
+    EXPECT_EQ(right, (std::vector<int32_t>{-1, 8388607, 32}));
+    std::vector<int32_t> lastLeft(2), lastRight(2);
+    DecodeFrames(packed, 1, lastLeft, lastRight);
+    EXPECT_EQ(lastLeft, (std::vector<int32_t>{-8388608, 16}));
+    EXPECT_EQ(lastRight, (std::vector<int32_t>{8388607, 32}));
 }
 
 TEST(ReadSampleBytes, ShortFileLeavesTheRestAndIsNoError) {
@@ -63,9 +64,9 @@ TEST(ReadInputSamples, CountsTheWholeFramesMissing) {
     for (const auto& c : cases) {
         ScratchDir dir;
         std::string path = WriteSampleFile(dir, std::string(c.Bytes, '\x11'));
-        SampleArrays arrays;
-        ASSERT_TRUE(CreateSampleArrays(3, arrays));
-        SampleRead read = ReadInputSamples(path, 3, arrays);
+        InputSamples input;
+        ASSERT_TRUE(CreateInputSamples(3, input));
+        SampleRead read = ReadInputSamples(path, input);
         EXPECT_EQ(read.Failure, "");
         EXPECT_EQ(read.MissingFrames, c.Missing) << c.Bytes << " bytes";
     }
@@ -91,14 +92,12 @@ size_t PagesMissing(const PageArray<T>& array) {
 // Two jobs in one memory limit: the first must hold its memory as soon as
 // its check has passed, or the second passes the same check and one of
 // them is killed half-way.
-TEST(CreateSampleArrays, TakesTheirMemoryAtOnce) {
-    SampleArrays arrays;
-    ASSERT_TRUE(CreateSampleArrays(1 << 20, arrays));
-    EXPECT_EQ(PagesMissing(arrays.Packed), 0u);
-    EXPECT_EQ(PagesMissing(arrays.Left), 0u);
-    EXPECT_EQ(PagesMissing(arrays.Right), 0u);
+TEST(CreateInputSamples, TakesItsMemoryAtOnce) {
+    InputSamples input;
+    ASSERT_TRUE(CreateInputSamples(1 << 20, input));
+    EXPECT_EQ(PagesMissing(input.Packed), 0u);
     EXPECT_TRUE(
-        std::all_of(arrays.Packed.begin(), arrays.Packed.end(), [](uint8_t b) { return !b; }));
+        std::all_of(input.Packed.begin(), input.Packed.end(), [](uint8_t b) { return !b; }));
 }
 
 TEST(ReadSampleBytes, RealErrorsGiveAReason) {

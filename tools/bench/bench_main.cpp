@@ -73,39 +73,83 @@ std::string CpuName() {
 // ---- The steps, in this process ---------------------------------------------------
 
 struct StepTimes {
-    std::vector<double> Read, Split, Stage[4], Write[4];
+    std::vector<double> Read, Stage[4], Name[4], Floor;
     int64_t ExactOutputs[4] = {};  // of the last pass
     int64_t Outputs = 0;           // a stage's, both channels
 };
 
-void TimeSteps(const fs::path& dir, int32_t frames, StepTimes& times) {
-    std::string input = (dir / "bench.wav").string();
-    SampleArrays samples;
-    CreateSampleArrays(frames, samples);
-    auto start = Clock::now();
-    ReadInputSamples(input, frames, samples);
-    times.Read.push_back(SecondsSince(start));
-    start = Clock::now();
-    ExtractChannels(samples);
-    times.Split.push_back(SecondsSince(start));
+// The output file as the program makes it: header, then the frames.
+OutputFile StartOutput(const fs::path& path, int32_t frames) {
+    OutputFile output = CreateOutputFile(path.string());
+    WaveInfo info = ConsistentWaveInfo();
+    info.FrameCount = frames;
+    auto header = MakeOutputHeader(info, OutputDataSize(info));
+    if (output.Error == 0) output.Error = WriteAt(output.File, header, 0);
+    return output;
+}
 
-    uint32_t dataSize = uint32_t(samples.Packed.size());
-    auto header = MakeOutputHeader(ConsistentWaveInfo(), dataSize);
+void TimeSteps(const fs::path& dir, int32_t frames, StepTimes& times) {
+    InputSamples input;
+    CreateInputSamples(frames, input);
+    auto start = Clock::now();
+    ReadInputSamples((dir / "bench.wav").string(), input);
+    times.Read.push_back(SecondsSince(start));
+
     RandomSource random;
     for (int stage = 0; stage < 4; ++stage) {
         start = Clock::now();
         CoefficientLoad load = LoadCoefficients((dir / CoefficientFiles[stage]).string());
-        StageResult result = FilterDitherAndPack(samples.Left, samples.Right, load.Values,
-                                                 samples.Packed, random, EngineOfThisMachine());
+        OutputFile output = StartOutput(dir / ("out" + std::to_string(stage + 1) + ".wav"), frames);
+        StageResult result =
+            FilterDitherAndPack(input.Packed, load.Values, {output.File, HeaderSize, {}}, random,
+                                EngineOfThisMachine());
         times.Stage[stage].push_back(SecondsSince(start));
         times.ExactOutputs[stage] = result.WholeExact ? -1 : result.ExactOutputs;
         times.Outputs = 2 * (int64_t{frames} + FilterTail);
         start = Clock::now();
-        std::string output = (dir / ("out" + std::to_string(stage + 1) + ".wav")).string();
-        WriteWaveFile(output, header.data(), header.size(), samples.Packed.data(),
-                      samples.Packed.size());
-        times.Write[stage].push_back(SecondsSince(start));
+        NameOutputFile(output);
+        times.Name[stage].push_back(SecondsSince(start));
     }
+}
+
+// The I/O floor: what the job cannot go below, done the way the program
+// does it. Read the input once, then write four files of the output's
+// size, each by one thread a processor in parts, a few blocks a write, and
+// name them. Nothing is computed.
+void TimeIoFloor(const fs::path& dir, int32_t frames, StepTimes& times) {
+    auto start = Clock::now();
+    InputSamples input;
+    CreateInputSamples(frames, input);
+    ReadInputSamples((dir / "bench.wav").string(), input);
+    const int threads = EngineOfThisMachine().Threads;
+    const int64_t outputBytes = BytesPerFrame * (int64_t{frames} + FilterTail);
+    const int64_t chunk = BytesPerFrame * 8192;
+    std::vector<uint8_t> bytes(size_t(chunk), 0x55);
+    for (int stage = 0; stage < 4; ++stage) {
+        OutputFile output =
+            StartOutput(dir / ("floor" + std::to_string(stage + 1) + ".wav"), frames);
+        std::vector<std::jthread> writers;
+        for (int t = 0; t < threads; ++t) {
+            writers.emplace_back([&, t] {
+                const int64_t from = outputBytes * t / threads,
+                              to = outputBytes * (t + 1) / threads;
+                for (int64_t at = from; at < to; at += chunk) {
+                    std::span<const uint8_t> piece(bytes.data(), size_t(std::min(chunk, to - at)));
+                    WriteAt(output.File, piece, HeaderSize + uint64_t(at));
+                }
+            });
+        }
+        writers.clear();
+        NameOutputFile(output);
+    }
+    times.Floor.push_back(SecondsSince(start));
+}
+
+double StepsTotal(const StepTimes& times) {
+    double total = Median(times.Read);
+    for (int stage = 0; stage < 4; ++stage)
+        total += Median(times.Stage[stage]) + Median(times.Name[stage]);
+    return total;
 }
 
 void PrintSteps(const StepTimes& times, int32_t frames) {
@@ -113,16 +157,14 @@ void PrintSteps(const StepTimes& times, int32_t frames) {
         std::string Name;
         double Seconds;
     };
-    std::vector<Row> rows = {{"read the samples", Median(times.Read)},
-                             {"split the channels", Median(times.Split)}};
+    std::vector<Row> rows = {{"read the samples", Median(times.Read)}};
     for (int stage = 0; stage < 4; ++stage) {
-        rows.push_back({"stage " + std::to_string(stage + 1) + ": filter, dither, pack",
+        rows.push_back({"stage " + std::to_string(stage + 1) + ": filter, dither, pack, write",
                         Median(times.Stage[stage])});
-        rows.push_back({"stage " + std::to_string(stage + 1) + ": write the file",
-                        Median(times.Write[stage])});
+        rows.push_back(
+            {"stage " + std::to_string(stage + 1) + ": name the file", Median(times.Name[stage])});
     }
-    double total = 0;
-    for (const Row& row : rows) total += row.Seconds;
+    const double total = StepsTotal(times);
     std::printf("\nSteps, in this process (median of %zu):\n\n", times.Read.size());
     std::printf("| step | ms | ns a frame | share |\n|---|---|---|---|\n");
     for (const Row& row : rows) {
@@ -130,6 +172,9 @@ void PrintSteps(const StepTimes& times, int32_t frames) {
                     row.Seconds * 1e9 / frames, 100 * row.Seconds / total);
     }
     std::printf("| all steps | %.1f | %.1f | |\n", total * 1e3, total * 1e9 / frames);
+    const double floor = Median(times.Floor);
+    std::printf("| I/O floor: read, write four outputs | %.1f | %.1f | %.2fx of it |\n",
+                floor * 1e3, floor * 1e9 / frames, total / floor);
     std::printf("\nOutputs recomputed exactly, of %lld a stage:", (long long)times.Outputs);
     for (int64_t count : times.ExactOutputs) {
         if (count < 0) std::printf(" all (exact loop)");
@@ -155,10 +200,11 @@ double BestOfFive(Pass pass) {
 // one second of the recording.
 void BenchLoops(const fs::path& dir) {
     const int32_t frames = 96000;
-    SampleArrays samples;
-    CreateSampleArrays(frames, samples);
-    ReadInputSamples((dir / "bench.wav").string(), frames, samples);
-    ExtractChannels(samples);
+    InputSamples input;
+    CreateInputSamples(frames, input);
+    ReadInputSamples((dir / "bench.wav").string(), input);
+    std::vector<int32_t> inputLeft(frames), inputRight(frames);
+    DecodeFrames(input.Packed, 0, inputLeft, inputRight);
     CoefficientLoad load = LoadCoefficients((dir / "SO.dat").string());
     const int64_t outputs = frames + FilterTail;
     std::vector<double> left(OutputRoom(outputs)), right(OutputRoom(outputs));
@@ -167,16 +213,16 @@ void BenchLoops(const fs::path& dir) {
 
     std::printf("\nHot loops, one thread, best of five:\n\n| loop | ns |\n|---|---|\n");
     double exact = BestOfFive([&] {
-        FilterBlockExact(samples.Left, samples.Right, load.Values, 0,
-                         std::span(left).first(outputs), std::span(right).first(outputs));
+        FilterBlockExact(inputLeft, inputRight, load.Values, 0, std::span(left).first(outputs),
+                         std::span(right).first(outputs));
     });
     std::printf("| exact filter (x87 unit), a multiply-add | %.3f |\n", exact * 1e9 / multiplyAdds);
     for (VectorWidth width : {VectorWidth::Widest, VectorWidth::Upto256, VectorWidth::Upto128}) {
         LimitVectorWidth(width);
         double fast = BestOfFive([&] {
-            FillWindow(samples.Left, 0, outputs, window);
+            FillWindow(inputLeft, 0, outputs, window);
             FilterWindowFast(window, outputs, load.Values, left);
-            FillWindow(samples.Right, 0, outputs, window);
+            FillWindow(inputRight, 0, outputs, window);
             FilterWindowFast(window, outputs, load.Values, right);
         });
         std::printf("| fast filter (%s), a multiply-add | %.3f |\n", VectorUnitName(),
@@ -266,7 +312,8 @@ RunFigures RunSox(const fs::path& dir) {
 }
 
 // Each kernel of the program and SoX, in turn, `repeats` times over.
-void BenchWholeRuns(const fs::path& dir, const std::string& binary, int32_t frames, int repeats) {
+// Returns the default kernel's median wall time.
+double BenchWholeRuns(const fs::path& dir, const std::string& binary, int32_t frames, int repeats) {
     const char* const kernels[] = {"auto", "avx2", "sse2", "exact"};
     bool withSox = SoxInstalled();
     std::vector<double> ours[4], sox;
@@ -276,7 +323,7 @@ void BenchWholeRuns(const fs::path& dir, const std::string& binary, int32_t fram
             RunFigures run = RunChild(dir, {binary}, "bench.wav\r", kernels[k]);
             if (!run.Clean) {
                 std::printf("\n%s did not finish cleanly\n", binary.c_str());
-                return;
+                return 0;
             }
             ours[k].push_back(run.Seconds);
             if (k == 0) peak = std::max(peak, run.PeakBytes);
@@ -307,6 +354,7 @@ void BenchWholeRuns(const fs::path& dir, const std::string& binary, int32_t fram
     std::printf(
         "\nPeak resident memory (auto): %.1f MiB, %.1f bytes a frame (%.1f beyond 16 MiB).\n",
         peak / 1048576.0, peak / frames, (peak - 16 * 1048576.0) / frames);
+    return Median(ours[0]);
 }
 
 }  // namespace
@@ -345,10 +393,17 @@ int main(int argc, char** argv) {
 
     // The program's runs first: each starts from this process's small
     // footprint, since the child's peak memory counts what it held at fork.
-    if (!binary.empty()) BenchWholeRuns(dir, binary, frames, repeats);
+    const double whole = binary.empty() ? 0 : BenchWholeRuns(dir, binary, frames, repeats);
     StepTimes times;
-    for (int i = 0; i < repeats; ++i) TimeSteps(dir, frames, times);
+    for (int i = 0; i < repeats; ++i) {
+        TimeSteps(dir, frames, times);
+        TimeIoFloor(dir, frames, times);
+    }
     PrintSteps(times, frames);
+    if (whole > 0) {
+        std::printf("\nWhole run (auto) against the I/O floor: %.3f s / %.3f s = %.2fx\n", whole,
+                    Median(times.Floor), whole / Median(times.Floor));
+    }
     BenchLoops(dir);
     fs::remove_all(dir);
     return 0;
