@@ -21,6 +21,8 @@ void FeedKeyBytes(std::string_view bytes) { decoder.pending.append(bytes); }
 
 void ClearKeyBytes() { decoder = KeyDecoder{}; }
 
+void ReadEscapeSequences(bool fromTerminal) { decoder.escapeSequences = fromTerminal; }
+
 bool NextKey(Key& key) {
     for (;;) {
         if (!TerminalStarted()) return TakeKey(decoder, true, key);

@@ -38,6 +38,11 @@ bool TakeKey(KeyDecoder& decoder, bool inputIdle, Key& key) {
         unsigned char first = static_cast<unsigned char>(bytes[0]);
         bool afterCarriageReturn = decoder.afterCarriageReturn;
         decoder.afterCarriageReturn = false;
+        if (first == Esc && !decoder.escapeSequences) {
+            bytes.erase(0, 1);
+            key = Plain(KeyKind::Escape);
+            return true;
+        }
         if (first == Esc) {
             if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[1]) == Esc) {
                 bytes.erase(0, 1);  // Esc pressed twice: the first is a key of its own

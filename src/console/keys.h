@@ -22,6 +22,9 @@ struct Key {
 struct KeyDecoder {
     std::string pending;
     bool afterCarriageReturn = false;  // a LF right after a CR is the same Enter
+    // Keys from a terminal send escape sequences; from a pipe or a file
+    // there are none, and every ESC is the Esc key.
+    bool escapeSequences = true;
 };
 
 // Takes the first whole key from `decoder.pending` into `key`. An escape

@@ -64,6 +64,7 @@ void StartTerminal() {
     if (started) return;
     started = true;
     facts = StartTerminalDevice(drawOnOutput);
+    ReadEscapeSequences(facts.InputIsTerminal);
     StartTranscript(!facts.OutputIsTerminal);
     Screen().utf8 = facts.Utf8;
     if (facts.OutputIsTerminal) ReadTerminalSize();

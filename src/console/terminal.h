@@ -66,6 +66,9 @@ void VisibleColumns(int& firstColumn, int& columnCount);
 // given to FeedKeyBytes. Returns false when the input has ended.
 bool NextKey(Key& key);
 void ClearKeyBytes();
+// Whether an ESC may start an escape sequence: only keys from a terminal
+// send them.
+void ReadEscapeSequences(bool fromTerminal);
 
 // Puts the terminal back: modes, cursor shown, colours reset, the cursor on
 // a clean line below the drawn area. Safe to call twice.

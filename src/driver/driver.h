@@ -23,13 +23,28 @@ void SetUpConsoleWindow();
 
 // Shows the banner and "   Input file?", reads a path from row 8 column 17,
 // and repeats (beep, box, fresh screen) until the path names a readable
-// regular file. Returns the path exactly as typed.
+// regular file. Returns the path as typed, or as a drop gave it (see
+// OpenTypedPath).
 std::string AskInputPath();
 
-// Whether `path`, taken whole, names a regular file that opens for reading.
-// Never blocks: a FIFO or a device counts as a failed open, as do an empty
-// path and one that holds '*' or '?'.
-bool CanOpenInput(const std::string& path);
+// 0 when `path`, taken whole, names a regular file that opens for reading,
+// else the error. Never blocks: a FIFO or a device counts as a failed open
+// (NotRegularFile), and an empty path and one that holds '*' or '?' as no
+// file (ENOENT).
+int InputOpenError(const std::string& path);
+
+// A path as a terminal's drag and drop types it, less what the drop added:
+// the trailing blanks, then one pair of quotes around it (a single quote
+// inside single quotes written '\''). Anything else is left as it is.
+std::string DroppedPath(const std::string& typed);
+
+// The typed path that opens: as typed when that opens, else as a drop gave
+// it when that opens; else the typed path and its error.
+struct TypedInput {
+    std::string Path;
+    int Error = 0;
+};
+TypedInput OpenTypedPath(const std::string& typed);
 
 // Beep, then the modal " ERROR" box with `message`; says how it was
 // dismissed. `reason`, if given, is the line for standard error instead of

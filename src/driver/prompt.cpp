@@ -1,4 +1,6 @@
 // The input prompt and the test that the typed file opens.
+#include <cerrno>
+
 #include "console/console.h"
 #include "console/screen_script.h"
 #include "driver/driver.h"
@@ -13,14 +15,49 @@ constexpr int PathColumn = 17;
 constexpr const char* FileNotFoundText =
     "            File not found.\\n Please enter a valid file path  ";
 
+// Errors that mean the path names no file that could be read: the box says
+// the file is not found. Any other (too many open files, no permission, an
+// I/O error) is named, since the file may well be there.
+bool NamesNoFile(int error) {
+    return error == ENOENT || error == ENOTDIR || error == EISDIR || error == ENAMETOOLONG ||
+           error == ELOOP || error == NotRegularFile;
+}
+
+// The box for a path that does not open.
+std::string OpenFailureMessage(const std::string& path, int error) {
+    if (NamesNoFile(error)) return FileNotFoundText;
+    return " Could not open file '" + path + "':\\n " + ErrorText(error) + "  ";
+}
+
 }  // namespace
 
-bool CanOpenInput(const std::string& path) {
+int InputOpenError(const std::string& path) {
     // Wildcards would name many files, or none, so such a path never opens.
-    if (path.empty() || path.find_first_of("*?") != std::string::npos) return false;
+    if (path.empty() || path.find_first_of("*?") != std::string::npos) return ENOENT;
     OpenResult file = OpenForReading(path);
     CloseFile(file.File);
-    return file.File != NoFile;
+    return file.Error;
+}
+
+std::string DroppedPath(const std::string& typed) {
+    std::string path = typed;
+    while (!path.empty() && (path.back() == ' ' || path.back() == '\t')) path.pop_back();
+    if (path.size() >= 2 && (path[0] == '\'' || path[0] == '"') && path.back() == path[0]) {
+        const char quote = path[0];
+        path = path.substr(1, path.size() - 2);
+        // A single quote inside single quotes is written '\'' by the shell's rules.
+        for (size_t at = 0; quote == '\'' && (at = path.find("'\\''", at)) != std::string::npos;)
+            path.replace(at, 4, "'"), ++at;
+    }
+    return path;
+}
+
+TypedInput OpenTypedPath(const std::string& typed) {
+    int error = InputOpenError(typed);
+    if (error == 0) return {typed, 0};
+    std::string dropped = DroppedPath(typed);
+    if (dropped != typed && InputOpenError(dropped) == 0) return {dropped, 0};
+    return {typed, error};
 }
 
 std::string AskInputPath() {
@@ -28,8 +65,8 @@ std::string AskInputPath() {
         int promptRow = ShowPromptScreen();
         SetColours(Black, BrightWhite);
         MoveCursor(promptRow, PathColumn);
-        std::string path = ReadKeyboardLine();
-        if (CanOpenInput(path)) return path;
-        ShowError(FileNotFoundText);
+        TypedInput input = OpenTypedPath(ReadKeyboardLine());
+        if (input.Error == 0) return input.Path;
+        ShowError(OpenFailureMessage(input.Path, input.Error));
     }
 }

@@ -24,12 +24,16 @@ namespace {
 // error part-way keeps what came before it.
 TextResult ReadText(FileHandle file, size_t maxBytes) {
     TextResult result;
-    // Status files report a size of 0, so the text is read until it ends.
-    char block[65536];
+    // Status files report a size of 0, so the text is read until it ends,
+    // a block at a time into the text itself: nothing large on the stack,
+    // which may be small (ulimit -s).
+    constexpr size_t Block = 65536;
     while (result.Text.size() < maxBytes) {
-        size_t want = std::min(sizeof block, maxBytes - result.Text.size());
-        ReadResult got = ReadAt(file, block, want, result.Text.size());
-        result.Text.append(block, got.Bytes);
+        const size_t have = result.Text.size();
+        size_t want = std::min(Block, maxBytes - have);
+        result.Text.resize(have + want);
+        ReadResult got = ReadAt(file, result.Text.data() + have, want, have);
+        result.Text.resize(have + got.Bytes);
         result.Error = got.Error;
         if (got.Error != 0 || got.Bytes < want) break;
     }

@@ -57,19 +57,27 @@ struct SignalsHeld {
     SignalsHeld& operator=(const SignalsHeld&) = delete;
 };
 
+// Gives this thread a stack of its own for signal handlers, so that a fault
+// handler still runs when the thread's stack is what ran out (a small
+// `ulimit -s`). Once a thread.
+void UseSignalStack();
+
 // ---- Helper threads --------------------------------------------------------------
 
 // Runs `work` on `thread`, started with every signal but the faults held, so
 // that stop, terminal and ending signals reach the main thread alone, which
-// holds them while an output file is written and restores the terminal.
-// Without a thread to be had, `work` runs here, before this returns.
-// Returns whether it went to a thread.
+// holds them while an output file is written and restores the terminal; it
+// has a signal stack of its own for its faults. Without a thread to be had,
+// `work` runs here, before this returns. Returns whether it went to a thread.
 template <typename Work>
 bool StartHelperThread(std::jthread& thread, Work work) {
     {
         SignalsHeld held(HeldSignals::AllButFaults);
         try {
-            thread = std::jthread(work);
+            thread = std::jthread([work] {
+                UseSignalStack();
+                work();
+            });
             return true;
         } catch (const std::system_error&) {
         }

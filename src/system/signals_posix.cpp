@@ -4,6 +4,8 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <memory>
+
 #include "system/signals.h"
 
 // ---- Start of the program --------------------------------------------------------
@@ -54,6 +56,18 @@ sigset_t SignalSet(HeldSignals which) {
     }
     sigemptyset(&signals);
     return signals;
+}
+
+void UseSignalStack() {
+    // Kept for the thread's whole life: a handler may need it at any moment.
+    static thread_local std::unique_ptr<char[]> stackBytes;
+    if (stackBytes) return;
+    constexpr size_t Size = 64 << 10;
+    stackBytes = std::make_unique<char[]>(Size);
+    stack_t stack{};
+    stack.ss_sp = stackBytes.get();
+    stack.ss_size = Size;
+    sigaltstack(&stack, nullptr);
 }
 
 SignalsHeld::SignalsHeld(HeldSignals which) {

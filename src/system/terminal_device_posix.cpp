@@ -186,7 +186,10 @@ void InstallSignalHandlers() {
     for (int signal = 1; signal < NSIG; ++signal) {
         if (sigismember(&outside, signal) == 1) InstallHandler(signal, RestoreFromSignal, 0);
     }
-    for (int signal : FaultSignals) InstallHandler(signal, RestoreFromSignal, 0);
+    // A fault's handler runs on the thread's signal stack: the fault may be
+    // that the stack ran out.
+    UseSignalStack();
+    for (int signal : FaultSignals) InstallHandler(signal, RestoreFromSignal, SA_ONSTACK);
     InstallHandler(SIGPIPE, SIG_IGN, 0);
     InstallHandler(SIGTSTP, StopFromSignal, SA_RESTART);
     InstallHandler(SIGWINCH, NoteResize, SA_RESTART);

@@ -29,8 +29,9 @@ std::string Describe(const Key& key) {
 // Feeds the chunks one by one, taking whole keys after each as a reader
 // would while more bytes may follow; an empty chunk is a pause (the short
 // wait after a lone ESC). The input ends after the last chunk.
-std::vector<std::string> Decode(const std::vector<std::string>& chunks) {
+std::vector<std::string> Decode(const std::vector<std::string>& chunks, bool fromTerminal = true) {
     KeyDecoder decoder;
+    decoder.escapeSequences = fromTerminal;
     std::vector<std::string> keys;
     Key key;
     for (const std::string& chunk : chunks) {
@@ -78,6 +79,15 @@ TEST(TakeKeyTest, DecodesTheKeyboardByteStream) {
     for (const DecodeCase& c : cases) {
         EXPECT_EQ(Decode(c.chunks), c.keys) << c.name;
     }
+}
+
+// Without a terminal there are no escape sequences: a script's ESC is the
+// Esc key, whatever follows it.
+TEST(TakeKeyTest, EveryEscFromAPipeIsTheEscKey) {
+    EXPECT_EQ(Decode({"\x1b\x1b\x1b\x1b\r"}, false),
+              (std::vector<std::string>{"<Esc>", "<Esc>", "<Esc>", "<Esc>", "<Enter>"}));
+    EXPECT_EQ(Decode({"\x1b[A", "\x1bx"}, false),
+              (std::vector<std::string>{"<Esc>", "[", "A", "<Esc>", "x"}));
 }
 
 TEST(TakeKeyTest, WaitsForTheRestOfASequenceWhileInputMayFollow) {

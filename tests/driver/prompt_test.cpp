@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,7 @@
 
 #include "driver/driver.h"
 #include "support/scratch.h"
+#include "system/files.h"
 
 namespace {
 
@@ -21,39 +23,56 @@ void Touch(const fs::path& file, const std::string& content = "x") {
 }
 
 // What opens is the file layer's (regular files only, never blocking);
-// the prompt adds that the typed text is the name exactly as typed, and
-// that wildcard characters are refused even where such a file exists.
-TEST(CanOpenInputTest, TheTypedTextIsTheNameAndWildcardsAreRefused) {
+// the prompt adds that the typed text is the name exactly as typed, that
+// wildcard characters are refused even where such a file exists, and that
+// a path that does not open is tried once more as a terminal's drag and
+// drop typed it, without its quotes and trailing blank.
+TEST(OpenTypedPathTest, TheTypedTextThenTheDroppedPathWildcardsRefused) {
     ScratchDir dir;
     Touch(dir.path / "take1.wav");
     Touch(dir.path / "empty.wav", "");
     Touch(dir.path / "what?.wav");
     Touch(dir.path / "star*.wav");
+    Touch(dir.path / "it's.wav");
+    Touch(dir.path / "blank.wav ");  // the path as typed wins when it exists
+    Touch(dir.path / "blank.wav");
     ASSERT_EQ(mkfifo((dir.path / "pipe.wav").c_str(), 0600), 0);
-    const std::string take = (dir.path / "take1.wav").string();
+    const std::string in = dir.path.string() + "/";
 
     struct Case {
-        std::string path;
-        bool opens;
+        std::string typed;
+        std::string used;  // "" when nothing opens
+        int error;
     } cases[] = {
-        {take, true},
-        {(dir.path / "empty.wav").string(), true},
-        {(dir.path / "missing.wav").string(), false},
-        {(dir.path / "pipe.wav").string(), false},  // and does not block
-        {"", false},
-        {"\"" + take + "\"", false},
-        {take + " ", false},
-        {(dir.path / "take?.wav").string(), false},
-        {(dir.path / "*.wav").string(), false},
-        {(dir.path / "what?.wav").string(), false},
-        {(dir.path / "star*.wav").string(), false},
+        {in + "take1.wav", in + "take1.wav", 0},
+        {in + "empty.wav", in + "empty.wav", 0},
+        {in + "missing.wav", "", ENOENT},
+        {in + "pipe.wav", "", NotRegularFile},  // and does not block
+        {in, "", EISDIR},
+        {"", "", ENOENT},
+        {"\"" + in + "take1.wav\"", in + "take1.wav", 0},
+        {"'" + in + "take1.wav' ", in + "take1.wav", 0},
+        {in + "take1.wav  ", in + "take1.wav", 0},
+        {"'" + in + "it'\\''s.wav' ", in + "it's.wav", 0},
+        {in + "blank.wav ", in + "blank.wav ", 0},
+        {"'" + in + "missing.wav'", "", ENOENT},
+        {in + "take?.wav", "", ENOENT},
+        {in + "*.wav", "", ENOENT},
+        {in + "what?.wav", "", ENOENT},
+        {"'" + in + "star*.wav'", "", ENOENT},
     };
-    for (const Case& c : cases) EXPECT_EQ(CanOpenInput(c.path), c.opens) << "path: " << c.path;
+    for (const Case& c : cases) {
+        TypedInput input = OpenTypedPath(c.typed);
+        EXPECT_EQ(input.Error, c.error) << "typed: " << c.typed;
+        if (c.error == 0) {
+            EXPECT_EQ(input.Path, c.used) << "typed: " << c.typed;
+        }
+    }
 }
 
 // A long path must be opened whole: cut at 255 characters it would open a
 // different file, the one whose name is the cut prefix.
-TEST(CanOpenInputTest, UsesTheWholePathNotAPrefix) {
+TEST(InputOpenErrorTest, UsesTheWholePathNotAPrefix) {
     ScratchDir dir;
     fs::path folder = dir.path / std::string(100, 'd');
     fs::create_directories(folder);
@@ -61,17 +80,17 @@ TEST(CanOpenInputTest, UsesTheWholePathNotAPrefix) {
     prefix += std::string(255 - prefix.size(), 'f');
     ASSERT_EQ(prefix.size(), 255u);
     Touch(prefix);
-    EXPECT_TRUE(CanOpenInput(prefix));
-    EXPECT_FALSE(CanOpenInput(prefix + ".wav"));
+    EXPECT_EQ(InputOpenError(prefix), 0);
+    EXPECT_EQ(InputOpenError(prefix + ".wav"), ENOENT);
 
     std::string longName = prefix + "-take1.wav";
     Touch(longName);
     fs::remove(prefix);
-    EXPECT_TRUE(CanOpenInput(longName));
+    EXPECT_EQ(InputOpenError(longName), 0);
 }
 
-TEST(CanOpenInputTest, TooLongForTheSystemIsAFailedOpen) {
-    EXPECT_FALSE(CanOpenInput("/tmp/" + std::string(5000, 'a')));
+TEST(InputOpenErrorTest, TooLongForTheSystemIsAFailedOpen) {
+    EXPECT_EQ(InputOpenError("/tmp/" + std::string(5000, 'a')), ENAMETOOLONG);
 }
 
 }  // namespace

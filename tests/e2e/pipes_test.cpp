@@ -64,6 +64,7 @@ struct ReasonCase {
     const char* missing;  // a coefficient file taken away, or nullptr
     const char* input;
     const char* errors;
+    rlim_t openFiles = 0;  // a limit on open files, or 0
 };
 
 // A refused input's line names every way the file differs and the command
@@ -85,6 +86,11 @@ TEST(RunInPipesTest, EachBoxGivesItsReasonOnStandardError) {
         {"coefficient file", "SO.dat", "take1.wav\r",
          "phonoskew: File 'SO.dat' not found. Please ensure that it is in the parent directory\n"
          "phonoskew: standard input ended while a message box was waiting for a key\n"},
+        // The file is there: the box names what kept it from opening.
+        {"no descriptor left", nullptr, "take1.wav\r\r",
+         "phonoskew: Could not open file 'take1.wav': Too many open files\n"
+         "phonoskew: standard input ended while waiting for a path\n",
+         5},
     };
     for (const ReasonCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -96,7 +102,9 @@ TEST(RunInPipesTest, EachBoxGivesItsReasonOnStandardError) {
         cdRip[34] = 16;
         WriteFileBytes(dir.path / "cd rip.wav", cdRip);
         if (c.missing) fs::remove(dir.path / c.missing);
-        Child run = RunPiped(PhonoskewIn(dir.path), c.input, 10000);
+        Program program = PhonoskewIn(dir.path);
+        if (c.openFiles > 0) program.limits = {{RLIMIT_NOFILE, c.openFiles}};
+        Child run = RunPiped(program, c.input, 10000);
         EXPECT_EQ(run.exitStatus, 2);
         EXPECT_EQ(run.err, c.errors);
         // The transcript keeps the box as its title and lines.

@@ -38,6 +38,9 @@ void SetEnvironment(const Program& program) {
     signal(SIGPIPE, SIG_DFL);       // the test process ignores it; the child must not
     SetEnvironment(program);
     for (int fd : program.closedDescriptors) close(fd);
+    // Only the standard descriptors go on to the program, whatever the test
+    // runner left open: a limit on open files then means what it says.
+    close_range(3, ~0u, 0);
     for (const auto& [resource, value] : program.limits) {
         rlimit limit{value, value};
         setrlimit(resource, &limit);

@@ -40,10 +40,36 @@ void FaultOnHelperThread(Fault fault) {
     _exit(0);
 }
 
+// Calls itself until the stack runs out, long before the depth it counts to.
+volatile int deepest = 1 << 30;
+int Deeper(int depth) {
+    volatile char frame[1024];
+    frame[0] = char(depth);
+    if (depth >= deepest) return frame[0];
+    return Deeper(depth + 1) + frame[0];
+}
+
+void StackOverflow() { Deeper(0); }
+
 TEST(StartHelperThread, FaultsOfAHelperThreadReachTheirHandler) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(FaultOnHelperThread(DebugTrap), testing::ExitedWithCode(7), "handled");
     EXPECT_EXIT(FaultOnHelperThread(TrapInstruction), testing::ExitedWithCode(7), "handled");
+}
+
+// A helper thread whose stack ran out still gets its handler, on the
+// thread's own signal stack.
+TEST(StartHelperThread, StackOverflowReachesTheHandlerOnTheSignalStack) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto overflow = [] {
+        struct sigaction action {};
+        action.sa_handler = NoteAndLeave;
+        action.sa_flags = SA_ONSTACK;
+        sigaction(SIGSEGV, &action, nullptr);
+        std::jthread helper;
+        StartHelperThread(helper, StackOverflow);
+    };
+    EXPECT_EXIT(overflow(), testing::ExitedWithCode(7), "handled");
 }
 
 }  // namespace
