@@ -16,6 +16,7 @@
 #include "engine/engine.h"
 #include "filters/filters.h"
 #include "numeric/numeric.h"
+#include "system/memory.h"
 #include "wave/wave.h"
 
 // The console window's start-up calls, in their fixed order.
@@ -65,12 +66,19 @@ uint64_t JobMemory(int32_t frameCount);
 // Bytes for a person: "730 MB", "10.7 GB".
 std::string FormatMemory(uint64_t bytes);
 
-// Creates the job's arrays, reads and splits the samples, with the lines
+// Creates the input's array and reads the samples, with the lines
 // "Reading file data..." and "Extracting channels..." and their "Done".
-// Returns false, after the beep and box, when the arrays cannot be had or
-// the input cannot be read; the caller then goes back to the prompt.
-// `threads`: the engine's, whose stacks count against the process's limits.
-bool LoadInput(const std::string& inputPath, int32_t frameCount, int threads, InputSamples& input);
+// Returns false, after the beep and box, when the memory cannot be had or
+// the input cannot be read; the caller then goes back to the prompt. The
+// engine's threads' stacks count against the process's own limits: where
+// all of them cannot fit beside the job, fewer are used (at least one), and
+// `engine` says how many.
+bool LoadInput(const std::string& inputPath, int32_t frameCount, EngineChoice& engine,
+               InputSamples& input);
+
+// The most threads, up to `threads`, whose stacks fit beside a job needing
+// `needed` bytes in `room`; at least one.
+int ThreadsThatFit(uint64_t needed, const MemoryRoom& room, int threads);
 
 // The note after the "Done" of the read when the input file holds fewer whole
 // frames than its header says: " (N frames missing, read as silence)".

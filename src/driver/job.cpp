@@ -51,19 +51,32 @@ std::string FormatMemory(uint64_t bytes) {
     return text;
 }
 
-bool LoadInput(const std::string& inputPath, int32_t frameCount, int threads, InputSamples& input) {
+int ThreadsThatFit(uint64_t needed, const MemoryRoom& room, int threads) {
+    while (threads > 1 && needed > AvailableMemory(room, AddressSpaceReserve(threads))) --threads;
+    return threads;
+}
+
+bool LoadInput(const std::string& inputPath, int32_t frameCount, EngineChoice& engine,
+               InputSamples& input) {
     ShowStepTitle("   Reading file data...");
-    // Refused at once when it cannot fit, rather than killed half-way.
-    uint64_t needed = JobMemory(frameCount);
-    uint64_t available = AvailableMemory(AddressSpaceReserve(threads));
-    if (needed > available) {
-        ShowError(std::string(TooLargeMessage) + "\\n It needs " + FormatMemory(needed) +
-                  " of memory; " + FormatMemory(available) + " is available  ");
-        return false;
-    }
-    if (!CreateInputSamples(frameCount, input)) {
-        ShowError(TooLargeMessage);
-        return false;
+    // Refused at once when it cannot fit, rather than killed half-way. The
+    // check and the taking of the memory are one step for every job of the
+    // user: a second job checks once the first one's memory is taken.
+    {
+        MemoryCheckHeld held;
+        uint64_t needed = JobMemory(frameCount);
+        MemoryRoom room = MeasureMemoryRoom();
+        engine.Threads = ThreadsThatFit(needed, room, engine.Threads);
+        uint64_t available = AvailableMemory(room, AddressSpaceReserve(engine.Threads));
+        if (needed > available) {
+            ShowError(std::string(TooLargeMessage) + "\\n It needs " + FormatMemory(needed) +
+                      " of memory; " + FormatMemory(available) + " is available  ");
+            return false;
+        }
+        if (!CreateInputSamples(frameCount, input)) {
+            ShowError(TooLargeMessage);
+            return false;
+        }
     }
     SampleRead read = ReadInputSamples(inputPath, input);
     if (!read.Failure.empty()) {

@@ -26,7 +26,7 @@ namespace {
 int RunJob(const CommandLine& command) {
     SetNumericEnvironment();
     const RunSettings settings = ReadRunSettings();
-    const EngineChoice& engine = settings.Engine;
+    EngineChoice engine = settings.Engine;  // fewer threads where memory is tight
     SetUpEngine(engine);
     // PHONOSKEW_THREADS=1 keeps the whole job on this one thread.
     ReleaseReplacedFilesOnThread(engine.Threads > 1);
@@ -57,7 +57,7 @@ int RunJob(const CommandLine& command) {
         ShowFileData(info.Channels, info.SampleRate, info.BitsPerSample, info.FrameCount,
                      info.Duration);
         startTime = static_cast<double>(ClockSeconds());
-        if (LoadInput(inputPath, info.FrameCount, engine.Threads, input)) break;
+        if (LoadInput(inputPath, info.FrameCount, engine, input)) break;
     }
 
     bool allWritten = true;

@@ -19,14 +19,35 @@
 
 // ---- Memory the process can have --------------------------------------------------
 
-// The least of: the system's available memory (MemAvailable), the room left
-// under the memory limit of the process's control group and of each group
-// above it (usage subtracted, less its inactive file cache, which the system
-// gives back when asked), and the room left in the address-space limit
-// (RLIMIT_AS) and in the data limit (RLIMIT_DATA), each less
-// `addressSpaceReserve`. A part that cannot be read sets no bound; with
-// none at all the result is UINT64_MAX.
-uint64_t AvailableMemory(uint64_t addressSpaceReserve);
+// What the process can still have.
+struct MemoryRoom {
+    // The least of the system's available memory (MemAvailable) and the room
+    // left under the memory limit of the process's control group and of each
+    // group above it (usage subtracted, less its clean file cache, active and
+    // inactive, which the system gives back when asked).
+    uint64_t Memory = UINT64_MAX;
+    // The room left in the address-space limit (RLIMIT_AS) and in the data
+    // limit (RLIMIT_DATA), before any thread stacks.
+    uint64_t Mappings = UINT64_MAX;
+};
+// A part that cannot be read sets no bound: UINT64_MAX.
+MemoryRoom MeasureMemoryRoom();
+
+// What a job can take of `room` when its threads set aside
+// `addressSpaceReserve` of the mappings' room for their stacks.
+uint64_t AvailableMemory(const MemoryRoom& room, uint64_t addressSpaceReserve);
+
+// Held from a job's memory check until its memory is taken, by every
+// Phonoskew process of the user at once, so that a second job's check sees
+// the first job's memory taken instead of passing the same check beside
+// it. Where the lock cannot be had, the job goes on without it.
+struct MemoryCheckHeld {
+    intptr_t Lock = -1;
+    MemoryCheckHeld();
+    ~MemoryCheckHeld();
+    MemoryCheckHeld(const MemoryCheckHeld&) = delete;
+    MemoryCheckHeld& operator=(const MemoryCheckHeld&) = delete;
+};
 
 // The parts, for tests: each gives UINT64_MAX where the text sets no bound.
 // "MemAvailable: 123 kB" in /proc/meminfo, in bytes.
@@ -34,8 +55,11 @@ uint64_t MemAvailableBytes(std::string_view meminfo);
 // A control group's limit ("max", or bytes) less its usage, of which
 // `reclaimable` bytes count as free, in bytes.
 uint64_t ControlGroupRoom(std::string_view limit, std::string_view usage, uint64_t reclaimable);
-// The value of the line "name N" of a control group's memory.stat.
-uint64_t ControlGroupStat(std::string_view stat, std::string_view name);
+// The clean file cache of a control group's memory.stat, active and
+// inactive, less what is dirty or under writeback: version 1's totals of
+// the group and those below it (total_active_file, ...), else version 2's
+// names (active_file, inactive_file, file_dirty, file_writeback).
+uint64_t ControlGroupCleanCache(std::string_view stat);
 // ---- Page arrays ------------------------------------------------------------------
 
 // The raw mapping: `bytes` zero-filled bytes aligned to 2 MiB, or nullptr.

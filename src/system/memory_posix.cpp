@@ -2,10 +2,16 @@
 // system's status files before a large job allocates, so that a job that
 // cannot fit is refused at once instead of being killed half-way or swapping
 // for minutes.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <tuple>
+#include <cerrno>
+#include <string>
+#include <utility>
 
 #include "system/files.h"
 #include "system/memory.h"
@@ -14,50 +20,77 @@
 namespace {
 
 uint64_t ControlGroupsRoom() {
-    TextResult self = ReadSmallFile("/proc/self/cgroup", StatusFileLimit);
     uint64_t room = NoBound;
-    for (const std::string& folder : ControlGroupFolders(self.Text, "memory")) {
+    for (const std::string& folder :
+         ControlGroupFolders(ReadStatusFile("/proc/self/cgroup"), "memory")) {
         // Version 2 names the files memory.max and memory.current, version 1
-        // memory.limit_in_bytes and memory.usage_in_bytes. The inactive
-        // file cache in memory.stat is counted in the usage but given back
-        // when needed: inactive_file in version 2, total_inactive_file (the
-        // group with those below it) in version 1.
-        for (const auto& [limitFile, usageFile, inactiveName] :
-             {std::tuple{"memory.max", "memory.current", "inactive_file"},
-              std::tuple{"memory.limit_in_bytes", "memory.usage_in_bytes",
-                         "total_inactive_file"}}) {
+        // memory.limit_in_bytes and memory.usage_in_bytes. Clean file cache
+        // (memory.stat) counts in the usage but is given back when needed.
+        for (const auto& [limitFile, usageFile] :
+             {std::pair{"memory.max", "memory.current"},
+              std::pair{"memory.limit_in_bytes", "memory.usage_in_bytes"}}) {
             TextResult limit = ReadSmallFile(folder + "/" + limitFile, StatusFileLimit);
             TextResult usage = ReadSmallFile(folder + "/" + usageFile, StatusFileLimit);
             if (limit.Error == 0 && usage.Error == 0) {
-                TextResult stat = ReadSmallFile(folder + "/memory.stat", StatusFileLimit);
-                uint64_t inactive = ControlGroupStat(stat.Text, inactiveName);
-                room = std::min(room, ControlGroupRoom(limit.Text, usage.Text,
-                                                       inactive == NoBound ? 0 : inactive));
+                uint64_t cache = ControlGroupCleanCache(ReadStatusFile(folder + "/memory.stat"));
+                room = std::min(room, ControlGroupRoom(limit.Text, usage.Text, cache));
             }
         }
     }
     return room;
 }
 
-// The room under a limit of the process's own mappings, less `reserve`:
-// RLIMIT_AS counts all of them (VmSize), RLIMIT_DATA the private writable
-// ones (VmData), among them the job's arrays and the threads' stacks.
-uint64_t MappingLimitRoom(int resource, std::string_view usedName, uint64_t reserve) {
+// The room under a limit of the process's own mappings: RLIMIT_AS counts
+// all of them (VmSize), RLIMIT_DATA the private writable ones (VmData),
+// among them the job's arrays and the threads' stacks.
+uint64_t MappingLimitRoom(int resource, std::string_view usedName) {
     rlimit limit{};
     if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return NoBound;
-    TextResult status = ReadSmallFile("/proc/self/status", StatusFileLimit);
-    uint64_t used = StatusKilobytes(status.Text, usedName);
+    uint64_t used = StatusKilobytes(ReadStatusFile("/proc/self/status"), usedName);
     if (used == NoBound) used = 0;
-    uint64_t taken = used + reserve;
-    return limit.rlim_cur > taken ? limit.rlim_cur - taken : 0;
+    return limit.rlim_cur > used ? limit.rlim_cur - used : 0;
+}
+
+// The lock's file: in the user's runtime folder where there is one, else a
+// file of the user's own in /tmp, never through a link another user made.
+int OpenMemoryCheckLock() {
+    const std::string uid = std::to_string(getuid());
+    std::string path = "/run/user/" + uid + "/phonoskew-memory.lock";
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        path = "/tmp/phonoskew-memory-" + uid + ".lock";
+        fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    }
+    struct stat status {};
+    if (fd >= 0 && (fstat(fd, &status) != 0 || status.st_uid != getuid())) {
+        close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 }  // namespace
 
-uint64_t AvailableMemory(uint64_t addressSpaceReserve) {
-    TextResult meminfo = ReadSmallFile("/proc/meminfo", StatusFileLimit);
-    uint64_t room = MemAvailableBytes(meminfo.Text);
-    room = std::min(room, ControlGroupsRoom());
-    room = std::min(room, MappingLimitRoom(RLIMIT_DATA, "VmData", addressSpaceReserve));
-    return std::min(room, MappingLimitRoom(RLIMIT_AS, "VmSize", addressSpaceReserve));
+MemoryRoom MeasureMemoryRoom() {
+    MemoryRoom room;
+    room.Memory = std::min(MemAvailableBytes(ReadStatusFile("/proc/meminfo")), ControlGroupsRoom());
+    room.Mappings =
+        std::min(MappingLimitRoom(RLIMIT_DATA, "VmData"), MappingLimitRoom(RLIMIT_AS, "VmSize"));
+    return room;
+}
+
+MemoryCheckHeld::MemoryCheckHeld() {
+    int fd = OpenMemoryCheckLock();
+    if (fd < 0) return;
+    while (flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            close(fd);
+            return;
+        }
+    }
+    Lock = fd;
+}
+
+MemoryCheckHeld::~MemoryCheckHeld() {
+    if (Lock >= 0) close(int(Lock));  // the lock goes with the descriptor
 }

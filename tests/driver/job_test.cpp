@@ -15,16 +15,18 @@
 
 namespace {
 
+EngineChoice oneThread{Kernel::Fast, 1};
+
 TEST(LoadInput, HoldsTheInputAsRead) {
     ScratchDir dir;
     // Two frames stated, one and a half present: the missing bytes read as 0.
     std::string path = WriteSampleFile(dir, {"\x01\x00\x00\xFF\xFF\xFF\x00\x00\x80", 9});
     InputSamples input;
-    ASSERT_TRUE(LoadInput(path, 2, 1, input));
+    ASSERT_TRUE(LoadInput(path, 2, oneThread, input));
     EXPECT_EQ(input.FrameCount, 2);
     EXPECT_EQ(std::vector<uint8_t>(input.Packed.begin(), input.Packed.end()),
               (std::vector<uint8_t>{1, 0, 0, 0xFF, 0xFF, 0xFF, 0, 0, 0x80, 0, 0, 0}));
-    ASSERT_TRUE(LoadInput(path, 0, 1, input));
+    ASSERT_TRUE(LoadInput(path, 0, oneThread, input));
     EXPECT_TRUE(input.Packed.empty());
 }
 
@@ -40,7 +42,7 @@ TEST(RunFilterStage, FiltersIntoTheOutputThatTheWritingStepNames) {
     std::string path =
         WriteSampleFile(dir, {"\x03\x00\x00\xFF\xFF\xFF\x04\x00\x00\x00\x00\x00", 12});
     InputSamples input;
-    ASSERT_TRUE(LoadInput(path, 2, 1, input));
+    ASSERT_TRUE(LoadInput(path, 2, oneThread, input));
     WaveInfo info = ConsistentWaveInfo();
     info.FrameCount = 2;
 

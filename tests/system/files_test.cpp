@@ -186,14 +186,19 @@ TEST(AvailableMemory, StatusTextsAndControlGroups) {
     EXPECT_EQ(ControlGroupRoom("1048576000\n", "943718400\n", 734003200), 838860800u);
     EXPECT_EQ(ControlGroupRoom("100\n", "50\n", 80), 100u);
 
-    // Version 2 names the cache inactive_file, version 1 total_inactive_file
-    // beside the group's own inactive_file.
-    const char* stat2 = "anon 1000\nfile 900\nactive_file 100\ninactive_file 800\n";
-    const char* stat1 = "cache 5\ninactive_file 7\ntotal_cache 50\ntotal_inactive_file 70\n";
-    EXPECT_EQ(ControlGroupStat(stat2, "inactive_file"), 800u);
-    EXPECT_EQ(ControlGroupStat(stat1, "total_inactive_file"), 70u);
-    EXPECT_EQ(ControlGroupStat(stat1, "inactive_file"), 7u);
-    EXPECT_EQ(ControlGroupStat(stat2, "total_inactive_file"), UINT64_MAX);
+    // The clean file cache, active and inactive (an input read twice sits on
+    // the active list), less what is dirty or being written back: version 2's
+    // names, or version 1's totals beside the group's own figures.
+    const char* stat2 =
+        "anon 1000\nfile 900\nactive_file 100\ninactive_file 800\nfile_dirty 30\n"
+        "file_writeback 20\n";
+    const char* stat1 =
+        "cache 5\nactive_file 3\ninactive_file 7\ntotal_active_file 40\n"
+        "total_inactive_file 70\ntotal_dirty 10\ntotal_writeback 0\n";
+    EXPECT_EQ(ControlGroupCleanCache(stat2), 850u);
+    EXPECT_EQ(ControlGroupCleanCache(stat1), 100u);
+    EXPECT_EQ(ControlGroupCleanCache("active_file 5\ninactive_file 5\nfile_dirty 40\n"), 0u);
+    EXPECT_EQ(ControlGroupCleanCache("anon 5\n"), 0u);
 
     using Folders = std::vector<std::string>;
     EXPECT_EQ(ControlGroupFolders("0::/user.slice/run-1.scope\n", "memory"),
@@ -207,8 +212,13 @@ TEST(AvailableMemory, StatusTextsAndControlGroups) {
     EXPECT_TRUE(ControlGroupFolders("garbage", "memory").empty());
 
     // This machine has some.
-    uint64_t available = AvailableMemory(0);
-    EXPECT_GT(available, 16u << 20);
+    MemoryRoom room = MeasureMemoryRoom();
+    EXPECT_GT(AvailableMemory(room, 0), 16u << 20);
+    // Thread stacks come out of the room under the process's own limits.
+    EXPECT_EQ(AvailableMemory({1000, 600}, 200), 400u);
+    EXPECT_EQ(AvailableMemory({300, 600}, 200), 300u);
+    EXPECT_EQ(AvailableMemory({1000, 100}, 200), 0u);
+    EXPECT_EQ(AvailableMemory({1000, UINT64_MAX}, 200), 1000u);
 }
 
 // A version 2 cpu.max holds quota and period, version 1 two files; a part
