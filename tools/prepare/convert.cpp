@@ -321,10 +321,7 @@ std::string PrepareSamples(const PrepareRequest& request, Source& source, Prepar
         lengthKnown ? int64_t(double(info.frames) * AcceptedRate / info.samplerate) : 0;
     if (expected > MaxFrames) return TooLong(source.Path, expected);
 
-    Progress progress;
-    progress.Enabled = request.ShowProgress;
-    progress.Total = lengthKnown ? info.frames * (request.HasGain ? 1 : 2) : 0;
-    source.Shown = &progress;
+    source.Shown->Total = lengthKnown ? info.frames * (request.HasGain ? 1 : 2) : 0;
 
     bool copy = !result.Resampled && HoldsWholeSteps(info);
     result.GainDb = request.GainDb;
@@ -347,7 +344,6 @@ std::string PrepareSamples(const PrepareRequest& request, Source& source, Prepar
                                     ? CopyRecording(source, packed)
                                     : ConvertRecording(source, std::pow(10.0, result.GainDb / 20.0),
                                                        packed, result.Clipped);
-    EndProgress(progress);
     result.Frames = int64_t(packed.size() / BytesPerFrame);
     return failure;
 }
@@ -365,11 +361,15 @@ PrepareResult PrepareRecording(const PrepareRequest& request) {
     result.Failure = OpenSource(request.Input, source);
     if (!result.Failure.empty()) return result;
     std::vector<uint8_t> packed;
+    Progress progress;
+    progress.Enabled = request.ShowProgress;
+    source.Shown = &progress;
     try {
         result.Failure = PrepareSamples(request, source, result, packed);
     } catch (const std::bad_alloc&) {
         result.Failure = request.Input + ": not enough memory for its samples at 96 kHz";
     }
+    EndProgress(progress);  // before any message
     if (!result.Failure.empty()) return result;
     source.File.reset();
 
