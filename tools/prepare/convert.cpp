@@ -6,6 +6,7 @@
 #include <sndfile.h>
 #include <soxr.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -32,7 +33,7 @@ constexpr double LowestGainDb = -100.0;
 
 // A percentage on standard error, rewritten in place; only once a run has
 // taken a second, so that a short file flashes nothing.
-struct Progress {
+struct ProgressLine {
     bool Enabled = false;
     int64_t Total = 0;  // input frames of all passes
     int64_t Done = 0;
@@ -40,7 +41,7 @@ struct Progress {
     std::chrono::steady_clock::time_point Start = std::chrono::steady_clock::now();
 };
 
-void AdvanceProgress(Progress& progress, int64_t frames) {
+void AdvanceProgress(ProgressLine& progress, int64_t frames) {
     progress.Done += frames;
     if (!progress.Enabled || progress.Total <= 0) return;
     if (std::chrono::steady_clock::now() - progress.Start < std::chrono::seconds(1)) return;
@@ -50,7 +51,7 @@ void AdvanceProgress(Progress& progress, int64_t frames) {
     std::fprintf(stderr, "\rphonoskew-prepare: %d%%", percent);
 }
 
-void EndProgress(const Progress& progress) {
+void EndProgress(const ProgressLine& progress) {
     if (progress.Shown >= 0) std::fputs("\r                        \r", stderr);
 }
 
@@ -67,7 +68,7 @@ struct Source {
     std::string Path;
     std::unique_ptr<SNDFILE, CloseSoundFile> File;
     SF_INFO Info{};
-    Progress* Shown = nullptr;
+    ProgressLine* Line = nullptr;
     std::vector<double> Raw;  // a block as read, Info.channels samples a frame
     std::vector<int> RawIntegers;
 };
@@ -144,7 +145,7 @@ int64_t ReadSteps(Source& source, std::vector<double>& stereo, std::string& fail
             stereo[size_t(2 * n + side)] = value * StepsPerUnit;
         }
     }
-    AdvanceProgress(*source.Shown, frames);
+    AdvanceProgress(*source.Line, frames);
     return frames;
 }
 
@@ -165,7 +166,7 @@ int64_t ReadWholeSteps(Source& source, std::vector<int32_t>& stereo, std::string
             stereo[size_t(2 * n + side)] =
                 source.RawIntegers[size_t(n * channels + side % channels)] >> 8;
     }
-    AdvanceProgress(*source.Shown, frames);
+    AdvanceProgress(*source.Line, frames);
     return frames;
 }
 
@@ -224,6 +225,11 @@ int64_t NextBlock(Stream& stream, const double*& frames, std::string& failure) {
                                &made);
         if (error) {
             failure = stream.From->Path + ": cannot resample it: " + error;
+            return 0;
+        }
+        // Its output has room for a whole block, so it always takes some.
+        if (taken == 0 && made == 0 && !stream.InputEnded) {
+            failure = stream.From->Path + ": cannot resample it: the resampler took nothing";
             return 0;
         }
         stream.Offset += int64_t(taken);
@@ -321,7 +327,7 @@ std::string PrepareSamples(const PrepareRequest& request, Source& source, Prepar
         lengthKnown ? int64_t(double(info.frames) * AcceptedRate / info.samplerate) : 0;
     if (expected > MaxFrames) return TooLong(source.Path, expected);
 
-    source.Shown->Total = lengthKnown ? info.frames * (request.HasGain ? 1 : 2) : 0;
+    source.Line->Total = lengthKnown ? info.frames * (request.HasGain ? 1 : 2) : 0;
 
     bool copy = !result.Resampled && HoldsWholeSteps(info);
     result.GainDb = request.GainDb;
@@ -361,9 +367,9 @@ PrepareResult PrepareRecording(const PrepareRequest& request) {
     result.Failure = OpenSource(request.Input, source);
     if (!result.Failure.empty()) return result;
     std::vector<uint8_t> packed;
-    Progress progress;
+    ProgressLine progress;
     progress.Enabled = request.ShowProgress;
-    source.Shown = &progress;
+    source.Line = &progress;
     try {
         result.Failure = PrepareSamples(request, source, result, packed);
     } catch (const std::bad_alloc&) {

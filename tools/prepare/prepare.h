@@ -5,8 +5,9 @@
 // 44-byte header, through the program's own WAVE writer, with triangular
 // dither. By default the level is lowered just enough that none of the four
 // error filters' outputs would clip; a file already in that form that needs
-// no gain keeps its samples exactly. Nothing here reads the command line's
-// environment or waits: the main prints what these steps give.
+// no gain keeps its samples exactly. The steps give back their results and
+// failures as values for the main to print; only the conversion's progress
+// line goes to standard error from here.
 #pragma once
 
 #include <array>
