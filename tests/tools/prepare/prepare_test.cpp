@@ -31,20 +31,10 @@ std::string ShellWord(const std::string& text) {
 
 // A quarter second of a 997 Hz sine, `level` on the left and half of it on
 // the right (one channel of `level` for mono), so that a swap shows.
-void WriteRecording(const std::string& path, int format, int rate, int channels, double level,
-                    bool metadata = false) {
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = channels;
-    info.format = format;
+void WriteRecording(const std::string& path, int format, int rate, int channels, double level) {
+    SF_INFO info{0, rate, channels, format, 0, 0};
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
-    if (metadata) {  // a bext chunk and a LIST chunk before the samples
-        SF_BROADCAST_INFO bext{};
-        std::snprintf(bext.description, sizeof bext.description, "field recorder");
-        sf_command(file, SFC_SET_BROADCAST_INFO, &bext, sizeof bext);
-        sf_set_string(file, SF_STR_TITLE, "take 1");
-    }
     std::vector<double> samples;
     for (int n = 0; n < rate / 4; ++n) {
         const double value = level * std::sin(2.0 * std::numbers::pi * 997.0 * n / rate);
