@@ -5,8 +5,10 @@
 # blank is put in double quotes, which serve both as one man macro argument
 # and as one shell word in the pages' and the README's commands.
 #
-# Set by the install(CODE) before it: PHONOSKEW_SOURCE_DIR and the
-# GNUInstallDirs folders PHONOSKEW_BINDIR, PHONOSKEW_DATADIR, PHONOSKEW_MANDIR.
+# Set by the install(CODE) before it: PHONOSKEW_SOURCE_DIR, the
+# GNUInstallDirs folders PHONOSKEW_BINDIR, PHONOSKEW_DATADIR, PHONOSKEW_MANDIR,
+# and PHONOSKEW_PREPARE_BUILT (1 when phonoskew-prepare was built, so its page
+# comes with it).
 
 function(phonoskew_full_path result folder)
   if(IS_ABSOLUTE "${folder}")
@@ -50,7 +52,11 @@ endfunction()
 # Man pages: each path under /usr/local/ (up to a blank, a quote or a '*',
 # so that a command's glob stays outside the quotes) becomes the same path
 # under this install's folders.
-foreach(page phonoskew.1 phonoskew-design.1 phonoskew-demo-signal.1)
+set(pages phonoskew.1 phonoskew-design.1 phonoskew-demo-signal.1)
+if(PHONOSKEW_PREPARE_BUILT)
+  list(APPEND pages phonoskew-prepare.1)
+endif()
+foreach(page ${pages})
   file(READ "${PHONOSKEW_SOURCE_DIR}/man/${page}" rest)
   set(text "")
   while(rest MATCHES "/usr/local/(bin|share)/[^ \t\n\"*]*")

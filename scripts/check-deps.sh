@@ -7,8 +7,10 @@
 #              llvm-symbolizer for the reports' stack traces
 #   --ci       also the tools that only CI's extra checks need (clang-format,
 #              and all of --clang and --portable)
-#   --demo     only what `make demo` needs: no GoogleTest or libvterm
-#   --bench    also SoX, the peer `make bench` measures against
+#   --demo     only what `make demo` needs: no GoogleTest or libvterm, nor
+#              what phonoskew-prepare and its tests need
+#   --bench    also SoX, the peer `make bench` measures against (which
+#              the tests need as well)
 #   --arm64    also what make check-arm64 needs: the arm64 cross compiler,
 #              qemu-user, and MPFR and Highway for arm64 (multiarch); not
 #              libvterm, as it cross-builds no test that reads a terminal
@@ -43,6 +45,13 @@ command -v make >/dev/null 2>&1 || packages+=(make)
 $demo || [ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
 # The terminal the console and end-to-end tests read the screen from.
 $demo || [ -f /usr/include/vterm.h ] || packages+=(libvterm-dev)
+# phonoskew-prepare reads recordings with libsndfile and resamples with
+# libsoxr; its tests make some of their recordings with flac and SoX.
+if ! $demo; then
+    [ -f /usr/include/sndfile.h ] || packages+=(libsndfile1-dev)
+    [ -f /usr/include/soxr.h ] || packages+=(libsoxr-dev)
+    command -v flac >/dev/null 2>&1 || packages+=(flac)
+fi
 if $portable; then
     [ -f /usr/include/mpfr.h ] || packages+=(libmpfr-dev)
 fi

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix that holds a blank and checks
-# that the programs (with their --version), the man pages, the example sets
+# that the programs (with their --version; phonoskew-prepare where it was
+# built, finding the example sets installed beside it), the man pages, the example sets
 # (coefficients, plots, README) and the guide to accepted files are there,
 # and that the pages and the README name this prefix's paths; then that
 # every man page renders with `man -l`, installed and from the source tree,
@@ -19,7 +20,10 @@ fail() {
     status=1
 }
 expect_file() { [ -s "$prefix/$1" ] || fail "not installed: $1"; }
-for program in phonoskew phonoskew-design phonoskew-demo-signal; do
+programs=(phonoskew phonoskew-design phonoskew-demo-signal)
+# Built only where libsndfile and libsoxr are found.
+[ -x "$build/tools/phonoskew-prepare" ] && programs+=(phonoskew-prepare)
+for program in "${programs[@]}"; do
     expect_file "bin/$program"
     expect_file "share/man/man1/$program.1"
 done
@@ -29,7 +33,7 @@ for set in FO SO FOP SOP; do
     expect_file "share/phonoskew/examples/coefficients/$set.svg"
 done
 expect_file share/doc/phonoskew/accepted-files.md
-for program in phonoskew phonoskew-design phonoskew-demo-signal; do
+for program in "${programs[@]}"; do
     shown=$("$prefix/bin/$program" --version) || fail "$program --version fails"
     [ "$shown" = "$program $version" ] || fail "$program --version says: $shown"
 done
@@ -43,6 +47,14 @@ grep -qF "$examples*.dat" "$prefix/share/phonoskew/examples/README.md" ||
     fail "examples README: no $examples*.dat"
 grep -qF "\"$prefix/bin/phonoskew-design\" --out" "$prefix/share/phonoskew/examples/README.md" ||
     fail "examples README: no installed phonoskew-design"
+# The installed phonoskew-prepare finds the sets installed beside it.
+if [[ " ${programs[*]} " == *" phonoskew-prepare "* ]]; then
+    grep -qF "$examples" "$prefix/share/man/man1/phonoskew-prepare.1" ||
+        fail "phonoskew-prepare.1: no $examples"
+    "$prefix/bin/phonoskew-prepare" --help |
+        grep -qxF "  $prefix/share/phonoskew/examples/coefficients" ||
+        fail "phonoskew-prepare --help names no installed example sets"
+fi
 for text in "${pages[@]}" "$prefix/share/phonoskew/examples/README.md"; do
     if grep -n '/usr/local\|build/tools' "$text" >&2; then fail "$text: names another install"; fi
 done

@@ -151,7 +151,8 @@ std::string DescribeWaveFormat(const uint8_t* bytes, size_t count) {
 }
 
 // The output beside the input: its name less the extension, if the last
-// part of the path has one, and "-24-96.wav".
+// part of the path has one, and "-24-96.wav". The highest peak goes to
+// -3 dBFS, a start for the headroom the error filters need.
 std::string ConversionCommand(const std::string& inputPath) {
     size_t nameStart = inputPath.rfind('/');
     nameStart = nameStart == std::string::npos ? 0 : nameStart + 1;
@@ -159,7 +160,11 @@ std::string ConversionCommand(const std::string& inputPath) {
     std::string base =
         dot != std::string::npos && dot > nameStart ? inputPath.substr(0, dot) : inputPath;
     return "sox " + ShellQuoted(inputPath) + " -b 24 -r 96000 -c 2 -t wavpcm " +
-           ShellQuoted(base + "-24-96.wav");
+           ShellQuoted(base + "-24-96.wav") + " gain -n -3";
+}
+
+std::string PrepareToolCommand(const std::string& inputPath) {
+    return "phonoskew-prepare " + ShellQuoted(inputPath);
 }
 
 // ---- The check as the driver calls it --------------------------------------------
@@ -177,7 +182,8 @@ HeaderCheck CheckInputHeader(const std::string& inputPath) {
     if (!check.Refusal.empty()) {
         std::string format = DescribeWaveFormat(header, read.Bytes);
         check.Remedy = (format.empty() ? "" : "it is " + format + "; ") +
-                       "convert with: " + ConversionCommand(inputPath);
+                       "convert with: " + PrepareToolCommand(inputPath) +
+                       ", or with SoX: " + ConversionCommand(inputPath);
         return check;
     }
 

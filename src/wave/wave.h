@@ -48,7 +48,8 @@ using OutputNames = std::array<std::string, 4>;
 struct HeaderCheck {
     std::string Refusal;  // the message of the first failing check
     // After a refusal by a format check: what the file is, every way it
-    // differs from the accepted format, and the SoX command that converts it.
+    // differs from the accepted format, and the commands that convert it:
+    // phonoskew-prepare, or SoX.
     std::string Remedy;
     WaveInfo Info;
     OutputNames Names;
@@ -136,10 +137,15 @@ int32_t ComputeFrameCount(int32_t dataSize, int16_t bitsPerSample, int16_t chann
 // chunk of 40 bytes". Empty when the file has no WAVE header to read.
 std::string DescribeWaveFormat(const uint8_t* bytes, size_t count);
 
-// The SoX command that makes an accepted file from `inputPath`, both paths
-// quoted for the shell: "sox 'in.wav' -b 24 -r 96000 -c 2 -t wavpcm
-// 'in-24-96.wav'".
+// The SoX command that makes an accepted file from `inputPath`, its peak at
+// -3 dBFS, both paths quoted for the shell: "sox 'in.wav' -b 24 -r 96000 -c 2
+// -t wavpcm 'in-24-96.wav' gain -n -3".
 std::string ConversionCommand(const std::string& inputPath);
+
+// The project's own tool that makes an accepted file from `inputPath`, with
+// the headroom the error filters need, the path quoted for the shell:
+// "phonoskew-prepare 'in.wav'" (which writes 'in 24-96.wav').
+std::string PrepareToolCommand(const std::string& inputPath);
 
 // The input path less its last 4 characters (whole when shorter), followed by
 // " RIAA error 1.wav" to " RIAA error 4.wav".

@@ -116,8 +116,8 @@ TEST(CommandLineTest, HelpFitsEightyColumnsAndNamesWhatAUserNeeds) {
     for (const char* needed :
          {"--help", "--version", "FO.dat", "SO.dat", "FOP.dat", "SOP.dat", "NAME RIAA error 1.wav",
           "NAME RIAA error 4.wav", "  0  ", "  1  ", "  2  ", "  3  ", "PHONOSKEW_THREADS",
-          "PHONOSKEW_KERNEL", "exact", "man phonoskew",
-          "sox 'in.wav' -b 24 -r 96000 -c 2 -t wavpcm 'in-24-96.wav'"}) {
+          "PHONOSKEW_KERNEL", "exact", "man phonoskew", "phonoskew-prepare 'in.wav'\n",
+          "sox 'in.wav' -b 24 -r 96000 -c 2 -t wavpcm 'in-24-96.wav' gain -n -3\n"}) {
         EXPECT_NE(help.find(needed), std::string::npos) << needed;
     }
 }

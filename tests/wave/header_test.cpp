@@ -188,16 +188,29 @@ TEST(RefusedFile, DescriptionNamesEveryDifference) {
     }
 }
 
-TEST(RefusedFile, ConversionCommandQuotesBothPaths) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"in.wav", "sox 'in.wav' -b 24 -r 96000 -c 2 -t wavpcm 'in-24-96.wav'"},
-        {"music/take 1.flac",
-         "sox 'music/take 1.flac' -b 24 -r 96000 -c 2 -t wavpcm 'music/take 1-24-96.wav'"},
-        {"it's.wav", "sox 'it'\\''s.wav' -b 24 -r 96000 -c 2 -t wavpcm 'it'\\''s-24-96.wav'"},
-        {"no.ext/take", "sox 'no.ext/take' -b 24 -r 96000 -c 2 -t wavpcm 'no.ext/take-24-96.wav'"},
-        {".hidden", "sox '.hidden' -b 24 -r 96000 -c 2 -t wavpcm '.hidden-24-96.wav'"},
+TEST(RefusedFile, ConversionCommandsQuoteThePaths) {
+    struct Case {
+        const char* Path;
+        const char* Prepare;
+        const char* Sox;
     };
-    for (const auto& [path, command] : cases) EXPECT_EQ(ConversionCommand(path), command) << path;
+    const Case cases[] = {
+        {"in.wav", "phonoskew-prepare 'in.wav'",
+         "sox 'in.wav' -b 24 -r 96000 -c 2 -t wavpcm 'in-24-96.wav' gain -n -3"},
+        {"music/take 1.flac", "phonoskew-prepare 'music/take 1.flac'",
+         "sox 'music/take 1.flac' -b 24 -r 96000 -c 2 -t wavpcm 'music/take 1-24-96.wav' gain -n "
+         "-3"},
+        {"it's.wav", "phonoskew-prepare 'it'\\''s.wav'",
+         "sox 'it'\\''s.wav' -b 24 -r 96000 -c 2 -t wavpcm 'it'\\''s-24-96.wav' gain -n -3"},
+        {"no.ext/take", "phonoskew-prepare 'no.ext/take'",
+         "sox 'no.ext/take' -b 24 -r 96000 -c 2 -t wavpcm 'no.ext/take-24-96.wav' gain -n -3"},
+        {".hidden", "phonoskew-prepare '.hidden'",
+         "sox '.hidden' -b 24 -r 96000 -c 2 -t wavpcm '.hidden-24-96.wav' gain -n -3"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(PrepareToolCommand(c.Path), c.Prepare) << c.Path;
+        EXPECT_EQ(ConversionCommand(c.Path), c.Sox) << c.Path;
+    }
 }
 
 TEST(FrameCount, DataSizeOverSixRoundedTiesToEven) {

@@ -1,0 +1,288 @@
+// phonoskew-prepare: recordings of every common form become files Phonoskew
+// accepts, at their level and length; an accepted file keeps its samples;
+// the headroom is just enough for the four error filters; and the command
+// line, statuses and output names. The recordings are made here by
+// libsndfile, and by the flac and SoX programs as users' files are.
+#include "prepare/prepare.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <numbers>
+
+#include "design/design.h"
+#include "engine/engine.h"
+#include "support/scratch.h"
+#include "wave/wave.h"
+
+namespace {
+
+// ---- Harness ----------------------------------------------------------------------------
+
+std::string ShellWord(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// A quarter second of a 997 Hz sine, `level` on the left and half of it on
+// the right (one channel of `level` for mono), so that a swap shows.
+void WriteRecording(const std::string& path, int format, int rate, int channels, double level) {
+    SF_INFO info{0, rate, channels, format, 0, 0};
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    std::vector<double> samples;
+    for (int n = 0; n < rate / 4; ++n) {
+        const double value = level * std::sin(2.0 * std::numbers::pi * 997.0 * n / rate);
+        samples.push_back(value);
+        if (channels == 2) samples.push_back(value / 2.0);
+    }
+    sf_writef_double(file, samples.data(), rate / 4);
+    sf_close(file);
+}
+
+// The samples of a file Phonoskew accepts, interleaved; none when refused.
+std::vector<int32_t> AcceptedSamples(const std::string& path) {
+    const HeaderCheck header = CheckInputHeader(path);
+    EXPECT_EQ(header.Refusal, "") << path;
+    if (!header.Refusal.empty()) return {};
+    const std::string bytes = ReadFileBytes(path);
+    const auto* samples = reinterpret_cast<const uint8_t*>(bytes.data() + HeaderSize);
+    std::vector<int32_t> interleaved(2 * size_t(header.Info.FrameCount));
+    for (size_t n = 0; n < interleaved.size(); ++n)
+        interleaved[n] = DecodeSample24(samples + 3 * n);
+    return interleaved;
+}
+
+HeadroomSets ExampleSets() {
+    HeadroomSets sets;
+    const char* names[] = {"FO.dat", "SO.dat", "FOP.dat", "SOP.dat"};
+    for (int n = 0; n < 4; ++n) {
+        sets[n].Name = names[n];
+        sets[n].Taps =
+            LoadCoefficients(PHONOSKEW_SOURCE_DIR "/examples/coefficients/" + sets[n].Name).Values;
+    }
+    return sets;
+}
+
+// A file of the command-line table, by its name.
+void MakePresentFile(const std::string& path) {
+    const std::string name = fs::path(path).filename();
+    const int pcm16 = SF_FORMAT_PCM_16;
+    if (name == "notes.txt") {
+        WriteFileBytes(path, "not a recording\n");
+    } else if (name == "FO.dat") {
+        fs::copy_file(PHONOSKEW_SOURCE_DIR "/examples/coefficients/FO.dat", path);
+    } else if (name == "six.wav") {
+        WriteRecording(path, SF_FORMAT_WAV | pcm16, 8000, 6, 0.1);
+    } else if (name.ends_with(".flac")) {
+        WriteRecording(path, SF_FORMAT_FLAC | pcm16, 44100, 2, 0.1);
+    } else if (name.ends_with(".aiff")) {
+        WriteRecording(path, SF_FORMAT_AIFF | pcm16, 44100, 2, 0.1);
+    } else {
+        WriteRecording(path, SF_FORMAT_WAV | pcm16, 44100, 2, 0.1);
+    }
+}
+
+PrepareResult Prepare(const std::string& in, const std::string& out, bool hasGain = false,
+                      double gainDb = 0.0) {
+    PrepareRequest request{in, out, hasGain, gainDb, ExampleSets()};
+    return PrepareRecording(request);
+}
+
+}  // namespace
+
+// ---- Forms of recordings -------------------------------------------------------------------
+
+TEST(PrepareRecording, EveryCommonFormGivesAnAcceptedFileAtItsLevel) {
+    struct Case {
+        const char* Name;
+        int Format, Rate, Channels;
+        double Level;
+        const char* Command;  // makes the recording from the one written, or nullptr
+    };
+    const Case cases[] = {
+        {"cd.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, 0.5, nullptr},
+        {"take.flac", SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 48000, 2, 0.5,
+         "flac -s -f -o {out} {in}"},
+        {"sox.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, 0.5, "sox {in} -b 24 {out}"},
+        {"hot.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 2, 1.5, nullptr},
+        {"mono.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 88200, 1, 0.5, nullptr},
+        {"take.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 48000, 2, 0.5, nullptr},
+        {"take.rf64", SF_FORMAT_RF64 | SF_FORMAT_PCM_32, 96000, 2, 0.5, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ScratchDir dir;
+        const std::string in = dir.File(c.Name), out = dir.File("out.wav");
+        if (c.Command) {
+            WriteRecording(dir.File("made.wav"), c.Format, c.Rate, c.Channels, c.Level);
+            std::string command = c.Command;
+            command.replace(command.find("{in}"), 4, ShellWord(dir.File("made.wav")));
+            command.replace(command.find("{out}"), 5, ShellWord(in));
+            ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        } else {
+            WriteRecording(in, c.Format, c.Rate, c.Channels, c.Level);
+        }
+        const PrepareResult result = Prepare(in, out);
+        ASSERT_EQ(result.Failure, "");
+        EXPECT_EQ(result.Clipped, 0);
+        EXPECT_FALSE(result.Copied);
+        const std::vector<int32_t> samples = AcceptedSamples(out);
+        ASSERT_EQ(samples.size(), 2u * 24000u);  // a quarter second at 96 kHz
+        // The peaks of the middle half, clear of the resampler's edges.
+        const double expected = c.Level * 8388608.0 * std::pow(10.0, result.GainDb / 20.0);
+        for (int side = 0; side < 2; ++side) {
+            int32_t peak = 0;
+            for (size_t n = 12000 + side; n < 36000; n += 2) peak = std::max(peak, samples[n]);
+            const double level = side == 1 && c.Channels == 2 ? expected / 2.0 : expected;
+            EXPECT_NEAR(peak, level, level * 0.005) << "side " << side;
+        }
+        const bool lowered = result.GainDb < 0.0;
+        EXPECT_EQ(lowered, c.Level > 1.0) << result.GainDb;  // only what would clip
+    }
+}
+
+// A file in the accepted form that needs no gain is copied: the canonical
+// one byte for byte, an extensible one with bext and LIST chunks sample for
+// sample.
+TEST(PrepareRecording, AcceptedFormThatNeedsNoGainKeepsItsSamples) {
+    ScratchDir dir;
+    const std::vector<int32_t> demo = MakeDemoSignal(1.0);  // peaks at -6 dBFS
+    ASSERT_EQ(WriteDemoFile(dir.File("demo.wav"), demo), "");
+    PrepareResult result = Prepare(dir.File("demo.wav"), dir.File("copy.wav"));
+    ASSERT_EQ(result.Failure, "");
+    EXPECT_TRUE(result.Copied);
+    EXPECT_EQ(ReadFileBytes(dir.File("copy.wav")), ReadFileBytes(dir.File("demo.wav")));
+
+    SF_INFO info{0, 96000, 2, SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 0, 0};
+    SNDFILE* file = sf_open(dir.File("bwf.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    SF_BROADCAST_INFO bext{};
+    ASSERT_EQ(sf_command(file, SFC_SET_BROADCAST_INFO, &bext, sizeof bext), SF_TRUE);
+    ASSERT_EQ(sf_set_string(file, SF_STR_TITLE, "take 1"), 0);
+    std::vector<int> shifted;
+    for (int32_t sample : demo) shifted.push_back(sample * 256);  // the library's alignment
+    sf_writef_int(file, shifted.data(), sf_count_t(demo.size() / 2));
+    sf_close(file);
+    EXPECT_EQ(CheckInputHeader(dir.File("bwf.wav")).Refusal, "This is not a WAVE_FORMAT file ");
+    result = Prepare(dir.File("bwf.wav"), dir.File("bwf 24-96.wav"));
+    ASSERT_EQ(result.Failure, "");
+    EXPECT_TRUE(result.Copied);
+    EXPECT_EQ(AcceptedSamples(dir.File("bwf 24-96.wav")), demo);
+}
+
+// ---- Headroom -------------------------------------------------------------------------------
+
+// Phonoskew's own stage engine runs each error filter over the prepared
+// file of a master whose peaks touch full scale (at 48 kHz, in floating
+// point): with the gain found no output clips; 1 dB louder, one does.
+TEST(PrepareHeadroom, LeavesNoOutputClippingAndNoMore) {
+    ScratchDir dir;
+    std::vector<int32_t> demo = MakeDemoSignal(2.0);
+    const double peak = double(*std::max_element(
+        demo.begin(), demo.end(), [](int32_t a, int32_t b) { return std::abs(a) < std::abs(b); }));
+    std::vector<float> master;
+    for (int32_t sample : demo) master.push_back(float(sample / std::fabs(peak)));
+    SF_INFO info{0, 48000, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0};
+    SNDFILE* file = sf_open(dir.File("master.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    sf_writef_float(file, master.data(), sf_count_t(master.size() / 2));
+    sf_close(file);
+
+    const PrepareResult found = Prepare(dir.File("master.wav"), dir.File("found.wav"));
+    ASSERT_EQ(found.Failure, "");
+    EXPECT_LT(found.GainDb, 0.0);
+    const PrepareResult louder =
+        Prepare(dir.File("master.wav"), dir.File("louder.wav"), true, found.GainDb + 1.0);
+    ASSERT_EQ(louder.Failure, "");
+
+    const HeadroomSets sets = ExampleSets();
+    for (const char* name : {"found.wav", "louder.wav"}) {
+        ASSERT_EQ(CheckInputHeader(dir.File(name)).Refusal, "");
+        const std::string bytes = ReadFileBytes(dir.File(name));
+        const std::span input(reinterpret_cast<const uint8_t*>(bytes.data()) + HeaderSize,
+                              bytes.size() - HeaderSize);
+        std::vector<uint8_t> packed(input.size() + BytesPerFrame * FilterTail);
+        RandomSource random;
+        int64_t clipped = 0;
+        for (const HeadroomSet& set : sets) {
+            clipped +=
+                FilterDitherAndPack(input, set.Taps, {NoFile, 0, packed}, random, {}).Clipped;
+        }
+        EXPECT_EQ(clipped == 0, name == std::string("found.wav")) << name << ": " << clipped;
+    }
+}
+
+// ---- Command line and names ------------------------------------------------------------------
+
+TEST(PrepareCommandLine, StatusMessagesAndOutputNames) {
+    struct Case {
+        std::vector<std::string> Arguments;
+        std::vector<std::string> Present;  // files made first
+        int Status;
+        std::string Writes;  // the one new file, or ""
+        std::string Says;    // the start of standard error, else a part of standard output
+    };
+    const Case cases[] = {
+        {{"cd.wav"}, {"cd.wav"}, 0, "cd 24-96.wav", "Read: 'cd.wav', WAV"},
+        {{"cd.flac"}, {"cd.wav", "cd.flac"}, 0, "cd.flac 24-96.wav", ""},
+        {{"sub/Take.WAV"}, {"sub/Take.WAV", "sub/take.aiff"}, 0, "sub/Take.WAV 24-96.wav", ""},
+        {{"take.aiff", "out.wav"}, {"take.aiff"}, 0, "out.wav", ""},
+        {{"--gain=-3", "cd.wav"}, {"cd.wav"}, 0, "cd 24-96.wav", "Gain: -3.00 dB, as given"},
+        {{"--", "-cd.wav", "--gain"}, {"-cd.wav"}, 0, "--gain", ""},
+        {{"cd.wav"}, {"cd.wav", "FO.dat"}, 0, "cd 24-96.wav", "needed for FO.dat, /"},
+        {{"--help"}, {}, 0, "", "Usage: phonoskew-prepare [--gain DB] IN [OUT]\n"},
+        {{"--version", "cd.wav"}, {}, 0, "", "phonoskew-prepare " PHONOSKEW_VERSION "\n"},
+        {{}, {}, 2, "", "phonoskew-prepare: no input file given (try 'phonoskew-prepare"},
+        {{"a.wav", "b.wav", "c.wav"}, {}, 2, "", "phonoskew-prepare: extra operand 'c.wav'"},
+        {{"--gain", "loud", "cd.wav"}, {"cd.wav"}, 2, "", "phonoskew-prepare: --gain wants"},
+        {{"--gain=nan", "cd.wav"}, {"cd.wav"}, 2, "", "phonoskew-prepare: --gain wants"},
+        {{"--gain=21", "cd.wav"}, {"cd.wav"}, 2, "", "phonoskew-prepare: --gain wants"},
+        {{"cd.wav", "--gain"}, {"cd.wav"}, 2, "", "phonoskew-prepare: option '--gain' needs"},
+        {{"-x", "cd.wav"}, {"cd.wav"}, 2, "", "phonoskew-prepare: unrecognized option '-x'"},
+        {{"none.wav"}, {}, 1, "", "phonoskew-prepare: none.wav: No such file or directory\n"},
+        {{"notes.txt"}, {"notes.txt"}, 1, "", "phonoskew-prepare: notes.txt: cannot read it: "},
+        {{"six.wav"}, {"six.wav"}, 1, "", "phonoskew-prepare: six.wav: it has 6 channels; only"},
+        {{"sub"}, {"sub/Take.WAV"}, 1, "", "phonoskew-prepare: sub: not a regular file\n"},
+        {{"cd.wav", "./cd.wav"}, {"cd.wav"}, 1, "", "phonoskew-prepare: ./cd.wav: this is the"},
+        {{"cd.wav", "no/out.wav"}, {"cd.wav"}, 1, "", "phonoskew-prepare: no/out.wav: cannot"},
+    };
+    for (const Case& c : cases) {
+        ScratchDir dir, output;
+        std::string command =
+            "cd " + ShellWord(dir.path) + " && " + ShellWord(PHONOSKEW_PREPARE_BIN);
+        for (const std::string& argument : c.Arguments) command += " " + ShellWord(argument);
+        SCOPED_TRACE(command);
+        for (const std::string& name : c.Present) {
+            const std::string path = dir.File(name);
+            fs::create_directories(fs::path(path).parent_path());
+            MakePresentFile(path);
+        }
+        const int status = std::system(
+            (command + " >" + ShellWord(output.File("out")) + " 2>" + ShellWord(output.File("err")))
+                .c_str());
+        EXPECT_EQ(WEXITSTATUS(status), c.Status);
+        const std::string out = ReadFileBytes(output.File("out")),
+                          err = ReadFileBytes(output.File("err"));
+        if (c.Status == 0) {
+            EXPECT_EQ(err, "");
+            EXPECT_NE(out.find(c.Says), std::string::npos) << out;
+        } else {
+            EXPECT_EQ(out, "");
+            EXPECT_TRUE(err.starts_with(c.Says)) << err;
+            EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+        }
+        size_t made = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(dir.path))
+            made += entry.is_regular_file();
+        EXPECT_EQ(made, c.Present.size() + !c.Writes.empty());
+        if (!c.Writes.empty()) {
+            EXPECT_EQ(CheckInputHeader(dir.File(c.Writes)).Refusal, "");
+        }
+    }
+}

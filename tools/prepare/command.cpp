@@ -1,0 +1,204 @@
+// The command line of phonoskew-prepare, its help text and the default name
+// of its output.
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+
+#include "prepare/prepare.h"
+
+namespace {
+
+// ---- Command line -------------------------------------------------------------------
+
+constexpr double LowestGainDb = -100.0;
+constexpr double HighestGainDb = 20.0;
+
+// An argument for a one-line message, its control bytes as \xHH so that the
+// message can never steer the terminal.
+std::string Quoted(std::string_view text) {
+    std::string quoted = "'";
+    for (char ch : text) {
+        auto byte = static_cast<unsigned char>(ch);
+        if (byte < 32 || byte == 127) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            quoted += escaped;
+        } else {
+            quoted += ch;
+        }
+    }
+    return quoted + "'";
+}
+
+PrepareCommand Refusal(const std::string& problem) {
+    PrepareCommand refused;
+    refused.Action = PrepareAction::Refuse;
+    refused.Problem = "phonoskew-prepare: " + problem + " (try 'phonoskew-prepare --help')\n";
+    return refused;
+}
+
+// A whole decimal number of dB in the range; strtod alone would take "inf",
+// "nan" or hexadecimal.
+bool ParseGain(std::string_view text, double& gainDb) {
+    if (text.empty() || text.find_first_not_of("+-.0123456789eE") != std::string_view::npos)
+        return false;
+    const std::string copy(text);
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(copy.c_str(), &end);
+    if (end != copy.c_str() + copy.size() || errno != 0) return false;
+    if (!(value >= LowestGainDb && value <= HighestGainDb)) return false;
+    gainDb = value;
+    return true;
+}
+
+}  // namespace
+
+PrepareCommand ParsePrepareCommand(int argc, const char* const* argv) {
+    PrepareCommand command;
+    std::vector<std::string_view> paths;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
+            paths.push_back(argument);  // "-" alone is a path, as getopt has it
+        } else if (argument == "--") {
+            optionsEnded = true;
+        } else if (argument == "-h" || argument == "--help") {
+            command.Action = PrepareAction::Help;
+            return command;
+        } else if (argument == "--version") {
+            command.Action = PrepareAction::Version;
+            return command;
+        } else if (argument == "--gain" || argument.starts_with("--gain=")) {
+            std::string_view value;
+            if (argument.size() > 6) {
+                value = argument.substr(7);
+            } else if (i + 1 < argc) {
+                value = argv[++i];
+            } else {
+                return Refusal("option '--gain' needs a number of dB");
+            }
+            if (!ParseGain(value, command.GainDb))
+                return Refusal("--gain wants a number of dB from -100 to 20, got " + Quoted(value));
+            command.HasGain = true;
+        } else {
+            return Refusal("unrecognized option " + Quoted(argument));
+        }
+    }
+    if (paths.empty()) return Refusal("no input file given");
+    if (paths.size() > 2) return Refusal("extra operand " + Quoted(paths[2]));
+    command.Input = paths[0];
+    if (paths.size() == 2) command.Output = paths[1];
+    return command;
+}
+
+std::string PrepareHelpText(const std::string& exampleFolder) {
+    const std::string examples = exampleFolder.empty()
+                                     ? "(none found: give --gain, or put the four sets in the "
+                                       "current folder)"
+                                     : exampleFolder;
+    return "Usage: phonoskew-prepare [--gain DB] IN [OUT]\n"
+           "\n"
+           "Makes from a recording the one kind of file phonoskew accepts: stereo 24-bit\n"
+           "PCM at 96 kHz with the plain 44-byte WAVE header. IN may be a WAVE file of any\n"
+           "layout (8- to 32-bit or floating-point samples, extensible format, extra\n"
+           "chunks such as bext, LIST or JUNK, RF64), FLAC or AIFF, at any rate, mono\n"
+           "(copied to both channels) or stereo. It is resampled to 96 kHz where need be\n"
+           "and stored as 24 bits with triangular dither.\n"
+           "\n"
+           "OUT is by default 'NAME 24-96.wav' beside IN, NAME being IN less its\n"
+           "extension. When another file beside IN has the same NAME (cd.wav beside\n"
+           "cd.flac), the extension stays in it ('cd.flac 24-96.wav'), so that two\n"
+           "recordings never share one output. An existing OUT is replaced.\n"
+           "\n"
+           "Headroom: an error filter can raise peaks. Unless --gain is given, the level\n"
+           "is lowered just enough that none of phonoskew's four outputs would clip when\n"
+           "it filters with FO.dat, SO.dat, FOP.dat and SOP.dat of the current folder.\n"
+           "For a set the folder lacks, the example set installed with phonoskew serves:\n"
+           "from share/phonoskew/examples/coefficients beside the program's bin folder,\n"
+           "else from where the build installs it, else from the source tree; here\n"
+           "  " +
+           examples +
+           "\n"
+           "The headroom never raises the level. A file already in the accepted form that\n"
+           "needs no gain keeps its samples exactly.\n"
+           "\n"
+           "Options:\n"
+           "      --gain DB  apply DB decibels (-100 to 20) instead of the headroom; a\n"
+           "                 sample beyond full scale is clipped and counted\n"
+           "  -h, --help     show this help and exit\n"
+           "      --version  show the version and exit\n"
+           "\n"
+           "Exit status:\n"
+           "  0  OUT written\n"
+           "  1  IN could not be read or converted, or OUT could not be written\n"
+           "  2  a bad command line\n"
+           "\n"
+           "Then run phonoskew on OUT. More: man phonoskew-prepare\n";
+}
+
+// ---- Output name ------------------------------------------------------------------
+
+namespace {
+
+struct PathParts {
+    std::string Folder;     // up to and with the last '/'
+    std::string Stem;       // the last part less its extension
+    std::string Extension;  // from the last '.' on, or ""
+};
+
+// A leading dot (".hidden") starts no extension.
+PathParts SplitPath(const std::string& path) {
+    PathParts parts;
+    const size_t slash = path.rfind('/');
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    parts.Folder = path.substr(0, nameStart);
+    const std::string name = path.substr(nameStart);
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0) {
+        parts.Stem = name;
+    } else {
+        parts.Stem = name.substr(0, dot);
+        parts.Extension = name.substr(dot);
+    }
+    return parts;
+}
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string DefaultOutputPath(const std::string& inputPath,
+                              const std::vector<std::string>& folderNames) {
+    const PathParts input = SplitPath(inputPath);
+    bool shared = false;
+    for (const std::string& name : folderNames) {
+        const PathParts other = SplitPath(name);
+        shared |= SameIgnoringCase(other.Stem, input.Stem) && other.Extension != input.Extension;
+    }
+    return input.Folder + input.Stem + (shared ? input.Extension : "") + " 24-96.wav";
+}
+
+std::string DefaultOutputPath(const std::string& inputPath) {
+    const std::string folder = SplitPath(inputPath).Folder;
+    std::vector<std::string> names;
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(folder.empty() ? "." : folder, error), end;
+         !error && entry != end; entry.increment(error))
+        names.push_back(entry->path().filename().string());
+    return DefaultOutputPath(inputPath, names);
+}

@@ -1,0 +1,167 @@
+// The headroom: which coefficient sets it is computed for, the peaks of the
+// signal through each, and the gain that keeps them all below full scale.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "filters/certificate.h"
+#include "prepare/prepare.h"
+#include "wave/dither.h"
+
+namespace fs = std::filesystem;
+
+// ---- Coefficient sets -----------------------------------------------------------------
+
+namespace {
+
+constexpr const char* SetNames[] = {"FO.dat", "SO.dat", "FOP.dat", "SOP.dat"};
+
+bool HoldsExampleSets(const fs::path& folder) {
+    std::error_code error;
+    return fs::is_regular_file(folder / "FO.dat", error);
+}
+
+// The set `name` in `folder` ("" for the current one), read as Phonoskew reads
+// it; "" or why it could not be.
+std::string LoadSet(const std::string& folder, const std::string& name, HeadroomSet& set) {
+    const std::string path = folder.empty() ? name : folder + "/" + name;
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) return path + ": not a regular file";
+    const CoefficientLoad load = LoadCoefficients(path);
+    if (!load.Opened) return path + ": " + std::strerror(load.Error);
+    set.Folder = folder;
+    set.Name = name;
+    set.Taps = load.Values;
+    return "";
+}
+
+}  // namespace
+
+// Beside the program first, so that an install moved by --prefix or DESTDIR
+// finds its own sets; the source tree last, for a program run where it was
+// built.
+std::string FindExampleFolder() {
+    std::error_code error;
+    const fs::path program = fs::read_symlink("/proc/self/exe", error);
+    if (!error) {
+        const fs::path beside = program.parent_path() / PHONOSKEW_EXAMPLES_FROM_BIN;
+        if (HoldsExampleSets(beside)) return beside.lexically_normal().string();
+    }
+    for (const char* folder : {PHONOSKEW_EXAMPLES_INSTALLED, PHONOSKEW_EXAMPLES_SOURCE}) {
+        if (HoldsExampleSets(folder)) return folder;
+    }
+    return "";
+}
+
+HeadroomSetLoad LoadHeadroomSets(const std::string& exampleFolder) {
+    HeadroomSetLoad load;
+    for (int n = 0; n < 4; ++n) {
+        const std::string name = SetNames[n];
+        std::error_code error;
+        const bool here = fs::exists(name, error);
+        if (!here && exampleFolder.empty()) {
+            load.Failure = name + ": not in the current folder, and no example sets were found";
+            return load;
+        }
+        const std::string problem = LoadSet(here ? "" : exampleFolder, name, load.Sets[n]);
+        if (!problem.empty()) {
+            load.Failure = problem;
+            return load;
+        }
+    }
+    return load;
+}
+
+std::string DescribeHeadroomSets(const HeadroomSets& sets) {
+    const bool oneFolder = std::all_of(sets.begin(), sets.end(), [&](const HeadroomSet& set) {
+        return set.Folder == sets[0].Folder;
+    });
+    std::string text;
+    for (int n = 0; n < 4; ++n) {
+        text += n == 0 ? "" : n == 3 ? " and " : ", ";
+        text += oneFolder || sets[n].Folder.empty() ? sets[n].Name
+                                                    : sets[n].Folder + "/" + sets[n].Name;
+    }
+    if (oneFolder)
+        text += sets[0].Folder.empty() ? " in the current folder" : " in " + sets[0].Folder;
+    return text;
+}
+
+// ---- Peaks ----------------------------------------------------------------------------
+
+PeakMeter StartPeakMeter(const HeadroomSets& sets) {
+    PeakMeter meter;
+    for (int n = 0; n < 4; ++n) meter.Taps[n] = sets[n].Taps;
+    for (std::vector<double>& history : meter.History) history.assign(FilterTail, 0.0);
+    return meter;
+}
+
+namespace {
+
+double LargestMagnitude(const double* values, int64_t count) {
+    double peak = 0.0;
+    for (int64_t i = 0; i < count; ++i) peak = std::max(peak, std::fabs(values[i]));
+    return peak;
+}
+
+}  // namespace
+
+// Each channel's window holds its last 63 samples before the new ones, as
+// the fast filter reads them, and the zeros it may read beyond.
+void MeasurePeaks(PeakMeter& meter, const double* interleaved, int64_t frames) {
+    std::vector<double> window(size_t(FilterTail + frames + VectorPad), 0.0);
+    std::vector<double> out(size_t(frames + VectorPad));
+    for (int channel = 0; channel < 2; ++channel) {
+        std::vector<double>& history = meter.History[channel];
+        std::copy(history.begin(), history.end(), window.begin());
+        for (int64_t n = 0; n < frames; ++n) window[FilterTail + n] = interleaved[2 * n + channel];
+        meter.SignalPeak =
+            std::max(meter.SignalPeak, LargestMagnitude(window.data() + FilterTail, frames));
+        for (int set = 0; set < 4; ++set) {
+            FilterWindowFast(window, frames, meter.Taps[set], out);
+            meter.FilteredPeaks[set] =
+                std::max(meter.FilteredPeaks[set], LargestMagnitude(out.data(), frames));
+        }
+        std::copy(window.begin() + frames, window.begin() + frames + FilterTail, history.begin());
+    }
+}
+
+void FinishPeaks(PeakMeter& meter) {
+    const std::vector<double> silence(2 * FilterTail, 0.0);
+    MeasurePeaks(meter, silence.data(), FilterTail);
+}
+
+// ---- Gain -------------------------------------------------------------------------------
+
+namespace {
+
+// Phonoskew's dither moves a filtered value by less than 1 step before it
+// rounds, so a value up to SampleMax - 1 can never round beyond the range.
+constexpr double FilteredLimit = SampleMax - 1.0;
+// This tool's dither and rounding move each sample it writes by less than
+// 1.5 steps; a filter passes that on weighted by its taps' magnitudes.
+constexpr double OwnDitherSteps = 1.5;
+
+double TapMagnitudes(const CoefficientSet& taps) {
+    double sum = 0.0;
+    for (double tap : taps) sum += std::fabs(tap);
+    return sum;
+}
+
+}  // namespace
+
+double HeadroomGainDb(const PeakMeter& meter, bool dithered) {
+    const double ownDither = dithered ? OwnDitherSteps : 0.0;
+    double gain = 1.0;
+    if (meter.SignalPeak > 0.0) gain = std::min(gain, (SampleMax - ownDither) / meter.SignalPeak);
+    for (int set = 0; set < 4; ++set) {
+        const double room = FilteredLimit - ownDither * TapMagnitudes(meter.Taps[set]);
+        if (meter.FilteredPeaks[set] > 0.0) gain = std::min(gain, room / meter.FilteredPeaks[set]);
+    }
+    if (gain >= 1.0) return 0.0;
+    // Down to a hundredth of a dB, so that the gain said is one --gain takes
+    // and no louder than the one found.
+    return std::floor(20.0 * std::log10(gain) * 100.0) / 100.0;
+}

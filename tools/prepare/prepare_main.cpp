@@ -1,0 +1,91 @@
+// phonoskew-prepare: makes from a recording in any common form the file
+// phonoskew accepts, stereo 24-bit PCM at 96 kHz with the plain 44-byte
+// header, with headroom for the four error filters.
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "numeric/numeric.h"
+#include "prepare/prepare.h"
+
+#ifndef PHONOSKEW_VERSION
+#error "PHONOSKEW_VERSION comes from the project version in CMakeLists.txt"
+#endif
+
+namespace {
+
+// A message names paths as given; their control bytes must not reach the
+// terminal.
+std::string Printable(std::string text) {
+    for (char& ch : text) {
+        if (static_cast<unsigned char>(ch) < 32 || ch == 127) ch = '?';
+    }
+    return text;
+}
+
+std::string GainLine(const PrepareRequest& request, const PrepareResult& result) {
+    char gain[32];
+    std::snprintf(gain, sizeof gain, "%.2f dB", result.GainDb);
+    if (request.HasGain) return std::string("Gain: ") + gain + ", as given";
+    const std::string sets = DescribeHeadroomSets(request.Sets);
+    if (result.GainDb == 0.0) return "Gain: 0 dB, no headroom needed for " + sets;
+    return std::string("Gain: ") + gain + ", the headroom for " + sets;
+}
+
+std::string WroteLine(const PrepareRequest& request, const PrepareResult& result) {
+    char length[64];
+    std::snprintf(length, sizeof length, "24-bit, 96000 Hz, 2 channels, %.2f s",
+                  double(result.Frames) / 96000.0);
+    std::string line = "Wrote: '" + request.Output + "', " + length;
+    if (result.Copied) return line + ", the samples as they were";
+    if (result.Resampled) line += ", resampled from " + std::to_string(result.SourceRate) + " Hz";
+    line += ", with triangular dither";
+    if (result.Clipped > 0) line += ", " + std::to_string(result.Clipped) + " samples clipped";
+    return line;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const PrepareCommand command = ParsePrepareCommand(argc, argv);
+    switch (command.Action) {
+        case PrepareAction::Help:
+            std::fputs(PrepareHelpText(FindExampleFolder()).c_str(), stdout);
+            return 0;
+        case PrepareAction::Version:
+            std::fputs("phonoskew-prepare " PHONOSKEW_VERSION "\n", stdout);
+            return 0;
+        case PrepareAction::Refuse:
+            std::fputs(command.Problem.c_str(), stderr);
+            return 2;
+        case PrepareAction::Convert:
+            break;
+    }
+    SetNumericEnvironment();
+
+    PrepareRequest request;
+    request.Input = command.Input;
+    request.Output = command.Output.empty() ? DefaultOutputPath(command.Input) : command.Output;
+    request.HasGain = command.HasGain;
+    request.GainDb = command.GainDb;
+    if (!request.HasGain) {
+        const HeadroomSetLoad load = LoadHeadroomSets(FindExampleFolder());
+        if (!load.Failure.empty()) {
+            std::fprintf(stderr, "phonoskew-prepare: %s\n", Printable(load.Failure).c_str());
+            return 1;
+        }
+        request.Sets = load.Sets;
+    }
+    request.ShowProgress = isatty(STDERR_FILENO) == 1;
+
+    const PrepareResult result = PrepareRecording(request);
+    if (!result.Failure.empty()) {
+        std::fprintf(stderr, "phonoskew-prepare: %s\n", Printable(result.Failure).c_str());
+        return 1;
+    }
+    std::printf("Read: '%s', %s\n%s\n%s\n", Printable(request.Input).c_str(), result.Source.c_str(),
+                Printable(GainLine(request, result)).c_str(),
+                Printable(WroteLine(request, result)).c_str());
+    return 0;
+}
