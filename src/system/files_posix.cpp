@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <thread>
 
 #include "system/files.h"
@@ -210,7 +210,8 @@ int WriteAt(FileHandle file, std::span<const uint8_t> bytes, uint64_t offset) {
 
 int NameOutputFile(OutputFile& output) {
     int error = output.Error;
-    if (error == 0 && output.TempName.empty()) error = NameUnnamedFile(int(output.File), output.Path);
+    if (error == 0 && output.TempName.empty())
+        error = NameUnnamedFile(int(output.File), output.Path);
     if (output.File != NoFile && close(int(output.File)) != 0 && error == 0) error = errno;
     output.File = NoFile;
     if (!output.TempName.empty()) {
