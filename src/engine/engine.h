@@ -69,7 +69,8 @@ struct StagePart {
     int64_t To = 0;
     RandomSource Random;  // positioned at frame From's first draw
     bool Exact = false;
-    double TieWindow = 0;  // the certificate's, for the fast form
+    double TieWindow = 0;      // the certificate's, for the fast form
+    int ExactBlocksAhead = 0;  // blocks that take the exact loop after one full of suspects
     StageResult Result;
     // One block's input window (its channels, from input frame WindowStart),
     // outputs, sample window, samples and suspects; the packed frames not

@@ -42,8 +42,12 @@ void FillWindow(std::span<const int32_t> x, int64_t first, int64_t count,
 // lane within it is recomputed. Above |f| = 2^24 (|y| > 2^24 - 1) the
 // sample clips to the rail of its sign whatever y is.
 //
-// The set qualifies while sum|h| <= 2^16: partial sums stay far below
-// overflow, B below 2^-6, and the window well inside half an integer.
+// The set qualifies while sum|h|, as summed below at extended precision
+// (within 2^-57 of the true sum, relatively, which the margin covers), is at
+// most 2^16: partial sums then stay far below overflow, B below 2^-6, and
+// the window well inside half an integer. A true sum a hair above 2^16 may
+// still qualify; the bound, computed from the same sum with the margin, holds
+// for it all the same.
 Certificate CertifyCoefficients(const CoefficientSet& h) {
     Extended sum = 0;
     for (double tap : h) {

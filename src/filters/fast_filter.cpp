@@ -26,7 +26,10 @@ void FilterChains(const double* HWY_RESTRICT window, int64_t count, const double
     static_assert(Chains == 4 || Chains == 8);
     const hn::ScalableTag<double> d;
     const int64_t lanes = int64_t(hn::Lanes(d));
-    const int64_t steps = TapCount / lanes;  // q runs over whole vectors of taps
+    // q runs over whole vectors of taps: every unit's lane count (1 to 32
+    // doubles, a power of two) divides the 64 taps.
+    assert(lanes > 0 && TapCount % lanes == 0);
+    const int64_t steps = TapCount / lanes;
     for (int64_t j = 0; j < count; j += Chains * lanes) {
         auto a0 = hn::Zero(d), a1 = hn::Zero(d), a2 = hn::Zero(d), a3 = hn::Zero(d);
         auto a4 = hn::Zero(d), a5 = hn::Zero(d), a6 = hn::Zero(d), a7 = hn::Zero(d);

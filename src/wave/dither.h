@@ -77,17 +77,22 @@ FastDither DitherFast(const FilteredBlock& block, RandomSource random, double wi
 // What a block's dither did.
 struct BlockDither {
     int64_t Clipped = 0;
-    int64_t Recomputed = 0;  // suspects given their exact value
+    int64_t Recomputed = 0;        // suspects given their exact value
+    bool TooManySuspects = false;  // more than asked: none was recomputed
 };
 
 // One block of fast filter values dithered into clipped samples, every
 // suspect given the exact result: `exactOutput(frame, channel)` is the
 // model's output for the block's frame (channel 0 left, 1 right), dithered
-// with the two draws the frame's channel takes from `random`.
+// with the two draws the frame's channel takes from `random`. With more
+// than `mostSuspects` suspects, none is recomputed and the samples are not
+// all there: the block is better computed whole by the exact loop.
 template <typename ExactOutput>
 BlockDither DitherBlock(const FilteredBlock& block, RandomSource random, double window,
-                        const DitheredBlock& out, ExactOutput exactOutput) {
+                        const DitheredBlock& out, ExactOutput exactOutput,
+                        int64_t mostSuspects = INT64_MAX) {
     FastDither fast = DitherFast(block, random, window, out);
+    if (fast.Suspects > mostSuspects) return {0, 0, true};
     BlockDither result{fast.Clipped, fast.Suspects};
     for (int32_t suspect : out.Suspects.first(size_t(fast.Suspects))) {
         const int64_t frame = suspect / 2;

@@ -308,4 +308,36 @@ TEST(FilterDitherAndPack, AimedOutputsOnRoundingBoundariesGiveTheModelsBytes) {
     std::printf("%d of %d cases bite\n", biting, cases);
 }
 
+// Half of all outputs placed within 2^-24 of a dither rounding boundary
+// (every other sample, through a tap of 2^-23, while two taps near 2^15
+// widen the window and meet only zeros or clip): each block passes the
+// share of suspects past which the exact loop is cheaper, takes that loop
+// whole, and still gives the model's bytes and draws.
+TEST(FilterDitherAndPack, BlocksOfMostlySuspectsTakeTheExactLoop) {
+    CoefficientSet h{};
+    h[0] = 0x1p-23;
+    h[1] = 0x1p15;
+    h[3] = 0x1p15 - 2;
+    const int64_t frames = 5000;
+    const RandomSource start;
+    std::vector<int32_t> left(frames), right(frames);
+    RandomSource draws = start;
+    for (int64_t n = 0; n < frames; ++n) {
+        for (std::vector<int32_t>* x : {&left, &right}) {
+            Extended r1 = draws.Next();
+            Extended r2 = draws.Next();
+            const double dither = double(r1 + r2 - 1);
+            if (n % 2 == 0)
+                (*x)[n] = int32_t(std::llround((std::floor(dither) + 0.5 - dither) * 0x1p23));
+        }
+    }
+    Expected expected = ModelStage(left, right, h, start);
+    for (int threads = 1; threads <= ThreadsToTry(); ++threads) {
+        StageResult result =
+            ExpectModelBytes(left, right, h, start, {Kernel::Fast, threads}, expected);
+        EXPECT_FALSE(result.WholeExact);
+        EXPECT_EQ(result.ExactOutputs, 2 * (frames + FilterTail));  // every block, whole
+    }
+}
+
 }  // namespace

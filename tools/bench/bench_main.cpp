@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -246,6 +247,97 @@ void BenchLoops(const fs::path& dir) {
                 vector * 1e9 / outputs);
 }
 
+// A stage that makes half of all outputs suspects: every other sample
+// places its output, through a tap of 2^-23, within 2^-24 of a dither
+// rounding boundary, while two taps near 2^15 (which the other samples,
+// all zero, meet) widen the certificate's window to about 1/60. The other
+// outputs clip.
+struct CraftedStage {
+    std::vector<uint8_t> Input;
+    CoefficientSet Taps{};
+};
+
+CraftedStage CraftSuspects(int32_t frames) {
+    CraftedStage crafted;
+    crafted.Taps[0] = 0x1p-23;
+    crafted.Taps[1] = 0x1p15;
+    crafted.Taps[3] = 0x1p15 - 2;
+    crafted.Input.assign(size_t(BytesPerFrame) * frames, 0);
+    RandomSource draws;
+    for (int32_t n = 0; n < frames; ++n) {
+        for (int channel = 0; channel < 2; ++channel) {
+            Extended r1 = draws.Next();
+            Extended r2 = draws.Next();
+            if (n % 2) continue;
+            const double dither = double(r1 + r2 - 1);
+            const double boundary = std::floor(dither) + 0.5;
+            const int64_t sample = std::llround((boundary - dither) * 0x1p23);
+            StoreSample24(sample, &crafted.Input[size_t(BytesPerFrame) * n + 3 * channel]);
+        }
+    }
+    return crafted;
+}
+
+// The crossover: the share of a block's outputs at which recomputing its
+// suspects one by one costs as much as the exact loop over the whole block,
+// measured on one block of the crafted stage.
+void BenchCrossover() {
+    const int64_t frames = 2048;
+    const CraftedStage crafted = CraftSuspects(int32_t(frames));
+    std::vector<int32_t> left(frames), right(frames);
+    DecodeFrames(crafted.Input, 0, left, right);
+    std::vector<double> window(WindowSize(frames)), outLeft(OutputRoom(frames)),
+        outRight(OutputRoom(frames));
+    FillWindow(left, 0, frames, window);
+    FilterWindowFast(window, frames, crafted.Taps, outLeft);
+    FillWindow(right, 0, frames, window);
+    FilterWindowFast(window, frames, crafted.Taps, outRight);
+    std::vector<int32_t> samplesLeft(frames + DitherPad), samplesRight(frames + DitherPad),
+        suspects(2 * frames);
+    const double tieWindow = CertifyCoefficients(crafted.Taps).Window;
+    const FilteredBlock block{outLeft, outRight, frames};
+    const DitheredBlock out{samplesLeft, samplesRight, suspects};
+    BlockDither dither;
+    const double withSuspects = BestOfFive([&] {
+        dither = DitherBlock(block, RandomSource{}, tieWindow, out, [&](int64_t m, int channel) {
+            return ExactOutput(channel == 0 ? left : right, crafted.Taps, m);
+        });
+    });
+    const double alone = BestOfFive([&] { DitherFast(block, RandomSource{}, tieWindow, out); });
+    const double perSuspect = (withSuspects - alone) / double(dither.Recomputed);
+    std::vector<uint8_t> packed(BytesPerFrame * frames);
+    const double exactBlock = BestOfFive([&] {
+        RandomSource random;
+        FilterBlockExact(left, right, crafted.Taps, 0, std::span(outLeft).first(frames),
+                         std::span(outRight).first(frames));
+        DitherAndPackScalar(outLeft.data(), outRight.data(), frames, packed.data(), random);
+    });
+    std::printf(
+        "\nA suspect's exact recompute and dither: %.0f ns; the exact loop: %.0f ns an "
+        "output.\nThe exact loop is cheaper once more than %.1f %% of a block's outputs "
+        "are suspects.\n",
+        perSuspect * 1e9, exactBlock * 1e9 / (2 * frames),
+        100 * exactBlock / (2 * frames) / perSuspect);
+}
+
+void BenchCraftedSuspects(int32_t frames) {
+    const CraftedStage crafted = CraftSuspects(frames);
+    std::vector<uint8_t> packed(size_t(BytesPerFrame) * (frames + FilterTail));
+    std::printf("\nA crafted stage, half of its outputs suspects, one thread, best of five:\n\n");
+    std::printf("| kernel | ms | outputs recomputed exactly |\n|---|---|---|\n");
+    for (Kernel kernel : {Kernel::Fast, Kernel::Exact}) {
+        StageResult result;
+        double seconds = BestOfFive([&] {
+            RandomSource random;
+            result = FilterDitherAndPack(crafted.Input, crafted.Taps, {NoFile, 0, packed}, random,
+                                         {kernel, 1});
+        });
+        std::printf(
+            "| %s | %.1f | %s |\n", kernel == Kernel::Fast ? "auto" : "exact", seconds * 1e3,
+            result.WholeExact ? "all (exact loop)" : std::to_string(result.ExactOutputs).c_str());
+    }
+}
+
 // ---- Whole runs as a user runs them --------------------------------------------------
 
 struct RunFigures {
@@ -400,6 +492,8 @@ int main(int argc, char** argv) {
         TimeIoFloor(dir, frames, times);
     }
     PrintSteps(times, frames);
+    BenchCraftedSuspects(frames);
+    BenchCrossover();
     if (whole > 0) {
         std::printf("\nWhole run (auto) against the I/O floor: %.3f s / %.3f s = %.2fx\n", whole,
                     Median(times.Floor), whole / Median(times.Floor));
