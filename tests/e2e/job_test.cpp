@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <regex>
@@ -201,6 +202,54 @@ TEST(JobTest, HoldsAtMostSevenBytesAFrame) {
         EXPECT_LE(perFrame, 7.0) << threads;
         EXPECT_LE(peak[1], 7 * uint64_t(longer) + (uint64_t{16} << 20)) << threads;
     }
+}
+
+// Two jobs started together in one memory limit that holds one of them:
+// the second checks once the first has taken its memory, so it is refused
+// with the box, or runs after it; neither is killed half-way.
+TEST(JobTest, TwoJobsInOneMemoryLimitNeverKillEachOther) {
+    const fs::path group = MakeMemoryGroup(uint64_t{50} << 20);
+    if (group.empty()) GTEST_SKIP() << "no memory control group can be made here";
+    const int frames = 4000000;  // 24 MB a job, 41 MB with the working bytes
+    ScratchDir dirs[2];
+    for (ScratchDir& dir : dirs) {
+        pid_t maker = fork();  // the fixture's memory stays out of the jobs'
+        if (maker == 0) {
+            WriteJobFiles(dir.path, MakeJobFixture(frames));
+            _exit(0);
+        }
+        ASSERT_EQ(waitpid(maker, nullptr, 0), maker);
+    }
+    for (int trial = 0; trial < 3; ++trial) {
+        SCOPED_TRACE(trial);
+        // The last trial's outputs written out: their cache is clean, which
+        // the check counts as free, where dirty cache would count as used.
+        sync();
+        Child runs[2];
+        for (int i = 0; i < 2; ++i) {
+            Program program = PhonoskewIn(dirs[i].path);
+            program.controlGroup = group;
+            runs[i] = StartPiped(program);
+            SendKeys(runs[i], "take1.wav\r");
+            close(runs[i].input);
+            runs[i].input = -1;
+        }
+        int done = 0;
+        for (Child& run : runs) {
+            ChildGuard guard{run};
+            ASSERT_TRUE(WaitForExit(run, 60000));
+            EXPECT_NE(run.endSignal, SIGKILL) << run.err;
+            if (run.exitStatus == 0) {
+                ++done;
+            } else {
+                EXPECT_EQ(run.exitStatus, 2) << run.err;  // refused, then the input ended
+                EXPECT_NE(run.out.find("This Wave file is too large to process"), std::string::npos)
+                    << run.out;
+            }
+        }
+        EXPECT_GE(done, 1);
+    }
+    RemoveControlGroup(group);
 }
 
 // Under `ulimit -s 64` the main thread and the helper threads have 64 KiB
