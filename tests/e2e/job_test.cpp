@@ -252,6 +252,22 @@ TEST(JobTest, TwoJobsInOneMemoryLimitNeverKillEachOther) {
     RemoveControlGroup(group);
 }
 
+// Under `ulimit -v` (or `-d`) too tight for 64 threads' stacks beside the
+// job, fewer threads run it, instead of a refusal that names neither.
+TEST(JobTest, TightAddressSpaceTakesFewerThreads) {
+    ScratchDir dir;
+    JobFixture fixture = MakeJobFixture(20000);
+    WriteJobFiles(dir.path, fixture);
+    for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+        Program program = PhonoskewIn(dir.path);
+        program.environment = {"PHONOSKEW_THREADS=64"};
+        program.limits = {{resource, rlim_t{200} << 20}};  // 64 stacks alone take 512 MiB
+        Child run = RunPiped(program, "take1.wav\r");
+        ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
+        ExpectOutputsMatchReference(dir.path, fixture);
+    }
+}
+
 // Under `ulimit -s 64` the main thread and the helper threads have 64 KiB
 // of stack: the job keeps its large buffers elsewhere and runs to its end.
 TEST(JobTest, RunsWithTinyStacks) {
