@@ -5,7 +5,8 @@ MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo $(if $(CI),-DPHONOSKEW_WERROR=ON)
 
-.PHONY: all build demo test bench deps clean check-sanitize fuzz check-portable check-arm64
+.PHONY: all build demo test bench deps clean check-sanitize fuzz check-portable check-arm64 \
+	windows check-windows
 
 all: build
 
@@ -60,6 +61,25 @@ check-arm64: build
 	@cmake --build $(ARM64_BUILD) -j $(JOBS) --target $(ARM64_TARGETS)
 	@scripts/check-arm64.sh $(abspath $(ARM64_BUILD)) $(abspath $(BUILD))
 
+# The Windows build (x86-64), cross-compiled with Debian's mingw-w64 into
+# build-windows/. Highway, libsndfile and libsoxr, of which Debian has no
+# Windows build, are first built from Debian's own sources into
+# build-windows/deps (once: a few minutes; then skipped). The programs run
+# under wine; scripts/with-wine.sh keeps one wine session up while the
+# build lists the tests and while they run.
+WINDOWS_BUILD ?= build-windows
+windows:
+	@scripts/check-deps.sh --windows
+	@scripts/build-windows-deps.sh $(WINDOWS_BUILD)/deps
+	@cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/x86_64-w64-mingw32.cmake \
+	    -DPHONOSKEW_WINDOWS_DEPS=$(abspath $(WINDOWS_BUILD))/deps $(CMAKE_FLAGS) \
+	    -DPHONOSKEW_REQUIRE_TESTS=ON -DPHONOSKEW_GTEST_SOURCE=/usr/src/googletest >/dev/null
+	@scripts/with-wine.sh $(WINDOWS_BUILD) cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+
+check-windows: windows
+	@scripts/with-wine.sh $(WINDOWS_BUILD) \
+	    sh -c 'cd $(WINDOWS_BUILD) && ctest --output-on-failure -j $(JOBS)'
+
 # The checking build, by clang, in a folder of its own that both targets
 # share: every library carries the sanitizers and the fuzzer's coverage
 # counters. check-sanitize runs every test with AddressSanitizer (leaks included) and
@@ -97,4 +117,4 @@ fuzz:
 	@fuzz/run.sh $(SANITIZE_BUILD) $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(PORTABLE_BUILD) $(ARM64_BUILD) demo
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(PORTABLE_BUILD) $(ARM64_BUILD) $(WINDOWS_BUILD) demo

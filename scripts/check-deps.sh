@@ -17,6 +17,12 @@
 #   --portable also MPFR, for the software form of the 64-bit-significand
 #              model (make check-portable; always where long double is not
 #              the x87 format)
+#   --windows  also what make windows needs: the mingw-w64 cross compiler
+#              (its -posix thread model), wine to run the programs, and
+#              for scripts/build-windows-deps.sh, which builds Highway,
+#              libsndfile and libsoxr for Windows from Debian's sources,
+#              dpkg-dev (apt-get source unpacks with its dpkg-source) and
+#              the source archive in apt's sources (see below)
 set -u
 install=false
 ci=false
@@ -25,6 +31,7 @@ demo=false
 bench=false
 portable=false
 arm64=false
+windows=false
 [ "$(uname -m)" = x86_64 ] || portable=true
 for arg in "$@"; do
     case $arg in
@@ -35,6 +42,7 @@ for arg in "$@"; do
         --bench) bench=true ;;
         --portable) portable=true ;;
         --arm64) arm64=true ;;
+        --windows) windows=true ;;
     esac
 done
 packages=()
@@ -62,6 +70,13 @@ if $arm64; then
     [ -f /usr/lib/aarch64-linux-gnu/libhwy.so ] || packages+=(libhwy-dev:arm64)
     [ -d /usr/src/googletest ] || packages+=(libgtest-dev)
 fi
+if $windows; then
+    command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 || packages+=(g++-mingw-w64-x86-64-posix)
+    # wine64 holds the loader, wine the `wine` command.
+    command -v wine >/dev/null 2>&1 || packages+=(wine wine64)
+    command -v dpkg-source >/dev/null 2>&1 || packages+=(dpkg-dev)
+    [ -d /usr/src/googletest ] || packages+=(libgtest-dev)
+fi
 if $bench; then
     command -v sox >/dev/null 2>&1 || packages+=(sox)
 fi
@@ -75,21 +90,59 @@ if $clang; then
     compgen -G "${runtimes:-/nowhere}/libclang_rt.fuzzer*.a" >/dev/null || packages+=(libclang-rt-dev)
     command -v llvm-symbolizer >/dev/null 2>&1 || packages+=(llvm)
 fi
-[ ${#packages[@]} -eq 0 ] && exit 0
+# The Windows libraries are built from Debian's source packages, so apt
+# must know the source archive: `apt-get source` fails until it does.
+sources=true
+if $windows && ! apt-get source --print-uris -qq highway >/dev/null 2>&1; then
+    sources=false
+fi
+[ ${#packages[@]} -eq 0 ] && $sources && exit 0
+
+# What --install adds to apt's sources for that, then `apt-get update`:
+#  - in /etc/apt/sources.list.d/debian.sources (Debian 12's own form), the
+#    line "Types: deb" of each entry becomes "Types: deb deb-src";
+#  - else, each "deb URI SUITE COMPONENTS" line of /etc/apt/sources.list
+#    is written again as "deb-src URI SUITE COMPONENTS" into
+#    /etc/apt/sources.list.d/deb-src.list.
+# Nothing else changes: the same mirrors, suites and components.
+AddSourceArchive() {
+    local deb822=/etc/apt/sources.list.d/debian.sources
+    if [ -f $deb822 ]; then
+        sed -i -E 's/^Types:[[:space:]]*deb[[:space:]]*$/Types: deb deb-src/' $deb822
+    elif [ -f /etc/apt/sources.list ]; then
+        sed -n -E 's/^deb[[:space:]]+/deb-src /p' /etc/apt/sources.list \
+            >/etc/apt/sources.list.d/deb-src.list
+    fi
+}
 
 if $install && [ "$(id -u)" = 0 ]; then
-    echo "Installing ${packages[*]} ..."
     # Packages of another architecture need it known to dpkg first.
     if [[ " ${packages[*]}" == *:arm64* ]]; then dpkg --add-architecture arm64; fi
-    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-remove \
-        "${packages[@]}" && exit 0
+    $sources || AddSourceArchive
+    apt-get update -qq || { echo "apt-get update failed." >&2; exit 1; }
+    if ! $sources && ! apt-get source --print-uris -qq highway >/dev/null 2>&1; then
+        echo "Could not add Debian's source archive (deb-src) to apt's sources." >&2
+        exit 1
+    fi
+    [ ${#packages[@]} -eq 0 ] && exit 0
+    echo "Installing ${packages[*]} ..."
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-remove "${packages[@]}" && exit 0
     echo "Could not install ${packages[*]}." >&2
     exit 1
 fi
-echo "Phonoskew needs these Debian packages, which are not installed: ${packages[*]}" >&2
-echo "Install them with:" >&2
-if [[ " ${packages[*]}" == *:arm64* ]]; then
-    echo "    sudo dpkg --add-architecture arm64 && sudo apt-get update" >&2
+if [ ${#packages[@]} -gt 0 ]; then
+    echo "Phonoskew needs these Debian packages, which are not installed: ${packages[*]}" >&2
+    echo "Install them with:" >&2
+    if [[ " ${packages[*]}" == *:arm64* ]]; then
+        echo "    sudo dpkg --add-architecture arm64 && sudo apt-get update" >&2
+    fi
+    echo "    sudo apt-get install ${packages[*]}" >&2
 fi
-echo "    sudo apt-get install ${packages[*]}" >&2
+if ! $sources; then
+    echo "The Windows libraries are built from Debian's source packages, which apt" >&2
+    echo "does not know yet: add deb-src to the Types: line of" >&2
+    echo "/etc/apt/sources.list.d/debian.sources (or a deb-src line for each deb line" >&2
+    echo "of /etc/apt/sources.list), then run sudo apt-get update;" >&2
+    echo "scripts/check-deps.sh --windows --install does both." >&2
+fi
 exit 1
