@@ -2,9 +2,9 @@
 // Nothing here reaches the terminal.
 #include "console/screen.h"
 
-#include <wchar.h>
-
 #include <algorithm>
+
+#include "system/terminal_device.h"
 
 namespace {
 
@@ -141,7 +141,7 @@ TextCharacter FirstCharacter(std::string_view text) {
     size_t length = SequenceLength(first);
     long code = length ? DecodeCharacter(text, length) : -1;
     if (code < 0) return {1, 1, CellShape::Unshown};
-    int width = wcwidth(static_cast<wchar_t>(code));
+    int width = CharacterCells(char32_t(code));
     if (width == 1) return {length, 1, CellShape::Character};
     if (width == 2) return {length, 2, CellShape::WideLeft};
     if (width == 0) return {length, 0, CellShape::Character};  // a mark

@@ -64,7 +64,7 @@ void StartTerminal() {
     if (started) return;
     started = true;
     facts = StartTerminalDevice(drawOnOutput);
-    ReadEscapeSequences(facts.InputIsTerminal);
+    ReadEscapeSequences(facts.KeysHaveEscapeSequences);
     StartTranscript(!facts.OutputIsTerminal);
     Screen().utf8 = facts.Utf8;
     if (facts.OutputIsTerminal) ReadTerminalSize();

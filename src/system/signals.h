@@ -3,10 +3,14 @@
 // into, and starting a helper thread that leaves them to the main thread.
 // The lists are written here once; the terminal's restoring handlers
 // (terminal_device.h), the output files and every helper thread use them.
+// Windows has no signals to hold: a console's close, a logoff or a shutdown
+// comes as an event on a thread of its own, which takes the hold's lock
+// before it ends the program, so a hold there is that lock.
 #pragma once
 
 #include <signal.h>
 
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -24,6 +28,23 @@ void ReportFileSizeLimitAsError();
 
 // ---- Signal sets -------------------------------------------------------------------
 
+// What a hold keeps back.
+enum class HeldSignals {
+    OutsideEnding,         // OutsideEndingSignals
+    OutsideEndingAndStop,  // and SIGTSTP: while bytes go to the terminal
+    Every,                 // every signal that can be held
+    AllButFaults,          // what a helper thread holds for its whole life
+};
+
+#ifdef _WIN32
+// What a hold on Windows takes: the lock the console's ending events take
+// before they end the program. A helper thread holds nothing.
+struct SavedSignals {
+    bool Locked = false;
+};
+// The lock itself, for the console's event handler.
+std::recursive_mutex& EndingLock();
+#else
 // The faults of the program's own code, which a thread raises itself: each
 // gets the terminal's restoring handler, and no thread ever holds them, since
 // a fault raised while held ends the program at once, without the handler.
@@ -35,22 +56,19 @@ inline constexpr int FaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT,
 // and they, with the faults, get the terminal's restoring handler.
 sigset_t OutsideEndingSignals();
 
-// What a hold keeps back.
-enum class HeldSignals {
-    OutsideEnding,         // OutsideEndingSignals
-    OutsideEndingAndStop,  // and SIGTSTP: while bytes go to the terminal
-    Every,                 // every signal that can be held
-    AllButFaults,          // what a helper thread holds for its whole life
-};
-
 sigset_t SignalSet(HeldSignals which);
 
-// Holds `which` back on this thread while it lives, then puts the mask back
-// as it was. Every place that holds signals uses it: a write that a handler
-// must not cut into, a temporary file a stop must not leave behind, and the
-// start of a helper thread, which takes the mask in force then.
+struct SavedSignals {
+    sigset_t Mask;
+};
+#endif
+
+// Holds `which` back on this thread while it lives, then puts things back
+// as they were. Every place that holds signals uses it: a write that a
+// handler must not cut into, a temporary file a stop must not leave behind,
+// and the start of a helper thread, which takes the mask in force then.
 struct SignalsHeld {
-    sigset_t previous;
+    SavedSignals previous;
     explicit SignalsHeld(HeldSignals which);
     ~SignalsHeld();
     SignalsHeld(const SignalsHeld&) = delete;

@@ -72,7 +72,7 @@ void UseSignalStack() {
 
 SignalsHeld::SignalsHeld(HeldSignals which) {
     sigset_t signals = SignalSet(which);
-    pthread_sigmask(SIG_BLOCK, &signals, &previous);
+    pthread_sigmask(SIG_BLOCK, &signals, &previous.Mask);
 }
 
-SignalsHeld::~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
+SignalsHeld::~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous.Mask, nullptr); }

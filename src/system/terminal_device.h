@@ -1,11 +1,22 @@
 // The terminal device: the terminal on standard input and output that the
 // console draws its screen on and reads keys from, and every way it is put
 // back as it was found. The console hands it finished bytes (the frame's
-// escape sequences, or the plain transcript) and takes key bytes from it; it
-// knows nothing of the screen. On POSIX systems the device is the terminal
-// in raw mode; a signal that ends the program, a fault, a stop (SIGTSTP) and
-// the exit all put it back, and a resize or a continue is noted for the
-// console to redraw.
+// escape sequences, listed in console/console.h, or the plain transcript)
+// and takes key bytes from it; it knows nothing of the screen.
+//
+// On POSIX systems the device is the terminal in raw mode; a signal that
+// ends the program, a fault, a stop (SIGTSTP) and the exit all put it back,
+// and a resize or a continue is noted for the console to redraw.
+//
+// On Windows it is the console, drawn through the console API: the frame's
+// few sequences are carried out as the calls that do the same (cursor
+// place, colours, clear, cursor shown or hidden, the title, the window's
+// size, the beep), and its text is written as UTF-16. Keys are read as raw
+// key events with every input mode off and handed on as the bytes a
+// terminal would send, without escape sequences: Esc is the byte 27, a key
+// with no character (an arrow, a function key) the byte 0. Closing the
+// console, logging off or shutting down, and a fault, put the console back
+// (size, modes, colours, cursor, title) and end the program.
 #pragma once
 
 #include <string>
@@ -16,6 +27,9 @@ struct TerminalFacts {
     bool InputIsTerminal = false;   // keys come from a terminal
     bool OutputIsTerminal = false;  // standard output is a terminal to draw on
     bool Utf8 = false;              // its text is UTF-8 (else one byte a character)
+    // An ESC in the key bytes may start an escape sequence (an arrow, a
+    // function key): only a POSIX terminal's keys carry them.
+    bool KeysHaveEscapeSequences = false;
 };
 
 // Set-up as a list of steps, each undone by RestoreTerminalDevice: raw keys
@@ -37,6 +51,10 @@ bool StandardErrorIsTerminal();
 
 // The terminal's size, false when it cannot say.
 bool TerminalSize(int& rows, int& columns);
+
+// The cells a character takes on the terminal: 1, 2 for a wide one, 0 for a
+// mark that joins the character before it, -1 for one it cannot show.
+int CharacterCells(char32_t code);
 
 // ---- Putting it back ------------------------------------------------------------------
 

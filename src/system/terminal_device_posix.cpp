@@ -18,6 +18,7 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 #include "system/files.h"
 #include "system/signals.h"
@@ -252,6 +253,7 @@ TerminalFacts StartTerminalDevice(bool drawOnOutput) {
     // width (wcwidth follows LC_CTYPE); elsewhere each byte is one.
     std::setlocale(LC_CTYPE, "");
     device.facts.Utf8 = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
+    device.facts.KeysHaveEscapeSequences = device.facts.InputIsTerminal;
     OpenWakePipe();
     InstallSignalHandlers();
     std::atexit(RestoreAtExit);
@@ -275,6 +277,8 @@ bool TerminalSize(int& rows, int& columns) {
     columns = size.ws_col;
     return true;
 }
+
+int CharacterCells(char32_t code) { return wcwidth(static_cast<wchar_t>(code)); }
 
 // ---- Putting it back ------------------------------------------------------------------
 
