@@ -2,7 +2,10 @@
 # Builds the libraries the Windows build links that Debian ships no mingw
 # build of, from Debian's own source packages, as static libraries for
 # cmake/x86_64-w64-mingw32.cmake:
-#   scripts/build-windows-deps.sh PREFIX        (make windows: build-windows/deps)
+#   scripts/build-windows-deps.sh PREFIX [--prepare]
+# make windows builds Highway alone, which the program and its tests need;
+# --prepare (make windows-zip) adds libsndfile and libsoxr with their codecs
+# for phonoskew-prepare, a few minutes more.
 # PREFIX gets include/, lib/ and lib/cmake/ (hwy, SndFile and the codecs'
 # package files), and nothing is installed elsewhere; sources, build trees
 # and logs go to PREFIX-work/. A library already built from the same source
@@ -18,11 +21,13 @@
 # Needs the mingw-w64 compilers, CMake, dpkg-dev and Debian's source archive
 # in apt's sources (scripts/check-deps.sh --windows --install sees to all).
 set -euo pipefail
-if [ $# -ne 1 ]; then
-    echo "usage: $0 PREFIX" >&2
+if [ $# -lt 1 ] || [ $# -gt 2 ] || { [ $# -eq 2 ] && [ "$2" != --prepare ]; }; then
+    echo "usage: $0 PREFIX [--prepare]" >&2
     exit 2
 fi
 prefix=$(realpath -m "$1")
+prepare=false
+[ $# -eq 2 ] && prepare=true
 work=$prefix-work
 root=$(cd "$(dirname "$0")/.." && pwd)
 toolchain=$root/cmake/x86_64-w64-mingw32.cmake
@@ -30,7 +35,8 @@ jobs=${JOBS:-2}
 # Raise when a build's options change, so that every library is built again.
 recipe=1
 
-packages=(highway libogg flac libvorbis opus libsndfile libsoxr)
+packages=(highway)
+$prepare && packages+=(libogg flac libvorbis opus libsndfile libsoxr)
 # What apt would fetch of each, asked once (each asking takes seconds).
 if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null || ! command -v dpkg-source >/dev/null ||
     ! uris=$(apt-get source --print-uris -qq "${packages[@]}" 2>/dev/null); then
@@ -180,10 +186,12 @@ Step() {
 }
 
 Step highway BuildHighway
-Step libogg BuildOgg
-Step flac BuildFlac libogg
-Step libvorbis BuildVorbis libogg
-Step opus BuildOpus
-Step libsndfile BuildSndfile libogg flac libvorbis opus
-Step libsoxr BuildSoxr
+if $prepare; then
+    Step libogg BuildOgg
+    Step flac BuildFlac libogg
+    Step libvorbis BuildVorbis libogg
+    Step opus BuildOpus
+    Step libsndfile BuildSndfile libogg flac libvorbis opus
+    Step libsoxr BuildSoxr
+fi
 echo "Windows libraries in $prefix: $SECONDS s"
