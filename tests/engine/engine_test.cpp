@@ -238,6 +238,23 @@ AimedCase FindCase(FamilySearch family, double target, double dither, Rng& rng) 
     return {};
 }
 
+// The x87 unit's precision control (bits 8-9 of its control word): what a
+// thread computes with, and what some systems start a thread with (Windows
+// may start one at 53 bits, which rounds like float64).
+#if defined(__x86_64__) || defined(__i386__)
+constexpr bool HasX87 = true;
+unsigned short X87Control() {
+    unsigned short control = 0;
+    __asm__ volatile("fnstcw %0" : "=m"(control));
+    return control;
+}
+void SetX87Control(unsigned short control) { __asm__ volatile("fldcw %0" : : "m"(control)); }
+#else
+constexpr bool HasX87 = false;
+unsigned short X87Control() { return 0; }
+void SetX87Control(unsigned short) {}
+#endif
+
 // The sample a dither gives: model value against float64 value.
 int64_t Dithered(double y, RandomSource draws, int64_t& clipped) {
     Extended r1 = draws.Next();
@@ -300,6 +317,19 @@ TEST(FilterDitherAndPack, AimedOutputsOnRoundingBoundariesGiveTheModelsBytes) {
                 if (kernel != Kernel::Exact) {
                     EXPECT_GE(result.ExactOutputs, 1);
                 }
+            }
+            // Started by a thread at 53-bit precision, the workers still
+            // compute at 64 bits: each sets its own precision, whatever it
+            // started with.
+            if (HasX87 && ThreadsToTry() >= 2) {
+                const unsigned short control = X87Control();
+                SetX87Control(static_cast<unsigned short>((control & ~0x0300) | 0x0200));
+                std::vector<uint8_t> packed(expected.Packed.size());
+                RandomSource random = start;
+                FilterDitherAndPack(PackedInput(left, right), aimed.Taps, {NoFile, 0, packed},
+                                    random, {Kernel::Exact, 2});
+                SetX87Control(control);
+                EXPECT_TRUE(packed == expected.Packed) << "workers started at 53 bits";
             }
         }
     }
