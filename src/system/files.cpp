@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "system/signals.h"
+
 std::string ErrorText(int error) {
     if (error == NotRegularFile) return "Not a regular file";
     return std::strerror(error);
@@ -79,4 +81,31 @@ int PeekByte(ByteReader& reader) {
 
 void SkipByte(ByteReader& reader) {
     if (PeekByte(reader) >= 0) ++reader.At;
+}
+
+// ---- Small files, written whole -------------------------------------------------------
+
+namespace {
+
+int WriteWholeAndName(OutputFile output, std::initializer_list<std::span<const uint8_t>> pieces) {
+    uint64_t offset = 0;
+    for (std::span<const uint8_t> piece : pieces) {
+        if (output.Error != 0) break;
+        output.Error = WriteAt(output.File, piece, offset);
+        offset += piece.size();
+    }
+    return NameOutputFile(output);
+}
+
+}  // namespace
+
+int ReplaceFile(const std::string& path, std::initializer_list<std::span<const uint8_t>> pieces) {
+    SignalsHeld held(HeldSignals::OutsideEnding);  // written whole before a stop
+    return WriteWholeAndName(CreateOutputFile(path), pieces);
+}
+
+int ReplaceThroughNamedFile(const std::string& path,
+                            std::initializer_list<std::span<const uint8_t>> pieces) {
+    SignalsHeld held(HeldSignals::OutsideEnding);
+    return WriteWholeAndName(CreateNamedOutputFile(path), pieces);
 }

@@ -105,6 +105,9 @@ struct OutputFile {
 
 // Makes the file that will become `path`; Error says when it cannot.
 OutputFile CreateOutputFile(const std::string& path);
+// The same through a named temporary file, the way on file systems without
+// unnamed files (and every way on Windows).
+OutputFile CreateNamedOutputFile(const std::string& path);
 
 // Writes all of `bytes` at byte `offset` of `file`. Threads may write
 // different parts of one file at once. Returns 0 or the error.

@@ -155,7 +155,11 @@ int NameUnnamedFile(int fd, const std::string& path) {
     return EEXIST;
 }
 
-OutputFile CreateNamedOutput(const std::string& path) {
+}  // namespace
+
+// ---- Output files ------------------------------------------------------------------
+
+OutputFile CreateNamedOutputFile(const std::string& path) {
     OutputFile output;
     output.Path = path;
     std::string tempName = MakeTempTemplate(path);
@@ -171,20 +175,16 @@ OutputFile CreateNamedOutput(const std::string& path) {
     return output;
 }
 
-}  // namespace
-
-// ---- Output files ------------------------------------------------------------------
-
 // The data goes to an unnamed file in the output's folder, which gets its
 // name only when complete: a kill while it is written, even one that cannot
 // be held, leaves no file behind. Where the file system has no unnamed files
 // (or /proc, through which one is named), a named temporary file takes its
 // place, which an ending signal's handler removes.
 OutputFile CreateOutputFile(const std::string& path) {
-    if (access("/proc/self/fd", F_OK) != 0) return CreateNamedOutput(path);
+    if (access("/proc/self/fd", F_OK) != 0) return CreateNamedOutputFile(path);
     int fd = open(FolderOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-        return CreateNamedOutput(path);
+        return CreateNamedOutputFile(path);
     }
     OutputFile output;
     output.Path = path;
@@ -239,30 +239,3 @@ void RemovePendingTemporaryFile() {
 }
 
 void ReleaseReplacedFilesOnThread(bool onThread) { releaseOnThread = onThread; }
-
-// ---- Small files, written whole -------------------------------------------------------
-
-namespace {
-
-int ReplaceThrough(OutputFile output, std::initializer_list<std::span<const uint8_t>> pieces) {
-    uint64_t offset = 0;
-    for (std::span<const uint8_t> piece : pieces) {
-        if (output.Error != 0) break;
-        output.Error = WriteAt(output.File, piece, offset);
-        offset += piece.size();
-    }
-    return NameOutputFile(output);
-}
-
-}  // namespace
-
-int ReplaceFile(const std::string& path, std::initializer_list<std::span<const uint8_t>> pieces) {
-    SignalsHeld held(HeldSignals::OutsideEnding);  // written whole before a stop
-    return ReplaceThrough(CreateOutputFile(path), pieces);
-}
-
-int ReplaceThroughNamedFile(const std::string& path,
-                            std::initializer_list<std::span<const uint8_t>> pieces) {
-    SignalsHeld held(HeldSignals::OutsideEnding);
-    return ReplaceThrough(CreateNamedOutput(path), pieces);
-}

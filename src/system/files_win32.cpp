@@ -206,28 +206,5 @@ void RemovePendingTemporaryFile() {
 // The replaced file's space is given back by Windows itself.
 void ReleaseReplacedFilesOnThread(bool) {}
 
-// ---- Small files, written whole -------------------------------------------------------
-
-namespace {
-
-int ReplaceThrough(OutputFile output, std::initializer_list<std::span<const uint8_t>> pieces) {
-    uint64_t offset = 0;
-    for (std::span<const uint8_t> piece : pieces) {
-        if (output.Error != 0) break;
-        output.Error = WriteAt(output.File, piece, offset);
-        offset += piece.size();
-    }
-    return NameOutputFile(output);
-}
-
-}  // namespace
-
-int ReplaceFile(const std::string& path, std::initializer_list<std::span<const uint8_t>> pieces) {
-    SignalsHeld held(HeldSignals::OutsideEnding);
-    return ReplaceThrough(CreateOutputFile(path), pieces);
-}
-
-int ReplaceThroughNamedFile(const std::string& path,
-                            std::initializer_list<std::span<const uint8_t>> pieces) {
-    return ReplaceFile(path, pieces);
-}
+// Every output is a named temporary file here.
+OutputFile CreateNamedOutputFile(const std::string& path) { return CreateOutputFile(path); }
