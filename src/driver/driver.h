@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "console/console.h"
 #include "engine/engine.h"
@@ -87,6 +88,11 @@ std::string MissingFramesNote(int64_t missing);
 // The note after a writer's "Done" when `clipped` samples went beyond the
 // 24-bit range: "" for none, " (1 sample clipped)", " (N samples clipped)".
 std::string ClippedNote(int64_t clipped);
+
+// The note after a stage's "Done" for the notes of its coefficient file, as
+// much as the row holds: " (FO.dat: NOTE; NOTE)", else the first note and
+// how many more, else how many in all; "" for none.
+std::string CoefficientDoneNote(const char* fileName, const std::vector<std::string>& notes);
 
 // One error stage: its title line and its coefficient file.
 struct ErrorStage {

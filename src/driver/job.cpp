@@ -107,6 +107,22 @@ std::string ClippedNote(int64_t clipped) {
     return " (" + std::to_string(clipped) + (clipped == 1 ? " sample" : " samples") + " clipped)";
 }
 
+// The "Done" row must stay one row: the notes that do not fit are counted
+// there, and all of them go to standard error.
+std::string CoefficientDoneNote(const char* fileName, const std::vector<std::string>& notes) {
+    if (notes.empty()) return "";
+    const size_t room = ScreenColumns - 1 - std::string_view("   Done").size();
+    std::string start = std::string(" (") + fileName + ": ";
+    std::string all = start + notes[0];
+    for (size_t i = 1; i < notes.size(); ++i) all += "; " + notes[i];
+    if (all.size() + 1 <= room) return all + ")";
+    std::string more =
+        std::to_string(notes.size() - 1) + (notes.size() == 2 ? " more note)" : " more notes)");
+    std::string first = start + notes[0] + "; " + more;
+    if (notes.size() > 1 && first.size() <= room) return first;
+    return start + std::to_string(notes.size()) + (notes.size() == 1 ? " note)" : " notes)");
+}
+
 // ---- Stages ---------------------------------------------------------------------------
 
 namespace {
@@ -148,16 +164,15 @@ StageOutput RunFilterStage(const ErrorStage& stage, const InputSamples& input,
     output.Start = random;
     ComputeStage(input, outputName, info, engine, output);
     random = random.Skip(4 * uint64_t(OutputFrameCount(input.FrameCount)));
-    if (!load.JoinedLines) {
-        ShowDone(1);
-        return output;
-    }
     // The values stay as read, so that outputs compare byte for byte with
     // earlier runs; the user learns why they may not be the file's numbers.
-    std::string notice = std::string(stage.CoefficientFile) +
-                         ": line feeds without CR joined its lines into one field";
-    ShowDone(1, " (" + notice + ")");
-    NoteOnStandardError("phonoskew: " + notice);
+    std::vector<std::string> notes = CoefficientNotes(load.Survey);
+    ShowDone(1, CoefficientDoneNote(stage.CoefficientFile, notes));
+    if (!notes.empty()) {
+        std::string line = std::string("phonoskew: ") + stage.CoefficientFile + ": " + notes[0];
+        for (size_t i = 1; i < notes.size(); ++i) line += "; " + notes[i];
+        NoteOnStandardError(line);
+    }
     return output;
 }
 
