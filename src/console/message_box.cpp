@@ -161,7 +161,11 @@ void DrawMessageBox(const BoxPlace& place, const std::vector<std::string>& lines
 // ---- The modal box ------------------------------------------------------------------
 
 void NoteOnStandardError(std::string_view line) {
-    if (TerminalStarted() && !DrawingToTerminal()) WriteErrorText(std::string(line) + '\n');
+    if (!TerminalStarted()) return;
+    if (DrawingToTerminal())
+        WriteErrorTextAtEnd(std::string(line) + '\n');
+    else
+        WriteErrorText(std::string(line) + '\n');
 }
 
 BoxKey ConsoleMessageBox(std::string_view message, std::string_view title,
@@ -176,6 +180,8 @@ BoxKey ConsoleMessageBox(std::string_view message, std::string_view title,
         // Whoever reads the transcript, the reason is also on standard error.
         WritePlainBox(lines, title);
         NoteOnStandardError(reason.empty() ? ReasonLine(message) : std::string(reason));
+    } else if (!reason.empty()) {
+        NoteOnStandardError(reason);
     }
 
     ScreenCell beneath[ScreenRows][ScreenColumns];

@@ -37,6 +37,18 @@ std::string RefusalReason(const std::string& inputPath, const HeaderCheck& heade
     return reason;
 }
 
+namespace {
+
+// A "Done" with its note, " (TEXT)", which is also one of the run's notes on
+// standard error: "phonoskew: NAME: TEXT".
+void ShowDoneWithNote(int blankLines, const std::string& name, const std::string& note) {
+    ShowDone(blankLines, note);
+    if (note.size() > 3)
+        NoteOnStandardError("phonoskew: " + name + ": " + note.substr(2, note.size() - 3));
+}
+
+}  // namespace
+
 // ---- Loading ------------------------------------------------------------------------
 
 uint64_t JobMemory(int32_t frameCount) { return InputSamplesBytes(frameCount) + JobWorkingBytes; }
@@ -84,7 +96,7 @@ bool LoadInput(const std::string& inputPath, int32_t frameCount, EngineChoice& e
         ShowError(read.Failure);
         return false;
     }
-    ShowDone(1, MissingFramesNote(read.MissingFrames));
+    ShowDoneWithNote(1, inputPath, MissingFramesNote(read.MissingFrames));
 
     // Each stage takes the channels apart block by block as it reads the
     // input, so that no channel arrays are held; the step keeps its line.
@@ -193,6 +205,6 @@ bool WriteStageOutput(const std::string& outputName, const InputSamples& input,
         // Again from the stage's first draw: the same bytes.
         ComputeStage(input, outputName, info, engine, output);
     }
-    ShowDone(blankLinesAfter, ClippedNote(output.Result.Clipped));
+    ShowDoneWithNote(blankLinesAfter, outputName, ClippedNote(output.Result.Clipped));
     return true;
 }

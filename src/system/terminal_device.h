@@ -8,6 +8,7 @@
 // console to redraw.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -43,8 +44,11 @@ bool TerminalSize(int& rows, int& columns);
 // The bytes that put the drawn screen back (colours, cursor, a clean line),
 // kept ready for a signal handler, which may have to send them at any moment.
 void SetRestoreBytes(std::string_view bytes);
-// A note for standard error that waits for the restore at the end (an exit
-// or an ending signal); up to 511 bytes are kept.
+// The notes for standard error that wait for the restore at the end (an
+// exit or an ending signal), all of them at once: each call replaces the
+// last. Up to EndNoteCapacity bytes are kept, in a buffer of fixed size
+// that a signal handler can write.
+constexpr size_t EndNoteCapacity = 8192;
 void SetEndNote(std::string_view text);
 
 // The restore bytes, the modes found at the start and the end note, unless

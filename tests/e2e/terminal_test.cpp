@@ -222,7 +222,7 @@ TEST(RunInTerminalTest, FullRunShowsEveryRowInItsColoursAndRestoresTheTerminal) 
     EXPECT_FALSE(s.cursorVisible);
 
     ExpectKeyEndsTheRun(run);
-    ExpectTerminalRestored(run, 55);
+    ExpectTerminalRestored(run, 55, ClippingNotes(fixture, "\r\n"));
     for (int stage = 1; stage <= 4; ++stage) {
         EXPECT_TRUE(fs::exists(dir.path / ("take1 RIAA error " + std::to_string(stage) + ".wav")));
     }
@@ -239,7 +239,7 @@ TEST(RunInTerminalTest, PathOnTheCommandLineIsTypedAtThePrompt) {
     ExpectColours(run.screen, 8, 17, 25, Black);
     EXPECT_EQ(VtRowText(run.screen, 48), "   Writing file - take1 RIAA error 4.wav");
     ExpectKeyEndsTheRun(run, " ");
-    ExpectTerminalRestored(run, 55);
+    ExpectTerminalRestored(run, 55, ClippingNotes(MakeJobFixture(100), "\r\n"));
 }
 
 TEST(RunInTerminalTest, MissingCoefficientFileBoxComesBackUntilTheFileAppears) {
@@ -283,7 +283,11 @@ TEST(RunInTerminalTest, KeyPressedDuringTheJobEndsTheFinalWait) {
     SendKeys(run, "take1.wav\rk");
     ASSERT_TRUE(WaitForExit(run)) << VtDump(run.screen);
     EXPECT_EQ(run.exitStatus, 0);
-    EXPECT_EQ(VtRowText(run.screen, 54), "   press any key to quit") << VtDump(run.screen);
+    // The run's notes below the final screen have scrolled it up.
+    std::string notes = ClippingNotes(fixture);
+    int noteLines = static_cast<int>(std::count(notes.begin(), notes.end(), '\n'));
+    EXPECT_EQ(VtRowText(run.screen, 54 - noteLines), "   press any key to quit")
+        << VtDump(run.screen);
 }
 
 // The console tests end a child by every other signal; SIGTERM, the usual
@@ -360,7 +364,8 @@ TEST(RunInTerminalTest, UnusableSettingsAreNamedOnceBelowTheFinalScreen) {
     const std::string note =
         "phonoskew: PHONOSKEW_THREADS is \"two\", not a number of threads from 1 up: one a "
         "processor is used\r\nphonoskew: PHONOSKEW_KERNEL is \"fast\", not exact, x87, avx2, "
-        "sse2 or auto: it is ignored\r\n";
+        "sse2 or auto: it is ignored\r\n" +
+        ClippingNotes(MakeJobFixture(100), "\r\n");
     EXPECT_TRUE(run.out.ends_with("\x1b[?25h" + note)) << run.out.substr(run.out.size() - 300);
     EXPECT_EQ(run.out.find("phonoskew: PHONOSKEW_THREADS"), run.out.size() - note.size());
 }
@@ -370,7 +375,8 @@ TEST(RunInTerminalTest, UnusableSettingsAreNamedOnceBelowTheFinalScreen) {
 // terminal's scrollback.
 TEST(RunInTerminalTest, SmallTerminalFollowsTheCursorWithoutFillingTheScrollback) {
     ScratchDir dir;
-    WriteJobFiles(dir.path, MakeJobFixture(200));
+    JobFixture fixture = MakeJobFixture(200);
+    WriteJobFiles(dir.path, fixture);
     Child run = StartInPseudoTerminal(PhonoskewIn(dir.path), 24, 80);
     ChildGuard guard{run};
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
@@ -391,8 +397,37 @@ TEST(RunInTerminalTest, SmallTerminalFollowsTheCursorWithoutFillingTheScrollback
     for (const std::string& line : run.screen.history) pushed += line + "\n";
     EXPECT_TRUE(run.screen.history.empty()) << run.screen.history.size() << " rows:\n" << pushed;
     ExpectKeyEndsTheRun(run);
-    ExpectTerminalRestored(run, 24);
-    EXPECT_TRUE(run.screen.history.empty());
+    // Only the run's notes below the final screen scroll rows away.
+    std::string notes = ClippingNotes(fixture, "\r\n");
+    ExpectTerminalRestored(run, 24, notes);
+    EXPECT_EQ(run.screen.history.size(), size_t(std::count(notes.begin(), notes.end(), '\n')));
+}
+
+// At 80x24 the rows of the reading and of the first stage scroll out of
+// view, and with them their notes; at the end the notes stand on standard
+// error below the final screen, where the scrollback keeps them.
+TEST(RunInTerminalTest, NotesOfRowsScrolledOffComeOnStandardErrorAtTheEnd) {
+    ScratchDir dir;
+    WriteJobFiles(dir.path, MakeJobFixture(200));
+    std::string wave = ReadFileBytes(dir.path / "take1.wav");
+    WriteFileBytes(dir.path / "take1.wav", wave.substr(0, wave.size() - 60));
+    std::string fo = ReadFileBytes(dir.path / "FO.dat");
+    std::erase(fo, '\r');
+    WriteFileBytes(dir.path / "FO.dat", fo);
+    Child run = StartInPseudoTerminal(PhonoskewIn(dir.path, {"take1.wav"}), 24, 80);
+    ChildGuard guard{run};
+    ASSERT_TRUE(WaitForRowText(run, 23, "   press any key to quit")) << VtDump(run.screen);
+    EXPECT_FALSE(ScreenHas(run.screen, "missing")) << VtDump(run.screen);
+    EXPECT_FALSE(ScreenHas(run.screen, "FO.dat")) << VtDump(run.screen);
+    ExpectKeyEndsTheRun(run);
+    const std::string restore = "\x1b[24;1H\x1b[0m\x1b[K\x1b[?25h";
+    size_t end = run.out.rfind(restore);
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_TRUE(run.out.substr(end + restore.size())
+                    .starts_with("phonoskew: take1.wav: 10 frames missing, read as silence\r\n"
+                                 "phonoskew: FO.dat: line feeds without CR joined its lines into "
+                                 "one field\r\n"))
+        << run.out.substr(end);
 }
 
 // A dumb terminal cannot place the cursor: it gets the plain transcript,
