@@ -126,8 +126,9 @@ StageOutput RunFilterStage(const ErrorStage& stage, const InputSamples& input,
 // "Writing file - " and the name; the file gets its name, or a failure
 // (met now or while the stage wrote) asks with a box to try again, which
 // computes and writes the stage anew from its first draw, or to skip;
-// "Done" with the clipped note and `blankLinesAfter` blank lines. Returns
-// false when the user skipped the file.
+// "Done" with the clipped note, or "Skipped" saying whether an earlier file
+// of that name stands, and `blankLinesAfter` blank lines. Returns false when
+// the user skipped the file.
 bool WriteStageOutput(const std::string& outputName, const InputSamples& input,
                       const WaveInfo& info, const EngineChoice& engine, StageOutput& output,
                       int blankLinesAfter);

@@ -1,5 +1,6 @@
 // The job's steps with their dialogue: progress lines, beeps, error boxes
 // and the two retry loops.
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 
@@ -158,6 +159,25 @@ void ComputeStage(const InputSamples& input, const std::string& outputName, cons
     output.Result = EndStage(run);
 }
 
+// Whether a file of that name stands there from an earlier run: one that
+// opens, or would but for its permissions. A folder in the way is none.
+bool EarlierFileStands(const std::string& path) {
+    OpenResult file = OpenForReading(path);
+    CloseFile(file.File);
+    return file.Error == 0 || file.Error == EACCES || file.Error == EPERM;
+}
+
+// The writer's line for a file given up, which stays as it was: where an
+// earlier file of that name stands, the user must not take it for this
+// run's output.
+void ShowSkippedFile(const std::string& outputName, int blankLines) {
+    bool earlier = EarlierFileStands(outputName);
+    ShowSkipped(blankLines, earlier ? " (the file of that name is an earlier one)"
+                                    : " (no file written)");
+    NoteOnStandardError("phonoskew: " + outputName + ": skipped, " +
+                        (earlier ? "the file of that name is an earlier one" : "no file written"));
+}
+
 }  // namespace
 
 StageOutput RunFilterStage(const ErrorStage& stage, const InputSamples& input,
@@ -201,7 +221,10 @@ bool WriteStageOutput(const std::string& outputName, const InputSamples& input,
         DiscardOutputFile(output.File);
         std::string message = " Could not write file '" + outputName + "':\\n " + ErrorText(error) +
                               ".\\n Enter tries again, Esc skips this file  ";
-        if (ShowError(message) == BoxKey::Escape) return false;
+        if (ShowError(message) == BoxKey::Escape) {
+            ShowSkippedFile(outputName, blankLinesAfter);
+            return false;
+        }
         // Again from the stage's first draw: the same bytes.
         ComputeStage(input, outputName, info, engine, output);
     }

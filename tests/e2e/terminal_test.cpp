@@ -310,15 +310,19 @@ TEST(RunInTerminalTest, TerminalRestoredAfterSigterm) {
 // Under `ulimit -f` an output that would pass the limit fails like one on a
 // full disk: its box with the system's reason, Esc skips it, the other
 // outputs are tried, and the run ends as usual with the terminal put back.
+// Each writer's line says the file was skipped, and whether the file of that
+// name is an earlier one; so does standard error at the end.
 TEST(RunInTerminalTest, FileSizeLimitGivesTheWriteBoxForEveryOutput) {
     ScratchDir dir;
     WriteJobFiles(dir.path, MakeJobFixture(4800));  // outputs of 29 222 bytes
+    WriteFileBytes(dir.path / OutputName(3), "an earlier run's");
     Program program = PhonoskewIn(dir.path);
     program.limits = {{RLIMIT_FSIZE, rlim_t{16} << 10}};  // below every output's size
     Child run = StartInPseudoTerminal(program);
     ChildGuard guard{run};
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
     SendKeys(run, "take1.wav\r");
+    std::string notes;
     for (int stage = 1; stage <= 4; ++stage) {
         SCOPED_TRACE(stage);
         std::string name = "Could not write file '" + OutputName(stage) + "':";
@@ -326,13 +330,20 @@ TEST(RunInTerminalTest, FileSizeLimitGivesTheWriteBoxForEveryOutput) {
         EXPECT_TRUE(ScreenHas(run.screen, "File too large.")) << VtDump(run.screen);
         SendKeys(run, "\x1b");
         ASSERT_TRUE(WaitForScreen(run, [&](const VtScreen& s) { return !ScreenHas(s, name); }));
+        notes += "phonoskew: " + OutputName(stage) + ": skipped, " +
+                 (stage == 3 ? "the file of that name is an earlier one" : "no file written") +
+                 "\r\n";
     }
-    // Without the four "Done" lines the quit prompt stands on row 44.
-    ASSERT_TRUE(WaitForRowText(run, 44, "   press any key to quit")) << VtDump(run.screen);
+    ASSERT_TRUE(WaitForRowText(run, 54, "   press any key to quit")) << VtDump(run.screen);
+    for (int row : {31, 37, 49})
+        EXPECT_EQ(VtRowText(run.screen, row), "   Skipped (no file written)");
+    EXPECT_EQ(VtRowText(run.screen, 43), "   Skipped (the file of that name is an earlier one)");
+    ExpectColours(run.screen, 43, 1, 52, Black);
     ExpectKeyEndsTheRun(run, "q", 1);
-    ExpectTerminalRestored(run, 45);
-    EXPECT_EQ(dir.Entries(),
-              (std::vector<std::string>{"FO.dat", "FOP.dat", "SO.dat", "SOP.dat", "take1.wav"}));
+    ExpectTerminalRestored(run, 55, notes);
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"FO.dat", "FOP.dat", "SO.dat", "SOP.dat",
+                                                       OutputName(3), "take1.wav"}));
+    EXPECT_EQ(ReadFileBytes(dir.path / OutputName(3)), "an earlier run's");
 }
 
 // A failed write mended while its box is up: Enter computes the stage again
