@@ -172,8 +172,8 @@ bool EarlierFileStands(const std::string& path) {
 // run's output.
 void ShowSkippedFile(const std::string& outputName, int blankLines) {
     bool earlier = EarlierFileStands(outputName);
-    ShowSkipped(blankLines, earlier ? " (the file of that name is an earlier one)"
-                                    : " (no file written)");
+    ShowSkipped(blankLines,
+                earlier ? " (the file of that name is an earlier one)" : " (no file written)");
     NoteOnStandardError("phonoskew: " + outputName + ": skipped, " +
                         (earlier ? "the file of that name is an earlier one" : "no file written"));
 }
