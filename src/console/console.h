@@ -76,7 +76,9 @@ void WriteErrorTextAtEnd(std::string_view text);
 
 // For the main thread while helper threads work: waits up to `timeoutMs`
 // or until they wake it, and redraws the screen at once after a stop and
-// continue or a resize, which would otherwise wait for the next line.
+// continue or a resize, which would otherwise wait for the next line. Keys
+// typed meanwhile are kept for the keys to come; a Ctrl-Z among them stops
+// the program at once.
 void WaitServingTerminal(int timeoutMs);
 
 // ---- Window set-up, in the order the program makes these calls -----------------

@@ -68,7 +68,7 @@ void StartTerminal() {
     if (started) return;
     started = true;
     facts = StartTerminalDevice(drawOnOutput);
-    ReadEscapeSequences(facts.InputIsTerminal);
+    KeysFromTerminal(facts.InputIsTerminal);
     StartTranscript(!facts.OutputIsTerminal);
     Screen().utf8 = facts.Utf8;
     if (facts.OutputIsTerminal) ReadTerminalSize();

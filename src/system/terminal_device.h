@@ -3,9 +3,9 @@
 // back as it was found. The console hands it finished bytes (the frame's
 // escape sequences, or the plain transcript) and takes key bytes from it; it
 // knows nothing of the screen. On POSIX systems the device is the terminal
-// in raw mode; a signal that ends the program, a fault, a stop (SIGTSTP) and
-// the exit all put it back, and a resize or a continue is noted for the
-// console to redraw.
+// in raw mode; a signal that ends the program, a fault, a stop (SIGTSTP, or
+// Ctrl-Z read as a key) and the exit all put it back, and a resize or a
+// continue is noted for the console to redraw.
 #pragma once
 
 #include <cstddef>
@@ -74,6 +74,11 @@ void WaitForWake(int timeoutMs);
 
 // Ends a wait early; safe from any thread and from a signal handler.
 void WakeTerminalWait();
+
+// Stops the program as a terminal's suspend key stops any other (its raw
+// mode sends Ctrl-Z as a byte): the terminal is put back, and on continuing
+// taken again and noted for a redraw. Returns once continued.
+void SuspendProgram();
 
 // What happened to the terminal since the last call: a resize, or a stop
 // and continue (the program's modes are taken again before this returns);

@@ -344,6 +344,11 @@ void WaitForWake(int timeoutMs) {
 
 void WakeTerminalWait() { WakeFromHandler(); }
 
+// To the whole process group, as the terminal's own suspend key sends it: a
+// pipeline or a script that started the program stops with it, so that the
+// shell sees its job stopped. The stop handler does the rest.
+void SuspendProgram() { kill(0, SIGTSTP); }
+
 TerminalNotes TakeTerminalNotes() {
     TerminalNotes notes;
     if (device.resizeNoted) {

@@ -71,10 +71,21 @@ void ExpectKeyEndsTheRun(Child& run, std::string_view key = "q", int status = 0)
     EXPECT_EQ(run.exitStatus, status);
 }
 
-// kill -TSTP: the terminal is back as after an exit, the cursor on
-// `restoredRow`; the shell writes its lines there, then kill -CONT.
-void StopAndContinueUnderTheShell(Child& run, int restoredRow) {
-    kill(run.pid, SIGTSTP);
+// The two ways a user stops the program: kill -TSTP, or Ctrl-Z typed at
+// the terminal, which raw mode passes on as the byte 26.
+struct StopWay {
+    const char* name;
+    bool byKey;
+};
+const StopWay StopWays[] = {{"kill -TSTP", false}, {"Ctrl-Z", true}};
+
+// A stop: the terminal is back as after an exit, the cursor on
+// `restoredRow`; the shell writes its lines there, then fg continues it.
+void StopAndContinueUnderTheShell(Child& run, int restoredRow, bool byKey = false) {
+    if (byKey)
+        SendKeys(run, "\x1a");
+    else
+        kill(run.pid, SIGTSTP);
     ASSERT_TRUE(WaitForStop(run)) << VtDump(run.screen);
     ExpectTerminalRestored(run, restoredRow);
     const std::string shell = "[1]+  Stopped   phonoskew\r\n$ fg\r\n";
@@ -552,46 +563,54 @@ TEST(RunInTerminalTest, Utf8PathRunsTheJobAndShowsTheOutputNames) {
     ExpectKeyEndsTheRun(run);
 }
 
-// kill -TSTP at the prompt: the shell gets its terminal back as after an
-// exit; on continuing, the program takes raw mode again, redraws over what
-// the shell wrote, and the typing goes on.
+// A stop at the prompt: the shell gets its terminal back as after an exit;
+// on continuing, the program takes raw mode again, redraws over what the
+// shell wrote, and the typing goes on.
 TEST(RunInTerminalTest, StopGivesTheTerminalBackAndContinueTakesItAgain) {
-    ScratchDir dir;
-    Child run = StartInPseudoTerminal(PhonoskewIn(dir.path));
-    ChildGuard guard{run};
-    ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
-    SendKeys(run, "ab");
-    ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?  ab"));
-    ASSERT_NO_FATAL_FAILURE(StopAndContinueUnderTheShell(run, 9));
-    ASSERT_TRUE(WaitForScreen(run, [](const VtScreen& s) {
-        return !ScreenHas(s, "Stopped") && !ScreenHas(s, "$ fg") && s.cursorVisible;
-    })) << VtDump(run.screen);
-    ExpectRawMode(run);
-    EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?  ab");
-    ExpectColours(run.screen, 8, 17, 18, Black);
-    EXPECT_EQ(run.screen.cursorRow, 8);
-    EXPECT_EQ(run.screen.cursorColumn, 19);
-    SendKeys(run, "c\r");
-    ASSERT_TRUE(WaitForText(run, "File not found.")) << VtDump(run.screen);
-    EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?  abc");
+    for (const StopWay& way : StopWays) {
+        SCOPED_TRACE(way.name);
+        ScratchDir dir;
+        Child run = StartInPseudoTerminal(PhonoskewIn(dir.path));
+        ChildGuard guard{run};
+        ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
+        SendKeys(run, "ab");
+        ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?  ab"));
+        ASSERT_NO_FATAL_FAILURE(StopAndContinueUnderTheShell(run, 9, way.byKey));
+        ASSERT_TRUE(WaitForScreen(run, [](const VtScreen& s) {
+            return !ScreenHas(s, "Stopped") && !ScreenHas(s, "$ fg") && s.cursorVisible;
+        })) << VtDump(run.screen);
+        ExpectRawMode(run);
+        EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?  ab");
+        ExpectColours(run.screen, 8, 17, 18, Black);
+        EXPECT_EQ(run.screen.cursorRow, 8);
+        EXPECT_EQ(run.screen.cursorColumn, 19);
+        SendKeys(run, "c\r");
+        ASSERT_TRUE(WaitForText(run, "File not found.")) << VtDump(run.screen);
+        EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?  abc");
+    }
 }
 
 // Stopped and continued while a stage filters (two threads on the x87 unit,
 // over 16 million frames: most of a second at the least), the terminal is
 // put back below the stage's line, and the program redraws over what the
-// shell wrote at once, not when the stage ends.
+// shell wrote at once, not when the stage ends. Ctrl-Z, read while the
+// stage works, acts at once too.
 TEST(RunInTerminalTest, ContinueDuringAStageRedrawsAtOnce) {
-    ScratchDir dir;
-    Child run = StartJobInTerminal(dir, 16000000, {"PHONOSKEW_THREADS=2", "PHONOSKEW_KERNEL=x87"});
-    ChildGuard guard{run};
-    ASSERT_TRUE(WaitForRowText(run, 27, "   Applying first-order filter...", 60000))
-        << VtDump(run.screen);
-    ASSERT_NO_FATAL_FAILURE(StopAndContinueUnderTheShell(run, 28));
-    ASSERT_TRUE(WaitForScreen(run, [](const VtScreen& s) {
-        return !ScreenHas(s, "$ fg") && VtRowText(s, 27) == "   Applying first-order filter...";
-    })) << VtDump(run.screen);
-    EXPECT_EQ(VtRowText(run.screen, 28), "") << "redrawn only when the stage ended";
-    ExpectRawMode(run);
+    for (const StopWay& way : StopWays) {
+        SCOPED_TRACE(way.name);
+        ScratchDir dir;
+        Child run =
+            StartJobInTerminal(dir, 16000000, {"PHONOSKEW_THREADS=2", "PHONOSKEW_KERNEL=x87"});
+        ChildGuard guard{run};
+        ASSERT_TRUE(WaitForRowText(run, 27, "   Applying first-order filter...", 60000))
+            << VtDump(run.screen);
+        ASSERT_NO_FATAL_FAILURE(StopAndContinueUnderTheShell(run, 28, way.byKey));
+        ASSERT_TRUE(WaitForScreen(run, [](const VtScreen& s) {
+            return !ScreenHas(s, "$ fg") && VtRowText(s, 27) == "   Applying first-order filter...";
+        })) << VtDump(run.screen);
+        EXPECT_EQ(VtRowText(run.screen, 28), "") << "redrawn only when the stage ended";
+        ExpectRawMode(run);
+    }
 }
 
 }  // namespace
