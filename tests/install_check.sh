@@ -55,8 +55,14 @@ if [[ " ${programs[*]} " == *" phonoskew-prepare "* ]]; then
         grep -qxF "  $prefix/share/phonoskew/examples/coefficients" ||
         fail "phonoskew-prepare --help names no installed example sets"
 fi
-for text in "${pages[@]}" "$prefix/share/phonoskew/examples/README.md"; do
+texts=("${pages[@]}" "$prefix/share/phonoskew/examples/README.md"
+    "$prefix/share/doc/phonoskew/accepted-files.md")
+for text in "${texts[@]}"; do
     if grep -n '/usr/local\|build/tools' "$text" >&2; then fail "$text: names another install"; fi
+    # Nor what only a source tree has: its make targets, builds, tests and README.
+    if grep -n 'make demo\|make test\|cmake -S\|tools_tests\|sources only\|source tree\|the sources\|README.s\|docs/' "$text" >&2; then
+        fail "$text: names what only the source tree has"
+    fi
 done
 
 cd "$source"
