@@ -2,7 +2,7 @@
 # Installs the build into a scratch prefix that holds a blank and checks
 # that the programs (with their --version; phonoskew-prepare where it was
 # built, finding the example sets installed beside it), the man pages, the example sets
-# (coefficients, plots, README) and the guide to accepted files are there,
+# (coefficients, plots, the reference set, README) and the guide to accepted files are there,
 # and that the pages and the README name this prefix's paths; then that
 # every man page renders with `man -l`, installed and from the source tree,
 # and carries the project's version.
@@ -31,6 +31,7 @@ expect_file share/phonoskew/examples/README.md
 for set in FO SO FOP SOP; do
     expect_file "share/phonoskew/examples/coefficients/$set.dat"
     expect_file "share/phonoskew/examples/coefficients/$set.svg"
+    expect_file "share/phonoskew/examples/coefficients/reference/$set.dat"
 done
 expect_file share/doc/phonoskew/accepted-files.md
 for program in "${programs[@]}"; do
