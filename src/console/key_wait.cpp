@@ -32,10 +32,9 @@ void FeedKeyBytes(std::string_view bytes) { decoder.pending.append(bytes); }
 
 void ClearKeyBytes() { decoder = KeyDecoder{}; }
 
-void KeysFromTerminal(bool fromTerminal) {
-    decoder.escapeSequences = fromTerminal;
-    keysFromTerminal = fromTerminal;
-}
+void ReadEscapeSequences(bool fromTerminal) { decoder.escapeSequences = fromTerminal; }
+
+void SuspendOnCtrlZ(bool fromTerminal) { keysFromTerminal = fromTerminal; }
 
 bool NextKey(Key& key) {
     for (;;) {

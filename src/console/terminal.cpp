@@ -68,11 +68,12 @@ void StartTerminal() {
     if (started) return;
     started = true;
     facts = StartTerminalDevice(drawOnOutput);
-    KeysFromTerminal(facts.InputIsTerminal);
+    ReadEscapeSequences(facts.InputIsTerminal);
     StartTranscript(!facts.OutputIsTerminal);
     Screen().utf8 = facts.Utf8;
     if (facts.OutputIsTerminal) ReadTerminalSize();
     UpdateRestoreBytes();
+    SuspendOnCtrlZ(facts.InputIsTerminal);
 }
 
 bool TerminalStarted() { return started; }

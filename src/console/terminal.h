@@ -66,10 +66,12 @@ void VisibleColumns(int& firstColumn, int& columnCount);
 // given to FeedKeyBytes. Returns false when the input has ended.
 bool NextKey(Key& key);
 void ClearKeyBytes();
-// Whether the keys come from a terminal: only then may an ESC start an
-// escape sequence, and Ctrl-Z (the byte 26) stops the program as a
-// terminal's suspend key does, wherever keys are read or the job runs.
-void KeysFromTerminal(bool fromTerminal);
+// Whether an ESC may start an escape sequence: only keys from a terminal
+// send them.
+void ReadEscapeSequences(bool fromTerminal);
+// Whether Ctrl-Z (the byte 26) stops the program as a terminal's suspend key
+// does, wherever keys are read or the job runs: for keys from a terminal.
+void SuspendOnCtrlZ(bool fromTerminal);
 
 // Puts the terminal back: modes, cursor shown, colours reset, the cursor on
 // a clean line below the drawn area. Safe to call twice.
