@@ -3,9 +3,9 @@
 // back as it was found. The console hands it finished bytes (the frame's
 // escape sequences, or the plain transcript) and takes key bytes from it; it
 // knows nothing of the screen. On POSIX systems the device is the terminal
-// in raw mode; a signal that ends the program, a fault, a stop (SIGTSTP, or
-// Ctrl-Z read as a key) and the exit all put it back, and a resize or a
-// continue is noted for the console to redraw.
+// in raw mode; a signal that ends the program, a fault, a stop (SIGTSTP) and
+// the exit all put it back, and a resize or a continue is noted for the
+// console to redraw.
 #pragma once
 
 #include <cstddef>
