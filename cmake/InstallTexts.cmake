@@ -1,7 +1,8 @@
 # Runs at install time, so that `cmake --install build --prefix DIR` is
 # honoured: installs the man pages and the examples' README with the paths
 # of this install in place of the ones they name for a default install
-# (/usr/local/..., and build/tools/ of a source tree). A path that holds a
+# (/usr/local/..., and build/tools/ of a source tree), so that the installed
+# texts name only installed paths and commands. A path that holds a
 # blank is put in double quotes, which serve both as one man macro argument
 # and as one shell word in the pages' and the README's commands.
 #
@@ -80,9 +81,35 @@ foreach(page ${pages})
   phonoskew_install_text("${man_dir}/man1" "${page}" text)
 endforeach()
 
+# Takes out of `text_variable` every passage between a line
+# "<!-- sources only -->" and a line "<!-- end of sources only -->", the two
+# lines included: what only a reader of the source tree can follow (how the
+# files are built and tested there).
+function(phonoskew_drop_sources_only text_variable)
+  set(text "${${text_variable}}")
+  set(begin "<!-- sources only -->\n")
+  set(end "<!-- end of sources only -->\n")
+  string(LENGTH "${end}" end_length)
+  string(FIND "${text}" "${begin}" at)
+  while(NOT at EQUAL -1)
+    string(SUBSTRING "${text}" 0 ${at} before)
+    string(SUBSTRING "${text}" ${at} -1 rest)
+    string(FIND "${rest}" "${end}" stop)
+    if(stop EQUAL -1)
+      message(FATAL_ERROR "a sources-only passage without its end line")
+    endif()
+    math(EXPR after "${stop} + ${end_length}")
+    string(SUBSTRING "${rest}" ${after} -1 rest)
+    set(text "${before}${rest}")
+    string(FIND "${text}" "${begin}" at)
+  endwhile()
+  set(${text_variable} "${text}" PARENT_SCOPE)
+endfunction()
+
 # The examples' README: its commands run the installed designer and copy
-# the installed sets.
+# the installed sets; what concerns the source tree alone is left out.
 file(READ "${PHONOSKEW_SOURCE_DIR}/examples/README.md" text)
+phonoskew_drop_sources_only(text)
 phonoskew_path_text(designer "${bin_dir}" "/phonoskew-design" OFF)
 phonoskew_path_text(sets "${data_dir}" "/phonoskew/examples/coefficients/" OFF)
 string(REPLACE "build/tools/phonoskew-design" "${designer}" text "${text}")

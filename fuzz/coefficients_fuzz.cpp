@@ -63,6 +63,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!load.Opened) std::abort();
     for (int i = 0; i < TapCount; ++i)
         if (!SameBits(values[i], load.Values[i])) std::abort();
-    if (load.JoinedLines != JoinsLinesWithoutCr(text)) std::abort();
+    if (load.Survey.JoinedLines != SurveyCoefficientText(text).JoinedLines) std::abort();
     return 0;
 }

@@ -2,7 +2,7 @@
 # Installs the build into a scratch prefix that holds a blank and checks
 # that the programs (with their --version; phonoskew-prepare where it was
 # built, finding the example sets installed beside it), the man pages, the example sets
-# (coefficients, plots, README) and the guide to accepted files are there,
+# (coefficients, plots, the reference set, README) and the guide to accepted files are there,
 # and that the pages and the README name this prefix's paths; then that
 # every man page renders with `man -l`, installed and from the source tree,
 # and carries the project's version.
@@ -31,6 +31,7 @@ expect_file share/phonoskew/examples/README.md
 for set in FO SO FOP SOP; do
     expect_file "share/phonoskew/examples/coefficients/$set.dat"
     expect_file "share/phonoskew/examples/coefficients/$set.svg"
+    expect_file "share/phonoskew/examples/coefficients/reference/$set.dat"
 done
 expect_file share/doc/phonoskew/accepted-files.md
 for program in "${programs[@]}"; do
@@ -55,8 +56,14 @@ if [[ " ${programs[*]} " == *" phonoskew-prepare "* ]]; then
         grep -qxF "  $prefix/share/phonoskew/examples/coefficients" ||
         fail "phonoskew-prepare --help names no installed example sets"
 fi
-for text in "${pages[@]}" "$prefix/share/phonoskew/examples/README.md"; do
+texts=("${pages[@]}" "$prefix/share/phonoskew/examples/README.md"
+    "$prefix/share/doc/phonoskew/accepted-files.md")
+for text in "${texts[@]}"; do
     if grep -n '/usr/local\|build/tools' "$text" >&2; then fail "$text: names another install"; fi
+    # Nor what only a source tree has: its make targets, builds, tests and README.
+    if grep -n 'make demo\|make test\|cmake -S\|tools_tests\|sources only\|source tree\|the sources\|README.s\|docs/' "$text" >&2; then
+        fail "$text: names what only the source tree has"
+    fi
 done
 
 cd "$source"

@@ -69,13 +69,16 @@ void FeedKeyBytes(std::string_view bytes);
 
 // Writes to standard error once the terminal has been put back at the end
 // (an exit or an ending signal), where the terminal shows it below the
-// final screen; at once when standard error is not the terminal drawn on.
-// Up to 511 bytes are kept.
+// final screen and its scrollback keeps it; at once when standard error is
+// not the terminal drawn on. Each call adds its lines to the ones kept
+// before; beyond 8 KiB a last line says how many more there were.
 void WriteErrorTextAtEnd(std::string_view text);
 
 // For the main thread while helper threads work: waits up to `timeoutMs`
 // or until they wake it, and redraws the screen at once after a stop and
-// continue or a resize, which would otherwise wait for the next line.
+// continue or a resize, which would otherwise wait for the next line. Keys
+// typed meanwhile are kept for the keys to come; a Ctrl-Z among them stops
+// the program at once.
 void WaitServingTerminal(int timeoutMs);
 
 // ---- Window set-up, in the order the program makes these calls -----------------
@@ -112,12 +115,15 @@ enum class BoxKey { Enter, Space, Escape };
 // Enter, Space or Esc dismisses it, restores the screen beneath and says
 // which key it was. The caller sounds Beep first. When the screen goes out
 // as plain text, `reason` goes to standard error as one line; by default
-// "phonoskew: " and the message's lines.
+// "phonoskew: " and the message's lines. A `reason` given is also one of
+// the run's notes: on a drawn screen it goes to standard error at the end.
 BoxKey ConsoleMessageBox(std::string_view message, std::string_view title,
                          std::string_view reason = {});
 
-// Writes `line` and a line end to standard error when the screen goes out
-// as plain text, as a box's reason does; a terminal's screen shows it.
+// One of the run's notes, such as a "Done" line's, for standard error with a
+// line end: at once when the screen goes out as plain text, as a box's
+// reason does; on a drawn screen at the end (WriteErrorTextAtEnd), since the
+// row that shows it may scroll away or be drawn over.
 void NoteOnStandardError(std::string_view line);
 
 // Ends the program at once with a one-line message on standard error and

@@ -126,7 +126,11 @@ BoxPlace PlaceMessageBox(std::vector<std::string>& lines, std::string_view title
                          int rowCount, int firstColumn, int columnCount) {
     int widest = static_cast<int>(std::max(DismissHint.size(), title.size() + 2));
     for (const std::string& line : lines) widest = std::max(widest, TextWidth(line));
-    int textColumns = std::min(widest, ScreenColumns - 2 - 2 * Margin);
+    // Within the part of the screen the terminal shows, so that a narrow
+    // terminal shows the box's right edge, down to the hint's width.
+    int shown = std::max(std::min(columnCount, ScreenColumns) - 2 - 2 * Margin,
+                         static_cast<int>(DismissHint.size()));
+    int textColumns = std::min(widest, shown);
     std::vector<std::string> cut;
     for (const std::string& line : lines) CutLine(line, textColumns, cut);
     if (static_cast<int>(cut.size()) > ScreenRows - FrameRows) cut.resize(ScreenRows - FrameRows);
@@ -161,7 +165,11 @@ void DrawMessageBox(const BoxPlace& place, const std::vector<std::string>& lines
 // ---- The modal box ------------------------------------------------------------------
 
 void NoteOnStandardError(std::string_view line) {
-    if (TerminalStarted() && !DrawingToTerminal()) WriteErrorText(std::string(line) + '\n');
+    if (!TerminalStarted()) return;
+    if (DrawingToTerminal())
+        WriteErrorTextAtEnd(std::string(line) + '\n');
+    else
+        WriteErrorText(std::string(line) + '\n');
 }
 
 BoxKey ConsoleMessageBox(std::string_view message, std::string_view title,
@@ -176,6 +184,8 @@ BoxKey ConsoleMessageBox(std::string_view message, std::string_view title,
         // Whoever reads the transcript, the reason is also on standard error.
         WritePlainBox(lines, title);
         NoteOnStandardError(reason.empty() ? ReasonLine(message) : std::string(reason));
+    } else if (!reason.empty()) {
+        NoteOnStandardError(reason);
     }
 
     ScreenCell beneath[ScreenRows][ScreenColumns];

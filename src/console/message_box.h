@@ -23,8 +23,9 @@ std::vector<std::string> SplitBoxMessage(std::string_view message);
 std::string ReasonLine(std::string_view message);
 
 // The box for these lines and title, centred on the given part of the
-// screen (the part the terminal shows). Lines too long for the screen are
-// cut into pieces that fit; `lines` is changed to the lines as shown.
+// screen (the part the terminal shows). Lines too long for that part are
+// cut into pieces that fit (a box is never narrower than its hint line);
+// `lines` is changed to the lines as shown.
 BoxPlace PlaceMessageBox(std::vector<std::string>& lines, std::string_view title, int firstRow,
                          int rowCount, int firstColumn, int columnCount);
 

@@ -90,6 +90,13 @@ void ShowDone(int blankLines, std::string_view note) {
     BlankLines(blankLines);
 }
 
+void ShowSkipped(int blankLines, std::string_view note) {
+    UseBlack();
+    PrintText("   Skipped");
+    PrintLine(note);
+    BlankLines(blankLines);
+}
+
 void ShowJobTime(double startTime) {
     UseBlack();
     PrintText("   Job completed in");

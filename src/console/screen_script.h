@@ -27,6 +27,10 @@ void ShowWritingFile(std::string_view outputName);
 // clipped)"), then `blankLines` blank lines.
 void ShowDone(int blankLines, std::string_view note = {});
 
+// A black "   Skipped" in the place of a writer's "Done", when the user gave
+// the file up, then `note` on the same line and `blankLines` blank lines.
+void ShowSkipped(int blankLines, std::string_view note);
+
 // "   Job completed in" and the seconds since `startTime`; the end time is
 // taken after the words are drawn.
 void ShowJobTime(double startTime);

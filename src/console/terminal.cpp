@@ -20,6 +20,10 @@ TerminalFacts facts;
 // What the terminal shows, as the last frame left it.
 ShownState shown;
 
+// The notes for standard error kept for the end (WriteErrorTextAtEnd).
+std::string endNotes;
+long endNotesLeftOut = 0;
+
 void ReadTerminalSize() {
     int rows = 0;
     int columns = 0;
@@ -69,6 +73,7 @@ void StartTerminal() {
     Screen().utf8 = facts.Utf8;
     if (facts.OutputIsTerminal) ReadTerminalSize();
     UpdateRestoreBytes();
+    SuspendOnCtrlZ(facts.InputIsTerminal);
 }
 
 bool TerminalStarted() { return started; }
@@ -111,12 +116,32 @@ void WritePlainText(std::string_view text) {
 
 void WriteErrorText(std::string_view text) { WriteToStandardError(text); }
 
+// The notes kept for the end, whole lines, and how many lines found no
+// room beside them; the device keeps them all ready for the restore.
 void WriteErrorTextAtEnd(std::string_view text) {
     if (!DrawingToTerminal() || !StandardErrorIsTerminal() || TerminalRestored()) {
         WriteErrorText(text);
         return;
     }
-    SetEndNote(text);
+    // Room for the line that counts the notes left out.
+    constexpr size_t MoreNotesRoom = 64;
+    while (!text.empty()) {
+        size_t end = text.find('\n');
+        std::string line(text.substr(0, end));
+        line += '\n';
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (endNotesLeftOut == 0 &&
+            endNotes.size() + line.size() <= EndNoteCapacity - MoreNotesRoom)
+            endNotes += line;
+        else
+            ++endNotesLeftOut;
+    }
+    if (endNotesLeftOut == 0) {
+        SetEndNote(endNotes);
+        return;
+    }
+    SetEndNote(endNotes + "phonoskew: ... and " + std::to_string(endNotesLeftOut) +
+               (endNotesLeftOut == 1 ? " more note\n" : " more notes\n"));
 }
 
 void VisibleRows(int& firstRow, int& rowCount) {

@@ -69,6 +69,9 @@ void ClearKeyBytes();
 // Whether an ESC may start an escape sequence: only keys from a terminal
 // send them.
 void ReadEscapeSequences(bool fromTerminal);
+// Whether Ctrl-Z (the byte 26) stops the program as a terminal's suspend key
+// does, wherever keys are read or the job runs: for keys from a terminal.
+void SuspendOnCtrlZ(bool fromTerminal);
 
 // Puts the terminal back: modes, cursor shown, colours reset, the cursor on
 // a clean line below the drawn area. Safe to call twice.

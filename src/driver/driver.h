@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "console/console.h"
 #include "engine/engine.h"
@@ -88,6 +89,11 @@ std::string MissingFramesNote(int64_t missing);
 // 24-bit range: "" for none, " (1 sample clipped)", " (N samples clipped)".
 std::string ClippedNote(int64_t clipped);
 
+// The note after a stage's "Done" for the notes of its coefficient file, as
+// much as the row holds: " (FO.dat: NOTE; NOTE)", else the first note and
+// how many more, else how many in all; "" for none.
+std::string CoefficientDoneNote(const char* fileName, const std::vector<std::string>& notes);
+
 // One error stage: its title line and its coefficient file.
 struct ErrorStage {
     const char* Title;
@@ -120,8 +126,9 @@ StageOutput RunFilterStage(const ErrorStage& stage, const InputSamples& input,
 // "Writing file - " and the name; the file gets its name, or a failure
 // (met now or while the stage wrote) asks with a box to try again, which
 // computes and writes the stage anew from its first draw, or to skip;
-// "Done" with the clipped note and `blankLinesAfter` blank lines. Returns
-// false when the user skipped the file.
+// "Done" with the clipped note, or "Skipped" saying whether an earlier file
+// of that name stands, and `blankLinesAfter` blank lines. Returns false when
+// the user skipped the file.
 bool WriteStageOutput(const std::string& outputName, const InputSamples& input,
                       const WaveInfo& info, const EngineChoice& engine, StageOutput& output,
                       int blankLinesAfter);

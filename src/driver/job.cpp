@@ -1,5 +1,6 @@
 // The job's steps with their dialogue: progress lines, beeps, error boxes
 // and the two retry loops.
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 
@@ -36,6 +37,18 @@ std::string RefusalReason(const std::string& inputPath, const HeaderCheck& heade
     if (!header.Remedy.empty()) reason += " (" + header.Remedy + ")";
     return reason;
 }
+
+namespace {
+
+// A "Done" with its note, " (TEXT)", which is also one of the run's notes on
+// standard error: "phonoskew: NAME: TEXT".
+void ShowDoneWithNote(int blankLines, const std::string& name, const std::string& note) {
+    ShowDone(blankLines, note);
+    if (note.size() > 3)
+        NoteOnStandardError("phonoskew: " + name + ": " + note.substr(2, note.size() - 3));
+}
+
+}  // namespace
 
 // ---- Loading ------------------------------------------------------------------------
 
@@ -84,7 +97,7 @@ bool LoadInput(const std::string& inputPath, int32_t frameCount, EngineChoice& e
         ShowError(read.Failure);
         return false;
     }
-    ShowDone(1, MissingFramesNote(read.MissingFrames));
+    ShowDoneWithNote(1, inputPath, MissingFramesNote(read.MissingFrames));
 
     // Each stage takes the channels apart block by block as it reads the
     // input, so that no channel arrays are held; the step keeps its line.
@@ -105,6 +118,22 @@ std::string MissingFramesNote(int64_t missing) {
 std::string ClippedNote(int64_t clipped) {
     if (clipped == 0) return "";
     return " (" + std::to_string(clipped) + (clipped == 1 ? " sample" : " samples") + " clipped)";
+}
+
+// The "Done" row must stay one row: the notes that do not fit are counted
+// there, and all of them go to standard error.
+std::string CoefficientDoneNote(const char* fileName, const std::vector<std::string>& notes) {
+    if (notes.empty()) return "";
+    const size_t room = ScreenColumns - 1 - std::string_view("   Done").size();
+    std::string start = std::string(" (") + fileName + ": ";
+    std::string all = start + notes[0];
+    for (size_t i = 1; i < notes.size(); ++i) all += "; " + notes[i];
+    if (all.size() + 1 <= room) return all + ")";
+    std::string more =
+        std::to_string(notes.size() - 1) + (notes.size() == 2 ? " more note)" : " more notes)");
+    std::string first = start + notes[0] + "; " + more;
+    if (notes.size() > 1 && first.size() <= room) return first;
+    return start + std::to_string(notes.size()) + (notes.size() == 1 ? " note)" : " notes)");
 }
 
 // ---- Stages ---------------------------------------------------------------------------
@@ -130,6 +159,25 @@ void ComputeStage(const InputSamples& input, const std::string& outputName, cons
     output.Result = EndStage(run);
 }
 
+// Whether a file of that name stands there from an earlier run: one that
+// opens, or would but for its permissions. A folder in the way is none.
+bool EarlierFileStands(const std::string& path) {
+    OpenResult file = OpenForReading(path);
+    CloseFile(file.File);
+    return file.Error == 0 || file.Error == EACCES || file.Error == EPERM;
+}
+
+// The writer's line for a file given up, which stays as it was: where an
+// earlier file of that name stands, the user must not take it for this
+// run's output.
+void ShowSkippedFile(const std::string& outputName, int blankLines) {
+    bool earlier = EarlierFileStands(outputName);
+    ShowSkipped(blankLines,
+                earlier ? " (the file of that name is an earlier one)" : " (no file written)");
+    NoteOnStandardError("phonoskew: " + outputName + ": skipped, " +
+                        (earlier ? "the file of that name is an earlier one" : "no file written"));
+}
+
 }  // namespace
 
 StageOutput RunFilterStage(const ErrorStage& stage, const InputSamples& input,
@@ -148,16 +196,15 @@ StageOutput RunFilterStage(const ErrorStage& stage, const InputSamples& input,
     output.Start = random;
     ComputeStage(input, outputName, info, engine, output);
     random = random.Skip(4 * uint64_t(OutputFrameCount(input.FrameCount)));
-    if (!load.JoinedLines) {
-        ShowDone(1);
-        return output;
-    }
     // The values stay as read, so that outputs compare byte for byte with
     // earlier runs; the user learns why they may not be the file's numbers.
-    std::string notice = std::string(stage.CoefficientFile) +
-                         ": line feeds without CR joined its lines into one field";
-    ShowDone(1, " (" + notice + ")");
-    NoteOnStandardError("phonoskew: " + notice);
+    std::vector<std::string> notes = CoefficientNotes(load.Survey);
+    ShowDone(1, CoefficientDoneNote(stage.CoefficientFile, notes));
+    if (!notes.empty()) {
+        std::string line = std::string("phonoskew: ") + stage.CoefficientFile + ": " + notes[0];
+        for (size_t i = 1; i < notes.size(); ++i) line += "; " + notes[i];
+        NoteOnStandardError(line);
+    }
     return output;
 }
 
@@ -174,10 +221,13 @@ bool WriteStageOutput(const std::string& outputName, const InputSamples& input,
         DiscardOutputFile(output.File);
         std::string message = " Could not write file '" + outputName + "':\\n " + ErrorText(error) +
                               ".\\n Enter tries again, Esc skips this file  ";
-        if (ShowError(message) == BoxKey::Escape) return false;
+        if (ShowError(message) == BoxKey::Escape) {
+            ShowSkippedFile(outputName, blankLinesAfter);
+            return false;
+        }
         // Again from the stage's first draw: the same bytes.
         ComputeStage(input, outputName, info, engine, output);
     }
-    ShowDone(blankLinesAfter, ClippedNote(output.Result.Clipped));
+    ShowDoneWithNote(blankLinesAfter, outputName, ClippedNote(output.Result.Clipped));
     return true;
 }

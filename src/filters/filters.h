@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Number of taps of every error filter, and the tail it adds to each output.
 constexpr int TapCount = 64;
@@ -21,18 +22,36 @@ using CoefficientSet = std::array<double, TapCount>;
 
 // ---- Coefficient files ---------------------------------------------------------
 
+// What reading a coefficient file found that may make its taps differ from
+// what its author meant. The taps stay as read, whatever is found, so that
+// outputs compare byte for byte with earlier runs; this only says why.
+struct CoefficientSurvey {
+    // A line feed without CR stood between text and more text of one field,
+    // so the file's lines were joined into one number (LF line ends).
+    bool JoinedLines = false;
+    bool ByteOrderMark = false;     // the file starts with a UTF-8 byte-order mark
+    int64_t Numbers = 0;            // fields that begin with a number, to the end of the data
+    int64_t FilledFields = 0;       // fields up to the last one that holds more than blanks
+    bool NumbersAfterTaps = false;  // a field after the 64th holds a number
+    // Taps (0-based) read as 0 from a field that is no number: text, or an
+    // empty field with more text after it (a blank line between numbers).
+    std::vector<int> NotNumbers;
+    // Taps (0-based) whose field a decimal comma ended: a line of an integer,
+    // one comma and digits ("0,0123"), read as two fields.
+    std::vector<int> DecimalCommas;
+};
+
 struct CoefficientLoad {
     bool Opened = false;  // false: the file could not be opened, nothing read
     int Error = 0;        // why not
     CoefficientSet Values{};
-    // A line feed without CR stood between text and more text of one field,
-    // so the file's lines were joined into one number (LF line ends).
-    bool JoinedLines = false;
+    CoefficientSurvey Survey;
 };
 
 // Opens the coefficient file `fileName` (a regular file, never blocking on a
-// FIFO) and reads its first 64 fields. A short file, an odd field or a read
-// error part-way give zeros for the fields it lacks, without complaint.
+// FIFO) and reads its first 64 fields; the rest of the data is only looked
+// over for the survey. A short file, an odd field or a read error part-way
+// give zeros for the fields it lacks.
 CoefficientLoad LoadCoefficients(const std::string& fileName);
 
 // The first 64 fields of a coefficient file's text, cut by the file's field
@@ -43,11 +62,16 @@ std::array<std::string, TapCount> ReadCoefficientFields(std::string_view text);
 // ParseNumber and stored as a double.
 CoefficientSet ParseCoefficientText(std::string_view text);
 
-// Whether reading the 64 fields of `text` dropped a line feed that had text
-// other than blanks both before and after it in the same field: the lines
-// of a file with LF line ends, read as one field. A blank line after a
-// CR LF, or an LF at the very end of a field, joins nothing.
-bool JoinsLinesWithoutCr(std::string_view text);
+// What LoadCoefficients finds in a file of this text. JoinedLines: reading
+// the 64 fields dropped a line feed that had text other than blanks both
+// before and after it in the same field; a blank line after a CR LF, or an
+// LF at the very end of a field, joins nothing.
+CoefficientSurvey SurveyCoefficientText(std::string_view text);
+
+// The survey in a few short phrases for the user, most telling first, such
+// as "field 5 reads as 0: not a number"; none for a file that holds its 64
+// taps as one number a CR LF line.
+std::vector<std::string> CoefficientNotes(const CoefficientSurvey& survey);
 
 // ---- The filter ------------------------------------------------------------------
 

@@ -19,6 +19,7 @@
 // (size, modes, colours, cursor, title) and end the program.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -61,8 +62,11 @@ int CharacterCells(char32_t code);
 // The bytes that put the drawn screen back (colours, cursor, a clean line),
 // kept ready for a signal handler, which may have to send them at any moment.
 void SetRestoreBytes(std::string_view bytes);
-// A note for standard error that waits for the restore at the end (an exit
-// or an ending signal); up to 511 bytes are kept.
+// The notes for standard error that wait for the restore at the end (an
+// exit or an ending signal), all of them at once: each call replaces the
+// last. Up to EndNoteCapacity bytes are kept, in a buffer of fixed size
+// that a signal handler can write.
+constexpr size_t EndNoteCapacity = 8192;
 void SetEndNote(std::string_view text);
 
 // The restore bytes, the modes found at the start and the end note, unless
@@ -88,6 +92,11 @@ void WaitForWake(int timeoutMs);
 
 // Ends a wait early; safe from any thread and from a signal handler.
 void WakeTerminalWait();
+
+// Stops the program as a terminal's suspend key stops any other (its raw
+// mode sends Ctrl-Z as a byte): the terminal is put back, and on continuing
+// taken again and noted for a redraw. Returns once continued.
+void SuspendProgram();
 
 // What happened to the terminal since the last call: a resize, or a stop
 // and continue (the program's modes are taken again before this returns);

@@ -45,8 +45,8 @@ struct DeviceState {
     char restoreBytes[64] = {};
     volatile sig_atomic_t restoreLength = 0;
 
-    // A note for standard error that waits for the restore at the end.
-    char endNote[512] = {};
+    // The notes for standard error that wait for the restore at the end.
+    char endNote[EndNoteCapacity] = {};
     volatile sig_atomic_t endNoteLength = 0;
 
     // Signals noted by handlers; the self-pipe wakes a key wait.
@@ -93,12 +93,16 @@ bool InBackground() {
     return foreground > 0 && foreground != getpgrp();
 }
 
-// Async-signal-safe: write.
+// All of it, as a terminal may take a long text in pieces. Async-signal-safe:
+// write.
 void WriteEndNote() {
-    if (device.endNoteLength > 0) {
-        ssize_t ignored =
-            write(STDERR_FILENO, device.endNote, static_cast<size_t>(device.endNoteLength));
-        (void)ignored;
+    size_t done = 0;
+    size_t length = static_cast<size_t>(device.endNoteLength);
+    while (done < length) {
+        ssize_t count = write(STDERR_FILENO, device.endNote + done, length - done);
+        if (count < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (count <= 0) break;
+        done += static_cast<size_t>(count);
     }
 }
 
@@ -292,7 +296,7 @@ void SetRestoreBytes(std::string_view bytes) {
 }
 
 void SetEndNote(std::string_view text) {
-    size_t length = std::min(text.size(), sizeof device.endNote - 1);
+    size_t length = std::min(text.size(), sizeof device.endNote);
     SignalsHeld held(HeldSignals::Every);
     std::memcpy(device.endNote, text.data(), length);
     device.endNoteLength = static_cast<sig_atomic_t>(length);
@@ -343,6 +347,11 @@ void WaitForWake(int timeoutMs) {
 }
 
 void WakeTerminalWait() { WakeFromHandler(); }
+
+// To the whole process group, as the terminal's own suspend key sends it: a
+// pipeline or a script that started the program stops with it, so that the
+// shell sees its job stopped. The stop handler does the rest.
+void SuspendProgram() { kill(0, SIGTSTP); }
 
 TerminalNotes TakeTerminalNotes() {
     TerminalNotes notes;

@@ -10,6 +10,7 @@
 
 #include "console/screen.h"
 #include "console/terminal.h"
+#include "support/harness.h"
 
 namespace {
 
@@ -139,6 +140,32 @@ TEST(MessageBoxTest, OnlyEnterSpaceOrEscDismissAndTheScreenComesBackExactly) {
         EXPECT_EQ(after.cursorVisible, before.cursorVisible);
         EXPECT_EQ(CurrentAttribute(), before.foreground + 16 * before.background);
     }
+}
+
+// A box naming a long path, in a terminal of 60 columns.
+void LongBoxInATerminal() {
+    ResetScreen();
+    ClearKeyBytes();
+    InitConsoleTools();
+    ConsoleMessageBox(
+        " Could not open file '" + std::string(50, 'x') + "':\\n Too many open files  ", " ERROR");
+}
+
+// Each row of the box ends with its edge inside the terminal: the box keeps
+// to the columns shown, its long line cut in two to fit.
+TEST(MessageBoxTest, BoxKeepsWithinANarrowTerminal) {
+    Child run = StartInPseudoTerminal(FunctionBody(LongBoxInATerminal), 55, 60);
+    ChildGuard guard{run};
+    ASSERT_TRUE(WaitForOutput(run, "continue")) << VtDump(run.screen);
+    int boxRows = 0;
+    for (int row = 1; row <= 55; ++row) {
+        std::string text = VtRowText(run.screen, row);
+        if (text.empty()) continue;
+        ++boxRows;
+        std::string edges = {text[text.find_first_not_of(' ')], text.back()};
+        EXPECT_TRUE(edges == "++" || edges == "||") << "row " << row << "\n" << VtDump(run.screen);
+    }
+    EXPECT_EQ(boxRows, 8) << VtDump(run.screen);
 }
 
 TEST(MessageBoxTest, EndOfInputEndsTheProgram) {

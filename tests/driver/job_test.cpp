@@ -71,6 +71,17 @@ TEST(DoneNotes, SayHowManySamplesClippedAndFramesMissing) {
     EXPECT_EQ(MissingFramesNote(2000), " (2000 frames missing, read as silence)");
 }
 
+// A coefficient file's notes keep its "Done" within one row.
+TEST(DoneNotes, CoefficientNotesFitTheRow) {
+    const std::string mark = "UTF-8 byte-order mark: field 1 reads as 0";
+    const std::string joined = "line feeds without CR joined its lines into one field";
+    EXPECT_EQ(CoefficientDoneNote("FO.dat", {}), "");
+    EXPECT_EQ(CoefficientDoneNote("SOP.dat", {joined}), " (SOP.dat: " + joined + ")");
+    EXPECT_EQ(CoefficientDoneNote("FO.dat", {mark, "holds only 9 numbers: the other taps are 0"}),
+              " (FO.dat: " + mark + "; 1 more note)");
+    EXPECT_EQ(CoefficientDoneNote("FOP.dat", {joined, mark, mark}), " (FOP.dat: 3 notes)");
+}
+
 // The check counts every byte the input takes and the stage's working
 // arrays on the most threads, yet refuses no job within 7 bytes a frame and
 // the working bytes; said in MB below a gigabyte.

@@ -103,6 +103,19 @@ void WriteJobFiles(const fs::path& dir, const JobFixture& fixture) {
 
 std::string OutputName(int stage) { return "take1 RIAA error " + std::to_string(stage) + ".wav"; }
 
+std::string ClippingNotes(const JobFixture& fixture, const std::string& lineEnd) {
+    std::array<int64_t, 4> clipped{};
+    ReferenceOutputs(fixture.left, fixture.right, fixture.sets, &clipped);
+    std::string notes;
+    for (int stage = 1; stage <= 4; ++stage) {
+        int64_t count = clipped[stage - 1];
+        if (count == 0) continue;
+        notes += "phonoskew: " + OutputName(stage) + ": " + std::to_string(count) +
+                 (count == 1 ? " sample" : " samples") + " clipped" + lineEnd;
+    }
+    return notes;
+}
+
 void ExpectOutputsMatchReference(const fs::path& dir, const JobFixture& fixture) {
     std::array<std::string, 4> expected =
         ReferenceOutputs(fixture.left, fixture.right, fixture.sets);

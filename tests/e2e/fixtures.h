@@ -44,6 +44,10 @@ extern const char* const CoefficientFileNames[4];
 // The name of output `stage` (1 to 4) of take1.wav.
 std::string OutputName(int stage);
 
+// The run's notes on standard error of the samples clipped in each output
+// of take1.wav, each line ended by `lineEnd` ("\r\n" through a terminal).
+std::string ClippingNotes(const JobFixture& fixture, const std::string& lineEnd = "\n");
+
 // The four output files in `dir` match the reference model byte for byte;
 // a mismatch names the first byte that differs.
 void ExpectOutputsMatchReference(const fs::path& dir, const JobFixture& fixture);

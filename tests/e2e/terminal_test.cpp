@@ -71,10 +71,21 @@ void ExpectKeyEndsTheRun(Child& run, std::string_view key = "q", int status = 0)
     EXPECT_EQ(run.exitStatus, status);
 }
 
-// kill -TSTP: the terminal is back as after an exit, the cursor on
-// `restoredRow`; the shell writes its lines there, then kill -CONT.
-void StopAndContinueUnderTheShell(Child& run, int restoredRow) {
-    kill(run.pid, SIGTSTP);
+// The two ways a user stops the program: kill -TSTP, or Ctrl-Z typed at
+// the terminal, which raw mode passes on as the byte 26.
+struct StopWay {
+    const char* name;
+    bool byKey;
+};
+const StopWay StopWays[] = {{"kill -TSTP", false}, {"Ctrl-Z", true}};
+
+// A stop: the terminal is back as after an exit, the cursor on
+// `restoredRow`; the shell writes its lines there, then fg continues it.
+void StopAndContinueUnderTheShell(Child& run, int restoredRow, bool byKey = false) {
+    if (byKey)
+        SendKeys(run, "\x1a");
+    else
+        kill(run.pid, SIGTSTP);
     ASSERT_TRUE(WaitForStop(run)) << VtDump(run.screen);
     ExpectTerminalRestored(run, restoredRow);
     const std::string shell = "[1]+  Stopped   phonoskew\r\n$ fg\r\n";
@@ -222,7 +233,7 @@ TEST(RunInTerminalTest, FullRunShowsEveryRowInItsColoursAndRestoresTheTerminal) 
     EXPECT_FALSE(s.cursorVisible);
 
     ExpectKeyEndsTheRun(run);
-    ExpectTerminalRestored(run, 55);
+    ExpectTerminalRestored(run, 55, ClippingNotes(fixture, "\r\n"));
     for (int stage = 1; stage <= 4; ++stage) {
         EXPECT_TRUE(fs::exists(dir.path / ("take1 RIAA error " + std::to_string(stage) + ".wav")));
     }
@@ -239,7 +250,7 @@ TEST(RunInTerminalTest, PathOnTheCommandLineIsTypedAtThePrompt) {
     ExpectColours(run.screen, 8, 17, 25, Black);
     EXPECT_EQ(VtRowText(run.screen, 48), "   Writing file - take1 RIAA error 4.wav");
     ExpectKeyEndsTheRun(run, " ");
-    ExpectTerminalRestored(run, 55);
+    ExpectTerminalRestored(run, 55, ClippingNotes(MakeJobFixture(100), "\r\n"));
 }
 
 TEST(RunInTerminalTest, MissingCoefficientFileBoxComesBackUntilTheFileAppears) {
@@ -283,7 +294,11 @@ TEST(RunInTerminalTest, KeyPressedDuringTheJobEndsTheFinalWait) {
     SendKeys(run, "take1.wav\rk");
     ASSERT_TRUE(WaitForExit(run)) << VtDump(run.screen);
     EXPECT_EQ(run.exitStatus, 0);
-    EXPECT_EQ(VtRowText(run.screen, 54), "   press any key to quit") << VtDump(run.screen);
+    // The run's notes below the final screen have scrolled it up.
+    std::string notes = ClippingNotes(fixture);
+    int noteLines = static_cast<int>(std::count(notes.begin(), notes.end(), '\n'));
+    EXPECT_EQ(VtRowText(run.screen, 54 - noteLines), "   press any key to quit")
+        << VtDump(run.screen);
 }
 
 // The console tests end a child by every other signal; SIGTERM, the usual
@@ -306,15 +321,19 @@ TEST(RunInTerminalTest, TerminalRestoredAfterSigterm) {
 // Under `ulimit -f` an output that would pass the limit fails like one on a
 // full disk: its box with the system's reason, Esc skips it, the other
 // outputs are tried, and the run ends as usual with the terminal put back.
+// Each writer's line says the file was skipped, and whether the file of that
+// name is an earlier one; so does standard error at the end.
 TEST(RunInTerminalTest, FileSizeLimitGivesTheWriteBoxForEveryOutput) {
     ScratchDir dir;
     WriteJobFiles(dir.path, MakeJobFixture(4800));  // outputs of 29 222 bytes
+    WriteFileBytes(dir.path / OutputName(3), "an earlier run's");
     Program program = PhonoskewIn(dir.path);
     program.limits = {{RLIMIT_FSIZE, rlim_t{16} << 10}};  // below every output's size
     Child run = StartInPseudoTerminal(program);
     ChildGuard guard{run};
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
     SendKeys(run, "take1.wav\r");
+    std::string notes;
     for (int stage = 1; stage <= 4; ++stage) {
         SCOPED_TRACE(stage);
         std::string name = "Could not write file '" + OutputName(stage) + "':";
@@ -322,13 +341,20 @@ TEST(RunInTerminalTest, FileSizeLimitGivesTheWriteBoxForEveryOutput) {
         EXPECT_TRUE(ScreenHas(run.screen, "File too large.")) << VtDump(run.screen);
         SendKeys(run, "\x1b");
         ASSERT_TRUE(WaitForScreen(run, [&](const VtScreen& s) { return !ScreenHas(s, name); }));
+        notes += "phonoskew: " + OutputName(stage) + ": skipped, " +
+                 (stage == 3 ? "the file of that name is an earlier one" : "no file written") +
+                 "\r\n";
     }
-    // Without the four "Done" lines the quit prompt stands on row 44.
-    ASSERT_TRUE(WaitForRowText(run, 44, "   press any key to quit")) << VtDump(run.screen);
+    ASSERT_TRUE(WaitForRowText(run, 54, "   press any key to quit")) << VtDump(run.screen);
+    for (int row : {31, 37, 49})
+        EXPECT_EQ(VtRowText(run.screen, row), "   Skipped (no file written)");
+    EXPECT_EQ(VtRowText(run.screen, 43), "   Skipped (the file of that name is an earlier one)");
+    ExpectColours(run.screen, 43, 1, 52, Black);
     ExpectKeyEndsTheRun(run, "q", 1);
-    ExpectTerminalRestored(run, 45);
-    EXPECT_EQ(dir.Entries(),
-              (std::vector<std::string>{"FO.dat", "FOP.dat", "SO.dat", "SOP.dat", "take1.wav"}));
+    ExpectTerminalRestored(run, 55, notes);
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"FO.dat", "FOP.dat", "SO.dat", "SOP.dat",
+                                                       OutputName(3), "take1.wav"}));
+    EXPECT_EQ(ReadFileBytes(dir.path / OutputName(3)), "an earlier run's");
 }
 
 // A failed write mended while its box is up: Enter computes the stage again
@@ -360,7 +386,8 @@ TEST(RunInTerminalTest, UnusableSettingsAreNamedOnceBelowTheFinalScreen) {
     const std::string note =
         "phonoskew: PHONOSKEW_THREADS is \"two\", not a number of threads from 1 up: one a "
         "processor is used\r\nphonoskew: PHONOSKEW_KERNEL is \"fast\", not exact, x87, avx2, "
-        "sse2 or auto: it is ignored\r\n";
+        "sse2 or auto: it is ignored\r\n" +
+        ClippingNotes(MakeJobFixture(100), "\r\n");
     EXPECT_TRUE(run.out.ends_with("\x1b[?25h" + note)) << run.out.substr(run.out.size() - 300);
     EXPECT_EQ(run.out.find("phonoskew: PHONOSKEW_THREADS"), run.out.size() - note.size());
 }
@@ -370,7 +397,8 @@ TEST(RunInTerminalTest, UnusableSettingsAreNamedOnceBelowTheFinalScreen) {
 // terminal's scrollback.
 TEST(RunInTerminalTest, SmallTerminalFollowsTheCursorWithoutFillingTheScrollback) {
     ScratchDir dir;
-    WriteJobFiles(dir.path, MakeJobFixture(200));
+    JobFixture fixture = MakeJobFixture(200);
+    WriteJobFiles(dir.path, fixture);
     Child run = StartInPseudoTerminal(PhonoskewIn(dir.path), 24, 80);
     ChildGuard guard{run};
     ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
@@ -391,8 +419,37 @@ TEST(RunInTerminalTest, SmallTerminalFollowsTheCursorWithoutFillingTheScrollback
     for (const std::string& line : run.screen.history) pushed += line + "\n";
     EXPECT_TRUE(run.screen.history.empty()) << run.screen.history.size() << " rows:\n" << pushed;
     ExpectKeyEndsTheRun(run);
-    ExpectTerminalRestored(run, 24);
-    EXPECT_TRUE(run.screen.history.empty());
+    // Only the run's notes below the final screen scroll rows away.
+    std::string notes = ClippingNotes(fixture, "\r\n");
+    ExpectTerminalRestored(run, 24, notes);
+    EXPECT_EQ(run.screen.history.size(), size_t(std::count(notes.begin(), notes.end(), '\n')));
+}
+
+// At 80x24 the rows of the reading and of the first stage scroll out of
+// view, and with them their notes; at the end the notes stand on standard
+// error below the final screen, where the scrollback keeps them.
+TEST(RunInTerminalTest, NotesOfRowsScrolledOffComeOnStandardErrorAtTheEnd) {
+    ScratchDir dir;
+    WriteJobFiles(dir.path, MakeJobFixture(200));
+    std::string wave = ReadFileBytes(dir.path / "take1.wav");
+    WriteFileBytes(dir.path / "take1.wav", wave.substr(0, wave.size() - 60));
+    std::string fo = ReadFileBytes(dir.path / "FO.dat");
+    std::erase(fo, '\r');
+    WriteFileBytes(dir.path / "FO.dat", fo);
+    Child run = StartInPseudoTerminal(PhonoskewIn(dir.path, {"take1.wav"}), 24, 80);
+    ChildGuard guard{run};
+    ASSERT_TRUE(WaitForRowText(run, 23, "   press any key to quit")) << VtDump(run.screen);
+    EXPECT_FALSE(ScreenHas(run.screen, "missing")) << VtDump(run.screen);
+    EXPECT_FALSE(ScreenHas(run.screen, "FO.dat")) << VtDump(run.screen);
+    ExpectKeyEndsTheRun(run);
+    const std::string restore = "\x1b[24;1H\x1b[0m\x1b[K\x1b[?25h";
+    size_t end = run.out.rfind(restore);
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_TRUE(run.out.substr(end + restore.size())
+                    .starts_with("phonoskew: take1.wav: 10 frames missing, read as silence\r\n"
+                                 "phonoskew: FO.dat: line feeds without CR joined its lines into "
+                                 "one field\r\n"))
+        << run.out.substr(end);
 }
 
 // A dumb terminal cannot place the cursor: it gets the plain transcript,
@@ -506,46 +563,54 @@ TEST(RunInTerminalTest, Utf8PathRunsTheJobAndShowsTheOutputNames) {
     ExpectKeyEndsTheRun(run);
 }
 
-// kill -TSTP at the prompt: the shell gets its terminal back as after an
-// exit; on continuing, the program takes raw mode again, redraws over what
-// the shell wrote, and the typing goes on.
+// A stop at the prompt: the shell gets its terminal back as after an exit;
+// on continuing, the program takes raw mode again, redraws over what the
+// shell wrote, and the typing goes on.
 TEST(RunInTerminalTest, StopGivesTheTerminalBackAndContinueTakesItAgain) {
-    ScratchDir dir;
-    Child run = StartInPseudoTerminal(PhonoskewIn(dir.path));
-    ChildGuard guard{run};
-    ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
-    SendKeys(run, "ab");
-    ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?  ab"));
-    ASSERT_NO_FATAL_FAILURE(StopAndContinueUnderTheShell(run, 9));
-    ASSERT_TRUE(WaitForScreen(run, [](const VtScreen& s) {
-        return !ScreenHas(s, "Stopped") && !ScreenHas(s, "$ fg") && s.cursorVisible;
-    })) << VtDump(run.screen);
-    ExpectRawMode(run);
-    EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?  ab");
-    ExpectColours(run.screen, 8, 17, 18, Black);
-    EXPECT_EQ(run.screen.cursorRow, 8);
-    EXPECT_EQ(run.screen.cursorColumn, 19);
-    SendKeys(run, "c\r");
-    ASSERT_TRUE(WaitForText(run, "File not found.")) << VtDump(run.screen);
-    EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?  abc");
+    for (const StopWay& way : StopWays) {
+        SCOPED_TRACE(way.name);
+        ScratchDir dir;
+        Child run = StartInPseudoTerminal(PhonoskewIn(dir.path));
+        ChildGuard guard{run};
+        ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?"));
+        SendKeys(run, "ab");
+        ASSERT_TRUE(WaitForRowText(run, 8, "   Input file?  ab"));
+        ASSERT_NO_FATAL_FAILURE(StopAndContinueUnderTheShell(run, 9, way.byKey));
+        ASSERT_TRUE(WaitForScreen(run, [](const VtScreen& s) {
+            return !ScreenHas(s, "Stopped") && !ScreenHas(s, "$ fg") && s.cursorVisible;
+        })) << VtDump(run.screen);
+        ExpectRawMode(run);
+        EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?  ab");
+        ExpectColours(run.screen, 8, 17, 18, Black);
+        EXPECT_EQ(run.screen.cursorRow, 8);
+        EXPECT_EQ(run.screen.cursorColumn, 19);
+        SendKeys(run, "c\r");
+        ASSERT_TRUE(WaitForText(run, "File not found.")) << VtDump(run.screen);
+        EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?  abc");
+    }
 }
 
 // Stopped and continued while a stage filters (two threads on the x87 unit,
 // over 16 million frames: most of a second at the least), the terminal is
 // put back below the stage's line, and the program redraws over what the
-// shell wrote at once, not when the stage ends.
+// shell wrote at once, not when the stage ends. Ctrl-Z, read while the
+// stage works, acts at once too.
 TEST(RunInTerminalTest, ContinueDuringAStageRedrawsAtOnce) {
-    ScratchDir dir;
-    Child run = StartJobInTerminal(dir, 16000000, {"PHONOSKEW_THREADS=2", "PHONOSKEW_KERNEL=x87"});
-    ChildGuard guard{run};
-    ASSERT_TRUE(WaitForRowText(run, 27, "   Applying first-order filter...", 60000))
-        << VtDump(run.screen);
-    ASSERT_NO_FATAL_FAILURE(StopAndContinueUnderTheShell(run, 28));
-    ASSERT_TRUE(WaitForScreen(run, [](const VtScreen& s) {
-        return !ScreenHas(s, "$ fg") && VtRowText(s, 27) == "   Applying first-order filter...";
-    })) << VtDump(run.screen);
-    EXPECT_EQ(VtRowText(run.screen, 28), "") << "redrawn only when the stage ended";
-    ExpectRawMode(run);
+    for (const StopWay& way : StopWays) {
+        SCOPED_TRACE(way.name);
+        ScratchDir dir;
+        Child run =
+            StartJobInTerminal(dir, 16000000, {"PHONOSKEW_THREADS=2", "PHONOSKEW_KERNEL=x87"});
+        ChildGuard guard{run};
+        ASSERT_TRUE(WaitForRowText(run, 27, "   Applying first-order filter...", 60000))
+            << VtDump(run.screen);
+        ASSERT_NO_FATAL_FAILURE(StopAndContinueUnderTheShell(run, 28, way.byKey));
+        ASSERT_TRUE(WaitForScreen(run, [](const VtScreen& s) {
+            return !ScreenHas(s, "$ fg") && VtRowText(s, 27) == "   Applying first-order filter...";
+        })) << VtDump(run.screen);
+        EXPECT_EQ(VtRowText(run.screen, 28), "") << "redrawn only when the stage ended";
+        ExpectRawMode(run);
+    }
 }
 
 }  // namespace

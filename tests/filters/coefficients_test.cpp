@@ -94,8 +94,44 @@ TEST(CoefficientFields, LinesJoinedWithoutCr) {
         {"beyond the 64th field", Lines(0, 63) + "5\n6"},
         {"CR alone", "1\r2\r"},
     };
-    for (const auto& [name, text] : joined) EXPECT_TRUE(JoinsLinesWithoutCr(text)) << name;
-    for (const auto& [name, text] : notJoined) EXPECT_FALSE(JoinsLinesWithoutCr(text)) << name;
+    for (const auto& [name, text] : joined)
+        EXPECT_TRUE(SurveyCoefficientText(text).JoinedLines) << name;
+    for (const auto& [name, text] : notJoined)
+        EXPECT_FALSE(SurveyCoefficientText(text).JoinedLines) << name;
+}
+
+// What the user is told about a file whose taps may not be the ones its
+// author meant (the taps stay as read); a file of 64 numbers, one a CR LF
+// line, is told nothing.
+TEST(CoefficientNotes, EachOddityOfAFileIsNamed) {
+    const std::string bom = "\xEF\xBB\xBF", z(1, '\x1A');
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {Lines(0, 63), {}},
+        {Lines(0, 63) + "\r\n\r\n" + z + "1\r\n", {}},
+        {"0.5,0.25\r\n1,2,3\r\n\"4\",5\r\n" + Lines(7, 63), {}},
+        {Lines(0, 63) + "end\r\n", {}},
+        {bom + Lines(0, 63), {"UTF-8 byte-order mark: field 1 reads as 0"}},
+        {"1\n0\n0\n", {"line feeds without CR joined its lines into one field"}},
+        {Lines(0, 99), {"holds 100 numbers: only the first 64 fields are taps"}},
+        {Lines(0, 9), {"holds only 10 numbers: the other taps are 0"}},
+        {"1\r\n", {"holds only 1 number: the other taps are 0"}},
+        {"", {"holds no number: every tap is 0"}},
+        {Lines(0, 1) + "x\r\n" + Lines(3, 63), {"field 3 is not a number: read as 0"}},
+        {"a\r\n\r\n\r\n" + Lines(3, 4) + "b\r\n" + Lines(6, 63),
+         {"fields 1, 2 and 2 more are not numbers: read as 0"}},
+        {Lines(0, 9) + "\r\n" + Lines(10, 63),
+         {"field 11 is not a number: read as 0",
+          "holds 64 numbers: only the first 64 fields are taps"}},
+        {"0,5\r\n-0,25\r\n1,5E-3\r\n" + Lines(3, 63),
+         {"decimal commas end fields 1, 3 and 5",
+          "holds 67 numbers: only the first 64 fields are taps"}},
+        {bom + "0,5\r\n" + Lines(2, 20),
+         {"UTF-8 byte-order mark: field 1 reads as 0",
+          "holds only 20 numbers: the other taps are 0"}},
+    };
+    for (const auto& [text, notes] : cases) {
+        EXPECT_EQ(CoefficientNotes(SurveyCoefficientText(text)), notes) << text.substr(0, 40);
+    }
 }
 
 TEST(CoefficientFields, OnlyTheFirstSixtyFourFields) {
@@ -128,7 +164,7 @@ TEST(CoefficientFiles, LoadOverwritesEverything) {
     std::ofstream(name, std::ios::binary) << "1\r\n0.5,0.25\r\n";
     CoefficientLoad load = LoadCoefficients(name);
     ASSERT_TRUE(load.Opened);
-    EXPECT_FALSE(load.JoinedLines);
+    EXPECT_FALSE(load.Survey.JoinedLines);
     const CoefficientSet& coefficients = load.Values;
     EXPECT_EQ(coefficients[0], 1.0);
     EXPECT_EQ(coefficients[1], 0.5);
@@ -137,7 +173,8 @@ TEST(CoefficientFiles, LoadOverwritesEverything) {
 }
 
 // A field of 64 million digits is read in pieces, in fixed memory, and
-// gives the value the whole text gives; nothing after field 64 is read.
+// gives the value the whole text gives; what follows field 64 is only
+// looked over, in fixed memory too.
 TEST(CoefficientFiles, HugeFieldInFixedMemory) {
     ScratchDir dir;
     std::string name = dir.File("FO.dat");
@@ -148,7 +185,7 @@ TEST(CoefficientFiles, HugeFieldInFixedMemory) {
         for (int i = 0; i < 64; ++i) file << zeros;
         file << "\r\n  -2.5\r\n";
         for (int i = 2; i < 64; ++i) file << "\r\n";
-        file << "not read: " << std::string(1 << 20, '7');
+        file << "not a tap: " << std::string(1 << 20, '7');
     }
     pid_t child = fork();
     if (child == 0) {

@@ -387,7 +387,7 @@ void ExpectRawMode(const Child& child) {
     EXPECT_EQ(during.c_iflag & (ICRNL | IXON | IXOFF), 0u);
 }
 
-void ExpectTerminalRestored(const Child& child, int row) {
+void ExpectTerminalRestored(const Child& child, int row, std::string_view notes) {
     const termios& before = child.initialModes;
     termios after = ModesOf(child);
     EXPECT_EQ(after.c_iflag, before.c_iflag);
@@ -400,9 +400,11 @@ void ExpectTerminalRestored(const Child& child, int row) {
     const std::string& output = child.out;
     std::string restore = "\x1b[" + std::to_string(row) + ";1H\x1b[0m\x1b[K\x1b[?25h";
     std::string_view last =
-        std::string_view(output).substr(output.size() - std::min<size_t>(output.size(), 200));
-    EXPECT_TRUE(output.ends_with(restore)) << "row " << row << ", output ends ..." << Visible(last);
-    EXPECT_EQ(child.screen.cursorRow, row);
+        std::string_view(output).substr(output.size() - std::min<size_t>(output.size(), 400));
+    EXPECT_TRUE(output.ends_with(restore + std::string(notes)))
+        << "row " << row << ", output ends ..." << Visible(last);
+    int noteLines = static_cast<int>(std::count(notes.begin(), notes.end(), '\n'));
+    EXPECT_EQ(child.screen.cursorRow, std::min(row + noteLines, child.screen.rows));
     EXPECT_EQ(child.screen.cursorColumn, 1);
     EXPECT_TRUE(child.screen.cursorVisible);
     EXPECT_EQ(child.screen.foreground, 7);

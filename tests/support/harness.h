@@ -117,5 +117,6 @@ struct ChildGuard {
 void ExpectRawMode(const Child& child);
 // The terminal is back in its first modes, and the output ends with the
 // restore: the cursor on a clean line at `row` (just below the last text, so
-// nothing scrolls away), colours reset, the cursor shown.
-void ExpectTerminalRestored(const Child& child, int row);
+// nothing scrolls away), colours reset, the cursor shown; then the run's
+// `notes` for standard error, lines ended by CR LF, below it.
+void ExpectTerminalRestored(const Child& child, int row, std::string_view notes = {});

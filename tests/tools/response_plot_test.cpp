@@ -57,6 +57,9 @@ std::vector<std::pair<std::string, std::string>> Plots() {
         const DesignedTaps design = DesignErrorFilter(model);
         plots.emplace_back(model.Name, RenderResponseSvg(model, design.Taps.data(), 64));
     }
+    // phonoskew-design --check: a file's taps alone, named as the file is.
+    const DesignedTaps fo = DesignErrorFilter(MakeFirstOrderModel(75.0, 5.0));
+    plots.emplace_back("taps", RenderTapsSvg("a&<b>.dat", "as read", fo.Taps.data(), 64));
     return plots;
 }
 
@@ -90,7 +93,10 @@ TEST(ResponsePlot, CurvesStayInTheirPanelsAndNothingIsDrawnOverThem) {
                 }
             }
         }
-        EXPECT_EQ(curves, 4);
+        EXPECT_EQ(curves, name == "taps" ? 2 : 4);
+        if (name == "taps") {
+            EXPECT_NE(svg.find(">a&amp;&lt;b&gt;.dat<"), std::string::npos);
+        }
     }
 }
 

@@ -3,6 +3,7 @@
 // turn it into a flaky test.
 //
 //   phonoskew-bench [PHONOSKEW_BINARY] [--seconds S] [--repeats N]
+//   phonoskew-bench --help | --version
 //
 // On a deterministic recording of S seconds (default 60) of 96 kHz stereo
 // with the example error filters:
@@ -27,6 +28,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -449,6 +451,19 @@ double BenchWholeRuns(const fs::path& dir, const std::string& binary, int32_t fr
     return Median(ours[0]);
 }
 
+constexpr const char* UsageText =
+    "usage: phonoskew-bench [PHONOSKEW_BINARY] [--seconds S] [--repeats N]\n"
+    "Prints speed and memory figures of the whole job on S seconds (default 60)\n"
+    "of a deterministic 96 kHz stereo recording with the example error filters:\n"
+    "each step run in this process (median of N passes, default 5), the given\n"
+    "program run as a user runs it with each PHONOSKEW_KERNEL, and SoX where it\n"
+    "is installed. Figures only: nothing passes or fails.\n"
+    "\n"
+    "  --seconds S   length of the recording in seconds (default 60)\n"
+    "  --repeats N   runs of each measurement (default 5)\n"
+    "  --help        this text\n"
+    "  --version     the version of Phonoskew it belongs to\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -457,13 +472,27 @@ int main(int argc, char** argv) {
     double seconds = 60.0;
     int repeats = 5;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
+        const std::string_view option = argv[i];
+        if (option == "--help" || option == "-h") {
+            std::fputs(UsageText, stdout);
+            return 0;
+        } else if (option == "--version") {
+            std::fputs("phonoskew-bench " PHONOSKEW_VERSION "\n", stdout);
+            return 0;
+        } else if (option == "--seconds" && i + 1 < argc) {
             seconds = std::atof(argv[++i]);
-        } else if (std::strcmp(argv[i], "--repeats") == 0 && i + 1 < argc) {
+        } else if (option == "--repeats" && i + 1 < argc) {
             repeats = std::max(1, std::atoi(argv[++i]));
+        } else if (option.starts_with("-") || !binary.empty()) {
+            std::fprintf(stderr, "phonoskew-bench: unknown argument: %s\n%s", argv[i], UsageText);
+            return 2;
         } else {
             binary = fs::absolute(argv[i]).string();
         }
+    }
+    if (!(seconds >= 0.1 && seconds <= 3600.0)) {
+        std::fprintf(stderr, "phonoskew-bench: --seconds wants 0.1 to 3600\n");
+        return 2;
     }
 
     char name[] = "/tmp/phonoskew-bench-XXXXXX";

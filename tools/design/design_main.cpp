@@ -1,15 +1,23 @@
 // phonoskew-design: writes the four error filters FO.dat, SO.dat, FOP.dat
 // and SOP.dat (64 taps each, for 96 kHz) with one SVG response plot each,
 // and prints how far each filter departs from flat and from its exact model.
+// With --check it reads coefficient files as phonoskew does instead, and
+// says what it finds in each.
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <vector>
 
 #include "design/design.h"
+#include "filters/filters.h"
+#include "numeric/numeric.h"
 
 namespace {
 
@@ -24,14 +32,21 @@ struct DesignOptions {
     double FopTauMicro = 75.0;
     double SopHz = 15000.0;
     double SopQ = 0.7071;
+    bool Check = false;              // --check: read these files instead
+    std::vector<std::string> Files;  // the files to check
 };
 
 constexpr const char* UsageText =
     "usage: phonoskew-design [options]\n"
+    "       phonoskew-design --check FILE.dat... [--out DIR]\n"
     "Writes FO.dat, SO.dat, FOP.dat and SOP.dat (64 taps for 96 kHz, one number\n"
-    "per line, CR LF) and a response plot NAME.svg for each.\n"
+    "per line, CR LF) and a response plot NAME.svg for each. With --check, reads\n"
+    "each FILE.dat as phonoskew does and prints its taps as read, what may make\n"
+    "them differ from the numbers meant, their sum and the largest gain they can\n"
+    "give, and writes the plot NAME-response.svg of its response.\n"
     "\n"
-    "  --out DIR            directory for the files (default .)\n"
+    "  --out DIR            directory for the files, made if missing (default .)\n"
+    "  --check              read the coefficient files named instead of designing\n"
     "  --sets LIST          which sets, comma-separated (default FO,SO,FOP,SOP)\n"
     "  --fo-tau US          FO: the time constant in us (default 75, RIAA treble)\n"
     "  --fo-error PCT       FO: how far it is off, in percent (default 5)\n"
@@ -69,6 +84,14 @@ int ParseOptions(int argc, char** argv, DesignOptions& options) {
         if (option == "--version") {
             std::fputs("phonoskew-design " PHONOSKEW_VERSION "\n", stdout);
             return 1;
+        }
+        if (option == "--check") {
+            options.Check = true;
+            continue;
+        }
+        if (!option.starts_with("-")) {
+            options.Files.emplace_back(option);
+            continue;
         }
         if (i + 1 >= argc) {
             std::fprintf(stderr, "phonoskew-design: unknown option or missing value: %s\n%s",
@@ -110,6 +133,12 @@ int ParseOptions(int argc, char** argv, DesignOptions& options) {
             return 2;
         }
         if (!ok) return 2;
+    }
+    if (options.Check != !options.Files.empty()) {
+        std::fprintf(stderr, "phonoskew-design: %s\n%s",
+                     options.Check ? "--check names no file" : "files are named only with --check",
+                     UsageText);
+        return 2;
     }
     // The bilinear prewarp needs each turnover below the Nyquist frequency.
     for (double hz : {options.SoHz, options.SopHz}) {
@@ -168,12 +197,68 @@ void PrintReport(const ErrorModel& model, const DesignedTaps& design) {
             MismatchWarningDb, MismatchWarningDeg, model.Name.c_str());
 }
 
+// The folder the files go to, made with its parents when missing.
+bool MakeOutputFolder(const std::string& folder) {
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (!error) return true;
+    std::fprintf(stderr, "phonoskew-design: cannot make the folder %s: %s\n", folder.c_str(),
+                 error.message().c_str());
+    return false;
+}
+
+// ---- Checking coefficient files ----------------------------------------------------
+
+// One file as phonoskew reads it: its taps, the notes phonoskew shows on the
+// stage's line, the sum (the level at DC) and the largest gain any input can
+// meet, 20 log10 of the sum of the taps' magnitudes; and its plot.
+bool CheckFile(const std::string& path, const std::string& outDir) {
+    const CoefficientLoad load = LoadCoefficients(path);
+    if (!load.Opened) {
+        std::fprintf(stderr, "phonoskew-design: cannot read %s: %s\n", path.c_str(),
+                     std::strerror(load.Error > 0 ? load.Error : ENOENT));
+        return false;
+    }
+    const std::string name = std::filesystem::path(path).filename().string();
+    std::printf("%s\n  taps as read:\n", path.c_str());
+    double sum = 0.0, magnitudes = 0.0;
+    for (int i = 0; i < TapCount; ++i) {
+        std::printf("  %4d  %.17g\n", i + 1, load.Values[i]);
+        sum += load.Values[i];
+        magnitudes += std::fabs(load.Values[i]);
+    }
+    const std::vector<std::string> notes = CoefficientNotes(load.Survey);
+    std::printf("  notes: %s\n", notes.empty() ? "none" : notes[0].c_str());
+    for (size_t i = 1; i < notes.size(); ++i) std::printf("         %s\n", notes[i].c_str());
+    const double gainDb = 20.0 * std::log10(magnitudes);
+    std::printf("  sum of the taps: %.17g\n", sum);
+    std::printf("  largest gain, 20 log10 of the sum of |taps|: %+.2f dB\n", gainDb);
+
+    const std::string stem = std::filesystem::path(path).stem().string();
+    const std::string plot = outDir + "/" + stem + "-response.svg";
+    char description[160];
+    std::snprintf(description, sizeof description,
+                  "the taps as phonoskew reads them: sum %.6f, largest gain %+.2f dB", sum, gainDb);
+    if (!WriteTextFile(plot, RenderTapsSvg(name, description, load.Values.data(), TapCount)))
+        return false;
+    std::printf("  response plot: %s\n", plot.c_str());
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     DesignOptions options;
     if (const int status = ParseOptions(argc, argv, options); status != 0)
         return status == 1 ? 0 : 2;
+    if (!MakeOutputFolder(options.OutDir)) return 1;
+    if (options.Check) {
+        SetNumericEnvironment();
+        bool allRead = true;
+        for (const std::string& file : options.Files)
+            allRead = CheckFile(file, options.OutDir) && allRead;
+        return allRead ? 0 : 1;
+    }
 
     const ErrorModel models[] = {
         MakeFirstOrderModel(options.FoTauMicro, options.FoErrorPercent),

@@ -58,6 +58,22 @@ std::string Format(const char* pattern, double a) {
     return text;
 }
 
+// Text for the SVG: a file's name may hold any character.
+std::string EscapeText(const std::string& text) {
+    std::string escaped;
+    for (char c : text) {
+        if (c == '&')
+            escaped += "&amp;";
+        else if (c == '<')
+            escaped += "&lt;";
+        else if (c == '>')
+            escaped += "&gt;";
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
 // A value range with round tick steps that holds every value and zero.
 Panel FitPanel(double top, double bottom, const std::vector<double>& a,
                const std::vector<double>& b, const std::vector<double>& steps) {
@@ -160,18 +176,20 @@ std::string DrawPanel(const Panel& panel, const char* yLabel, const std::vector<
     std::snprintf(line, sizeof line, "<text x=\"20\" y=\"%.2f\">%s</text>\n", panel.Top - 14.0,
                   yLabel);
     svg += line;
-    svg += Polyline(panel, hz, exact, ExactStyle);
+    if (!exact.empty()) svg += Polyline(panel, hz, exact, ExactStyle);
     svg += Polyline(panel, hz, fir, FirStyle);
     return svg;
 }
 
-// One row: a short line of each curve's style and its name.
-std::string DrawLegend(double x, double y) {
+// One row: a short line of each curve's style and its name; the exact
+// error's only when it is drawn.
+std::string DrawLegend(double x, double y, bool withExact) {
     std::string svg;
     char line[256];
     const std::pair<const char*, const char*> entries[] = {{ExactStyle, "exact error (analogue)"},
                                                            {FirStyle, "64-tap FIR at 96 kHz"}};
     for (const auto& [style, name] : entries) {
+        if (style == ExactStyle && !withExact) continue;
         std::snprintf(line, sizeof line,
                       "<line x1=\"%.2f\" y1=\"%.2f\" x2=\"%.2f\" y2=\"%.2f\" %s/>\n"
                       "<text x=\"%.2f\" y=\"%.2f\">%s</text>\n",
@@ -182,23 +200,24 @@ std::string DrawLegend(double x, double y) {
     return svg;
 }
 
-}  // namespace
-
-std::string RenderResponseSvg(const ErrorModel& model, const double* taps, int count) {
-    std::vector<double> hz(PlotPoints), exactDb(PlotPoints), firDb(PlotPoints),
-        exactDeg(PlotPoints), firDeg(PlotPoints);
+// The plot of the taps, and of the model's exact error when there is one.
+std::string RenderPlot(const std::string& title, const std::string& description,
+                       const ErrorModel* model, const double* taps, int count) {
+    std::vector<double> hz(PlotPoints), exactDb, firDb(PlotPoints), exactDeg, firDeg(PlotPoints);
+    if (model) exactDb.resize(PlotPoints), exactDeg.resize(PlotPoints);
     const double degreesPerRadian = 180.0 / std::numbers::pi;
     for (int i = 0; i < PlotPoints; ++i) {
         hz[i] =
             PlotLowHz * std::pow(PlotHighHz / PlotLowHz, static_cast<double>(i) / (PlotPoints - 1));
-        const auto exact = ExactResponse(model, hz[i]);
         const auto fir = FirResponse(taps, count, hz[i], DesignSampleRate);
-        exactDb[i] = static_cast<double>(20.0L * std::log10(std::abs(exact)));
         firDb[i] = static_cast<double>(20.0L * std::log10(std::abs(fir)));
-        exactDeg[i] = static_cast<double>(std::arg(exact)) * degreesPerRadian;
         firDeg[i] = static_cast<double>(std::arg(fir)) * degreesPerRadian;
+        if (!model) continue;
+        const auto exact = ExactResponse(*model, hz[i]);
+        exactDb[i] = static_cast<double>(20.0L * std::log10(std::abs(exact)));
+        exactDeg[i] = static_cast<double>(std::arg(exact)) * degreesPerRadian;
     }
-    UnwrapDegrees(exactDeg.data(), PlotPoints);
+    if (model) UnwrapDegrees(exactDeg.data(), PlotPoints);
     UnwrapDegrees(firDeg.data(), PlotPoints);
 
     const Panel magnitude = FitPanel(90.0, 350.0, exactDb, firDb,
@@ -215,17 +234,27 @@ std::string RenderResponseSvg(const ErrorModel& model, const double* taps, int c
                   "<rect x=\"0\" y=\"0\" width=\"%.0f\" height=\"%.0f\" fill=\"#ffffff\"/>\n",
                   Width, Height, Width, Height, Width, Height);
     svg += line;
-    std::snprintf(line, sizeof line,
-                  "<text x=\"%.2f\" y=\"28\" font-size=\"16\" font-weight=\"bold\">%s.dat</text>\n"
-                  "<text x=\"%.2f\" y=\"50\" font-size=\"13\">%s</text>\n",
-                  Left, model.Name.c_str(), Left, model.Description.c_str());
-    svg += line;
+    svg += "<text x=\"" + Format("%.2f", Left) +
+           "\" y=\"28\" font-size=\"16\" font-weight=\"bold\">" + EscapeText(title) +
+           "</text>\n<text x=\"" + Format("%.2f", Left) + "\" y=\"50\" font-size=\"13\">" +
+           EscapeText(description) + "</text>\n";
     svg += DrawPanel(magnitude, "Level (dB)", hz, exactDb, firDb);
     svg += DrawPanel(phase, "Phase (degrees)", hz, exactDeg, firDeg);
     std::snprintf(line, sizeof line,
                   "<text x=\"%.2f\" y=\"%.2f\" text-anchor=\"middle\">Frequency (Hz)</text>\n",
                   (Left + Right) / 2.0, phase.Bottom + 38.0);
     svg += line;
-    svg += DrawLegend(Left, Height - 16.0);
+    svg += DrawLegend(Left, Height - 16.0, model != nullptr);
     return svg + "</svg>\n";
+}
+
+}  // namespace
+
+std::string RenderResponseSvg(const ErrorModel& model, const double* taps, int count) {
+    return RenderPlot(model.Name + ".dat", model.Description, &model, taps, count);
+}
+
+std::string RenderTapsSvg(const std::string& title, const std::string& description,
+                          const double* taps, int count) {
+    return RenderPlot(title, description, nullptr, taps, count);
 }
