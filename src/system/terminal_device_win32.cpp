@@ -569,3 +569,6 @@ void WakeTerminalWait() { SetEvent(WakeEvent()); }
 
 // The console has no stop and continue, and its window's size is set once.
 TerminalNotes TakeTerminalNotes() { return {}; }
+
+// A console program has no stop and continue: Ctrl-Z is a key like another.
+void SuspendProgram() {}
