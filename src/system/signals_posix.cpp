@@ -59,6 +59,10 @@ sigset_t SignalSet(HeldSignals which) {
 }
 
 void UseSignalStack() {
+    // A stack the thread has already (one a sanitizer's runtime gives every
+    // thread, say) serves as well, and is its owner's to free.
+    stack_t present{};
+    if (sigaltstack(nullptr, &present) == 0 && !(present.ss_flags & SS_DISABLE)) return;
     // Kept for the thread's whole life: a handler may need it at any moment.
     static thread_local std::unique_ptr<char[]> stackBytes;
     if (stackBytes) return;

@@ -30,7 +30,8 @@ std::string ShellWord(const std::string& text) {
 }
 
 // A quarter second of a 997 Hz sine, `level` on the left and half of it on
-// the right (one channel of `level` for mono), so that a swap shows.
+// every other channel (one channel of `level` for mono), so that a swap
+// shows.
 void WriteRecording(const std::string& path, int format, int rate, int channels, double level) {
     SF_INFO info{0, rate, channels, format, 0, 0};
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
@@ -39,7 +40,7 @@ void WriteRecording(const std::string& path, int format, int rate, int channels,
     for (int n = 0; n < rate / 4; ++n) {
         const double value = level * std::sin(2.0 * std::numbers::pi * 997.0 * n / rate);
         samples.push_back(value);
-        if (channels == 2) samples.push_back(value / 2.0);
+        for (int channel = 1; channel < channels; ++channel) samples.push_back(value / 2.0);
     }
     sf_writef_double(file, samples.data(), rate / 4);
     sf_close(file);
