@@ -66,11 +66,37 @@ HANDLE Handle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 wchar_t pendingTemporary[32768];
 volatile std::sig_atomic_t pendingTemporaryLength = 0;
 
-// Beside the output, its name and a dot and six letters or digits.
+// The longest name of one file or folder, in UTF-16 units.
+constexpr size_t LongestName = 255;
+
+size_t LastNameStart(const std::wstring& path) {
+    const size_t separator = path.find_last_of(L"\\/");
+    return separator == std::wstring::npos ? 0 : separator + 1;
+}
+
+// A name in the path longer than the system allows is refused as too long,
+// as on POSIX systems, not as missing.
+bool HasTooLongName(const std::wstring& path) {
+    size_t start = 0;
+    for (;;) {
+        const size_t end = path.find_first_of(L"\\/", start);
+        const size_t length = (end == std::wstring::npos ? path.size() : end) - start;
+        if (length > LongestName) return true;
+        if (end == std::wstring::npos) return false;
+        start = end + 1;
+    }
+}
+
+// Beside the output, its name and a dot and six letters or digits; where
+// that would be too long a name, a short one in the same folder.
 std::string TemporaryName(const std::string& path, unsigned attempt) {
     unsigned value = unsigned(GetCurrentProcessId()) * 2654435761u + attempt * 40503u +
                      unsigned(GetTickCount64());
+    const std::wstring wide = Wide(path);
     std::string name = path + ".";
+    if (wide.size() - LastNameStart(wide) + 7 > LongestName) {
+        name = path.substr(0, path.find_last_of("\\/") + 1) + ".phonoskew.";  // npos + 1 is 0
+    }
     for (int i = 0; i < 6; ++i, value /= 36)
         name += "abcdefghijklmnopqrstuvwxyz0123456789"[value % 36];
     return name;
@@ -81,6 +107,7 @@ std::string TemporaryName(const std::string& path, unsigned attempt) {
 // ---- Reading ------------------------------------------------------------------
 
 OpenResult OpenForReading(const std::string& path) {
+    if (HasTooLongName(Wide(path))) return {NoFile, ENAMETOOLONG};
     // Others may read and even replace the file meanwhile, as on POSIX systems.
     HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -131,6 +158,10 @@ ReadResult ReadAt(FileHandle file, void* buffer, size_t size, uint64_t offset) {
 OutputFile CreateOutputFile(const std::string& path) {
     OutputFile output;
     output.Path = path;
+    if (HasTooLongName(Wide(path))) {
+        output.Error = ENAMETOOLONG;
+        return output;
+    }
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         std::string name = TemporaryName(path, attempt);
         std::wstring wide = Wide(name);
