@@ -3,6 +3,8 @@
 // user can type opens. Every failure comes back as the error number of
 // <cerrno> that means the same, as on POSIX systems.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 // windows.h names its own ReplaceFile so; this file defines the program's.
 #undef ReplaceFile
 
@@ -10,6 +12,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include "system/files.h"
@@ -23,6 +26,14 @@ std::wstring Wide(const std::string& path) {
     std::wstring wide(size_t(length), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, path.data(), int(path.size()), wide.data(), length);
     return wide;
+}
+
+std::string Narrow(const wchar_t* text, size_t length) {
+    if (length == 0) return {};
+    int size = WideCharToMultiByte(CP_UTF8, 0, text, int(length), nullptr, 0, nullptr, nullptr);
+    std::string utf8(size_t(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, int(length), utf8.data(), size, nullptr, nullptr);
+    return utf8;
 }
 
 // The <cerrno> number for the last Windows error.
@@ -148,6 +159,33 @@ ReadResult ReadAt(FileHandle file, void* buffer, size_t size, uint64_t offset) {
         result.Bytes += got;
     }
     return result;
+}
+
+int64_t FileLength(FileHandle file) {
+    LARGE_INTEGER size{};
+    return GetFileSizeEx(Handle(file), &size) ? int64_t(size.QuadPart) : -1;
+}
+
+// ---- The program's own names ------------------------------------------------------
+
+// Split as the C runtime splits the command line into `argv`, so the two
+// agree on the count; where they do not, `argv` as it is.
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+    std::vector<std::string> arguments(argv, argv + argc);
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide) return arguments;
+    if (count == argc) {
+        for (int i = 0; i < count; ++i) arguments[size_t(i)] = Narrow(wide[i], wcslen(wide[i]));
+    }
+    LocalFree(wide);
+    return arguments;
+}
+
+std::string ProgramFile() {
+    std::wstring path(32768, L'\0');
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), DWORD(path.size()));
+    return length > 0 && length < path.size() ? Narrow(path.data(), length) : "";
 }
 
 // ---- Output files ------------------------------------------------------------------

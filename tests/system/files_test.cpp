@@ -83,6 +83,30 @@ TEST(ReplaceFile, WritesWholeFilesBothWaysOrLeavesNothing) {
     }
 }
 
+// Paths are UTF-8 on every system: a name in any script is written,
+// replaced, opened and read under that very name (on Windows through the
+// wide-character calls, not the code page).
+TEST(ReplaceFile, NamesInAnyScript) {
+    ScratchDir dir;
+    const std::string name = "T\xc3\xa9st \xe4\xb8\xad \xc3\xbc.wav";  // Tést 中 ü.wav
+    const std::string path = dir.File(name);
+    const uint8_t old[] = {'o', 'l', 'd'}, riff[] = {'R', 'I', 'F', 'F', '!', '!'};
+    EXPECT_EQ(ReplaceFile(path, {old}), 0);
+    EXPECT_EQ(ReplaceFile(path, {riff}), 0);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{name});
+    OpenResult file = OpenForReading(path);
+    ASSERT_NE(file.File, NoFile) << ErrorText(file.Error);
+    EXPECT_EQ(FileLength(file.File), 6);
+    char bytes[8] = {};
+    EXPECT_EQ(ReadAt(file.File, bytes, 7, 0).Bytes, 6u);
+    CloseFile(file.File);
+    EXPECT_STREQ(bytes, "RIFF!!");
+}
+
+TEST(ProgramFile, NamesThisProgram) {
+    EXPECT_NE(ProgramFile().find("system_tests"), std::string::npos) << ProgramFile();
+}
+
 TEST(AvailableMemory, StatusTextsAndControlGroups) {
     EXPECT_EQ(MemAvailableBytes("MemTotal: 100 kB\nMemFree: 5 kB\nMemAvailable:   2048 kB\n"),
               2048u * 1024);
