@@ -5,11 +5,12 @@
 // says what it finds in each.
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <span>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -18,6 +19,7 @@
 #include "design/design.h"
 #include "filters/filters.h"
 #include "numeric/numeric.h"
+#include "system/files.h"
 
 namespace {
 
@@ -151,13 +153,13 @@ int ParseOptions(int argc, char** argv, DesignOptions& options) {
     return 0;
 }
 
+// Replaced whole through the file layer, which takes any UTF-8 name.
 bool WriteTextFile(const std::string& path, const std::string& text) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(text.data(), static_cast<std::streamsize>(text.size()));
-    file.close();
-    if (!file) {
+    const int error =
+        ReplaceFile(path, {std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size())});
+    if (error != 0) {
         std::fprintf(stderr, "phonoskew-design: cannot write %s: %s\n", path.c_str(),
-                     std::strerror(errno));
+                     ErrorText(error).c_str());
         return false;
     }
     return true;
@@ -247,9 +249,13 @@ bool CheckFile(const std::string& path, const std::string& outDir) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** commandLine) {
+    // The folder in UTF-8, as the file layer takes it.
+    std::vector<std::string> arguments = ProgramArguments(argc, commandLine);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
     DesignOptions options;
-    if (const int status = ParseOptions(argc, argv, options); status != 0)
+    if (const int status = ParseOptions(argc, argv.data(), options); status != 0)
         return status == 1 ? 0 : 2;
     if (!MakeOutputFolder(options.OutDir)) return 1;
     if (options.Check) {
