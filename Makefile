@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo $(if $(CI),-DPHONOSKEW_WERROR=ON)
 
 .PHONY: all build demo test bench deps clean check-sanitize fuzz check-portable check-arm64 \
-	windows check-windows
+	windows check-windows windows-zip
 
 all: build
 
@@ -64,8 +64,8 @@ check-arm64: build
 # The Windows build (x86-64), cross-compiled with Debian's mingw-w64 into
 # build-windows/. Highway, of which Debian has no Windows build, is first
 # built from Debian's own sources into build-windows/deps (once: half a
-# minute; then skipped); WINDOWS_DEPS_FLAGS=--prepare adds libsndfile and
-# libsoxr with their codecs for phonoskew-prepare (a few minutes more, once). The programs run
+# minute; then skipped); windows-zip adds libsndfile and libsoxr with their
+# codecs for phonoskew-prepare (a few minutes more, once). The programs run
 # under wine; scripts/with-wine.sh keeps one wine session up while the
 # build lists the tests and while they run.
 WINDOWS_BUILD ?= build-windows
@@ -84,6 +84,13 @@ windows:
 check-windows: windows build
 	@JOBS=$(JOBS) scripts/with-wine.sh $(WINDOWS_BUILD) \
 	    scripts/check-windows.sh $(abspath $(WINDOWS_BUILD)) $(abspath $(BUILD))
+
+# build-windows/phonoskew-VERSION-windows-x86_64.zip: the four programs, the
+# example sets, and the README, the guide to accepted files and the man
+# pages as Windows text (scripts/windows-zip.sh).
+windows-zip: WINDOWS_DEPS_FLAGS = --prepare
+windows-zip: windows
+	@scripts/with-wine.sh $(WINDOWS_BUILD) scripts/windows-zip.sh $(abspath $(WINDOWS_BUILD))
 
 # The checking build, by clang, in a folder of its own that both targets
 # share: every library carries the sanitizers and the fuzzer's coverage
