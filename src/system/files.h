@@ -20,6 +20,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <initializer_list>
 #include <span>
 #include <string>
@@ -152,3 +153,8 @@ std::vector<std::string> ProgramArguments(int argc, char** argv);
 
 // The path of the running program's file, or "" when the system cannot tell.
 std::string ProgramFile();
+
+// A path for std::filesystem and back. Paths are UTF-8 inside the program;
+// std::filesystem takes narrow text in the system's code page on Windows.
+std::filesystem::path FileSystemPath(const std::string& text);
+std::string PathText(const std::filesystem::path& path);

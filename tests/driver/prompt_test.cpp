@@ -29,7 +29,7 @@ TEST(OpenTypedPathTest, TheTypedTextThenTheDroppedPathWildcardsRefused) {
     Touch(dir.path / "take1.wav");
     Touch(dir.path / "empty.wav", "");
     Touch(dir.path / "it's.wav");
-    const std::string in = TextOfPath(dir.path) + "/";
+    const std::string in = PathText(dir.path) + "/";
 
     struct Case {
         std::string typed;

@@ -62,7 +62,7 @@ TEST(WindowsBuildUnderWine, RefusalJobAndFinalKeyOnWinesConsole) {
     WriteJobFiles(dir.path, fixture);
     std::string mono = MakeWave({1, 2}, {3, 4});
     mono[22] = 1;
-    WriteFileBytes(dir.path / PathFromText("m\xc3\xb6no.wav"), mono);
+    WriteFileBytes(dir.path / FileSystemPath("m\xc3\xb6no.wav"), mono);
     Program program = PhonoskewIn(dir.path);
     program.environment = {std::string("PHONOSKEW_BIN=") + windowsProgram, "LC_ALL=C.UTF-8"};
     Child run = StartInPseudoTerminal(program);

@@ -7,15 +7,6 @@
 #include <sstream>
 #include <stdexcept>
 
-fs::path PathFromText(std::string_view utf8) {
-    return fs::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-std::string TextOfPath(const fs::path& path) {
-    const std::u8string utf8 = path.u8string();
-    return std::string(utf8.begin(), utf8.end());
-}
-
 // A name no other test, nor another run at the same moment, has taken.
 ScratchDir::ScratchDir() {
     std::random_device seed;
@@ -26,7 +17,7 @@ ScratchDir::ScratchDir() {
         if (fs::create_directory(path)) return;
     }
     throw std::runtime_error("no scratch folder could be made in " +
-                             TextOfPath(fs::temp_directory_path()));
+                             PathText(fs::temp_directory_path()));
 }
 
 ScratchDir::~ScratchDir() {
@@ -35,13 +26,13 @@ ScratchDir::~ScratchDir() {
 }
 
 std::string ScratchDir::File(std::string_view name) const {
-    return TextOfPath(path / PathFromText(name));
+    return PathText(path / FileSystemPath(std::string(name)));
 }
 
 std::vector<std::string> ScratchDir::Entries() const {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(path)) {
-        names.push_back(TextOfPath(entry.path().filename()));
+        names.push_back(PathText(entry.path().filename()));
     }
     std::sort(names.begin(), names.end());
     return names;
@@ -53,7 +44,7 @@ void WriteFileBytes(const fs::path& file, std::string_view bytes) {
 
 std::string WriteSampleFile(const ScratchDir& dir, std::string_view data) {
     std::string path = dir.File("in.wav");
-    WriteFileBytes(PathFromText(path), std::string(44, '\xAA') + std::string(data));
+    WriteFileBytes(FileSystemPath(path), std::string(44, '\xAA') + std::string(data));
     return path;
 }
 

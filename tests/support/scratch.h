@@ -1,7 +1,6 @@
 // A scratch folder for a test's files, and reading and writing whole files.
-// Paths inside the program are UTF-8 on every system; `PathFromText` and
-// `TextOfPath` carry them to and from std::filesystem, whose narrow
-// strings are the system's code page on Windows.
+// Paths are UTF-8 text, as inside the program; the file layer's
+// FileSystemPath and PathText carry them to and from std::filesystem.
 #pragma once
 
 #include <filesystem>
@@ -9,10 +8,9 @@
 #include <string_view>
 #include <vector>
 
-namespace fs = std::filesystem;
+#include "system/files.h"
 
-fs::path PathFromText(std::string_view utf8);
-std::string TextOfPath(const fs::path& path);
+namespace fs = std::filesystem;
 
 // A fresh folder in the system's temporary folder, removed with all it
 // holds when the test ends.

@@ -272,7 +272,7 @@ TEST(CheckInputHeader, AcceptedFileGivesWaveInfoAndNames) {
     const std::string path = dir.File("take1.wav");
     std::vector<uint8_t> bytes = ValidHeader();
     bytes[0] = 'J';  // the RIFF id is not examined
-    WriteFileBytes(PathFromText(path), std::string(bytes.begin(), bytes.end()));
+    WriteFileBytes(FileSystemPath(path), std::string(bytes.begin(), bytes.end()));
 
     HeaderCheck check = CheckInputHeader(path);
     ASSERT_EQ(check.Refusal, "");

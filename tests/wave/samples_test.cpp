@@ -80,7 +80,7 @@ TEST(ReadSampleBytes, RealErrorsGiveAReason) {
     std::vector<uint8_t> buffer(6, 0);
     ScratchDir dir;
     EXPECT_NE(ReadSampleBytes(dir.File("no such folder/in.wav"), buffer.data(), 6), "");
-    EXPECT_NE(ReadSampleBytes(TextOfPath(dir.path), buffer.data(), 6), "");  // a folder
+    EXPECT_NE(ReadSampleBytes(PathText(dir.path), buffer.data(), 6), "");  // a folder
 }
 
 }  // namespace

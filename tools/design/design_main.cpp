@@ -202,7 +202,7 @@ void PrintReport(const ErrorModel& model, const DesignedTaps& design) {
 // The folder the files go to, made with its parents when missing.
 bool MakeOutputFolder(const std::string& folder) {
     std::error_code error;
-    std::filesystem::create_directories(folder, error);
+    std::filesystem::create_directories(FileSystemPath(folder), error);
     if (!error) return true;
     std::fprintf(stderr, "phonoskew-design: cannot make the folder %s: %s\n", folder.c_str(),
                  error.message().c_str());
@@ -221,7 +221,7 @@ bool CheckFile(const std::string& path, const std::string& outDir) {
                      std::strerror(load.Error > 0 ? load.Error : ENOENT));
         return false;
     }
-    const std::string name = std::filesystem::path(path).filename().string();
+    const std::string name = PathText(FileSystemPath(path).filename());
     std::printf("%s\n  taps as read:\n", path.c_str());
     double sum = 0.0, magnitudes = 0.0;
     for (int i = 0; i < TapCount; ++i) {
@@ -236,7 +236,7 @@ bool CheckFile(const std::string& path, const std::string& outDir) {
     std::printf("  sum of the taps: %.17g\n", sum);
     std::printf("  largest gain, 20 log10 of the sum of |taps|: %+.2f dB\n", gainDb);
 
-    const std::string stem = std::filesystem::path(path).stem().string();
+    const std::string stem = PathText(FileSystemPath(path).stem());
     const std::string plot = outDir + "/" + stem + "-response.svg";
     char description[160];
     std::snprintf(description, sizeof description,

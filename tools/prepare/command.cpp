@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "prepare/prepare.h"
+#include "system/files.h"
 
 namespace {
 
@@ -141,17 +142,6 @@ std::string PrepareHelpText(const std::string& exampleFolder) {
            "  2  a bad command line\n"
            "\n"
            "Then run phonoskew on OUT. More: man phonoskew-prepare\n";
-}
-
-// ---- Paths ---------------------------------------------------------------------------
-
-std::filesystem::path FileSystemPath(const std::string& text) {
-    return std::filesystem::path(std::u8string(text.begin(), text.end()));
-}
-
-std::string PathText(const std::filesystem::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
 }
 
 // ---- Output name ------------------------------------------------------------------

@@ -12,7 +12,6 @@
 
 #include <array>
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -44,14 +43,6 @@ PrepareCommand ParsePrepareCommand(int argc, const char* const* argv);
 // The help text; `exampleFolder` is where the example sets were found ("" for
 // nowhere), named where the headroom is explained.
 std::string PrepareHelpText(const std::string& exampleFolder);
-
-// ---- Paths ---------------------------------------------------------------------------
-
-// Paths are UTF-8 text inside the program, as the system layer takes them;
-// std::filesystem reads narrow text in the system's code page on Windows,
-// so paths go to it and come back through these.
-std::filesystem::path FileSystemPath(const std::string& text);
-std::string PathText(const std::filesystem::path& path);
 
 // ---- Output name --------------------------------------------------------------------
 
