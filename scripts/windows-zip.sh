@@ -5,8 +5,8 @@
 # the same name holding
 #   phonoskew.exe, phonoskew-prepare.exe, phonoskew-design.exe and
 #     phonoskew-demo-signal.exe (stripped of their debugging data),
-#   examples\coefficients\ (the example sets and their plots) and
-#     examples\README.txt,
+#   examples\coefficients\ (the example sets and their plots, and the
+#     reference set) and examples\README.txt,
 #   README.txt, accepted-files.txt and man\*.txt: the texts as Windows reads
 #     them, UTF-8 with CR LF line ends; the man pages rendered as plain text,
 #     the installed paths they name put as the zip has them.
@@ -33,22 +33,28 @@ rm -rf "$build/zip" && mkdir -p "$stage/man" "$stage/examples/coefficients"
 for program in "${programs[@]}"; do
     x86_64-w64-mingw32-strip -o "$stage/$(basename "$program")" "$build/$program"
 done
-cp "$root"/examples/coefficients/*.dat "$root"/examples/coefficients/*.svg \
-    "$stage/examples/coefficients/"
+(cd "$root/examples" && find coefficients -name '*.dat' -o -name '*.svg') |
+    while read -r file; do
+        mkdir -p "$stage/examples/$(dirname "$file")"
+        cp "$root/examples/$file" "$stage/examples/$file"
+    done
 
 # Text for Windows: a byte order mark, so that every editor takes it as
 # UTF-8, and CR LF line ends.
 WindowsText() { printf '\xef\xbb\xbf' && sed 's/$/\r/'; }
 WindowsText <"$root/README.md" >"$stage/README.txt"
 WindowsText <"$root/docs/accepted-files.md" >"$stage/accepted-files.txt"
-sed -e 's|build/tools/phonoskew-design|phonoskew-design.exe|' \
-    -e 's|cp examples/coefficients/\*\.dat|copy examples\\coefficients\\*.dat|' \
+sed -e '/^<!-- sources only -->$/,/^<!-- end of sources only -->$/d' \
+    -e 's|build/tools/phonoskew-design|phonoskew-design.exe|' \
+    -e 's|cp examples/coefficients/reference/|copy examples\\coefficients\\reference\\|' \
+    -e 's|cp examples/coefficients/|copy examples\\coefficients\\|' \
     "$root/examples/README.md" | WindowsText >"$stage/examples/README.txt"
 
 # The man pages name the installed files under /usr/local; here they are in
 # the folder the programs are in, <phonoskew-folder>.
 for page in "$root"/man/*.1; do
-    sed -e 's|/usr/local/share/phonoskew/examples/coefficients/|<phonoskew\\-folder>\\eexamples\\ecoefficients\\e|g' \
+    sed -e 's|/usr/local/share/phonoskew/examples/coefficients/reference/|<phonoskew\\-folder>\\eexamples\\ecoefficients\\ereference\\e|g' \
+        -e 's|/usr/local/share/phonoskew/examples/coefficients/|<phonoskew\\-folder>\\eexamples\\ecoefficients\\e|g' \
         -e 's|/usr/local/share/phonoskew/examples/|<phonoskew\\-folder>\\eexamples\\e|g' \
         -e 's|/usr/local/share/doc/phonoskew/accepted\\-files\.md|<phonoskew\\-folder>\\eaccepted\\-files.txt|g' \
         -e 's|\.\./share/phonoskew/examples/coefficients|examples\\ecoefficients|g' \
