@@ -13,41 +13,8 @@
 
 namespace {
 
-constexpr int Black = 0, Grey = 8, White = 15;
 // Wine takes a second or two to start even with its session up.
 constexpr int WineMs = 60000;
-
-void ExpectColours(const VtScreen& s, int row, int first, int last, int foreground) {
-    for (int c = first; c <= last; ++c) {
-        const VtCell& cell = VtCellAt(s, row, c);
-        ASSERT_EQ(cell.foreground, foreground) << "row " << row << " column " << c << "\n"
-                                               << VtDump(s);
-        ASSERT_EQ(cell.background, White) << "row " << row << " column " << c << "\n" << VtDump(s);
-    }
-}
-
-bool ScreenHas(const VtScreen& s, const std::string& text) {
-    for (int r = 1; r <= s.rows; ++r) {
-        if (VtRowText(s, r).find(text) != std::string::npos) return true;
-    }
-    return false;
-}
-
-// The banner in black, the prompt in dark grey, the rest cleared to bright
-// white, the cursor after the prompt.
-void ExpectPromptScreen(const VtScreen& s) {
-    EXPECT_EQ(VtRowText(s, 2), "   Phonoskew");
-    EXPECT_GT(VtRowText(s, 3).size(), 3u);
-    EXPECT_GT(VtRowText(s, 4).size(), 3u);
-    EXPECT_EQ(VtRowText(s, 8), "   Input file?");
-    for (int r : {1, 5, 6, 7, 9, 30, 55}) EXPECT_EQ(VtRowText(s, r), "") << r;
-    ExpectColours(s, 2, 1, 80, Black);
-    ExpectColours(s, 3, 4, int(VtRowText(s, 3).size()), Black);
-    ExpectColours(s, 8, 1, 14, Grey);
-    ExpectColours(s, 30, 1, 80, Black);
-    EXPECT_EQ(s.cursorRow, 8);
-    EXPECT_EQ(s.cursorColumn, 17);
-}
 
 // A refused file whose name is not ASCII (so its name opened: the header
 // is read before it is refused), its box dismissed with Esc, which wine
