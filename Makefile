@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo $(if $(CI),-DPHONOSKEW_WERROR=ON)
 
 .PHONY: all build demo test bench deps clean check-sanitize fuzz check-portable check-arm64 \
-	windows check-windows
+	windows check-windows windows-zip
 
 all: build
 
@@ -62,23 +62,35 @@ check-arm64: build
 	@scripts/check-arm64.sh $(abspath $(ARM64_BUILD)) $(abspath $(BUILD))
 
 # The Windows build (x86-64), cross-compiled with Debian's mingw-w64 into
-# build-windows/. Highway, libsndfile and libsoxr, of which Debian has no
-# Windows build, are first built from Debian's own sources into
-# build-windows/deps (once: a few minutes; then skipped). The programs run
+# build-windows/. Highway, of which Debian has no Windows build, is first
+# built from Debian's own sources into build-windows/deps (once: half a
+# minute; then skipped); windows-zip adds libsndfile and libsoxr with their
+# codecs for phonoskew-prepare (a few minutes more, once). The programs run
 # under wine; scripts/with-wine.sh keeps one wine session up while the
 # build lists the tests and while they run.
 WINDOWS_BUILD ?= build-windows
+WINDOWS_DEPS_FLAGS ?=
 windows:
 	@scripts/check-deps.sh --windows
-	@scripts/build-windows-deps.sh $(WINDOWS_BUILD)/deps
+	@scripts/build-windows-deps.sh $(WINDOWS_BUILD)/deps $(WINDOWS_DEPS_FLAGS)
 	@cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/x86_64-w64-mingw32.cmake \
 	    -DPHONOSKEW_WINDOWS_DEPS=$(abspath $(WINDOWS_BUILD))/deps $(CMAKE_FLAGS) \
 	    -DPHONOSKEW_REQUIRE_TESTS=ON -DPHONOSKEW_GTEST_SOURCE=/usr/src/googletest >/dev/null
 	@scripts/with-wine.sh $(WINDOWS_BUILD) cmake --build $(WINDOWS_BUILD) -j $(JOBS)
 
-check-windows: windows
-	@scripts/with-wine.sh $(WINDOWS_BUILD) \
-	    sh -c 'cd $(WINDOWS_BUILD) && ctest --output-on-failure -j $(JOBS)'
+# The unit tests under wine, the whole job's outputs against the native
+# build's, and the screen wine draws read by the native end-to-end harness
+# (scripts/check-windows.sh).
+check-windows: windows build
+	@JOBS=$(JOBS) scripts/with-wine.sh $(WINDOWS_BUILD) \
+	    scripts/check-windows.sh $(abspath $(WINDOWS_BUILD)) $(abspath $(BUILD))
+
+# build-windows/phonoskew-VERSION-windows-x86_64.zip: the four programs, the
+# example sets, and the README, the guide to accepted files and the man
+# pages as Windows text (scripts/windows-zip.sh).
+windows-zip: WINDOWS_DEPS_FLAGS = --prepare
+windows-zip: windows
+	@scripts/with-wine.sh $(WINDOWS_BUILD) scripts/windows-zip.sh $(abspath $(WINDOWS_BUILD))
 
 # The checking build, by clang, in a folder of its own that both targets
 # share: every library carries the sanitizers and the fuzzer's coverage

@@ -6,7 +6,7 @@
 #              fuzz): clang, its sanitizer and libFuzzer runtimes, and
 #              llvm-symbolizer for the reports' stack traces
 #   --ci       also the tools that only CI's extra checks need (clang-format,
-#              and all of --clang and --portable)
+#              and all of --clang, --portable, --arm64 and --windows)
 #   --demo     only what `make demo` needs: no GoogleTest or libvterm, nor
 #              what phonoskew-prepare and its tests need
 #   --bench    also SoX, the peer `make bench` measures against (which
@@ -36,7 +36,7 @@ windows=false
 for arg in "$@"; do
     case $arg in
         --install) install=true ;;
-        --ci) ci=true clang=true portable=true arm64=true ;;
+        --ci) ci=true clang=true portable=true arm64=true windows=true ;;
         --clang) clang=true ;;
         --demo) demo=true ;;
         --bench) bench=true ;;

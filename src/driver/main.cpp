@@ -9,6 +9,7 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "console/console.h"
 #include "console/screen_script.h"
@@ -97,8 +98,12 @@ int main(int argc, char** argv) {
     // An output over the file-size limit is then a write failure with its
     // box, not the end of the program.
     ReportFileSizeLimitAsError();
-    // Read before the terminal is touched, so a bad command line leaves it alone.
-    CommandLine command = ParseCommandLine(argc, argv);
+    // Read before the terminal is touched, so a bad command line leaves it
+    // alone; a path in it is UTF-8, as a typed one is.
+    const std::vector<std::string> arguments = ProgramArguments(argc, argv);
+    std::vector<const char*> words;
+    for (const std::string& argument : arguments) words.push_back(argument.c_str());
+    CommandLine command = ParseCommandLine(int(words.size()), words.data());
     switch (command.Action) {
         case CommandAction::Help:
             return WriteToStandardOutput(HelpText());

@@ -7,6 +7,15 @@
 
 #include "system/signals.h"
 
+std::filesystem::path FileSystemPath(const std::string& text) {
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string PathText(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 std::string ErrorText(int error) {
     if (error == NotRegularFile) return "Not a regular file";
     return std::strerror(error);

@@ -20,6 +20,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <initializer_list>
 #include <span>
 #include <string>
@@ -57,6 +58,9 @@ struct ReadResult {
 // Reads up to `size` bytes from byte `offset` on. The end of the file is not
 // an error: fewer bytes come back.
 ReadResult ReadAt(FileHandle file, void* buffer, size_t size, uint64_t offset);
+
+// The size of an open file in bytes, or -1 when the system cannot tell.
+int64_t FileLength(FileHandle file);
 
 // Opens `path`, reads up to `size` bytes from `offset` on, and closes it.
 ReadResult ReadFileAt(const std::string& path, void* buffer, size_t size, uint64_t offset);
@@ -139,3 +143,18 @@ int ReplaceFile(const std::string& path, std::initializer_list<std::span<const u
 // unnamed files.
 int ReplaceThroughNamedFile(const std::string& path,
                             std::initializer_list<std::span<const uint8_t>> pieces);
+
+// ---- The program's own names ------------------------------------------------------
+
+// The command line's arguments in UTF-8, as every path is inside the
+// program: on Windows taken again from the wide-character command line,
+// since `argv` there holds the system's code page; elsewhere `argv` itself.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+// The path of the running program's file, or "" when the system cannot tell.
+std::string ProgramFile();
+
+// A path for std::filesystem and back. Paths are UTF-8 inside the program;
+// std::filesystem takes narrow text in the system's code page on Windows.
+std::filesystem::path FileSystemPath(const std::string& text);
+std::string PathText(const std::filesystem::path& path);

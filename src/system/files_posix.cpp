@@ -54,6 +54,23 @@ ReadResult ReadAt(FileHandle file, void* buffer, size_t size, uint64_t offset) {
     return result;
 }
 
+int64_t FileLength(FileHandle file) {
+    struct stat status {};
+    return fstat(int(file), &status) == 0 ? int64_t(status.st_size) : -1;
+}
+
+// ---- The program's own names ------------------------------------------------------
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + argc);
+}
+
+std::string ProgramFile() {
+    char path[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path);
+    return length > 0 && size_t(length) < sizeof path ? std::string(path, size_t(length)) : "";
+}
+
 // ---- Writing --------------------------------------------------------------------
 
 namespace {

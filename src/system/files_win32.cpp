@@ -3,6 +3,8 @@
 // user can type opens. Every failure comes back as the error number of
 // <cerrno> that means the same, as on POSIX systems.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 // windows.h names its own ReplaceFile so; this file defines the program's.
 #undef ReplaceFile
 
@@ -10,6 +12,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include "system/files.h"
@@ -23,6 +26,14 @@ std::wstring Wide(const std::string& path) {
     std::wstring wide(size_t(length), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, path.data(), int(path.size()), wide.data(), length);
     return wide;
+}
+
+std::string Narrow(const wchar_t* text, size_t length) {
+    if (length == 0) return {};
+    int size = WideCharToMultiByte(CP_UTF8, 0, text, int(length), nullptr, 0, nullptr, nullptr);
+    std::string utf8(size_t(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, int(length), utf8.data(), size, nullptr, nullptr);
+    return utf8;
 }
 
 // The <cerrno> number for the last Windows error.
@@ -66,11 +77,37 @@ HANDLE Handle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 wchar_t pendingTemporary[32768];
 volatile std::sig_atomic_t pendingTemporaryLength = 0;
 
-// Beside the output, its name and a dot and six letters or digits.
+// The longest name of one file or folder, in UTF-16 units.
+constexpr size_t LongestName = 255;
+
+size_t LastNameStart(const std::wstring& path) {
+    const size_t separator = path.find_last_of(L"\\/");
+    return separator == std::wstring::npos ? 0 : separator + 1;
+}
+
+// A name in the path longer than the system allows is refused as too long,
+// as on POSIX systems, not as missing.
+bool HasTooLongName(const std::wstring& path) {
+    size_t start = 0;
+    for (;;) {
+        const size_t end = path.find_first_of(L"\\/", start);
+        const size_t length = (end == std::wstring::npos ? path.size() : end) - start;
+        if (length > LongestName) return true;
+        if (end == std::wstring::npos) return false;
+        start = end + 1;
+    }
+}
+
+// Beside the output, its name and a dot and six letters or digits; where
+// that would be too long a name, a short one in the same folder.
 std::string TemporaryName(const std::string& path, unsigned attempt) {
     unsigned value = unsigned(GetCurrentProcessId()) * 2654435761u + attempt * 40503u +
                      unsigned(GetTickCount64());
+    const std::wstring wide = Wide(path);
     std::string name = path + ".";
+    if (wide.size() - LastNameStart(wide) + 7 > LongestName) {
+        name = path.substr(0, path.find_last_of("\\/") + 1) + ".phonoskew.";  // npos + 1 is 0
+    }
     for (int i = 0; i < 6; ++i, value /= 36)
         name += "abcdefghijklmnopqrstuvwxyz0123456789"[value % 36];
     return name;
@@ -81,6 +118,7 @@ std::string TemporaryName(const std::string& path, unsigned attempt) {
 // ---- Reading ------------------------------------------------------------------
 
 OpenResult OpenForReading(const std::string& path) {
+    if (HasTooLongName(Wide(path))) return {NoFile, ENAMETOOLONG};
     // Others may read and even replace the file meanwhile, as on POSIX systems.
     HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -123,6 +161,33 @@ ReadResult ReadAt(FileHandle file, void* buffer, size_t size, uint64_t offset) {
     return result;
 }
 
+int64_t FileLength(FileHandle file) {
+    LARGE_INTEGER size{};
+    return GetFileSizeEx(Handle(file), &size) ? int64_t(size.QuadPart) : -1;
+}
+
+// ---- The program's own names ------------------------------------------------------
+
+// Split as the C runtime splits the command line into `argv`, so the two
+// agree on the count; where they do not, `argv` as it is.
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+    std::vector<std::string> arguments(argv, argv + argc);
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide) return arguments;
+    if (count == argc) {
+        for (int i = 0; i < count; ++i) arguments[size_t(i)] = Narrow(wide[i], wcslen(wide[i]));
+    }
+    LocalFree(wide);
+    return arguments;
+}
+
+std::string ProgramFile() {
+    std::wstring path(32768, L'\0');
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), DWORD(path.size()));
+    return length > 0 && length < path.size() ? Narrow(path.data(), length) : "";
+}
+
 // ---- Output files ------------------------------------------------------------------
 
 // A named temporary file beside the output, moved over the output's name in
@@ -131,6 +196,10 @@ ReadResult ReadAt(FileHandle file, void* buffer, size_t size, uint64_t offset) {
 OutputFile CreateOutputFile(const std::string& path) {
     OutputFile output;
     output.Path = path;
+    if (HasTooLongName(Wide(path))) {
+        output.Error = ENAMETOOLONG;
+        return output;
+    }
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         std::string name = TemporaryName(path, attempt);
         std::wstring wide = Wide(name);

@@ -1,11 +1,7 @@
 // Which typed paths pass the prompt's open test.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -26,18 +22,14 @@ void Touch(const fs::path& file, const std::string& content = "x") {
 // the prompt adds that the typed text is the name exactly as typed, that
 // wildcard characters are refused even where such a file exists, and that
 // a path that does not open is tried once more as a terminal's drag and
-// drop typed it, without its quotes and trailing blank.
+// drop typed it, without its quotes and trailing blank. (Names Windows
+// cannot hold, and FIFOs, are in prompt_posix_test.cpp.)
 TEST(OpenTypedPathTest, TheTypedTextThenTheDroppedPathWildcardsRefused) {
     ScratchDir dir;
     Touch(dir.path / "take1.wav");
     Touch(dir.path / "empty.wav", "");
-    Touch(dir.path / "what?.wav");
-    Touch(dir.path / "star*.wav");
     Touch(dir.path / "it's.wav");
-    Touch(dir.path / "blank.wav ");  // the path as typed wins when it exists
-    Touch(dir.path / "blank.wav");
-    ASSERT_EQ(mkfifo((dir.path / "pipe.wav").c_str(), 0600), 0);
-    const std::string in = dir.path.string() + "/";
+    const std::string in = PathText(dir.path) + "/";
 
     struct Case {
         std::string typed;
@@ -47,19 +39,14 @@ TEST(OpenTypedPathTest, TheTypedTextThenTheDroppedPathWildcardsRefused) {
         {in + "take1.wav", in + "take1.wav", 0},
         {in + "empty.wav", in + "empty.wav", 0},
         {in + "missing.wav", "", ENOENT},
-        {in + "pipe.wav", "", NotRegularFile},  // and does not block
         {in, "", EISDIR},
         {"", "", ENOENT},
         {"\"" + in + "take1.wav\"", in + "take1.wav", 0},
         {"'" + in + "take1.wav' ", in + "take1.wav", 0},
-        {in + "take1.wav  ", in + "take1.wav", 0},
         {"'" + in + "it'\\''s.wav' ", in + "it's.wav", 0},
-        {in + "blank.wav ", in + "blank.wav ", 0},
         {"'" + in + "missing.wav'", "", ENOENT},
         {in + "take?.wav", "", ENOENT},
         {in + "*.wav", "", ENOENT},
-        {in + "what?.wav", "", ENOENT},
-        {"'" + in + "star*.wav'", "", ENOENT},
     };
     for (const Case& c : cases) {
         TypedInput input = OpenTypedPath(c.typed);
@@ -90,7 +77,8 @@ TEST(InputOpenErrorTest, UsesTheWholePathNotAPrefix) {
 }
 
 TEST(InputOpenErrorTest, TooLongForTheSystemIsAFailedOpen) {
-    EXPECT_EQ(InputOpenError("/tmp/" + std::string(5000, 'a')), ENAMETOOLONG);
+    ScratchDir dir;
+    EXPECT_EQ(InputOpenError(dir.File(std::string(5000, 'a'))), ENAMETOOLONG);
 }
 
 }  // namespace

@@ -131,3 +131,44 @@ void ExpectOutputsMatchReference(const fs::path& dir, const JobFixture& fixture)
             << OutputName(stage) << " differs at byte " << firstDifference;
     }
 }
+
+// ---- Screen checks ----------------------------------------------------------------
+
+void ExpectColours(const VtScreen& s, int row, int first, int last, int foreground) {
+    for (int c = first; c <= last; ++c) {
+        const VtCell& cell = VtCellAt(s, row, c);
+        ASSERT_EQ(cell.foreground, foreground) << "row " << row << " column " << c << "\n"
+                                               << VtDump(s);
+        ASSERT_EQ(cell.background, White) << "row " << row << " column " << c << "\n" << VtDump(s);
+    }
+}
+
+bool ScreenHas(const VtScreen& s, const std::string& text) {
+    for (int r = 1; r <= s.rows; ++r) {
+        if (VtRowText(s, r).find(text) != std::string::npos) return true;
+    }
+    return false;
+}
+
+bool WaitForText(Child& run, const std::string& text, int timeoutMs) {
+    return WaitForScreen(
+        run, [&](const VtScreen& s) { return ScreenHas(s, text); }, timeoutMs);
+}
+
+void ExpectPromptScreen(const VtScreen& s) {
+    EXPECT_EQ(VtRowText(s, 1), "");
+    EXPECT_EQ(VtRowText(s, 2), "   Phonoskew");
+    EXPECT_EQ(VtRowText(s, 3).substr(0, 3), "   ");
+    EXPECT_GT(VtRowText(s, 3).size(), 3u);
+    EXPECT_EQ(VtRowText(s, 4).substr(0, 3), "   ");
+    EXPECT_GT(VtRowText(s, 4).size(), 3u);
+    for (int r : {5, 6, 7}) EXPECT_EQ(VtRowText(s, r), "") << r;
+    EXPECT_EQ(VtRowText(s, 8), "   Input file?");
+    for (int r = 9; r <= 55; ++r) EXPECT_EQ(VtRowText(s, r), "") << r;
+    ExpectColours(s, 2, 1, 80, Black);
+    ExpectColours(s, 8, 1, 14, Grey);
+    ExpectColours(s, 30, 1, 80, Black);  // cleared in black on white
+    EXPECT_EQ(s.cursorRow, 8);
+    EXPECT_EQ(s.cursorColumn, 17);
+    EXPECT_TRUE(s.cursorVisible);
+}

@@ -1,6 +1,7 @@
 // Inputs for end-to-end runs, in a scratch folder: a small stereo recording
 // and four coefficient sets whose values are exact in binary, so their
-// expected values do not depend on how the program reads decimal text.
+// expected values do not depend on how the program reads decimal text; and
+// the checks of the screen the runs share.
 #pragma once
 
 #include <cstdint>
@@ -51,3 +52,16 @@ std::string ClippingNotes(const JobFixture& fixture, const std::string& lineEnd 
 // The four output files in `dir` match the reference model byte for byte;
 // a mismatch names the first byte that differs.
 void ExpectOutputsMatchReference(const fs::path& dir, const JobFixture& fixture);
+
+// ---- Screen checks ----------------------------------------------------------------
+
+// Palette numbers: the text is black or dark grey on bright white.
+constexpr int Black = 0, Grey = 8, White = 15;
+
+// Every cell of the row's text (columns first..last) has these colours.
+void ExpectColours(const VtScreen& s, int row, int first, int last, int foreground);
+bool ScreenHas(const VtScreen& s, const std::string& text);
+bool WaitForText(Child& run, const std::string& text, int timeoutMs = 20000);
+// The banner, the prompt and the cleared rows below in their colours, the
+// cursor shown after the prompt.
+void ExpectPromptScreen(const VtScreen& s);

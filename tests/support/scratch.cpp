@@ -1,16 +1,23 @@
 // Scratch folders and whole-file reads and writes for the tests.
 #include "support/scratch.h"
 
-#include <stdlib.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <fstream>
+#include <random>
 #include <sstream>
+#include <stdexcept>
 
+// A name no other test, nor another run at the same moment, has taken.
 ScratchDir::ScratchDir() {
-    char name[] = "/tmp/phonoskew-test-XXXXXX";
-    path = mkdtemp(name);
+    std::random_device seed;
+    std::mt19937_64 draw(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        path =
+            fs::temp_directory_path() / ("phonoskew-test-" + std::to_string(draw() % 1000000007));
+        if (fs::create_directory(path)) return;
+    }
+    throw std::runtime_error("no scratch folder could be made in " +
+                             PathText(fs::temp_directory_path()));
 }
 
 ScratchDir::~ScratchDir() {
@@ -18,12 +25,14 @@ ScratchDir::~ScratchDir() {
     fs::remove_all(path, ignored);
 }
 
-std::string ScratchDir::File(std::string_view name) const { return (path / name).string(); }
+std::string ScratchDir::File(std::string_view name) const {
+    return PathText(path / FileSystemPath(std::string(name)));
+}
 
 std::vector<std::string> ScratchDir::Entries() const {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(path)) {
-        names.push_back(entry.path().filename().string());
+        names.push_back(PathText(entry.path().filename()));
     }
     std::sort(names.begin(), names.end());
     return names;
@@ -35,7 +44,7 @@ void WriteFileBytes(const fs::path& file, std::string_view bytes) {
 
 std::string WriteSampleFile(const ScratchDir& dir, std::string_view data) {
     std::string path = dir.File("in.wav");
-    WriteFileBytes(path, std::string(44, '\xAA') + std::string(data));
+    WriteFileBytes(FileSystemPath(path), std::string(44, '\xAA') + std::string(data));
     return path;
 }
 
@@ -44,20 +53,4 @@ std::string ReadFileBytes(const fs::path& file) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-long long OpenFileBytesUnder(pid_t pid, const fs::path& dir) {
-    const std::string prefix = dir.string() + "/";
-    const fs::path fds = "/proc/" + std::to_string(pid) + "/fd";
-    long long largest = -1;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(fds, error)) {
-        std::string target = fs::read_symlink(entry.path(), error).string();
-        struct stat status {};
-        if (error || target.compare(0, prefix.size(), prefix) != 0) continue;
-        if (stat(entry.path().c_str(), &status) == 0) {
-            largest = std::max(largest, static_cast<long long>(status.st_size));
-        }
-    }
-    return largest;
 }

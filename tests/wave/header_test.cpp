@@ -1,11 +1,11 @@
 // Header reads and checks, frame count and output names.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "support/scratch.h"
 #include "wave/wave.h"
 
 namespace {
@@ -268,13 +268,11 @@ TEST(OutputNames, PathLessFourCharactersThenSuffix) {
 }
 
 TEST(CheckInputHeader, AcceptedFileGivesWaveInfoAndNames) {
-    char path[] = "/tmp/phonoskew_header_XXXXXX";
-    int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
+    ScratchDir dir;
+    const std::string path = dir.File("take1.wav");
     std::vector<uint8_t> bytes = ValidHeader();
     bytes[0] = 'J';  // the RIFF id is not examined
-    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-    close(fd);
+    WriteFileBytes(FileSystemPath(path), std::string(bytes.begin(), bytes.end()));
 
     HeaderCheck check = CheckInputHeader(path);
     ASSERT_EQ(check.Refusal, "");
@@ -288,9 +286,7 @@ TEST(CheckInputHeader, AcceptedFileGivesWaveInfoAndNames) {
     EXPECT_EQ(info.DataSize, 576000);
     EXPECT_EQ(info.FrameCount, 96000);
     EXPECT_EQ(info.Duration, 1.0);
-    std::string base(path, sizeof path - 1 - 4);
-    EXPECT_EQ(names[0], base + " RIAA error 1.wav");
-    unlink(path);
+    EXPECT_EQ(names[0], dir.File("take1 RIAA error 1.wav"));
 }
 
 }  // namespace

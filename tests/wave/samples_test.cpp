@@ -1,11 +1,7 @@
 // 24-bit decoding, taking frames apart into channels, and loading the
 // sample bytes.
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -80,33 +76,11 @@ TEST(ReadSampleBytes, ReadsOnlyWhatIsAsked) {
     EXPECT_EQ(buffer, (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
 }
 
-// The pages of `array` that are not in memory.
-template <typename T>
-size_t PagesMissing(const PageArray<T>& array) {
-    size_t pageSize = size_t(sysconf(_SC_PAGESIZE));
-    std::vector<unsigned char> present((array.size() * sizeof(T) + pageSize - 1) / pageSize);
-    if (mincore(array.data(), array.size() * sizeof(T), present.data()) != 0) return SIZE_MAX;
-    return size_t(std::count_if(present.begin(), present.end(), [](auto p) { return !(p & 1); }));
-}
-
-// Two jobs in one memory limit: the first must hold its memory as soon as
-// its check has passed, or the second passes the same check and one of
-// them is killed half-way.
-TEST(CreateInputSamples, TakesItsMemoryAtOnce) {
-    InputSamples input;
-    ASSERT_TRUE(CreateInputSamples(1 << 20, input));
-    EXPECT_EQ(PagesMissing(input.Packed), 0u);
-    EXPECT_TRUE(
-        std::all_of(input.Packed.begin(), input.Packed.end(), [](uint8_t b) { return !b; }));
-}
-
 TEST(ReadSampleBytes, RealErrorsGiveAReason) {
     std::vector<uint8_t> buffer(6, 0);
-    EXPECT_NE(ReadSampleBytes("/tmp/phonoskew_no_such_dir/in.wav", buffer.data(), 6), "");
-    char dir[] = "/tmp/phonoskew_dir_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    EXPECT_NE(ReadSampleBytes(dir, buffer.data(), 6), "");  // a directory cannot be read
-    rmdir(dir);
+    ScratchDir dir;
+    EXPECT_NE(ReadSampleBytes(dir.File("no such folder/in.wav"), buffer.data(), 6), "");
+    EXPECT_NE(ReadSampleBytes(PathText(dir.path), buffer.data(), 6), "");  // a folder
 }
 
 }  // namespace

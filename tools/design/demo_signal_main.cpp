@@ -2,9 +2,12 @@
 // signal as a stereo 24-bit 96 kHz WAVE file that Phonoskew accepts.
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "design/design.h"
+#include "system/files.h"
 
 namespace {
 
@@ -16,7 +19,11 @@ constexpr const char* UsageText =
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** commandLine) {
+    // The path in UTF-8, as the file layer takes it.
+    std::vector<std::string> arguments = ProgramArguments(argc, commandLine);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
     const char* outPath = nullptr;
     double seconds = 10.0;
     for (int i = 1; i < argc; ++i) {

@@ -5,11 +5,12 @@
 // says what it finds in each.
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <span>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -18,6 +19,7 @@
 #include "design/design.h"
 #include "filters/filters.h"
 #include "numeric/numeric.h"
+#include "system/files.h"
 
 namespace {
 
@@ -151,13 +153,13 @@ int ParseOptions(int argc, char** argv, DesignOptions& options) {
     return 0;
 }
 
+// Replaced whole through the file layer, which takes any UTF-8 name.
 bool WriteTextFile(const std::string& path, const std::string& text) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(text.data(), static_cast<std::streamsize>(text.size()));
-    file.close();
-    if (!file) {
+    const int error =
+        ReplaceFile(path, {std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size())});
+    if (error != 0) {
         std::fprintf(stderr, "phonoskew-design: cannot write %s: %s\n", path.c_str(),
-                     std::strerror(errno));
+                     ErrorText(error).c_str());
         return false;
     }
     return true;
@@ -200,7 +202,7 @@ void PrintReport(const ErrorModel& model, const DesignedTaps& design) {
 // The folder the files go to, made with its parents when missing.
 bool MakeOutputFolder(const std::string& folder) {
     std::error_code error;
-    std::filesystem::create_directories(folder, error);
+    std::filesystem::create_directories(FileSystemPath(folder), error);
     if (!error) return true;
     std::fprintf(stderr, "phonoskew-design: cannot make the folder %s: %s\n", folder.c_str(),
                  error.message().c_str());
@@ -219,7 +221,7 @@ bool CheckFile(const std::string& path, const std::string& outDir) {
                      std::strerror(load.Error > 0 ? load.Error : ENOENT));
         return false;
     }
-    const std::string name = std::filesystem::path(path).filename().string();
+    const std::string name = PathText(FileSystemPath(path).filename());
     std::printf("%s\n  taps as read:\n", path.c_str());
     double sum = 0.0, magnitudes = 0.0;
     for (int i = 0; i < TapCount; ++i) {
@@ -234,7 +236,7 @@ bool CheckFile(const std::string& path, const std::string& outDir) {
     std::printf("  sum of the taps: %.17g\n", sum);
     std::printf("  largest gain, 20 log10 of the sum of |taps|: %+.2f dB\n", gainDb);
 
-    const std::string stem = std::filesystem::path(path).stem().string();
+    const std::string stem = PathText(FileSystemPath(path).stem());
     const std::string plot = outDir + "/" + stem + "-response.svg";
     char description[160];
     std::snprintf(description, sizeof description,
@@ -247,9 +249,13 @@ bool CheckFile(const std::string& path, const std::string& outDir) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** commandLine) {
+    // The folder in UTF-8, as the file layer takes it.
+    std::vector<std::string> arguments = ProgramArguments(argc, commandLine);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
     DesignOptions options;
-    if (const int status = ParseOptions(argc, argv, options); status != 0)
+    if (const int status = ParseOptions(argc, argv.data(), options); status != 0)
         return status == 1 ? 0 : 2;
     if (!MakeOutputFolder(options.OutDir)) return 1;
     if (options.Check) {

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "prepare/prepare.h"
+#include "system/files.h"
 
 namespace {
 
@@ -148,16 +149,16 @@ std::string PrepareHelpText(const std::string& exampleFolder) {
 namespace {
 
 struct PathParts {
-    std::string Folder;     // up to and with the last '/'
+    std::string Folder;     // up to and with the last separator
     std::string Stem;       // the last part less its extension
     std::string Extension;  // from the last '.' on, or ""
 };
 
-// A leading dot (".hidden") starts no extension.
+// The separators are the system's (the backslash too on Windows). A leading dot
+// (".hidden") starts no extension.
 PathParts SplitPath(const std::string& path) {
     PathParts parts;
-    const size_t slash = path.rfind('/');
-    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const size_t nameStart = path.size() - PathText(FileSystemPath(path).filename()).size();
     parts.Folder = path.substr(0, nameStart);
     const std::string name = path.substr(nameStart);
     const size_t dot = name.rfind('.');
@@ -197,8 +198,10 @@ std::string DefaultOutputPath(const std::string& inputPath) {
     const std::string folder = SplitPath(inputPath).Folder;
     std::vector<std::string> names;
     std::error_code error;
-    for (std::filesystem::directory_iterator entry(folder.empty() ? "." : folder, error), end;
+    for (std::filesystem::directory_iterator
+             entry(FileSystemPath(folder.empty() ? "." : folder), error),
+         end;
          !error && entry != end; entry.increment(error))
-        names.push_back(entry->path().filename().string());
+        names.push_back(PathText(entry->path().filename()));
     return DefaultOutputPath(inputPath, names);
 }

@@ -7,6 +7,7 @@
 #include <soxr.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include <system_error>
 
 #include "prepare/prepare.h"
+#include "system/files.h"
 #include "wave/dither.h"
 #include "wave/wave.h"
 
@@ -64,8 +66,47 @@ struct DeleteResampler {
     void operator()(soxr_t resampler) const { soxr_delete(resampler); }
 };
 
+// The input as the file layer opened it (a name in any script opens on
+// every system), and where libsndfile reads in it.
+struct SourceBytes {
+    FileHandle File = NoFile;
+    int64_t Length = 0;
+    int64_t Position = 0;
+    SourceBytes() = default;
+    SourceBytes(const SourceBytes&) = delete;
+    SourceBytes& operator=(const SourceBytes&) = delete;
+    ~SourceBytes() { CloseFile(File); }
+};
+
+sf_count_t SourceLength(void* bytes) { return static_cast<SourceBytes*>(bytes)->Length; }
+
+sf_count_t SourcePosition(void* bytes) { return static_cast<SourceBytes*>(bytes)->Position; }
+
+sf_count_t SeekSource(sf_count_t offset, int whence, void* bytes) {
+    auto& source = *static_cast<SourceBytes*>(bytes);
+    const int64_t from = whence == SEEK_CUR   ? source.Position
+                         : whence == SEEK_END ? source.Length
+                                              : 0;
+    if (from + offset < 0) return -1;
+    source.Position = from + offset;
+    return source.Position;
+}
+
+sf_count_t ReadSource(void* buffer, sf_count_t count, void* bytes) {
+    auto& source = *static_cast<SourceBytes*>(bytes);
+    if (count <= 0) return 0;
+    const ReadResult read = ReadAt(source.File, buffer, size_t(count), uint64_t(source.Position));
+    source.Position += int64_t(read.Bytes);
+    return sf_count_t(read.Bytes);
+}
+
+sf_count_t RefuseWrite(const void*, sf_count_t, void*) { return 0; }
+
+SF_VIRTUAL_IO SourceCalls = {SourceLength, SeekSource, ReadSource, RefuseWrite, SourcePosition};
+
 struct Source {
     std::string Path;
+    SourceBytes Bytes;  // outlives File, which reads through it
     std::unique_ptr<SNDFILE, CloseSoundFile> File;
     SF_INFO Info{};
     ProgressLine* Line = nullptr;
@@ -74,13 +115,18 @@ struct Source {
 };
 
 std::string OpenSource(const std::string& path, Source& source) {
-    // A FIFO or a device would block or could not be read twice.
-    std::error_code error;
-    const auto status = std::filesystem::status(path, error);
-    if (error) return path + ": " + error.message();
-    if (!std::filesystem::is_regular_file(status)) return path + ": not a regular file";
+    // Regular files alone: a FIFO or a device would block or could not be
+    // read twice.
+    const OpenResult open = OpenForReading(path);
+    if (open.File == NoFile) {
+        const bool regular = open.Error != EISDIR && open.Error != NotRegularFile;
+        return path + ": " + (regular ? ErrorText(open.Error) : "not a regular file");
+    }
     source.Path = path;
-    source.File.reset(sf_open(path.c_str(), SFM_READ, &source.Info));
+    source.Bytes.File = open.File;
+    source.Bytes.Length = FileLength(open.File);
+    if (source.Bytes.Length < 0) return path + ": cannot read it: its size is unknown";
+    source.File.reset(sf_open_virtual(&SourceCalls, SFM_READ, &source.Info, &source.Bytes));
     if (!source.File) return path + ": cannot read it: " + sf_strerror(nullptr);
     if (source.Info.channels > 2)
         return path + ": it has " + std::to_string(source.Info.channels) +
@@ -311,7 +357,7 @@ std::string CopyRecording(Source& source, std::vector<uint8_t>& packed) {
 
 bool IsSameFile(const std::string& a, const std::string& b) {
     std::error_code error;
-    return std::filesystem::equivalent(a, b, error) && !error;
+    return std::filesystem::equivalent(FileSystemPath(a), FileSystemPath(b), error) && !error;
 }
 
 std::string PrepareSamples(const PrepareRequest& request, Source& source, PrepareResult& result,
@@ -378,6 +424,8 @@ PrepareResult PrepareRecording(const PrepareRequest& request) {
     EndProgress(progress);  // before any message
     if (!result.Failure.empty()) return result;
     source.File.reset();
+    CloseFile(source.Bytes.File);
+    source.Bytes.File = NoFile;
 
     const auto header = MakeOutputHeader(ConsistentWaveInfo(), uint32_t(packed.size()));
     const std::string reason =

@@ -8,6 +8,7 @@
 
 #include "filters/certificate.h"
 #include "prepare/prepare.h"
+#include "system/files.h"
 #include "wave/dither.h"
 
 namespace fs = std::filesystem;
@@ -18,9 +19,9 @@ namespace {
 
 constexpr const char* SetNames[] = {"FO.dat", "SO.dat", "FOP.dat", "SOP.dat"};
 
-bool HoldsExampleSets(const fs::path& folder) {
+bool HoldsExampleSets(const std::string& folder) {
     std::error_code error;
-    return fs::is_regular_file(folder / "FO.dat", error);
+    return fs::is_regular_file(FileSystemPath(folder) / "FO.dat", error);
 }
 
 // The set `name` in `folder` ("" for the current one), read as Phonoskew reads
@@ -28,7 +29,7 @@ bool HoldsExampleSets(const fs::path& folder) {
 std::string LoadSet(const std::string& folder, const std::string& name, HeadroomSet& set) {
     const std::string path = folder.empty() ? name : folder + "/" + name;
     std::error_code error;
-    if (!fs::is_regular_file(path, error)) return path + ": not a regular file";
+    if (!fs::is_regular_file(FileSystemPath(path), error)) return path + ": not a regular file";
     const CoefficientLoad load = LoadCoefficients(path);
     if (!load.Opened) return path + ": " + std::strerror(load.Error);
     set.Folder = folder;
@@ -43,11 +44,12 @@ std::string LoadSet(const std::string& folder, const std::string& name, Headroom
 // finds its own sets; the source tree last, for a program run where it was
 // built.
 std::string FindExampleFolder() {
-    std::error_code error;
-    const fs::path program = fs::read_symlink("/proc/self/exe", error);
-    if (!error) {
-        const fs::path beside = program.parent_path() / PHONOSKEW_EXAMPLES_FROM_BIN;
-        if (HoldsExampleSets(beside)) return beside.lexically_normal().string();
+    const std::string program = ProgramFile();
+    if (!program.empty()) {
+        const fs::path beside =
+            FileSystemPath(program).parent_path() / FileSystemPath(PHONOSKEW_EXAMPLES_FROM_BIN);
+        const std::string folder = PathText(beside.lexically_normal());
+        if (HoldsExampleSets(folder)) return folder;
     }
     for (const char* folder : {PHONOSKEW_EXAMPLES_INSTALLED, PHONOSKEW_EXAMPLES_SOURCE}) {
         if (HoldsExampleSets(folder)) return folder;

@@ -5,9 +5,11 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "numeric/numeric.h"
 #include "prepare/prepare.h"
+#include "system/files.h"
 
 #ifndef PHONOSKEW_VERSION
 #error "PHONOSKEW_VERSION comes from the project version in CMakeLists.txt"
@@ -48,7 +50,11 @@ std::string WroteLine(const PrepareRequest& request, const PrepareResult& result
 }  // namespace
 
 int main(int argc, char** argv) {
-    const PrepareCommand command = ParsePrepareCommand(argc, argv);
+    // Paths in UTF-8, as the file layer takes them.
+    const std::vector<std::string> arguments = ProgramArguments(argc, argv);
+    std::vector<const char*> words;
+    for (const std::string& argument : arguments) words.push_back(argument.c_str());
+    const PrepareCommand command = ParsePrepareCommand(int(words.size()), words.data());
     switch (command.Action) {
         case PrepareAction::Help:
             std::fputs(PrepareHelpText(FindExampleFolder()).c_str(), stdout);

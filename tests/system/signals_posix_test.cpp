@@ -1,12 +1,12 @@
 // Helper threads and the fault signals: a fault a helper thread raises must
 // reach the handler installed for it, which puts the terminal back; a
 // fault raised while held ends the program at once, without the handler.
-#include "system/signals.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <thread>
+
+#include "system/signals.h"
 
 namespace {
 
