@@ -79,6 +79,7 @@ std::span<uint8_t> PendingRoom(StagePart& part, int64_t count) {
 }
 
 void RunExactBlock(StagePart& part, int64_t first, int64_t count) {
+    DecodeInputWindow(part, first, count);
     std::span<double> left = std::span(part.FilteredLeft).first(size_t(count));
     std::span<double> right = std::span(part.FilteredRight).first(size_t(count));
     FilterBlockExact(part.InputLeft, part.InputRight, *part.Coefficients, first - part.WindowStart,
@@ -87,16 +88,20 @@ void RunExactBlock(StagePart& part, int64_t first, int64_t count) {
                                                PendingRoom(part, count).data(), part.Random);
 }
 
+// The fast form reads the packed input straight into its windows; the
+// channels are taken apart as integers only for a suspect's recompute.
 void RunFastBlock(StagePart& part, int64_t first, int64_t count) {
     const CoefficientSet& h = *part.Coefficients;
-    const int64_t windowFirst = first - part.WindowStart;
-    FillWindow(part.InputLeft, windowFirst, count, part.Window);
-    FilterWindowFast(part.Window, count, h, part.FilteredLeft);
-    FillWindow(part.InputRight, windowFirst, count, part.Window);
-    FilterWindowFast(part.Window, count, h, part.FilteredRight);
+    DecodeWindows(part.Input, first - WindowLead, part.WindowLeft, part.WindowRight);
+    FilterWindowFast(part.WindowLeft, count, h, part.FilteredLeft);
+    FilterWindowFast(part.WindowRight, count, h, part.FilteredRight);
     // A suspect's exact value: the model's loop for that output.
-    auto exactOutput = [&part, &h, windowFirst](int64_t frame, int channel) {
-        return ExactOutput(channel == 0 ? part.InputLeft : part.InputRight, h, windowFirst + frame);
+    bool decoded = false;
+    auto exactOutput = [&part, &h, &decoded, first, count](int64_t frame, int channel) {
+        if (!decoded) DecodeInputWindow(part, first, count);
+        decoded = true;
+        std::span<const int32_t> x = channel == 0 ? part.InputLeft : part.InputRight;
+        return ExactOutput(x, h, first - part.WindowStart + frame);
     };
     BlockDither dither = DitherBlock(
         {part.FilteredLeft, part.FilteredRight, count}, part.Random, part.TieWindow,
@@ -118,7 +123,6 @@ void RunStagePart(StagePart& part) {
     for (int64_t first = part.From; first < part.To && part.Result.WriteError == 0;
          first += BlockFrames) {
         int64_t count = std::min(BlockFrames, part.To - first);
-        DecodeInputWindow(part, first, count);
         if (part.Exact) {
             RunExactBlock(part, first, count);
         } else if (part.ExactBlocksAhead > 0) {
@@ -161,7 +165,8 @@ std::vector<StagePart> MakeStageParts(std::span<const uint8_t> input, const Coef
         part.FilteredRight.resize(size_t(OutputRoom(BlockFrames)));
         part.Pending.reserve(size_t(BytesPerFrame * (PendingFrames + BlockFrames)));
         if (!exact) {
-            part.Window.resize(size_t(WindowSize(BlockFrames)));
+            part.WindowLeft.resize(size_t(WindowSize(BlockFrames)));
+            part.WindowRight.resize(size_t(WindowSize(BlockFrames)));
             part.SamplesLeft.resize(size_t(BlockFrames + DitherPad));
             part.SamplesRight.resize(size_t(BlockFrames + DitherPad));
             part.Suspects.resize(size_t(2 * BlockFrames));
@@ -244,7 +249,7 @@ StageResult FilterDitherAndPack(std::span<const uint8_t> input, const Coefficien
 // samples, suspects and gathered frames.
 uint64_t StageWorkingBytes(int threads) {
     const uint64_t part = 2 * sizeof(int32_t) * (BlockFrames + FilterTail) +
-                          3 * sizeof(double) * WindowSize(BlockFrames) +
+                          4 * sizeof(double) * WindowSize(BlockFrames) +
                           2 * sizeof(int32_t) * (BlockFrames + DitherPad) +
                           sizeof(int32_t) * 2 * BlockFrames +
                           BytesPerFrame * (PendingFrames + BlockFrames);

@@ -72,12 +72,13 @@ struct StagePart {
     double TieWindow = 0;      // the certificate's, for the fast form
     int ExactBlocksAhead = 0;  // blocks that take the exact loop after one full of suspects
     StageResult Result;
-    // One block's input window (its channels, from input frame WindowStart),
-    // outputs, sample window, samples and suspects; the packed frames not
-    // yet written, from output frame PendingFrom.
+    // One block's input window as integers (its channels, from input frame
+    // WindowStart) and as the fast filter's doubles, outputs, samples and
+    // suspects; the packed frames not yet written, from output frame
+    // PendingFrom.
     std::vector<int32_t> InputLeft, InputRight;
     int64_t WindowStart = 0;
-    std::vector<double> FilteredLeft, FilteredRight, Window;
+    std::vector<double> WindowLeft, WindowRight, FilteredLeft, FilteredRight;
     std::vector<int32_t> SamplesLeft, SamplesRight, Suspects;
     std::vector<uint8_t> Pending;
     int64_t PendingFrom = 0;

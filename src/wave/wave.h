@@ -153,14 +153,22 @@ OutputNames MakeOutputNames(const std::string& inputPath);
 
 // One 24-bit little-endian two's-complement sample, sign-extended.
 inline int32_t DecodeSample24(const uint8_t* bytes) {
-    int32_t v = bytes[0] | bytes[1] << 8 | bytes[2] << 16;  // 0 to 16777215
-    return v > 8388607 ? v - 16777216 : v;
+    uint32_t v = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16;
+    // Bit 23 moved to the sign bit, then shifted back arithmetically: the
+    // sign is extended without a branch.
+    return int32_t(v << 8) >> 8;
 }
 
 // Decodes the frames [first, first + left size) of the packed samples into
 // the two channels.
 void DecodeFrames(std::span<const uint8_t> packed, int64_t first, std::span<int32_t> left,
                   std::span<int32_t> right);
+
+// The two channels' sample windows from the packed samples at once, as the
+// fast filter reads them: left[i] and right[i] are frame start + i as
+// doubles, 0 before the first frame and after the last.
+void DecodeWindows(std::span<const uint8_t> packed, int64_t start, std::span<double> left,
+                   std::span<double> right);
 
 // Reads up to `byteCount` bytes from offset 44 of `inputPath` into `buffer`.
 // A file that ends early is not an error (the rest of the buffer is left as
