@@ -86,14 +86,14 @@ bool JoinPreviousCell(int row, int column, std::string_view bytes) {
         --row;
         column = ScreenColumns + 1;
     }
-    ScreenCell* cell = &screen.cells[row - 1][column - 2];
-    if (cell->shape == CellShape::WideRight && column > 2) cell = cell - 1;
-    if (!Joinable(*cell)) return false;
-    size_t used = 0;
-    while (used < sizeof cell->more && cell->more[used] != 0) ++used;
-    if (used + bytes.size() > sizeof cell->more) return false;
-    for (char byte : bytes) cell->more[used++] = byte;
-    if (cell->shape == CellShape::Byte) cell->shape = CellShape::Character;
+    int index = column - 2;
+    if (screen.cells[row - 1][index].shape == CellShape::WideRight && index > 0) --index;
+    ScreenCell& cell = screen.cells[row - 1][index];
+    if (!Joinable(cell)) return false;
+    char* end = std::find(std::begin(cell.more), std::end(cell.more), '\0');
+    if (bytes.size() > size_t(std::end(cell.more) - end)) return false;
+    std::copy(bytes.begin(), bytes.end(), end);
+    if (cell.shape == CellShape::Byte) cell.shape = CellShape::Character;
     return true;
 }
 
