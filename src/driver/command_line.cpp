@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "system/files.h"
 #include "system/processors.h"
 
 #ifndef PHONOSKEW_VERSION
@@ -21,23 +22,6 @@ constexpr const char* HelpHint = " (try 'phonoskew --help')\n";
 // Bytes that no key at the prompt can type: a path holding one could
 // never have been typed there.
 bool IsControl(unsigned char byte) { return byte < 32 || byte == 127; }
-
-// An argument quoted for the one-line message, its control bytes written
-// as \xHH so that the message can never steer the terminal.
-std::string Quoted(std::string_view text) {
-    std::string quoted = "'";
-    for (char ch : text) {
-        auto byte = static_cast<unsigned char>(ch);
-        if (IsControl(byte)) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-            quoted += escaped;
-        } else {
-            quoted += ch;
-        }
-    }
-    return quoted + "'";
-}
 
 CommandLine Refusal(const std::string& problem) {
     CommandLine refused;
@@ -66,13 +50,13 @@ CommandLine LongOption(std::string_view argument) {
         }
         return Action(action);
     }
-    return Refusal("unrecognized option " + Quoted(argument));
+    return Refusal("unrecognized option " + QuotedArgument(argument));
 }
 
 // "-h", or a cluster of short options of which the first decides.
 CommandLine ShortOptions(std::string_view argument) {
     if (argument[1] == 'h') return Action(CommandAction::Help);
-    return Refusal("invalid option -- " + Quoted(argument.substr(1, 1)));
+    return Refusal("invalid option -- " + QuotedArgument(argument.substr(1, 1)));
 }
 
 }  // namespace
@@ -91,7 +75,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
             if (option.Action != CommandAction::Run) return option;
         }
     }
-    if (paths.size() > 1) return Refusal("extra operand " + Quoted(paths[1]));
+    if (paths.size() > 1) return Refusal("extra operand " + QuotedArgument(paths[1]));
     CommandLine line;
     if (paths.empty()) return line;
     for (char ch : paths[0]) {

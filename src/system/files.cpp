@@ -3,12 +3,28 @@
 #include "system/files.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "system/signals.h"
 
 std::filesystem::path FileSystemPath(const std::string& text) {
     return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string QuotedArgument(std::string_view text) {
+    std::string quoted = "'";
+    for (char ch : text) {
+        auto byte = static_cast<unsigned char>(ch);
+        if (byte < 32 || byte == 127) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            quoted += escaped;
+        } else {
+            quoted += ch;
+        }
+    }
+    return quoted + "'";
 }
 
 std::string PathText(const std::filesystem::path& path) {

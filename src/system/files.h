@@ -151,6 +151,10 @@ int ReplaceThroughNamedFile(const std::string& path,
 // since `argv` there holds the system's code page; elsewhere `argv` itself.
 std::vector<std::string> ProgramArguments(int argc, char** argv);
 
+// An argument quoted for a one-line message, its control bytes written as
+// \xHH so that the message can never steer the terminal.
+std::string QuotedArgument(std::string_view text);
+
 // The path of the running program's file, or "" when the system cannot tell.
 std::string ProgramFile();
 

@@ -19,23 +19,6 @@ namespace {
 constexpr double LowestGainDb = -100.0;
 constexpr double HighestGainDb = 20.0;
 
-// An argument for a one-line message, its control bytes as \xHH so that the
-// message can never steer the terminal.
-std::string Quoted(std::string_view text) {
-    std::string quoted = "'";
-    for (char ch : text) {
-        auto byte = static_cast<unsigned char>(ch);
-        if (byte < 32 || byte == 127) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-            quoted += escaped;
-        } else {
-            quoted += ch;
-        }
-    }
-    return quoted + "'";
-}
-
 PrepareCommand Refusal(const std::string& problem) {
     PrepareCommand refused;
     refused.Action = PrepareAction::Refuse;
@@ -86,14 +69,15 @@ PrepareCommand ParsePrepareCommand(int argc, const char* const* argv) {
                 return Refusal("option '--gain' needs a number of dB");
             }
             if (!ParseGain(value, command.GainDb))
-                return Refusal("--gain wants a number of dB from -100 to 20, got " + Quoted(value));
+                return Refusal("--gain wants a number of dB from -100 to 20, got " +
+                               QuotedArgument(value));
             command.HasGain = true;
         } else {
-            return Refusal("unrecognized option " + Quoted(argument));
+            return Refusal("unrecognized option " + QuotedArgument(argument));
         }
     }
     if (paths.empty()) return Refusal("no input file given");
-    if (paths.size() > 2) return Refusal("extra operand " + Quoted(paths[2]));
+    if (paths.size() > 2) return Refusal("extra operand " + QuotedArgument(paths[2]));
     command.Input = paths[0];
     if (paths.size() == 2) command.Output = paths[1];
     return command;
