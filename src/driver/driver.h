@@ -16,6 +16,7 @@
 #include "console/console.h"
 #include "engine/engine.h"
 #include "filters/filters.h"
+#include "filters/stages.h"
 #include "numeric/numeric.h"
 #include "system/memory.h"
 #include "wave/wave.h"
@@ -94,17 +95,8 @@ std::string ClippedNote(int64_t clipped);
 // how many more, else how many in all; "" for none.
 std::string CoefficientDoneNote(const char* fileName, const std::vector<std::string>& notes);
 
-// One error stage: its title line and its coefficient file.
-struct ErrorStage {
-    const char* Title;
-    const char* CoefficientFile;
-};
-
 // The box's message while the coefficient file `fileName` is missing.
 std::string MissingCoefficientsMessage(const char* fileName);
-
-// Stages 1 to 4 in run order: FO, SO, FOP, SOP.
-extern const ErrorStage ErrorStages[4];
 
 // What a stage made: its output file, filled but not yet named, what the
 // engine did, and what a second try needs to compute it again.

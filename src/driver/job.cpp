@@ -8,6 +8,7 @@
 #include "driver/driver.h"
 #include "system/files.h"
 #include "system/memory.h"
+#include "system/quoting.h"
 
 // The box while a stage's coefficient file is missing. The two characters
 // backslash and n break a box's text into lines.
@@ -15,13 +16,6 @@ std::string MissingCoefficientsMessage(const char* fileName) {
     return std::string("                  File '") + fileName +
            "' not found.\\n Please ensure that it is in the parent directory  ";
 }
-
-const ErrorStage ErrorStages[4] = {
-    {"   Applying first-order filter...", "FO.dat"},
-    {"   Applying second-order filter...", "SO.dat"},
-    {"   Applying first-order phase shift...", "FOP.dat"},
-    {"   Applying second-order phase shift...", "SOP.dat"},
-};
 
 BoxKey ShowError(std::string_view message, std::string_view reason) {
     Beep();
@@ -33,7 +27,7 @@ BoxKey ShowError(std::string_view message, std::string_view reason) {
 std::string RefusalReason(const std::string& inputPath, const HeaderCheck& header) {
     std::string message = header.Refusal;
     message.erase(message.find_last_not_of(' ') + 1);
-    std::string reason = "phonoskew: " + inputPath + ": " + message;
+    std::string reason = "phonoskew: " + PrintableText(inputPath) + ": " + message;
     if (!header.Remedy.empty()) reason += " (" + header.Remedy + ")";
     return reason;
 }
@@ -45,7 +39,8 @@ namespace {
 void ShowDoneWithNote(int blankLines, const std::string& name, const std::string& note) {
     ShowDone(blankLines, note);
     if (note.size() > 3)
-        NoteOnStandardError("phonoskew: " + name + ": " + note.substr(2, note.size() - 3));
+        NoteOnStandardError("phonoskew: " + PrintableText(name) + ": " +
+                            note.substr(2, note.size() - 3));
 }
 
 }  // namespace
@@ -174,7 +169,7 @@ void ShowSkippedFile(const std::string& outputName, int blankLines) {
     bool earlier = EarlierFileStands(outputName);
     ShowSkipped(blankLines,
                 earlier ? " (the file of that name is an earlier one)" : " (no file written)");
-    NoteOnStandardError("phonoskew: " + outputName + ": skipped, " +
+    NoteOnStandardError("phonoskew: " + PrintableText(outputName) + ": skipped, " +
                         (earlier ? "the file of that name is an earlier one" : "no file written"));
 }
 
@@ -195,7 +190,7 @@ StageOutput RunFilterStage(const ErrorStage& stage, const InputSamples& input,
     output.Coefficients = load.Values;
     output.Start = random;
     ComputeStage(input, outputName, info, engine, output);
-    random = random.Skip(4 * uint64_t(OutputFrameCount(input.FrameCount)));
+    random = random.Skip(StageDraws(input.FrameCount));
     // The values stay as read, so that outputs compare byte for byte with
     // earlier runs; the user learns why they may not be the file's numbers.
     std::vector<std::string> notes = CoefficientNotes(load.Survey);

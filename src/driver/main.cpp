@@ -62,12 +62,12 @@ int RunJob(const CommandLine& command) {
     }
 
     bool allWritten = true;
-    for (int stage = 1; stage <= 4; ++stage) {
+    for (int stage = 1; stage <= StageCount; ++stage) {
         const std::string& name = header.Names[stage - 1];
         StageOutput output =
             RunFilterStage(ErrorStages[stage - 1], input, name, header.Info, dither, engine);
         // Three blank lines stand between the last stage and the job's time.
-        int blankLines = stage < 4 ? 1 : 3;
+        int blankLines = stage < StageCount ? 1 : 3;
         if (!WriteStageOutput(name, input, header.Info, engine, output, blankLines)) {
             allWritten = false;
         }
@@ -81,7 +81,7 @@ int RunJob(const CommandLine& command) {
 
 // --help and --version: the text on standard output, or status 3 when it
 // cannot be written.
-int WriteToStandardOutput(const std::string& text) {
+int PrintOrFail(const std::string& text) {
     if (std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0) return 0;
     std::fprintf(stderr, "phonoskew: cannot write to standard output: %s\n", std::strerror(errno));
     return 3;
@@ -106,9 +106,9 @@ int main(int argc, char** argv) {
     CommandLine command = ParseCommandLine(int(words.size()), words.data());
     switch (command.Action) {
         case CommandAction::Help:
-            return WriteToStandardOutput(HelpText());
+            return PrintOrFail(HelpText());
         case CommandAction::Version:
-            return WriteToStandardOutput(VersionText());
+            return PrintOrFail(VersionText());
         case CommandAction::Refuse:
             std::fputs(command.Problem.c_str(), stderr);
             return 2;

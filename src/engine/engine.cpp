@@ -12,6 +12,7 @@
 #include <cassert>
 
 #include "filters/certificate.h"
+#include "filters/stages.h"
 #include "system/signals.h"
 #include "system/terminal_device.h"
 #include "wave/dither.h"
@@ -207,7 +208,7 @@ StageRun StartStage(std::span<const uint8_t> input, const CoefficientSet& h, con
     run.WholeExact = choice.Form == Kernel::Exact || !certificate.Holds;
     run.Parts =
         MakeStageParts(input, h, sink, random, choice.Threads, run.WholeExact, certificate.Window);
-    random = random.Skip(4 * uint64_t(int64_t(input.size() / BytesPerFrame) + FilterTail));
+    random = random.Skip(StageDraws(int32_t(input.size() / BytesPerFrame)));
     run.Unfinished = std::make_unique<std::atomic<int>>(int(run.Parts.size()));
     // With one thread asked for, everything runs on this one.
     if (choice.Threads <= 1) {

@@ -7,8 +7,6 @@
 #include <random>
 #include <sstream>
 
-const char* const CoefficientFileNames[4] = {"FO.dat", "SO.dat", "FOP.dat", "SOP.dat"};
-
 namespace {
 
 void Put24(std::string& bytes, int32_t sample) {
@@ -94,10 +92,10 @@ JobFixture MakeJobFixture(int frames) {
 
 void WriteJobFiles(const fs::path& dir, const JobFixture& fixture) {
     WriteFileBytes(dir / "take1.wav", MakeWave(fixture.left, fixture.right));
-    for (int stage = 0; stage < 4; ++stage) {
+    for (int stage = 0; stage < StageCount; ++stage) {
         std::vector<std::string> fields;
         for (double h : fixture.sets[stage]) fields.push_back(ExactText(h));
-        WriteFileBytes(dir / CoefficientFileNames[stage], CoefficientText(fields));
+        WriteFileBytes(dir / ErrorStages[stage].CoefficientFile, CoefficientText(fields));
     }
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "e2e/reference.h"
+#include "filters/stages.h"
 #include "support/harness.h"
 #include "support/scratch.h"
 
@@ -39,8 +40,6 @@ JobFixture MakeJobFixture(int frames);
 
 // Writes take1.wav and FO.dat, SO.dat, FOP.dat, SOP.dat into `dir`.
 void WriteJobFiles(const fs::path& dir, const JobFixture& fixture);
-
-extern const char* const CoefficientFileNames[4];
 
 // The name of output `stage` (1 to 4) of take1.wav.
 std::string OutputName(int stage);

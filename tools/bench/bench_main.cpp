@@ -11,7 +11,7 @@
 //    (median of N passes, default 5), with its share of the whole, and how
 //    many outputs each stage recomputed exactly;
 //  - the given program as a user runs it, through pipes, with each
-//    PHONOSKEW_KERNEL (auto, avx2, sse2, exact): wall time, input frames per
+//    PHONOSKEW_KERNEL (auto, avx2, sse4, exact): wall time, input frames per
 //    second and peak resident memory, median of N runs;
 //  - where `sox` is installed, four SoX runs (FIR filter and dither, one an
 //    output) measured alternately with the program, and the ratio.
@@ -51,8 +51,6 @@ using Clock = std::chrono::steady_clock;
 EngineChoice EngineOfThisMachine() {
     return {Kernel::Fast, std::clamp(ProcessorsAvailable(), 1, MostThreads)};
 }
-
-const char* const CoefficientFiles[4] = {"FO.dat", "SO.dat", "FOP.dat", "SOP.dat"};
 
 double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -99,9 +97,10 @@ void TimeSteps(const fs::path& dir, int32_t frames, StepTimes& times) {
     times.Read.push_back(SecondsSince(start));
 
     RandomSource random;
-    for (int stage = 0; stage < 4; ++stage) {
+    for (int stage = 0; stage < StageCount; ++stage) {
         start = Clock::now();
-        CoefficientLoad load = LoadCoefficients((dir / CoefficientFiles[stage]).string());
+        CoefficientLoad load =
+            LoadCoefficients((dir / ErrorStages[stage].CoefficientFile).string());
         OutputFile output = StartOutput(dir / ("out" + std::to_string(stage + 1) + ".wav"), frames);
         StageResult result =
             FilterDitherAndPack(input.Packed, load.Values, {output.File, HeaderSize, {}}, random,
@@ -392,11 +391,11 @@ bool SoxInstalled() { return std::system("command -v sox >/dev/null 2>&1") == 0;
 // to a 24-bit file, the job Phonoskew does in one run.
 RunFigures RunSox(const fs::path& dir) {
     RunFigures total{0, 0, true};
-    for (int stage = 0; stage < 4; ++stage) {
+    for (int stage = 0; stage < StageCount; ++stage) {
         RunFigures one =
             RunChild(dir,
                      {"sox", "bench.wav", "-b", "24", "sox" + std::to_string(stage + 1) + ".wav",
-                      "fir", CoefficientFiles[stage], "dither"},
+                      "fir", ErrorStages[stage].CoefficientFile, "dither"},
                      "");
         total.Seconds += one.Seconds;
         total.PeakBytes = std::max(total.PeakBytes, one.PeakBytes);
@@ -408,7 +407,7 @@ RunFigures RunSox(const fs::path& dir) {
 // Each kernel of the program and SoX, in turn, `repeats` times over.
 // Returns the default kernel's median wall time.
 double BenchWholeRuns(const fs::path& dir, const std::string& binary, int32_t frames, int repeats) {
-    const char* const kernels[] = {"auto", "avx2", "sse2", "exact"};
+    const char* const kernels[] = {"auto", "avx2", "sse4", "exact"};
     bool withSox = SoxInstalled();
     std::vector<double> ours[4], sox;
     double peak = 0;
@@ -504,7 +503,8 @@ int main(int argc, char** argv) {
         WriteDemoFile(dir / "bench.wav", signal);
     }
     fs::path examples = fs::path(PHONOSKEW_SOURCE_DIR) / "examples" / "coefficients";
-    for (const char* file : CoefficientFiles) fs::copy_file(examples / file, dir / file);
+    for (const ErrorStage& stage : ErrorStages)
+        fs::copy_file(examples / stage.CoefficientFile, dir / stage.CoefficientFile);
 
     EngineChoice choice = EngineOfThisMachine();
     std::printf("Phonoskew benchmark: %.0f s of 96 kHz stereo (%d frames), four stages\n", seconds,

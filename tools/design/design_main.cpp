@@ -18,6 +18,7 @@
 
 #include "design/design.h"
 #include "filters/filters.h"
+#include "filters/stages.h"
 #include "numeric/numeric.h"
 #include "system/files.h"
 
@@ -274,11 +275,12 @@ int main(int argc, char** commandLine) {
     };
     const std::string sets = "," + options.Sets + ",";
     int written = 0;
-    for (const ErrorModel& model : models) {
+    for (int stage = 0; stage < StageCount; ++stage) {
+        const ErrorModel& model = models[stage];
         if (sets.find("," + model.Name + ",") == std::string::npos) continue;
         const DesignedTaps design = DesignErrorFilter(model);
         const std::string stem = options.OutDir + "/" + model.Name;
-        if (!WriteTextFile(stem + ".dat",
+        if (!WriteTextFile(options.OutDir + "/" + ErrorStages[stage].CoefficientFile,
                            FormatCoefficientText(design.Taps.data(), DesignTapCount)) ||
             !WriteTextFile(stem + ".svg",
                            RenderResponseSvg(model, design.Taps.data(), DesignTapCount)))

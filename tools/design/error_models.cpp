@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "design/design.h"
+#include "filters/stages.h"
 
 namespace {
 
@@ -32,8 +33,8 @@ ErrorModel MakeFirstOrderModel(double t3Micro, double errorPercent) {
     char text[160];
     std::snprintf(text, sizeof text, "first-order: the %g us time constant off by %+g %% (%.4g us)",
                   t3Micro, errorPercent, static_cast<double>(t3Wrong * 1e6L));
-    ErrorModel model{ErrorKind::FirstOrder, "FO", text, {1.0L, t3, 0.0L},
-                     {1.0L, t3Wrong, 0.0L}, 0.0};
+    ErrorModel model{ErrorKind::FirstOrder, ErrorStages[0].Name,   text,
+                     {1.0L, t3, 0.0L},      {1.0L, t3Wrong, 0.0L}, 0.0};
     // Prewarp at the middle of the shelf, between its zero and its pole.
     model.PrewarpHz = static_cast<double>(1.0L / (2.0L * Pi * std::sqrt(t3 * t3Wrong)));
     return model;
@@ -45,8 +46,8 @@ ErrorModel MakeSecondOrderModel(double f0, double qRight, double qWrong) {
     std::snprintf(text, sizeof text,
                   "second-order: the %g Hz resonance damped to Q %g instead of %g", f0, qWrong,
                   qRight);
-    return {ErrorKind::SecondOrder,       "SO", text, {w0 * w0, w0 / qRight, 1.0L},
-            {w0 * w0, w0 / qWrong, 1.0L}, f0};
+    return {ErrorKind::SecondOrder,       ErrorStages[1].Name,          text,
+            {w0 * w0, w0 / qRight, 1.0L}, {w0 * w0, w0 / qWrong, 1.0L}, f0};
 }
 
 ErrorModel MakeFirstOrderPhaseModel(double cornerHz) {
@@ -54,8 +55,8 @@ ErrorModel MakeFirstOrderPhaseModel(double cornerHz) {
     char text[160];
     std::snprintf(text, sizeof text, "first-order phase shift: all-pass, -90 degrees at %g Hz",
                   cornerHz);
-    return {ErrorKind::FirstOrderPhase, "FOP",   text, {1.0L, -tau, 0.0L},
-            {1.0L, tau, 0.0L},          cornerHz};
+    return {ErrorKind::FirstOrderPhase, ErrorStages[2].Name, text,
+            {1.0L, -tau, 0.0L},         {1.0L, tau, 0.0L},   cornerHz};
 }
 
 ErrorModel MakeSecondOrderPhaseModel(double f0, double q) {
@@ -63,8 +64,8 @@ ErrorModel MakeSecondOrderPhaseModel(double f0, double q) {
     char text[160];
     std::snprintf(text, sizeof text,
                   "second-order phase shift: all-pass, -180 degrees at %g Hz, Q %g", f0, q);
-    return {ErrorKind::SecondOrderPhase, "SOP", text, {w0 * w0, -w0 / q, 1.0L},
-            {w0 * w0, w0 / q, 1.0L},     f0};
+    return {ErrorKind::SecondOrderPhase, ErrorStages[3].Name,     text,
+            {w0 * w0, -w0 / q, 1.0L},    {w0 * w0, w0 / q, 1.0L}, f0};
 }
 
 std::complex<long double> ExactResponse(const ErrorModel& model, double hz) {

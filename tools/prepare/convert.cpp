@@ -27,8 +27,6 @@ constexpr int AcceptedRate = 96000;
 constexpr sf_count_t BlockFrames = 65536;
 // 1.0 of the library's floating-point samples is 2^23 steps of 24 bits.
 constexpr double StepsPerUnit = 8388608.0;
-// Phonoskew reads a data size of 2^31 bytes or more as too large.
-constexpr int64_t MaxFrames = ((int64_t{1} << 31) - 1) / BytesPerFrame;
 constexpr double LowestGainDb = -100.0;
 
 // ---- Progress ---------------------------------------------------------------------------
@@ -297,7 +295,7 @@ std::string TooLong(const std::string& path, int64_t frames) {
     char text[160];
     std::snprintf(text, sizeof text,
                   ": too long for phonoskew (%.1f minutes at 96 kHz; it takes at most %.1f)",
-                  double(frames) / AcceptedRate / 60.0, double(MaxFrames) / AcceptedRate / 60.0);
+                  double(frames) / AcceptedRate / 60.0, double(MostFrames) / AcceptedRate / 60.0);
     return path + text;
 }
 
@@ -327,7 +325,7 @@ std::string ConvertRecording(Source& source, double gain, std::vector<uint8_t>& 
         const int64_t count = NextBlock(stream, frames, failure);
         if (count == 0) break;
         const size_t at = packed.size();
-        if (int64_t(at / BytesPerFrame) + count > MaxFrames)
+        if (int64_t(at / BytesPerFrame) + count > MostFrames)
             return TooLong(source.Path, int64_t(at / BytesPerFrame) + count);
         packed.resize(at + size_t(count * BytesPerFrame));
         for (int64_t i = 0; i < 2 * count; ++i) {
@@ -346,7 +344,7 @@ std::string CopyRecording(Source& source, std::vector<uint8_t>& packed) {
         const int64_t count = ReadWholeSteps(source, stereo, failure);
         if (count == 0) break;
         const size_t at = packed.size();
-        if (int64_t(at / BytesPerFrame) + count > MaxFrames)
+        if (int64_t(at / BytesPerFrame) + count > MostFrames)
             return TooLong(source.Path, int64_t(at / BytesPerFrame) + count);
         packed.resize(at + size_t(count * BytesPerFrame));
         for (int64_t i = 0; i < 2 * count; ++i)
@@ -371,7 +369,7 @@ std::string PrepareSamples(const PrepareRequest& request, Source& source, Prepar
     const bool lengthKnown = info.frames > 0 && info.frames < SF_COUNT_MAX;
     const int64_t expected =
         lengthKnown ? int64_t(double(info.frames) * AcceptedRate / info.samplerate) : 0;
-    if (expected > MaxFrames) return TooLong(source.Path, expected);
+    if (expected > MostFrames) return TooLong(source.Path, expected);
 
     source.Line->Total = lengthKnown ? info.frames * (request.HasGain ? 1 : 2) : 0;
 
@@ -428,8 +426,7 @@ PrepareResult PrepareRecording(const PrepareRequest& request) {
     source.Bytes.File = NoFile;
 
     const auto header = MakeOutputHeader(ConsistentWaveInfo(), uint32_t(packed.size()));
-    const std::string reason =
-        WriteWaveFile(request.Output, header.data(), header.size(), packed.data(), packed.size());
+    const std::string reason = WriteWaveFile(request.Output, header, packed);
     if (!reason.empty()) result.Failure = request.Output + ": cannot write it: " + reason;
     return result;
 }

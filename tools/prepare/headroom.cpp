@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "filters/certificate.h"
+#include "filters/stages.h"
 #include "prepare/prepare.h"
 #include "system/files.h"
 #include "wave/dither.h"
@@ -17,11 +18,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* SetNames[] = {"FO.dat", "SO.dat", "FOP.dat", "SOP.dat"};
-
 bool HoldsExampleSets(const std::string& folder) {
     std::error_code error;
-    return fs::is_regular_file(FileSystemPath(folder) / "FO.dat", error);
+    return fs::is_regular_file(FileSystemPath(folder) / ErrorStages[0].CoefficientFile, error);
 }
 
 // The set `name` in `folder` ("" for the current one), read as Phonoskew reads
@@ -59,8 +58,8 @@ std::string FindExampleFolder() {
 
 HeadroomSetLoad LoadHeadroomSets(const std::string& exampleFolder) {
     HeadroomSetLoad load;
-    for (int n = 0; n < 4; ++n) {
-        const std::string name = SetNames[n];
+    for (int n = 0; n < StageCount; ++n) {
+        const std::string name = ErrorStages[n].CoefficientFile;
         std::error_code error;
         const bool here = fs::exists(name, error);
         if (!here && exampleFolder.empty()) {
