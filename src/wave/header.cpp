@@ -1,7 +1,12 @@
 // Reading and checking the input header, and what is derived from it: the
 // frame count, the duration and the four output names.
+#include <cctype>
+#include <string_view>
+
+#include "filters/stages.h"
 #include "numeric/numeric.h"
 #include "system/files.h"
+#include "system/quoting.h"
 #include "wave/wave.h"
 
 const char* const TooLargeMessage = "This Wave file is too large to process ";
@@ -72,7 +77,7 @@ std::string FindHeaderFault(const HeaderFields& fields) {
     if (fields.BitsPerSample != 24) return "This is not a 24-bit Wave file ";
     if (fields.SampleRate != 96000) return "This is not a 96kHz Wave file ";
     // A stored size of 2^31 or more reads as negative: no job could hold it.
-    if (fields.DataSize < 0) return TooLargeMessage;
+    if (int64_t{uint32_t(fields.DataSize)} > MostDataBytes) return TooLargeMessage;
     return "";
 }
 
@@ -85,21 +90,13 @@ int32_t ComputeFrameCount(int32_t dataSize, int16_t bitsPerSample, int16_t chann
 OutputNames MakeOutputNames(const std::string& inputPath) {
     std::string base = inputPath.size() < 4 ? inputPath : inputPath.substr(0, inputPath.size() - 4);
     OutputNames names;
-    for (int n = 0; n < 4; ++n) names[n] = base + " RIAA error " + std::to_string(n + 1) + ".wav";
+    for (int n = 0; n < StageCount; ++n) names[n] = base + ErrorStages[n].OutputSuffix;
     return names;
 }
 
 // ---- What a refused file is, and how to convert it ---------------------------------
 
 namespace {
-
-// A 4-byte chunk id for a message: bytes that print as themselves, '?' for
-// the others, so the message never carries a control byte.
-std::string PrintableTag(const std::string& tag) {
-    std::string shown;
-    for (char c : tag) shown += (c >= 32 && c < 127) ? c : '?';
-    return shown;
-}
 
 // The sample format: bits, rate and channels as stored, and the way the
 // samples are coded when it is not integer PCM.
@@ -120,13 +117,6 @@ std::string SampleFormat(const uint8_t* bytes, size_t count) {
     return text;
 }
 
-// Single quotes for the shell; a quote inside is closed, escaped and reopened.
-std::string ShellQuoted(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
 }  // namespace
 
 // The fields stand at their places only when the format chunk comes first;
@@ -135,7 +125,7 @@ std::string DescribeWaveFormat(const uint8_t* bytes, size_t count) {
     if (ReadTag(bytes, count, 8) != "WAVE") return "";
     std::string formatId = ReadTag(bytes, count, 12);
     if (formatId != "fmt ")
-        return "a '" + PrintableTag(formatId) + "' chunk where the format chunk belongs";
+        return "a " + QuotedArgument(formatId) + " chunk where the format chunk belongs";
     std::string cutShort = "a header cut short after " + std::to_string(count) + " bytes";
     if (count < 36) return cutShort;
     std::string text = SampleFormat(bytes, count);
@@ -146,25 +136,49 @@ std::string DescribeWaveFormat(const uint8_t* bytes, size_t count) {
     else if (dataId.size() < 4)
         text += ", with " + cutShort;
     else if (dataId != "data")
-        text += ", with a '" + PrintableTag(dataId) + "' chunk before the samples";
+        text += ", with a " + QuotedArgument(dataId) + " chunk before the samples";
     return text;
 }
 
-// The output beside the input: its name less the extension, if the last
-// part of the path has one, and "-24-96.wav". The highest peak goes to
-// -3 dBFS, a start for the headroom the error filters need.
-std::string ConversionCommand(const std::string& inputPath) {
-    size_t nameStart = inputPath.rfind('/');
-    nameStart = nameStart == std::string::npos ? 0 : nameStart + 1;
-    size_t dot = inputPath.rfind('.');
-    std::string base =
-        dot != std::string::npos && dot > nameStart ? inputPath.substr(0, dot) : inputPath;
-    return "sox " + ShellQuoted(inputPath) + " -b 24 -r 96000 -c 2 -t wavpcm " +
-           ShellQuoted(base + "-24-96.wav") + " gain -n -3";
+namespace {
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string PreparedCopyPath(const std::string& inputPath,
+                             const std::vector<std::string>& folderNames) {
+    const PathParts input = SplitPath(inputPath);
+    bool shared = false;
+    for (const std::string& name : folderNames) {
+        const PathParts other = SplitPath(name);
+        shared |= SameIgnoringCase(other.Stem, input.Stem) && other.Extension != input.Extension;
+    }
+    return input.Folder + input.Stem + (shared ? input.Extension : "") + " 24-96.wav";
+}
+
+std::string PreparedCopyPath(const std::string& inputPath) {
+    return PreparedCopyPath(inputPath, FolderEntryNames(SplitPath(inputPath).Folder));
+}
+
+// The highest peak goes to -3 dBFS, a start for the headroom the error
+// filters need.
+std::string ConversionCommand(const std::string& inputPath,
+                              const std::vector<std::string>& folderNames) {
+    return "sox " + CommandArgument(inputPath) + " -b 24 -r 96000 -c 2 -t wavpcm " +
+           CommandArgument(PreparedCopyPath(inputPath, folderNames)) + " gain -n -3";
 }
 
 std::string PrepareToolCommand(const std::string& inputPath) {
-    return "phonoskew-prepare " + ShellQuoted(inputPath);
+    return ToolCommand("phonoskew-prepare") + " " + CommandArgument(inputPath);
 }
 
 // ---- The check as the driver calls it --------------------------------------------
@@ -182,8 +196,8 @@ HeaderCheck CheckInputHeader(const std::string& inputPath) {
     if (!check.Refusal.empty()) {
         std::string format = DescribeWaveFormat(header, read.Bytes);
         check.Remedy = (format.empty() ? "" : "it is " + format + "; ") +
-                       "convert with: " + PrepareToolCommand(inputPath) +
-                       ", or with SoX: " + ConversionCommand(inputPath);
+                       "convert with: " + PrepareToolCommand(inputPath) + ", or with SoX: " +
+                       ConversionCommand(inputPath, FolderEntryNames(SplitPath(inputPath).Folder));
         return check;
     }
 

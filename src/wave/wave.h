@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "filters/filters.h"
+#include "filters/stages.h"
 #include "numeric/numeric.h"
 #include "system/memory.h"
 
@@ -34,6 +35,11 @@ WaveInfo ConsistentWaveInfo();
 // Two 24-bit samples a frame, left first.
 constexpr int BytesPerFrame = 6;
 
+// The largest data chunk a job takes: a stored size of 2^31 bytes or more
+// reads as negative and is refused as too large. Its whole frames.
+constexpr int64_t MostDataBytes = (int64_t{1} << 31) - 1;
+constexpr int64_t MostFrames = MostDataBytes / BytesPerFrame;
+
 // Every output is the filter's tail longer than its input.
 inline int64_t OutputFrameCount(int32_t frameCount) { return int64_t{frameCount} + FilterTail; }
 
@@ -41,8 +47,8 @@ inline int64_t OutputFrameCount(int32_t frameCount) { return int64_t{frameCount}
 // output frames, wrapped to 32 bits as the header field is.
 uint32_t OutputDataSize(const WaveInfo& info);
 
-// Output name n belongs to stage n (1 FO, 2 SO, 3 FOP, 4 SOP); index n - 1.
-using OutputNames = std::array<std::string, 4>;
+// Output name n belongs to stage n (ErrorStages); index n - 1.
+using OutputNames = std::array<std::string, StageCount>;
 
 // The outcome of the header check: accepted when `Refusal` is empty.
 struct HeaderCheck {
@@ -89,13 +95,13 @@ std::array<uint8_t, HeaderSize> MakeOutputHeader(const WaveInfo& info, uint32_t 
 
 // Writes header and samples as the file `outputName`, replacing it whole.
 // Returns "" or the system's reason for the failure (nothing is left behind).
-std::string WriteWaveFile(const std::string& outputName, const uint8_t* header, size_t headerSize,
-                          const uint8_t* samples, size_t sampleSize);
+std::string WriteWaveFile(const std::string& outputName, std::span<const uint8_t> header,
+                          std::span<const uint8_t> samples);
 
 // ---- Lower-level parts: pure steps of the above, also used by the tests -------
 
 // Message shown when an input is too large for this program: a data chunk
-// size of 2^31 or more, or arrays that cannot be allocated.
+// size beyond MostDataBytes, or arrays that cannot be allocated.
 extern const char* const TooLargeMessage;
 
 // The header fields as read from the first 44 bytes of an input file. Text
@@ -123,8 +129,8 @@ uint32_t ReadU32LE(const uint8_t* bytes, size_t count, size_t offset);
 HeaderFields ReadHeaderFields(const uint8_t* bytes, size_t count);
 
 // The message of the first failing header check, or "" when all pass. After
-// the seven format checks, a DataSize of 2^31 or more (read as negative) is
-// refused as too large.
+// the seven format checks, a DataSize beyond MostDataBytes (read as
+// negative) is refused as too large.
 std::string FindHeaderFault(const HeaderFields& fields);
 
 // DataSize x 8 / (BitsPerSample x Channels) at extended precision, rounded
@@ -137,18 +143,32 @@ int32_t ComputeFrameCount(int32_t dataSize, int16_t bitsPerSample, int16_t chann
 // chunk of 40 bytes". Empty when the file has no WAVE header to read.
 std::string DescribeWaveFormat(const uint8_t* bytes, size_t count);
 
-// The SoX command that makes an accepted file from `inputPath`, its peak at
-// -3 dBFS, both paths quoted for the shell: "sox 'in.wav' -b 24 -r 96000 -c 2
-// -t wavpcm 'in-24-96.wav' gain -n -3".
-std::string ConversionCommand(const std::string& inputPath);
+// The name of the accepted copy of `inputPath` that phonoskew-prepare
+// writes, and the SoX command suggests: "NAME 24-96.wav" beside the input,
+// NAME being the input path less the extension of its last part. When
+// another of `folderNames` (the names in the input's folder) has the same
+// NAME, ignoring case, with another extension or none, the extension stays
+// in NAME ("cd.flac 24-96.wav" beside cd.wav), so that two recordings never
+// share one copy.
+std::string PreparedCopyPath(const std::string& inputPath,
+                             const std::vector<std::string>& folderNames);
+
+// The same with the names the input's folder holds.
+std::string PreparedCopyPath(const std::string& inputPath);
+
+// The SoX command that makes an accepted file from `inputPath` beside it,
+// named as above, its peak at -3 dBFS, both paths quoted for this system's
+// shell: "sox 'in.wav' -b 24 -r 96000 -c 2 -t wavpcm 'in 24-96.wav' gain -n -3".
+std::string ConversionCommand(const std::string& inputPath,
+                              const std::vector<std::string>& folderNames);
 
 // The project's own tool that makes an accepted file from `inputPath`, with
-// the headroom the error filters need, the path quoted for the shell:
+// the headroom the error filters need, as this system's shell takes it:
 // "phonoskew-prepare 'in.wav'" (which writes 'in 24-96.wav').
 std::string PrepareToolCommand(const std::string& inputPath);
 
 // The input path less its last 4 characters (whole when shorter), followed by
-// " RIAA error 1.wav" to " RIAA error 4.wav".
+// each stage's output suffix.
 OutputNames MakeOutputNames(const std::string& inputPath);
 
 // One 24-bit little-endian two's-complement sample, sign-extended.

@@ -76,12 +76,12 @@ TEST(RunInPipesTest, EachBoxGivesItsReasonOnStandardError) {
          "phonoskew: standard input ended while waiting for a path\n"},
         {"no WAVE header", nullptr, "FO.dat\r\r",
          "phonoskew: FO.dat: This is not a Wave file (convert with: phonoskew-prepare 'FO.dat', "
-         "or with SoX: sox 'FO.dat' -b 24 -r 96000 -c 2 -t wavpcm 'FO-24-96.wav' gain -n -3)\n"
+         "or with SoX: sox 'FO.dat' -b 24 -r 96000 -c 2 -t wavpcm 'FO 24-96.wav' gain -n -3)\n"
          "phonoskew: standard input ended while waiting for a path\n"},
         {"16-bit 44.1 kHz", nullptr, "cd rip.wav\r\r",
          "phonoskew: cd rip.wav: This is not a 24-bit Wave file (it is 16-bit, 44100 Hz, 2 "
          "channels; convert with: phonoskew-prepare 'cd rip.wav', or with SoX: sox 'cd rip.wav' "
-         "-b 24 -r 96000 -c 2 -t wavpcm 'cd rip-24-96.wav' gain -n -3)\n"
+         "-b 24 -r 96000 -c 2 -t wavpcm 'cd rip 24-96.wav' gain -n -3)\n"
          "phonoskew: standard input ended while waiting for a path\n"},
         {"coefficient file", "SO.dat", "take1.wav\r",
          "phonoskew: take1 RIAA error 1.wav: 1 sample clipped\n"

@@ -188,29 +188,33 @@ TEST(RefusedFile, DescriptionNamesEveryDifference) {
     }
 }
 
-TEST(RefusedFile, ConversionCommandsQuoteThePaths) {
+// The SoX command writes the copy phonoskew-prepare would write; the
+// quoting itself is the system layer's.
+TEST(RefusedFile, ConversionCommandsNameThePreparedCopy) {
+    EXPECT_EQ(PrepareToolCommand("music/take 1.flac"), "phonoskew-prepare 'music/take 1.flac'");
+    EXPECT_EQ(ConversionCommand("it's.wav", {"it's.wav"}),
+              "sox 'it'\\''s.wav' -b 24 -r 96000 -c 2 -t wavpcm 'it'\\''s 24-96.wav' gain -n -3");
+}
+
+// One name for a prepared copy, whichever program names it; two recordings
+// of one name never share a copy.
+TEST(RefusedFile, PreparedCopyPathKeepsTwoSourcesApart) {
     struct Case {
         const char* Path;
-        const char* Prepare;
-        const char* Sox;
+        std::vector<std::string> Folder;
+        const char* Copy;
     };
     const Case cases[] = {
-        {"in.wav", "phonoskew-prepare 'in.wav'",
-         "sox 'in.wav' -b 24 -r 96000 -c 2 -t wavpcm 'in-24-96.wav' gain -n -3"},
-        {"music/take 1.flac", "phonoskew-prepare 'music/take 1.flac'",
-         "sox 'music/take 1.flac' -b 24 -r 96000 -c 2 -t wavpcm 'music/take 1-24-96.wav' gain -n "
-         "-3"},
-        {"it's.wav", "phonoskew-prepare 'it'\\''s.wav'",
-         "sox 'it'\\''s.wav' -b 24 -r 96000 -c 2 -t wavpcm 'it'\\''s-24-96.wav' gain -n -3"},
-        {"no.ext/take", "phonoskew-prepare 'no.ext/take'",
-         "sox 'no.ext/take' -b 24 -r 96000 -c 2 -t wavpcm 'no.ext/take-24-96.wav' gain -n -3"},
-        {".hidden", "phonoskew-prepare '.hidden'",
-         "sox '.hidden' -b 24 -r 96000 -c 2 -t wavpcm '.hidden-24-96.wav' gain -n -3"},
+        {"in.wav", {"in.wav"}, "in 24-96.wav"},
+        {"music/take 1.flac", {}, "music/take 1 24-96.wav"},
+        {"cd.flac", {"cd.wav", "cd.flac"}, "cd.flac 24-96.wav"},
+        {"sub/Take.WAV", {"Take.WAV", "take.aiff"}, "sub/Take.WAV 24-96.wav"},
+        {"cd.wav", {"cd.wav", "cd 24-96.wav"}, "cd 24-96.wav"},
+        {"no.ext/take", {}, "no.ext/take 24-96.wav"},
+        {".hidden", {}, ".hidden 24-96.wav"},
+        {"take.", {}, "take 24-96.wav"},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(PrepareToolCommand(c.Path), c.Prepare) << c.Path;
-        EXPECT_EQ(ConversionCommand(c.Path), c.Sox) << c.Path;
-    }
+    for (const Case& c : cases) EXPECT_EQ(PreparedCopyPath(c.Path, c.Folder), c.Copy) << c.Path;
 }
 
 TEST(FrameCount, DataSizeOverSixRoundedTiesToEven) {

@@ -1,16 +1,14 @@
-// The command line of phonoskew-prepare, its help text and the default name
-// of its output.
-#include <cctype>
+// The command line of phonoskew-prepare and its help text.
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string_view>
-#include <system_error>
+#include <vector>
 
 #include "prepare/prepare.h"
-#include "system/files.h"
+#include "system/options.h"
+#include "system/quoting.h"
 
 namespace {
 
@@ -41,41 +39,34 @@ bool ParseGain(std::string_view text, double& gainDb) {
     return true;
 }
 
+enum OptionId { HelpOption = 1, VersionOption, GainOption };
+
+constexpr OptionSpec Options[] = {
+    {"help", 'h', HelpOption},
+    {"version", 0, VersionOption},
+    {"gain", 0, GainOption, "a number of dB"},
+};
+
 }  // namespace
 
 PrepareCommand ParsePrepareCommand(int argc, const char* const* argv) {
+    const ReadCommandLine read = ReadOptions(argc, argv, Options);
     PrepareCommand command;
-    std::vector<std::string_view> paths;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
-            paths.push_back(argument);  // "-" alone is a path, as getopt has it
-        } else if (argument == "--") {
-            optionsEnded = true;
-        } else if (argument == "-h" || argument == "--help") {
-            command.Action = PrepareAction::Help;
+    // In the order given, up to a bad option.
+    for (const GivenOption& option : read.Options) {
+        if (option.Id == HelpOption || option.Id == VersionOption) {
+            command.Action = option.Id == HelpOption ? PrepareAction::Help : PrepareAction::Version;
             return command;
-        } else if (argument == "--version") {
-            command.Action = PrepareAction::Version;
-            return command;
-        } else if (argument == "--gain" || argument.starts_with("--gain=")) {
-            std::string_view value;
-            if (argument.size() > 6) {
-                value = argument.substr(7);
-            } else if (i + 1 < argc) {
-                value = argv[++i];
-            } else {
-                return Refusal("option '--gain' needs a number of dB");
-            }
-            if (!ParseGain(value, command.GainDb))
+        }
+        if (option.Id == GainOption) {
+            if (!ParseGain(option.Value, command.GainDb))
                 return Refusal("--gain wants a number of dB from -100 to 20, got " +
-                               QuotedArgument(value));
+                               QuotedArgument(option.Value));
             command.HasGain = true;
-        } else {
-            return Refusal("unrecognized option " + QuotedArgument(argument));
         }
     }
+    if (!read.Problem.empty()) return Refusal(read.Problem);
+    const std::vector<std::string_view>& paths = read.Operands;
     if (paths.empty()) return Refusal("no input file given");
     if (paths.size() > 2) return Refusal("extra operand " + QuotedArgument(paths[2]));
     command.Input = paths[0];
@@ -126,66 +117,4 @@ std::string PrepareHelpText(const std::string& exampleFolder) {
            "  2  a bad command line\n"
            "\n"
            "Then run phonoskew on OUT. More: man phonoskew-prepare\n";
-}
-
-// ---- Output name ------------------------------------------------------------------
-
-namespace {
-
-struct PathParts {
-    std::string Folder;     // up to and with the last separator
-    std::string Stem;       // the last part less its extension
-    std::string Extension;  // from the last '.' on, or ""
-};
-
-// The separators are the system's (the backslash too on Windows). A leading dot
-// (".hidden") starts no extension.
-PathParts SplitPath(const std::string& path) {
-    PathParts parts;
-    const size_t nameStart = path.size() - PathText(FileSystemPath(path).filename()).size();
-    parts.Folder = path.substr(0, nameStart);
-    const std::string name = path.substr(nameStart);
-    const size_t dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0) {
-        parts.Stem = name;
-    } else {
-        parts.Stem = name.substr(0, dot);
-        parts.Extension = name.substr(dot);
-    }
-    return parts;
-}
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
-
-}  // namespace
-
-std::string DefaultOutputPath(const std::string& inputPath,
-                              const std::vector<std::string>& folderNames) {
-    const PathParts input = SplitPath(inputPath);
-    bool shared = false;
-    for (const std::string& name : folderNames) {
-        const PathParts other = SplitPath(name);
-        shared |= SameIgnoringCase(other.Stem, input.Stem) && other.Extension != input.Extension;
-    }
-    return input.Folder + input.Stem + (shared ? input.Extension : "") + " 24-96.wav";
-}
-
-std::string DefaultOutputPath(const std::string& inputPath) {
-    const std::string folder = SplitPath(inputPath).Folder;
-    std::vector<std::string> names;
-    std::error_code error;
-    for (std::filesystem::directory_iterator
-             entry(FileSystemPath(folder.empty() ? "." : folder), error),
-         end;
-         !error && entry != end; entry.increment(error))
-        names.push_back(PathText(entry->path().filename()));
-    return DefaultOutputPath(inputPath, names);
 }

@@ -44,19 +44,6 @@ PrepareCommand ParsePrepareCommand(int argc, const char* const* argv);
 // nowhere), named where the headroom is explained.
 std::string PrepareHelpText(const std::string& exampleFolder);
 
-// ---- Output name --------------------------------------------------------------------
-
-// "NAME 24-96.wav" beside the input, NAME being the input path less the
-// extension of its last part. When another of `folderNames` (the names in
-// the input's folder) has the same NAME, ignoring case, with another
-// extension or none, the extension stays in NAME ("cd.flac 24-96.wav" beside
-// cd.wav), so that two recordings never share one output.
-std::string DefaultOutputPath(const std::string& inputPath,
-                              const std::vector<std::string>& folderNames);
-
-// The same with the names the input's folder holds.
-std::string DefaultOutputPath(const std::string& inputPath);
-
 // ---- Coefficient sets of the headroom --------------------------------------------
 
 struct HeadroomSet {

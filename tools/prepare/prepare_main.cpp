@@ -1,8 +1,6 @@
 // phonoskew-prepare: makes from a recording in any common form the file
 // phonoskew accepts, stereo 24-bit PCM at 96 kHz with the plain 44-byte
 // header, with headroom for the four error filters.
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -10,21 +8,15 @@
 #include "numeric/numeric.h"
 #include "prepare/prepare.h"
 #include "system/files.h"
+#include "system/quoting.h"
+#include "system/terminal_device.h"
+#include "wave/wave.h"
 
 #ifndef PHONOSKEW_VERSION
 #error "PHONOSKEW_VERSION comes from the project version in CMakeLists.txt"
 #endif
 
 namespace {
-
-// A message names paths as given; their control bytes must not reach the
-// terminal.
-std::string Printable(std::string text) {
-    for (char& ch : text) {
-        if (static_cast<unsigned char>(ch) < 32 || ch == 127) ch = '?';
-    }
-    return text;
-}
 
 std::string GainLine(const PrepareRequest& request, const PrepareResult& result) {
     char gain[32];
@@ -72,26 +64,26 @@ int main(int argc, char** argv) {
 
     PrepareRequest request;
     request.Input = command.Input;
-    request.Output = command.Output.empty() ? DefaultOutputPath(command.Input) : command.Output;
+    request.Output = command.Output.empty() ? PreparedCopyPath(command.Input) : command.Output;
     request.HasGain = command.HasGain;
     request.GainDb = command.GainDb;
     if (!request.HasGain) {
         const HeadroomSetLoad load = LoadHeadroomSets(FindExampleFolder());
         if (!load.Failure.empty()) {
-            std::fprintf(stderr, "phonoskew-prepare: %s\n", Printable(load.Failure).c_str());
+            std::fprintf(stderr, "phonoskew-prepare: %s\n", PrintableText(load.Failure).c_str());
             return 1;
         }
         request.Sets = load.Sets;
     }
-    request.ShowProgress = isatty(STDERR_FILENO) == 1;
+    request.ShowProgress = StandardErrorIsTerminal();
 
     const PrepareResult result = PrepareRecording(request);
     if (!result.Failure.empty()) {
-        std::fprintf(stderr, "phonoskew-prepare: %s\n", Printable(result.Failure).c_str());
+        std::fprintf(stderr, "phonoskew-prepare: %s\n", PrintableText(result.Failure).c_str());
         return 1;
     }
-    std::printf("Read: '%s', %s\n%s\n%s\n", Printable(request.Input).c_str(), result.Source.c_str(),
-                Printable(GainLine(request, result)).c_str(),
-                Printable(WroteLine(request, result)).c_str());
+    std::printf("Read: %s, %s\n%s\n%s\n", QuotedArgument(request.Input).c_str(),
+                result.Source.c_str(), PrintableText(GainLine(request, result)).c_str(),
+                PrintableText(WroteLine(request, result)).c_str());
     return 0;
 }
