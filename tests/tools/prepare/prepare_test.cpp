@@ -245,7 +245,7 @@ TEST(PrepareCommandLine, StatusMessagesAndOutputNames) {
         {{"--gain=nan", "cd.wav"}, {"cd.wav"}, 2, "", "phonoskew-prepare: --gain wants"},
         {{"--gain=21", "cd.wav"}, {"cd.wav"}, 2, "", "phonoskew-prepare: --gain wants"},
         {{"cd.wav", "--gain"}, {"cd.wav"}, 2, "", "phonoskew-prepare: option '--gain' needs"},
-        {{"-x", "cd.wav"}, {"cd.wav"}, 2, "", "phonoskew-prepare: unrecognized option '-x'"},
+        {{"-x", "cd.wav"}, {"cd.wav"}, 2, "", "phonoskew-prepare: invalid option -- 'x'"},
         {{"none.wav"}, {}, 1, "", "phonoskew-prepare: none.wav: No such file or directory\n"},
         {{"notes.txt"}, {"notes.txt"}, 1, "", "phonoskew-prepare: notes.txt: cannot read it: "},
         {{"six.wav"}, {"six.wav"}, 1, "", "phonoskew-prepare: six.wav: it has 6 channels; only"},
