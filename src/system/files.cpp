@@ -3,8 +3,10 @@
 #include "system/files.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 
 #include "system/signals.h"
 
@@ -12,19 +14,30 @@ std::filesystem::path FileSystemPath(const std::string& text) {
     return std::filesystem::path(std::u8string(text.begin(), text.end()));
 }
 
-std::string QuotedArgument(std::string_view text) {
-    std::string quoted = "'";
-    for (char ch : text) {
-        auto byte = static_cast<unsigned char>(ch);
-        if (byte < 32 || byte == 127) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-            quoted += escaped;
-        } else {
-            quoted += ch;
-        }
+PathParts SplitPath(const std::string& path) {
+    PathParts parts;
+    const size_t nameStart = path.size() - PathText(FileSystemPath(path).filename()).size();
+    parts.Folder = path.substr(0, nameStart);
+    const std::string name = path.substr(nameStart);
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0) {
+        parts.Stem = name;
+    } else {
+        parts.Stem = name.substr(0, dot);
+        parts.Extension = name.substr(dot);
     }
-    return quoted + "'";
+    return parts;
+}
+
+std::vector<std::string> FolderEntryNames(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (std::filesystem::directory_iterator
+             entry(FileSystemPath(folder.empty() ? "." : folder), error),
+         end;
+         !error && entry != end; entry.increment(error))
+        names.push_back(PathText(entry->path().filename()));
+    return names;
 }
 
 std::string PathText(const std::filesystem::path& path) {
@@ -106,6 +119,22 @@ int PeekByte(ByteReader& reader) {
 
 void SkipByte(ByteReader& reader) {
     if (PeekByte(reader) >= 0) ++reader.At;
+}
+
+// ---- The tests' seam ---------------------------------------------------------------
+
+namespace {
+
+// Set by a test's thread, taken by whichever thread comes next.
+std::atomic<int> failures[3];
+
+}  // namespace
+
+void FailNextOutputStep(OutputStep step, int error) { failures[int(step)].store(error); }
+
+int TakeOutputFailure(OutputStep step) {
+    std::atomic<int>& failure = failures[int(step)];
+    return failure.load(std::memory_order_relaxed) == 0 ? 0 : failure.exchange(0);
 }
 
 // ---- Small files, written whole -------------------------------------------------------

@@ -2,8 +2,10 @@
 // behind plain functions that mean the same on every system it runs on.
 // Its headers: files (this one), memory and the job's large arrays
 // (memory.h), the processors the process may use (processors.h), signals,
-// holds and helper threads (signals.h), and the terminal device the console
-// draws on and reads keys from (terminal_device.h). The rest of the program
+// holds and helper threads (signals.h), the terminal device the console
+// draws on and reads keys from (terminal_device.h), the command line's
+// options (options.h), and texts from outside as messages and this
+// system's shell take them (quoting.h). The rest of the program
 // holds no system call, no system header and no system difference of its
 // own; the system's status files are read through one reader
 // (status_files.h).
@@ -126,6 +128,14 @@ int NameOutputFile(OutputFile& output);
 // Closes the file and removes it, unnamed.
 void DiscardOutputFile(OutputFile& output);
 
+// The seam through which a test makes the next making, write or naming of
+// an output file fail with `error` (once), as a full disk or a file-size
+// limit would, and the file is left as such a failure leaves it.
+enum class OutputStep { Create, Write, Name };
+void FailNextOutputStep(OutputStep step, int error);
+// The error set for `step`, now taken, or 0: for the output files' code.
+int TakeOutputFailure(OutputStep step);
+
 // Removes a named temporary output file that exists now; for the handlers
 // of the ending signals (async-signal-safe).
 void RemovePendingTemporaryFile();
@@ -135,8 +145,8 @@ void RemovePendingTemporaryFile();
 void ReleaseReplacedFilesOnThread(bool onThread);
 
 // Replaces the file `path` with the given pieces, one after the other,
-// through an output file as above, with stop signals waiting until the
-// write is over. Returns 0 or the error.
+// through an output file as above, with the ending signals from outside
+// waiting until the write is over. Returns 0 or the error.
 int ReplaceFile(const std::string& path, std::initializer_list<std::span<const uint8_t>> pieces);
 
 // The same through a named temporary file, the way on file systems without
@@ -151,14 +161,24 @@ int ReplaceThroughNamedFile(const std::string& path,
 // since `argv` there holds the system's code page; elsewhere `argv` itself.
 std::vector<std::string> ProgramArguments(int argc, char** argv);
 
-// An argument quoted for a one-line message, its control bytes written as
-// \xHH so that the message can never steer the terminal.
-std::string QuotedArgument(std::string_view text);
-
 // The path of the running program's file, or "" when the system cannot tell.
 std::string ProgramFile();
 
 // A path for std::filesystem and back. Paths are UTF-8 inside the program;
 // std::filesystem takes narrow text in the system's code page on Windows.
 std::filesystem::path FileSystemPath(const std::string& text);
+
+// A path cut into its folder, up to and with the last separator (the
+// system's: on Windows the backslash too), and its last part's stem and
+// extension, from the last '.' on. A leading dot (".hidden") starts no
+// extension. Folder + Stem + Extension is the path.
+struct PathParts {
+    std::string Folder;
+    std::string Stem;
+    std::string Extension;
+};
+PathParts SplitPath(const std::string& path);
+
+// The names in `folder` ("" for the current one); none when it cannot be read.
+std::vector<std::string> FolderEntryNames(const std::string& folder);
 std::string PathText(const std::filesystem::path& path);

@@ -198,6 +198,7 @@ OutputFile CreateNamedOutputFile(const std::string& path) {
 // (or /proc, through which one is named), a named temporary file takes its
 // place, which an ending signal's handler removes.
 OutputFile CreateOutputFile(const std::string& path) {
+    if (int error = TakeOutputFailure(OutputStep::Create)) return {NoFile, path, "", error};
     if (access("/proc/self/fd", F_OK) != 0) return CreateNamedOutputFile(path);
     int fd = open(FolderOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
@@ -211,6 +212,7 @@ OutputFile CreateOutputFile(const std::string& path) {
 }
 
 int WriteAt(FileHandle file, std::span<const uint8_t> bytes, uint64_t offset) {
+    if (int error = TakeOutputFailure(OutputStep::Write)) return error;
     const uint8_t* data = bytes.data();
     size_t size = bytes.size();
     while (size > 0) {
@@ -226,6 +228,7 @@ int WriteAt(FileHandle file, std::span<const uint8_t> bytes, uint64_t offset) {
 }
 
 int NameOutputFile(OutputFile& output) {
+    if (output.Error == 0) output.Error = TakeOutputFailure(OutputStep::Name);
     int error = output.Error;
     if (error == 0 && output.TempName.empty())
         error = NameUnnamedFile(int(output.File), output.Path);

@@ -194,6 +194,7 @@ std::string ProgramFile() {
 // one step when complete; the console's ending events remove it, and only a
 // process killed outright can leave it.
 OutputFile CreateOutputFile(const std::string& path) {
+    if (int error = TakeOutputFailure(OutputStep::Create)) return {NoFile, path, "", error};
     OutputFile output;
     output.Path = path;
     if (HasTooLongName(Wide(path))) {
@@ -226,6 +227,7 @@ OutputFile CreateOutputFile(const std::string& path) {
 }
 
 int WriteAt(FileHandle file, std::span<const uint8_t> bytes, uint64_t offset) {
+    if (int error = TakeOutputFailure(OutputStep::Write)) return error;
     size_t done = 0;
     while (done < bytes.size()) {
         OVERLAPPED at{};
@@ -243,6 +245,7 @@ int WriteAt(FileHandle file, std::span<const uint8_t> bytes, uint64_t offset) {
 
 int NameOutputFile(OutputFile& output) {
     SignalsHeld held(HeldSignals::OutsideEnding);
+    if (output.Error == 0) output.Error = TakeOutputFailure(OutputStep::Name);
     int error = output.Error;
     if (output.File != NoFile && !CloseHandle(Handle(output.File)) && error == 0)
         error = LastError();

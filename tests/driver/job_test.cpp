@@ -4,12 +4,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "console/terminal.h"
 #include "driver/driver.h"
 #include "support/scratch.h"
 
@@ -59,6 +61,45 @@ TEST(RunFilterStage, FiltersIntoTheOutputThatTheWritingStepNames) {
     const int32_t expectedLeft[] = {0, 6000, 8000, 0};  // then the tail's dither
     for (int n = 0; n < 4; ++n) EXPECT_NEAR(DecodeSample24(bytes + 44 + 6 * n), expectedLeft[n], 1);
     EXPECT_NEAR(DecodeSample24(bytes + 44 + 6 + 3), -2000, 1);
+    ASSERT_EQ(chdir(previous), 0);
+}
+
+// A failed making, write or naming of the output, as a full disk gives it,
+// brings the write box: Esc skips the file and leaves an earlier one of its
+// name as it was; Enter computes the stage again from its first draw and
+// writes the bytes a first try writes.
+TEST(WriteStageOutput, AFailureGivesTheBoxThatRetriesOrSkips) {
+    ScratchDir dir;
+    char previous[4096];
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(chdir(dir.path.string().c_str()), 0);
+    std::ofstream("SO.dat", std::ios::binary) << "0.5\r\n-0.25\r\n";
+    InputSamples input;
+    ASSERT_TRUE(LoadInput(WriteSampleFile(dir, std::string(600, '\x35')), 100, oneThread, input));
+    WaveInfo info = ConsistentWaveInfo();
+    info.FrameCount = 100;
+    auto runStage = [&](const std::string& keys) {
+        RandomSource random;
+        StageOutput output =
+            RunFilterStage(ErrorStages[1], input, "o2.wav", info, random, oneThread);
+        ClearKeyBytes();
+        FeedKeyBytes(keys);
+        return WriteStageOutput("o2.wav", input, info, oneThread, output, 1);
+    };
+    ASSERT_TRUE(runStage(""));
+    const std::string firstTry = ReadFileBytes(dir.path / "o2.wav");
+    for (OutputStep step : {OutputStep::Create, OutputStep::Write, OutputStep::Name}) {
+        for (bool retry : {true, false}) {
+            SCOPED_TRACE(testing::Message()
+                         << "step " << int(step) << (retry ? ", Enter" : ", Esc"));
+            WriteFileBytes(dir.path / "o2.wav", "an earlier run's");
+            FailNextOutputStep(step, EFBIG);
+            EXPECT_EQ(runStage(retry ? "\r" : "\x1b"), retry);
+            EXPECT_EQ(TakeOutputFailure(step), 0);  // the failure was met
+            EXPECT_EQ(ReadFileBytes(dir.path / "o2.wav"), retry ? firstTry : "an earlier run's");
+        }
+    }
+    ClearKeyBytes();
     ASSERT_EQ(chdir(previous), 0);
 }
 
