@@ -1,5 +1,5 @@
 // The fast filter's certificate: the bound holds between the float64 sums
-// and the model on every vector width, and the sets it refuses.
+// and the model on every vector unit, and the sets it refuses.
 #include "filters/certificate.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/model.h"
+#include "support/vector_targets.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ std::vector<double> FastChannel(const std::vector<int32_t>& x, const Coefficient
 
 // Sets of full mantissas at several scales, and sets of large taps that
 // cancel, on loud samples that reach both rails.
-TEST(Certificate, BoundHoldsOnEveryVectorWidth) {
+TEST(Certificate, BoundHoldsOnEveryVectorUnit) {
     std::mt19937_64 generator(31337);
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
     std::vector<int32_t> x(3000);
@@ -44,8 +45,7 @@ TEST(Certificate, BoundHoldsOnEveryVectorWidth) {
     sets.push_back(cancelling);
 
     double worst = 0;
-    for (VectorWidth width : {VectorWidth::Widest, VectorWidth::Upto256, VectorWidth::Upto128}) {
-        LimitVectorWidth(width);
+    ForEachVectorTarget([&] {
         for (const CoefficientSet& h : sets) {
             const Certificate certificate = CertifyCoefficients(h);
             ASSERT_TRUE(certificate.Holds);
@@ -56,8 +56,7 @@ TEST(Certificate, BoundHoldsOnEveryVectorWidth) {
                 worst = std::max(worst, error / certificate.Bound);
             }
         }
-    }
-    LimitVectorWidth(VectorWidth::Widest);
+    });
     std::printf("worst |fast - model| / bound: %.4f\n", worst);
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "numeric/numeric.h"
+#include "support/vector_targets.h"
 #include "wave/wave.h"
 
 namespace {
@@ -135,8 +136,8 @@ int64_t DitherAndPackVector(const double* left, const double* right, int64_t fra
 // Packs with the vector form from `start` and compares bytes, clip count
 // and the source's end state with the one-sample-at-a-time form, whose
 // sums, draw order and clipping the tests above work by hand.
-void ExpectSameAsScalar(const std::vector<double>& left, const std::vector<double>& right,
-                        uint32_t start) {
+void ExpectSameAsScalarOnOneUnit(const std::vector<double>& left, const std::vector<double>& right,
+                                 uint32_t start) {
     RandomSource random{start};
     std::vector<uint8_t> packed(6 * left.size());
     int64_t clipped =
@@ -152,6 +153,11 @@ void ExpectSameAsScalar(const std::vector<double>& left, const std::vector<doubl
     EXPECT_EQ(clipped, expectedClipped);
     EXPECT_EQ(random.State, scalarRandom.State);
     EXPECT_EQ(random.State, RandomSource{start}.Skip(4 * left.size()).State);
+}
+
+void ExpectSameAsScalar(const std::vector<double>& left, const std::vector<double>& right,
+                        uint32_t start) {
+    ForEachVectorTarget([&] { ExpectSameAsScalarOnOneUnit(left, right, start); });
 }
 
 TEST(Dither, VectorFormMatchesOneSampleAtATimeAndAdvancesFourDraws) {
