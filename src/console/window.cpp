@@ -1,11 +1,13 @@
-// The window set-up calls, the beep and the way out. A terminal has no
+// The window set-up calls, the job clock, the beep and the way out. A terminal has no
 // toolbar, icon or system menu, so those calls do nothing; the title and the
 // size are asked of the terminal with xterm's sequences.
 #include <cstdlib>
 #include <string>
 
+#include "console/console.h"
 #include "console/screen.h"
 #include "console/terminal.h"
+#include "system/clock.h"
 
 // ---- Window set-up ----------------------------------------------------------------
 
@@ -39,6 +41,10 @@ void Console80x(int rows) {
 
 // Where the terminal window stands on the desktop is the user's choice.
 void ConsoleMove(int, int) {}
+
+// ---- The job clock ---------------------------------------------------------------------
+
+Extended ClockSeconds() { return static_cast<Extended>(MonotonicMilliseconds()) / 1000; }
 
 // ---- Beep and the way out ---------------------------------------------------------------
 

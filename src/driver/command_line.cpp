@@ -8,8 +8,12 @@
 #include <string_view>
 #include <vector>
 
+#include "filters/stages.h"
 #include "system/files.h"
+#include "system/options.h"
 #include "system/processors.h"
+#include "system/quoting.h"
+#include "wave/wave.h"
 
 #ifndef PHONOSKEW_VERSION
 #error "PHONOSKEW_VERSION comes from the project version in CMakeLists.txt"
@@ -36,45 +40,36 @@ CommandLine Action(CommandAction action) {
     return line;
 }
 
-// "--name" or "--name=value", where name may be any unambiguous start of a
-// long option; the two options begin with different letters.
-CommandLine LongOption(std::string_view argument) {
-    std::string_view body = argument.substr(2);
-    size_t equals = body.find('=');
-    std::string_view name = body.substr(0, equals);
-    for (auto [option, action] : {std::pair{std::string_view("help"), CommandAction::Help},
-                                  std::pair{std::string_view("version"), CommandAction::Version}}) {
-        if (name.empty() || !option.starts_with(name)) continue;
-        if (equals != std::string_view::npos) {
-            return Refusal("option '--" + std::string(option) + "' doesn't allow an argument");
-        }
-        return Action(action);
-    }
-    return Refusal("unrecognized option " + QuotedArgument(argument));
-}
+enum OptionId { HelpOption = 1, VersionOption };
 
-// "-h", or a cluster of short options of which the first decides.
-CommandLine ShortOptions(std::string_view argument) {
-    if (argument[1] == 'h') return Action(CommandAction::Help);
-    return Refusal("invalid option -- " + QuotedArgument(argument.substr(1, 1)));
+constexpr OptionSpec Options[] = {
+    {"help", 'h', HelpOption},
+    {"version", 0, VersionOption},
+};
+
+// "  FO.dat   first-order error          ->  NAME RIAA error 1.wav" for each stage.
+std::string StageLines() {
+    std::string lines;
+    for (const ErrorStage& stage : ErrorStages) {
+        char line[128];
+        std::snprintf(line, sizeof line, "  %-8s %-26s ->  NAME%s\n", stage.CoefficientFile,
+                      stage.Kind, stage.OutputSuffix);
+        lines += line;
+    }
+    return lines;
 }
 
 }  // namespace
 
 CommandLine ParseCommandLine(int argc, const char* const* argv) {
-    std::vector<std::string_view> paths;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string_view argument = argv[i];
-        if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
-            paths.push_back(argument);  // "-" alone is a path, as getopt has it
-        } else if (argument == "--") {
-            optionsEnded = true;
-        } else {
-            CommandLine option = argument[1] == '-' ? LongOption(argument) : ShortOptions(argument);
-            if (option.Action != CommandAction::Run) return option;
-        }
+    const ReadCommandLine read = ReadOptions(argc, argv, Options);
+    // The first of --help, --version or a bad option decides.
+    for (const GivenOption& option : read.Options) {
+        if (option.Id == HelpOption) return Action(CommandAction::Help);
+        if (option.Id == VersionOption) return Action(CommandAction::Version);
     }
+    if (!read.Problem.empty()) return Refusal(read.Problem);
+    const std::vector<std::string_view>& paths = read.Operands;
     if (paths.size() > 1) return Refusal("extra operand " + QuotedArgument(paths[1]));
     CommandLine line;
     if (paths.empty()) return line;
@@ -106,14 +101,12 @@ std::string HelpText() {
            "Only stereo 24-bit 96 kHz PCM WAVE files with the plain 44-byte header are\n"
            "accepted. phonoskew-prepare makes one from any recording ('in 24-96.wav'),\n"
            "with the headroom the error filters need; or SoX, with peaks at -3 dBFS:\n"
-           "  phonoskew-prepare 'in.wav'\n"
-           "  sox 'in.wav' -b 24 -r 96000 -c 2 -t wavpcm 'in-24-96.wav' gain -n -3\n"
+           "  " +
+           PrepareToolCommand("in.wav") + "\n  " + ConversionCommand("in.wav", {}) +
            "\n"
-           "Coefficient files, read from the current folder, one number a line (CR LF):\n"
-           "  FO.dat   first-order error          ->  NAME RIAA error 1.wav\n"
-           "  SO.dat   second-order error         ->  NAME RIAA error 2.wav\n"
-           "  FOP.dat  first-order phase shift    ->  NAME RIAA error 3.wav\n"
-           "  SOP.dat  second-order phase shift   ->  NAME RIAA error 4.wav\n"
+           "\n"
+           "Coefficient files, read from the current folder, one number a line (CR LF):\n" +
+           StageLines() +
            "NAME is the path less its last four characters.\n"
            "\n"
            "Options:\n"
@@ -129,7 +122,7 @@ std::string HelpText() {
            "\n"
            "Environment:\n"
            "  PHONOSKEW_THREADS  threads for each stage (default: one a core)\n"
-           "  PHONOSKEW_KERNEL   auto (default), avx2 or sse2 (caps on the vector width),\n"
+           "  PHONOSKEW_KERNEL   auto (default), avx2 or sse4 (caps on the vector width),\n"
            "                     exact (or x87: every output in the 64-bit-significand\n"
            "                     arithmetic); the output bytes are the same in every mode\n"
            "\n"
@@ -151,12 +144,11 @@ struct KernelName {
     Kernel Form;
 };
 
-// The kernels by name; x87 is exact's other name.
-constexpr KernelName KernelNames[] = {{"auto", Kernel::Fast},
-                                      {"avx2", Kernel::FastUpto256},
-                                      {"sse2", Kernel::FastUpto128},
-                                      {"exact", Kernel::Exact},
-                                      {"x87", Kernel::Exact}};
+// The kernels by name; x87 is exact's other name, and sse2 the 128-bit
+// cap's old one (on x86-64 it takes SSE4 where the processor has it).
+constexpr KernelName KernelNames[] = {{"auto", Kernel::Fast},        {"avx2", Kernel::FastUpto256},
+                                      {"sse4", Kernel::FastUpto128}, {"sse2", Kernel::FastUpto128},
+                                      {"exact", Kernel::Exact},      {"x87", Kernel::Exact}};
 
 // A whole decimal number (blanks and a '+' may lead), saturated at
 // `ceiling`; -1 when the text is not one.
@@ -173,8 +165,11 @@ long long WholeNumber(std::string_view text, long long ceiling) {
     return value;
 }
 
+// The value as the environment gave it, its control bytes escaped: it goes
+// to the terminal.
 std::string Warning(const char* name, const char* value, std::string_view what) {
-    return std::string("phonoskew: ") + name + " is \"" + value + "\", " + std::string(what) + "\n";
+    return std::string("phonoskew: ") + name + " is \"" + PrintableText(value) + "\", " +
+           std::string(what) + "\n";
 }
 
 }  // namespace
@@ -207,7 +202,7 @@ RunSettings ParseRunSettings(const char* threads, const char* kernel, const char
             settings.Engine.Form = known->Form;
         } else {
             settings.Warnings += Warning("PHONOSKEW_KERNEL", kernel,
-                                         "not exact, x87, avx2, sse2 or auto: it is ignored");
+                                         "not exact, x87, avx2, sse4 or auto: it is ignored");
         }
     }
     // A dumb terminal cannot place the cursor: it gets the plain transcript.

@@ -60,8 +60,8 @@ std::array<uint8_t, HeaderSize> MakeOutputHeader(const WaveInfo& info, uint32_t 
 
 // ---- Writing the file -------------------------------------------------------------
 
-std::string WriteWaveFile(const std::string& outputName, const uint8_t* header, size_t headerSize,
-                          const uint8_t* samples, size_t sampleSize) {
-    int error = ReplaceFile(outputName, {{header, headerSize}, {samples, sampleSize}});
+std::string WriteWaveFile(const std::string& outputName, std::span<const uint8_t> header,
+                          std::span<const uint8_t> samples) {
+    int error = ReplaceFile(outputName, {header, samples});
     return error == 0 ? "" : ErrorText(error);
 }

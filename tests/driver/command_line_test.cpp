@@ -117,7 +117,7 @@ TEST(CommandLineTest, HelpFitsEightyColumnsAndNamesWhatAUserNeeds) {
          {"--help", "--version", "FO.dat", "SO.dat", "FOP.dat", "SOP.dat", "NAME RIAA error 1.wav",
           "NAME RIAA error 4.wav", "  0  ", "  1  ", "  2  ", "  3  ", "PHONOSKEW_THREADS",
           "PHONOSKEW_KERNEL", "exact", "man phonoskew", "phonoskew-prepare 'in.wav'\n",
-          "sox 'in.wav' -b 24 -r 96000 -c 2 -t wavpcm 'in-24-96.wav' gain -n -3\n"}) {
+          "sox 'in.wav' -b 24 -r 96000 -c 2 -t wavpcm 'in 24-96.wav' gain -n -3\n"}) {
         EXPECT_NE(help.find(needed), std::string::npos) << needed;
     }
 }
@@ -147,7 +147,7 @@ TEST(RunSettings, ThreadsKernelAndTerminalWithTheirWarnings) {
         "\", not a number of threads from 1 up: one a processor is used\n";
     const std::string tooMany = "\", more than the 64 threads a stage can use: 64 are used\n";
     const std::string kernel = "phonoskew: PHONOSKEW_KERNEL is \"";
-    const std::string ignored = "\", not exact, x87, avx2, sse2 or auto: it is ignored\n";
+    const std::string ignored = "\", not exact, x87, avx2, sse4 or auto: it is ignored\n";
     struct Case {
         const char* Threads;
         const char* KernelName;
@@ -163,6 +163,7 @@ TEST(RunSettings, ThreadsKernelAndTerminalWithTheirWarnings) {
         {"64", "exact", nullptr, 64, Kernel::Exact, ""},
         {" +3", "auto", nullptr, 3, Kernel::Fast, ""},
         {"4", "avx2", nullptr, 4, Kernel::FastUpto256, ""},
+        {"2", "sse4", nullptr, 2, Kernel::FastUpto128, ""},
         {"2", "sse2", nullptr, 2, Kernel::FastUpto128, ""},
         {"0", nullptr, nullptr, 6, Kernel::Fast, threads + "0" + notANumber},
         {"-2", nullptr, nullptr, 6, Kernel::Fast, threads + "-2" + notANumber},

@@ -342,7 +342,7 @@ TEST(RunInTerminalTest, UnusableSettingsAreNamedOnceBelowTheFinalScreen) {
     const std::string note =
         "phonoskew: PHONOSKEW_THREADS is \"two\", not a number of threads from 1 up: one a "
         "processor is used\r\nphonoskew: PHONOSKEW_KERNEL is \"fast\", not exact, x87, avx2, "
-        "sse2 or auto: it is ignored\r\n" +
+        "sse4 or auto: it is ignored\r\n" +
         ClippingNotes(MakeJobFixture(100), "\r\n");
     EXPECT_TRUE(run.out.ends_with("\x1b[?25h" + note)) << run.out.substr(run.out.size() - 300);
     EXPECT_EQ(run.out.find("phonoskew: PHONOSKEW_THREADS"), run.out.size() - note.size());

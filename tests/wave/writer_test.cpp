@@ -49,9 +49,9 @@ TEST(WriteWaveFile, HeaderThenSamplesOrTheSystemsReason) {
     ScratchDir dir;
     const uint8_t header[4] = {'H', 'E', 'A', 'D'}, samples[5] = {1, 2, 3, 4, 5};
     std::string name = dir.File("take RIAA error 1.wav");
-    EXPECT_EQ(WriteWaveFile(name, header, 4, samples, 5), "");
+    EXPECT_EQ(WriteWaveFile(name, header, samples), "");
     EXPECT_EQ(ReadFileBytes(name), std::string("HEAD\1\2\3\4\5", 9));
-    EXPECT_EQ(WriteWaveFile(dir.File("none/out.wav"), header, 4, samples, 5),
+    EXPECT_EQ(WriteWaveFile(dir.File("none/out.wav"), header, samples),
               "No such file or directory");
 }
 

@@ -144,5 +144,5 @@ std::vector<uint8_t> PackDemoSamples(const std::vector<int32_t>& interleaved) {
 std::string WriteDemoFile(const std::string& path, const std::vector<int32_t>& interleaved) {
     const std::vector<uint8_t> samples = PackDemoSamples(interleaved);
     const auto header = MakeOutputHeader(ConsistentWaveInfo(), uint32_t(samples.size()));
-    return WriteWaveFile(path, header.data(), header.size(), samples.data(), samples.size());
+    return WriteWaveFile(path, header, samples);
 }
