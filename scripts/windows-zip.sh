@@ -82,6 +82,15 @@ wine "$stage/phonoskew-demo-signal.exe" "$recording" --seconds 1 </dev/null >/de
     </dev/null | tr -d '\r' | grep -q "examples.coefficients")
 echo "phonoskew-prepare.exe under wine: 'Aufnahme ä 中.wav' read, the example sets found beside it"
 
+# A refused recording: the command phonoskew.exe suggests, typed at cmd's
+# prompt from another folder, converts it with the prepare tool beside it.
+sox -n -r 44100 -b 16 -c 2 "$work/cd 100% rip.wav" synth 0.5 sine 440 vol 0.5
+suggested=$(cd "$work" && printf 'cd 100%% rip.wav\r\r' | wine "$stage/phonoskew.exe" 2>&1 >/dev/null |
+    sed -n 's/.*convert with: \(.*\), or with SoX: .*/\1/p')
+(cd "$work" && printf '%s\r\nexit\r\n' "$suggested" | wine cmd >/dev/null 2>&1)
+test -s "$work/cd 100% rip 24-96.wav"
+echo "phonoskew.exe's suggested command, typed into cmd: $suggested"
+
 rm -f "$build/$name.zip"
 (cd "$build/zip" && cmake -E tar cf "$build/$name.zip" --format=zip "$name")
 echo "Wrote $build/$name.zip ($(stat -c %s "$build/$name.zip") bytes)"

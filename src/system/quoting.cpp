@@ -61,4 +61,9 @@ std::string PrintableText(std::string_view text) {
     return shown;
 }
 
-std::string QuotedArgument(std::string_view text) { return "'" + PrintableText(text) + "'"; }
+std::string QuotedArgument(std::string_view text) {
+    std::string quoted(1, '\'');
+    quoted += PrintableText(text);
+    quoted += '\'';
+    return quoted;
+}

@@ -17,7 +17,7 @@ std::string QuotedArgument(std::string_view text);
 
 // `text` as one argument of a command to copy into this system's shell,
 // printable as above: in POSIX single quotes ('it'\''s.wav'); on Windows
-// in double quotes for cmd.exe, each % outside them so that it stays a %.
+// in double quotes for cmd.exe.
 std::string CommandArgument(std::string_view text);
 
 // How the user starts the project's program `name` (such as

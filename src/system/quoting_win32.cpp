@@ -7,14 +7,15 @@
 #include "system/files.h"
 #include "system/quoting.h"
 
-// Inside double quotes cmd.exe takes every character but % (which expands
-// a variable): each % stands outside them, escaped with ^, and the program
-// gets the pieces joined. The program's argument parser reads backslashes
-// before a closing quote as escaping it, so those are doubled. Windows
-// names hold no double quote.
+// Inside double quotes cmd.exe takes blanks, &, (, ) and the like as they
+// are, and a % too unless the text up to the next % names a variable that
+// is set (%PATH%): no quoting that its prompt reads the same way everywhere
+// (wine's included) can keep that one, and a file name seldom holds it. The
+// program's argument parser reads backslashes before a closing quote as
+// escaping it, so those are doubled. Windows names hold no double quote.
 std::string CommandArgument(std::string_view text) {
     std::string quoted = "\"";
-    for (char c : text) quoted += c == '%' ? std::string("\"^%\"") : std::string(1, c);
+    quoted += text;
     size_t trailing = 0;
     while (trailing < text.size() && text[text.size() - 1 - trailing] == '\\') ++trailing;
     quoted.append(trailing, '\\');

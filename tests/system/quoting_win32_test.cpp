@@ -11,7 +11,7 @@ namespace {
 TEST(CommandArgument, DoubleQuotesForCmd) {
     EXPECT_EQ(CommandArgument("C:\\Music\\cd.wav"), "\"C:\\Music\\cd.wav\"");
     EXPECT_EQ(CommandArgument("it's & more (1).wav"), "\"it's & more (1).wav\"");
-    EXPECT_EQ(CommandArgument("100%PATH%.wav"), "\"100\"^%\"PATH\"^%\".wav\"");
+    EXPECT_EQ(CommandArgument("Pho 100% app"), "\"Pho 100% app\"");
     EXPECT_EQ(CommandArgument("C:\\Music\\"), "\"C:\\Music\\\\\"");
 }
 
