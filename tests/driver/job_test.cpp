@@ -1,7 +1,6 @@
 // The job's steps as the driver runs them, on the screen model alone (no
 // terminal is started): loading, one whole stage, one output file.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -18,6 +17,15 @@
 namespace {
 
 EngineChoice oneThread{Kernel::Fast, 1};
+
+// A scratch folder as the working directory, where the stages read their
+// coefficient files, for one test.
+struct WorkingFolder {
+    ScratchDir dir;
+    std::filesystem::path previous = std::filesystem::current_path();
+    WorkingFolder() { std::filesystem::current_path(dir.path); }
+    ~WorkingFolder() { std::filesystem::current_path(previous); }
+};
 
 TEST(LoadInput, HoldsTheInputAsRead) {
     ScratchDir dir;
@@ -36,10 +44,8 @@ TEST(LoadInput, HoldsTheInputAsRead) {
 // filter's exact results, after dither, go to a file that has its name only
 // once the writing step has given it.
 TEST(RunFilterStage, FiltersIntoTheOutputThatTheWritingStepNames) {
-    ScratchDir dir;
-    char previous[4096];
-    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
-    ASSERT_EQ(chdir(dir.path.string().c_str()), 0);
+    WorkingFolder here;
+    const ScratchDir& dir = here.dir;
     std::ofstream("SO.dat", std::ios::binary) << "0\r\n2000\r\n";
     std::string path =
         WriteSampleFile(dir, {"\x03\x00\x00\xFF\xFF\xFF\x04\x00\x00\x00\x00\x00", 12});
@@ -61,7 +67,6 @@ TEST(RunFilterStage, FiltersIntoTheOutputThatTheWritingStepNames) {
     const int32_t expectedLeft[] = {0, 6000, 8000, 0};  // then the tail's dither
     for (int n = 0; n < 4; ++n) EXPECT_NEAR(DecodeSample24(bytes + 44 + 6 * n), expectedLeft[n], 1);
     EXPECT_NEAR(DecodeSample24(bytes + 44 + 6 + 3), -2000, 1);
-    ASSERT_EQ(chdir(previous), 0);
 }
 
 // A failed making, write or naming of the output, as a full disk gives it,
@@ -69,10 +74,8 @@ TEST(RunFilterStage, FiltersIntoTheOutputThatTheWritingStepNames) {
 // name as it was; Enter computes the stage again from its first draw and
 // writes the bytes a first try writes.
 TEST(WriteStageOutput, AFailureGivesTheBoxThatRetriesOrSkips) {
-    ScratchDir dir;
-    char previous[4096];
-    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
-    ASSERT_EQ(chdir(dir.path.string().c_str()), 0);
+    WorkingFolder here;
+    const ScratchDir& dir = here.dir;
     std::ofstream("SO.dat", std::ios::binary) << "0.5\r\n-0.25\r\n";
     InputSamples input;
     ASSERT_TRUE(LoadInput(WriteSampleFile(dir, std::string(600, '\x35')), 100, oneThread, input));
@@ -100,7 +103,6 @@ TEST(WriteStageOutput, AFailureGivesTheBoxThatRetriesOrSkips) {
         }
     }
     ClearKeyBytes();
-    ASSERT_EQ(chdir(previous), 0);
 }
 
 TEST(DoneNotes, SayHowManySamplesClippedAndFramesMissing) {
