@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "wave/wave.h"
+
 namespace {
 
 CommandLine Parse(std::vector<const char*> arguments) {
@@ -104,20 +106,26 @@ TEST(CommandLineTest, BadCommandLinesGiveOneLineNamingTheProblem) {
 
 TEST(CommandLineTest, HelpFitsEightyColumnsAndNamesWhatAUserNeeds) {
     std::string help = HelpText();
+    // The commands as this system's shell takes them; on Windows the tool
+    // may be named by its full path, however long.
+    const std::string prepare = "  " + PrepareToolCommand("in.wav");
+    EXPECT_NE(help.find(prepare + "\n"), std::string::npos) << prepare;
+    EXPECT_NE(help.find("  " + ConversionCommand("in.wav", {}) + "\n"), std::string::npos);
     std::istringstream lines(help);
     std::string line;
     int count = 0;
     while (std::getline(lines, line)) {
         ++count;
-        EXPECT_LE(line.size(), 80u) << line;
+        if (line != prepare) {
+            EXPECT_LE(line.size(), 80u) << line;
+        }
         for (char ch : line) EXPECT_GE(static_cast<unsigned char>(ch), 32) << line;
     }
     EXPECT_LT(count, 50);  // one screen
     for (const char* needed :
          {"--help", "--version", "FO.dat", "SO.dat", "FOP.dat", "SOP.dat", "NAME RIAA error 1.wav",
           "NAME RIAA error 4.wav", "  0  ", "  1  ", "  2  ", "  3  ", "PHONOSKEW_THREADS",
-          "PHONOSKEW_KERNEL", "exact", "man phonoskew", "phonoskew-prepare 'in.wav'\n",
-          "sox 'in.wav' -b 24 -r 96000 -c 2 -t wavpcm 'in 24-96.wav' gain -n -3\n"}) {
+          "PHONOSKEW_KERNEL", "exact", "man phonoskew"}) {
         EXPECT_NE(help.find(needed), std::string::npos) << needed;
     }
 }
