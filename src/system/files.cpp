@@ -139,8 +139,6 @@ int TakeOutputFailure(OutputStep step) {
 
 // ---- Small files, written whole -------------------------------------------------------
 
-namespace {
-
 int WriteWholeAndName(OutputFile output, std::initializer_list<std::span<const uint8_t>> pieces) {
     uint64_t offset = 0;
     for (std::span<const uint8_t> piece : pieces) {
@@ -151,15 +149,7 @@ int WriteWholeAndName(OutputFile output, std::initializer_list<std::span<const u
     return NameOutputFile(output);
 }
 
-}  // namespace
-
 int ReplaceFile(const std::string& path, std::initializer_list<std::span<const uint8_t>> pieces) {
     SignalsHeld held(HeldSignals::OutsideEnding);  // written whole before a stop
     return WriteWholeAndName(CreateOutputFile(path), pieces);
-}
-
-int ReplaceThroughNamedFile(const std::string& path,
-                            std::initializer_list<std::span<const uint8_t>> pieces) {
-    SignalsHeld held(HeldSignals::OutsideEnding);
-    return WriteWholeAndName(CreateNamedOutputFile(path), pieces);
 }

@@ -149,10 +149,9 @@ void ReleaseReplacedFilesOnThread(bool onThread);
 // waiting until the write is over. Returns 0 or the error.
 int ReplaceFile(const std::string& path, std::initializer_list<std::span<const uint8_t>> pieces);
 
-// The same through a named temporary file, the way on file systems without
-// unnamed files.
-int ReplaceThroughNamedFile(const std::string& path,
-                            std::initializer_list<std::span<const uint8_t>> pieces);
+// Writes the pieces one after the other into `output`, then names it.
+// Returns 0 or the error.
+int WriteWholeAndName(OutputFile output, std::initializer_list<std::span<const uint8_t>> pieces);
 
 // ---- The program's own names ------------------------------------------------------
 

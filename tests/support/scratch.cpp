@@ -54,3 +54,8 @@ std::string ReadFileBytes(const fs::path& file) {
     text << in.rdbuf();
     return text.str();
 }
+
+int ReplaceThroughNamedFile(const std::string& path,
+                            std::initializer_list<std::span<const uint8_t>> pieces) {
+    return WriteWholeAndName(CreateNamedOutputFile(path), pieces);
+}

@@ -32,3 +32,8 @@ void WriteFileBytes(const fs::path& file, std::string_view bytes);
 // matter to the sample reads (0xAA), followed by `data`.
 std::string WriteSampleFile(const ScratchDir& dir, std::string_view data);
 std::string ReadFileBytes(const fs::path& file);
+
+// ReplaceFile the way of file systems without unnamed files: through a
+// named temporary file.
+int ReplaceThroughNamedFile(const std::string& path,
+                            std::initializer_list<std::span<const uint8_t>> pieces);
