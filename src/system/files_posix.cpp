@@ -59,6 +59,13 @@ int64_t FileLength(FileHandle file) {
     return fstat(int(file), &status) == 0 ? int64_t(status.st_size) : -1;
 }
 
+FileStamp StampOf(FileHandle file) {
+    struct stat status {};
+    if (fstat(int(file), &status) != 0) return {};
+    return {int64_t(status.st_size),
+            int64_t(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
+}
+
 // ---- The program's own names ------------------------------------------------------
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {

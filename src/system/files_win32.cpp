@@ -166,6 +166,15 @@ int64_t FileLength(FileHandle file) {
     return GetFileSizeEx(Handle(file), &size) ? int64_t(size.QuadPart) : -1;
 }
 
+FileStamp StampOf(FileHandle file) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(Handle(file), &information)) return {};
+    const auto join = [](DWORD high, DWORD low) { return int64_t(uint64_t(high) << 32 | low); };
+    return {join(information.nFileSizeHigh, information.nFileSizeLow),
+            join(information.ftLastWriteTime.dwHighDateTime,
+                 information.ftLastWriteTime.dwLowDateTime)};
+}
+
 // ---- The program's own names ------------------------------------------------------
 
 // Split as the C runtime splits the command line into `argv`, so the two

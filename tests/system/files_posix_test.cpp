@@ -2,7 +2,6 @@
 // status files, new files' permissions, and a replacement killed or
 // stopped by a signal mid-write; the processors under an affinity mask.
 #include <gtest/gtest.h>
-#include <sched.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,7 +16,6 @@
 
 #include "support/scratch.h"
 #include "system/files.h"
-#include "system/processors.h"
 
 namespace {
 
@@ -137,19 +135,6 @@ TEST(ReplaceFile, StopSignalWaitsUntilTheFileIsComplete) {
     EXPECT_EQ(error, 0);
     EXPECT_EQ(outputExistedAtSignal, 1) << "-1: the write ended before the signal: make it longer";
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"big.wav"});
-}
-
-TEST(ProcessorsAvailable, Affinity) {
-    // This thread confined to one processor, as `taskset -c N` does.
-    cpu_set_t before, one;
-    ASSERT_EQ(sched_getaffinity(0, sizeof before, &before), 0);
-    int first = 0;
-    while (!CPU_ISSET(first, &before)) ++first;
-    CPU_ZERO(&one);
-    CPU_SET(first, &one);
-    ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
-    EXPECT_EQ(ProcessorsAvailable(), 1);
-    ASSERT_EQ(sched_setaffinity(0, sizeof before, &before), 0);
 }
 
 }  // namespace
