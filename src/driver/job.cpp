@@ -209,6 +209,11 @@ bool WriteStageOutput(const std::string& outputName, JobInput& input, const Wave
         if (error == 0) error = NameOutputFile(output.File);
         if (error == 0) break;
         DiscardOutputFile(output.File);
+        // A temporary file its folder no longer lets go of is left empty;
+        // the user learns its name to remove it.
+        if (!output.File.Leftover.empty())
+            NoteOnStandardError("phonoskew: " + output.File.Leftover +
+                                ": left behind empty, as it could not be removed");
         std::string message = " Could not write file '" + outputName + "':\\n " + ErrorText(error) +
                               ".\\n Enter tries again, Esc skips this file  ";
         if (ShowError(message) == BoxKey::Escape) {

@@ -114,6 +114,9 @@ struct OutputFile {
     std::string Path;      // the name it gets when complete
     std::string TempName;  // the named temporary file, or "" for an unnamed one
     int Error = 0;         // why it could not be made or named, or 0
+    // A named temporary file that could be neither named nor removed, left
+    // empty, or "".
+    std::string Leftover;
 };
 
 // Makes the file that will become `path`; Error says when it cannot.

@@ -179,6 +179,20 @@ int NameUnnamedFile(int fd, const std::string& path) {
     return EEXIST;
 }
 
+// A named temporary file given up: removed, or, where its folder no longer
+// lets it be removed (made read-only meanwhile), cut to nothing and kept
+// in Leftover for the user to remove.
+void GiveUpTemporary(OutputFile& output) {
+    if (unlink(output.TempName.c_str()) != 0 && errno != ENOENT) {
+        if (truncate(output.TempName.c_str(), 0) != 0) {
+            // Its bytes stay; the name still tells the user what to remove.
+        }
+        output.Leftover = output.TempName;
+    }
+    ForgetPendingTemporary();
+    output.TempName.clear();
+}
+
 }  // namespace
 
 // ---- Output files ------------------------------------------------------------------
@@ -214,6 +228,11 @@ OutputFile CreateOutputFile(const std::string& path) {
     output.Path = path;
     output.File = fd < 0 ? NoFile : FileHandle{fd};
     output.Error = fd < 0 ? errno : 0;
+    // A removed folder (the working one, say) refuses an unnamed file with
+    // EPERM; the user is told it is not there.
+    struct stat folder {};
+    if (output.Error == EPERM && stat(FolderOf(path).c_str(), &folder) == 0 && folder.st_nlink == 0)
+        output.Error = ENOENT;
     return output;
 }
 
@@ -240,9 +259,12 @@ int NameOutputFile(OutputFile& output) {
     output.File = NoFile;
     if (!output.TempName.empty()) {
         if (error == 0) error = RenameOver(output.TempName, output.Path);
-        if (error != 0) unlink(output.TempName.c_str());
-        ForgetPendingTemporary();
-        output.TempName.clear();
+        if (error == 0) {
+            ForgetPendingTemporary();
+            output.TempName.clear();
+        } else {
+            GiveUpTemporary(output);
+        }
     }
     output.Error = error;
     return error;
@@ -251,11 +273,7 @@ int NameOutputFile(OutputFile& output) {
 void DiscardOutputFile(OutputFile& output) {
     if (output.File != NoFile) close(int(output.File));
     output.File = NoFile;
-    if (!output.TempName.empty()) {
-        unlink(output.TempName.c_str());
-        ForgetPendingTemporary();
-        output.TempName.clear();
-    }
+    if (!output.TempName.empty()) GiveUpTemporary(output);
 }
 
 void RemovePendingTemporaryFile() {
