@@ -449,9 +449,7 @@ double BenchWholeRuns(const fs::path& dir, const std::string& binary, int32_t fr
     } else {
         std::printf("\n(sox is not installed: no SoX row.)\n");
     }
-    std::printf(
-        "\nPeak resident memory (auto): %.1f MiB, %.1f bytes a frame (%.1f beyond 16 MiB).\n",
-        peak / 1048576.0, peak / frames, (peak - 16 * 1048576.0) / frames);
+    std::printf("\nPeak resident memory (auto): %.1f MiB.\n", peak / 1048576.0);
     return Median(ours[0]);
 }
 
