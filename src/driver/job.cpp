@@ -1,8 +1,6 @@
 // The job's steps with their dialogue: progress lines, beeps, error boxes
 // and the two retry loops.
 #include <cerrno>
-#include <cmath>
-#include <cstdio>
 
 #include "console/screen_script.h"
 #include "driver/driver.h"
