@@ -284,9 +284,12 @@ StageWorkspace MakeStageWorkspace(int threads, const SignalStackMaker& makeStack
         while (int(parts.size()) < most) {
             StagePart part;
             MakePartArrays(part);
-            // One part runs on the calling thread, which has its own.
-            if (!parts.empty() && !(part.SignalStack = makeStack())) break;
+            // Without a stack, only a stage of one part, which runs on the
+            // calling thread, can use it.
+            part.SignalStack = makeStack();
+            if (!part.SignalStack && !parts.empty()) break;
             parts.push_back(std::move(part));
+            if (!parts.back().SignalStack) break;
         }
     } catch (const std::bad_alloc&) {
     }
