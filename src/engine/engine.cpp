@@ -326,9 +326,10 @@ StageRun StartStage(const StageInput& input, const CoefficientSet& h, const Stag
     work.Workers.resize(size_t(parts));
     for (size_t i = 0; i < size_t(parts); ++i) {
         StagePart* part = &work.Parts[i];
-        StageWork* state = &work;
+        std::shared_ptr<StageWork> state = run.Work;  // outlives a worker let go unjoined
         StartHelperThread(
-            work.Workers[i], [part, state] { RunWorker(part, state); }, part->SignalStack.get());
+            work.Workers[i], [part, state] { RunWorker(part, state.get()); },
+            part->SignalStack.get());
     }
     return run;
 }
@@ -337,9 +338,17 @@ bool StageFinished(const StageRun& run) { return run.Work->Unfinished.load() == 
 
 StageResult EndStage(StageRun& run) {
     StageWork& work = *run.Work;
-    // Each joins, from the thread that started them.
+    // Each joins, from the thread that started them. Where the thread
+    // library takes a finished worker for this thread, its record of the
+    // worker is not to be trusted, neither to join nor to detach: the worker,
+    // which has said it is done, is left to end on its own, its handle kept.
     for (std::jthread& worker : work.Workers) {
-        if (worker.joinable()) worker.join();
+        if (!worker.joinable()) continue;
+        if (worker.get_id() == std::this_thread::get_id()) {
+            new std::jthread(std::move(worker));
+        } else {
+            worker.join();
+        }
     }
     work.Workers.clear();
     StageResult result;
