@@ -30,6 +30,9 @@ constexpr int64_t BlockFrames = 2048;
 // writes, and little memory a thread.
 constexpr int64_t PendingFrames = 4 * BlockFrames;
 static_assert(VectorPad >= DitherPad);
+// Input frames a part reads from the file at once: a few blocks' worth, so
+// that the reads are few, and little memory a thread.
+constexpr int64_t ReadFrames = 4 * BlockFrames + FilterTail;
 
 // A suspect's recompute is a latency-bound chain of 64 steps, about 400 ns,
 // against about 55 ns an output for the exact loop over a whole block: past
@@ -65,6 +68,7 @@ struct StagePart {
     // outputs, samples and suspects; the packed frames not yet written,
     // from output frame PendingFrom.
     std::vector<uint8_t> Read;
+    int64_t ReadFrom = 0, ReadTo = 0;  // the input frames Read holds
     std::span<const uint8_t> Block;
     int64_t BlockStart = 0;
     std::vector<int32_t> InputLeft, InputRight;
@@ -92,25 +96,34 @@ namespace {
 
 // ---- Blocks ---------------------------------------------------------------------------
 
-// Reads the packed input frames a block of outputs [first, first + count)
-// uses: from 63 frames before its first output (or the input's start) to
-// its last output (or the input's end). Frames the file no longer holds,
-// and a failed read, give silence.
+// The packed input frames a block of outputs [first, first + count) uses:
+// from 63 frames before its first output (or the input's start) to its
+// last output (or the input's end). From the file, they come with the
+// frames of the next few blocks in one read. Frames the file no longer
+// holds, and a failed read, give silence.
 void ReadBlockInput(StagePart& part, int64_t first, int64_t count) {
     const StageInput& input = part.Input;
     const int64_t from = std::max<int64_t>(0, first - FilterTail);
     const int64_t to = std::max(from, std::min(input.FrameCount, first + count));
-    const size_t bytes = size_t(BytesPerFrame * (to - from));
     part.BlockStart = from;
     if (input.File == NoFile) {
-        part.Block = input.Memory.subspan(size_t(BytesPerFrame * from), bytes);
+        part.Block =
+            input.Memory.subspan(size_t(BytesPerFrame * from), size_t(BytesPerFrame * (to - from)));
         return;
     }
-    ReadResult read =
-        ReadAt(input.File, part.Read.data(), bytes, input.Offset + uint64_t(BytesPerFrame * from));
-    if (read.Error != 0 && part.Result.ReadError == 0) part.Result.ReadError = read.Error;
-    std::fill(part.Read.begin() + ptrdiff_t(read.Bytes), part.Read.begin() + ptrdiff_t(bytes), 0);
-    part.Block = std::span(part.Read).first(bytes);
+    if (from < part.ReadFrom || to > part.ReadTo) {
+        const int64_t end = std::max(to, std::min(input.FrameCount, from + ReadFrames));
+        const size_t bytes = size_t(BytesPerFrame * (end - from));
+        ReadResult read = ReadAt(input.File, part.Read.data(), bytes,
+                                 input.Offset + uint64_t(BytesPerFrame * from));
+        if (read.Error != 0 && part.Result.ReadError == 0) part.Result.ReadError = read.Error;
+        std::fill(part.Read.begin() + ptrdiff_t(read.Bytes), part.Read.begin() + ptrdiff_t(bytes),
+                  0);
+        part.ReadFrom = from;
+        part.ReadTo = end;
+    }
+    part.Block = std::span(part.Read).subspan(size_t(BytesPerFrame * (from - part.ReadFrom)),
+                                              size_t(BytesPerFrame * (to - from)));
 }
 
 // The block's input taken apart into the part's channel arrays. Samples
@@ -210,7 +223,7 @@ void RunStagePart(StagePart& part) {
 
 // A part's arrays, each the size its largest block needs.
 void MakePartArrays(StagePart& part) {
-    part.Read.resize(size_t(BytesPerFrame * (BlockFrames + FilterTail)));
+    part.Read.resize(size_t(BytesPerFrame * ReadFrames));
     part.InputLeft.reserve(size_t(BlockFrames + FilterTail));
     part.InputRight.reserve(size_t(BlockFrames + FilterTail));
     part.FilteredLeft.resize(size_t(OutputRoom(BlockFrames)));
@@ -245,6 +258,7 @@ void SetUpParts(std::span<StagePart> parts, const StageInput& input, const Coeff
         part.ExactBlocksAhead = 0;
         part.Result = StageResult{};
         part.Pending.clear();
+        part.ReadFrom = part.ReadTo = 0;
     }
 }
 

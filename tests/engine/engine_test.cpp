@@ -387,13 +387,13 @@ TEST(MakeStageWorkspace, StacksThatCannotBeHadMeanFewerThreads) {
 // does not hold, as for those it holds in memory as zeros.
 TEST(FilterDitherAndPack, FramesMissingFromTheFileReadAsSilence) {
     ScratchDir dir;
-    std::vector<int32_t> left(5000, 0), right(5000, 0);
-    for (size_t n = 0; n < 3000; ++n) left[n] = int32_t(n), right[n] = -int32_t(n);
+    std::vector<int32_t> left(30000, 0), right(30000, 0);
+    for (size_t n = 0; n < 17000; ++n) left[n] = int32_t(n), right[n] = -int32_t(n);
     std::vector<uint8_t> input = PackedInput(left, right);
     const std::string path = WriteSampleFile(
-        dir, {reinterpret_cast<const char*>(input.data()), size_t(BytesPerFrame) * 3000 + 4});
+        dir, {reinterpret_cast<const char*>(input.data()), size_t(BytesPerFrame) * 17000 + 4});
     // The last partial frame's four bytes, and nothing after them.
-    std::fill(input.begin() + BytesPerFrame * 3000 + 4, input.end(), 0);
+    std::fill(input.begin() + BytesPerFrame * 17000 + 4, input.end(), 0);
     CoefficientSet h{};
     h[1] = 1.5;
     OpenResult file = OpenForReading(path);
@@ -402,7 +402,7 @@ TEST(FilterDitherAndPack, FramesMissingFromTheFileReadAsSilence) {
             packed = reference;
         RandomSource a, b;
         FilterDitherAndPack(input, h, {NoFile, 0, reference}, a, {Kernel::Fast, threads});
-        StageResult result = FilterDitherAndPack({file.File, 44, {}, 5000}, h, {NoFile, 0, packed},
+        StageResult result = FilterDitherAndPack({file.File, 44, {}, 30000}, h, {NoFile, 0, packed},
                                                  b, {Kernel::Fast, threads});
         EXPECT_EQ(result.ReadError, 0);
         EXPECT_TRUE(packed == reference) << threads << " threads";
