@@ -250,6 +250,25 @@ int WriteAt(FileHandle file, std::span<const uint8_t> bytes, uint64_t offset) {
     return 0;
 }
 
+namespace {
+
+// A named temporary file given up: removed, or, where that is refused
+// (its folder's permissions changed meanwhile), cut to nothing and kept in
+// Leftover for the user to remove.
+void GiveUpTemporary(OutputFile& output) {
+    const std::wstring temporary = Wide(output.TempName);
+    if (!DeleteFileW(temporary.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        output.Leftover = output.TempName;
+    }
+    pendingTemporaryLength = 0;
+    output.TempName.clear();
+}
+
+}  // namespace
+
 int NameOutputFile(OutputFile& output) {
     SignalsHeld held(HeldSignals::OutsideEnding);
     int error = output.Error;
@@ -261,9 +280,12 @@ int NameOutputFile(OutputFile& output) {
                                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         error = LastError();
     }
-    if (error != 0) DeleteFileW(temporary.c_str());
-    pendingTemporaryLength = 0;
-    output.TempName.clear();
+    if (error != 0) {
+        GiveUpTemporary(output);
+    } else {
+        pendingTemporaryLength = 0;
+        output.TempName.clear();
+    }
     output.Error = error;
     return error;
 }
@@ -272,9 +294,8 @@ void DiscardOutputFile(OutputFile& output) {
     SignalsHeld held(HeldSignals::OutsideEnding);
     if (output.File != NoFile) CloseHandle(Handle(output.File));
     output.File = NoFile;
-    if (!output.TempName.empty()) DeleteFileW(Wide(output.TempName).c_str());
+    if (!output.TempName.empty()) GiveUpTemporary(output);
     pendingTemporaryLength = 0;
-    output.TempName.clear();
 }
 
 void RemovePendingTemporaryFile() {
