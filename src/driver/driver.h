@@ -18,7 +18,6 @@
 #include "filters/filters.h"
 #include "filters/stages.h"
 #include "numeric/numeric.h"
-#include "system/memory.h"
 #include "wave/wave.h"
 
 // The console window's start-up calls, in their fixed order.
@@ -58,33 +57,31 @@ BoxKey ShowError(std::string_view message, std::string_view reason = {});
 // box's message, then what the file is and how to convert it, when known.
 std::string RefusalReason(const std::string& inputPath, const HeaderCheck& header);
 
-// What the program and its threads' working arrays take beside the samples.
-constexpr uint64_t JobWorkingBytes = uint64_t{16} << 20;
+// The job's input: its file, open from the read step to the end of the run,
+// and the stages' working arrays.
+struct JobInput {
+    std::string Path;
+    InputFile File;
+    StageWorkspace Work;
+};
 
-// The memory a job of `frameCount` frames holds at its peak: the sample
-// arrays and the working bytes.
-uint64_t JobMemory(int32_t frameCount);
-
-// Bytes for a person: "730 MB", "10.7 GB".
-std::string FormatMemory(uint64_t bytes);
-
-// Creates the input's array and reads the samples, with the lines
-// "Reading file data..." and "Extracting channels..." and their "Done".
-// Returns false, after the beep and box, when the memory cannot be had or
-// the input cannot be read; the caller then goes back to the prompt. The
-// engine's threads' stacks count against the process's own limits: where
-// all of them cannot fit beside the job, fewer are used (at least one), and
-// `engine` says how many.
+// Opens the input for its samples and makes the stages' working arrays,
+// with the lines "Reading file data..." and "Extracting channels..." and
+// their "Done". Returns false, after the beep and box, when the input
+// cannot be opened or not even one thread's arrays can be had; the caller
+// then goes back to the prompt. Where not all of the threads' arrays can
+// be had, fewer threads are used, and `engine` says how many.
 bool LoadInput(const std::string& inputPath, int32_t frameCount, EngineChoice& engine,
-               InputSamples& input);
-
-// The most threads, up to `threads`, whose stacks fit beside a job needing
-// `needed` bytes in `room`; at least one.
-int ThreadsThatFit(uint64_t needed, const MemoryRoom& room, int threads);
+               JobInput& input);
 
 // The note after the "Done" of the read when the input file holds fewer whole
 // frames than its header says: " (N frames missing, read as silence)".
 std::string MissingFramesNote(int64_t missing);
+
+// The note after a stage's "Done" when the input file changed while the
+// stage read it (its length or time differ from those at the read step),
+// or a read of it failed; "" for neither.
+std::string InputChangeNote(bool changed, int readError);
 
 // The note after a writer's "Done" when `clipped` samples went beyond the
 // 24-bit range: "" for none, " (1 sample clipped)", " (N samples clipped)".
@@ -104,16 +101,16 @@ struct StageOutput {
     OutputFile File;
     StageResult Result;
     CoefficientSet Coefficients{};
-    RandomSource Start;  // the stage's first draw
+    RandomSource Start;         // the stage's first draw
+    bool InputChanged = false;  // the input file changed while the stage read it
 };
 
 // Title line, coefficient load (beep and box again and again while the
 // file cannot be opened), then filter, dither and pack on the engine's
 // threads, each part writing its frames into the output file as it goes,
 // "Done". `random` moves on past the stage's draws.
-StageOutput RunFilterStage(const ErrorStage& stage, const InputSamples& input,
-                           const std::string& outputName, const WaveInfo& info,
-                           RandomSource& random, const EngineChoice& engine);
+StageOutput RunFilterStage(const ErrorStage& stage, JobInput& input, const std::string& outputName,
+                           const WaveInfo& info, RandomSource& random, const EngineChoice& engine);
 
 // "Writing file - " and the name; the file gets its name, or a failure
 // (met now or while the stage wrote) asks with a box to try again, which
@@ -121,6 +118,5 @@ StageOutput RunFilterStage(const ErrorStage& stage, const InputSamples& input,
 // "Done" with the clipped note, or "Skipped" saying whether an earlier file
 // of that name stands, and `blankLinesAfter` blank lines. Returns false when
 // the user skipped the file.
-bool WriteStageOutput(const std::string& outputName, const InputSamples& input,
-                      const WaveInfo& info, const EngineChoice& engine, StageOutput& output,
-                      int blankLinesAfter);
+bool WriteStageOutput(const std::string& outputName, JobInput& input, const WaveInfo& info,
+                      const EngineChoice& engine, StageOutput& output, int blankLinesAfter);

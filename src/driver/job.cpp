@@ -1,14 +1,12 @@
 // The job's steps with their dialogue: progress lines, beeps, error boxes
 // and the two retry loops.
 #include <cerrno>
-#include <cmath>
-#include <cstdio>
 
 #include "console/screen_script.h"
 #include "driver/driver.h"
 #include "system/files.h"
-#include "system/memory.h"
 #include "system/quoting.h"
+#include "system/terminal_device.h"
 
 // The box while a stage's coefficient file is missing. The two characters
 // backslash and n break a box's text into lines.
@@ -47,52 +45,26 @@ void ShowDoneWithNote(int blankLines, const std::string& name, const std::string
 
 // ---- Loading ------------------------------------------------------------------------
 
-uint64_t JobMemory(int32_t frameCount) { return InputSamplesBytes(frameCount) + JobWorkingBytes; }
-
-std::string FormatMemory(uint64_t bytes) {
-    char text[32];
-    if (bytes < 999500000) {
-        std::snprintf(text, sizeof text, "%.0f MB", std::ceil(double(bytes) / 1e6));
-    } else {
-        std::snprintf(text, sizeof text, "%.1f GB", double(bytes) / 1e9);
-    }
-    return text;
-}
-
-int ThreadsThatFit(uint64_t needed, const MemoryRoom& room, int threads) {
-    while (threads > 1 && needed > AvailableMemory(room, AddressSpaceReserve(threads))) --threads;
-    return threads;
-}
-
 bool LoadInput(const std::string& inputPath, int32_t frameCount, EngineChoice& engine,
-               InputSamples& input) {
+               JobInput& input) {
     ShowStepTitle("   Reading file data...");
-    // Refused at once when it cannot fit, rather than killed half-way. The
-    // check and the taking of the memory are one step for every job of the
-    // user: a second job checks once the first one's memory is taken.
-    {
-        MemoryCheckHeld held;
-        uint64_t needed = JobMemory(frameCount);
-        MemoryRoom room = MeasureMemoryRoom();
-        engine.Threads = ThreadsThatFit(needed, room, engine.Threads);
-        uint64_t available = AvailableMemory(room, AddressSpaceReserve(engine.Threads));
-        if (needed > available) {
-            ShowError(std::string(TooLargeMessage) + "\\n It needs " + FormatMemory(needed) +
-                      " of memory; " + FormatMemory(available) + " is available  ");
-            return false;
-        }
-        if (!CreateInputSamples(frameCount, input)) {
-            ShowError(TooLargeMessage);
-            return false;
-        }
-    }
-    SampleRead read = ReadInputSamples(inputPath, input);
-    if (!read.Failure.empty()) {
-        input = InputSamples{};
-        ShowError(read.Failure);
+    // The stages read the input as they go, in working arrays made here
+    // once: all the memory the job takes, whatever the recording's length.
+    input.Work = MakeStageWorkspace(engine.Threads);
+    if (input.Work.Threads == 0) {
+        input = JobInput{};
+        ShowError(TooLargeMessage);
         return false;
     }
-    ShowDoneWithNote(1, inputPath, MissingFramesNote(read.MissingFrames));
+    engine.Threads = input.Work.Threads;
+    SampleOpen open = OpenInputSamples(inputPath, frameCount, input.File);
+    if (!open.Failure.empty()) {
+        input = JobInput{};
+        ShowError(open.Failure);
+        return false;
+    }
+    input.Path = inputPath;
+    ShowDoneWithNote(1, inputPath, MissingFramesNote(open.MissingFrames));
 
     // Each stage takes the channels apart block by block as it reads the
     // input, so that no channel arrays are held; the step keeps its line.
@@ -131,6 +103,14 @@ std::string CoefficientDoneNote(const char* fileName, const std::vector<std::str
     return start + std::to_string(notes.size()) + (notes.size() == 1 ? " note)" : " notes)");
 }
 
+// The note after a stage's "Done" when the input file changed while the
+// stage read it, or could not be read: " (input file changed while read)".
+std::string InputChangeNote(bool changed, int readError) {
+    if (readError != 0)
+        return " (input file unreadable: " + ErrorText(readError) + "; read as silence)";
+    return changed ? " (input file changed while read)" : "";
+}
+
 // ---- Stages ---------------------------------------------------------------------------
 
 namespace {
@@ -138,8 +118,9 @@ namespace {
 // The stage computed into a new output file for `outputName`, on the
 // engine's threads while this one, which alone takes the signals, waits: a
 // stop and continue or a resize redraws the screen at once instead of when
-// the stage ends, seconds later. The draws start at `output.Start`.
-void ComputeStage(const InputSamples& input, const std::string& outputName, const WaveInfo& info,
+// the stage ends, seconds later. The draws start at `output.Start`. The
+// input's stamp before and after tells whether it changed meanwhile.
+void ComputeStage(JobInput& input, const std::string& outputName, const WaveInfo& info,
                   const EngineChoice& engine, StageOutput& output) {
     output.File = CreateOutputFile(outputName);
     std::array<uint8_t, HeaderSize> header = MakeOutputHeader(info, OutputDataSize(info));
@@ -147,11 +128,15 @@ void ComputeStage(const InputSamples& input, const std::string& outputName, cons
     output.Result = StageResult{};
     // A file that cannot be made is told at the writing step, which tries again.
     if (output.File.Error != 0) return;
+    output.InputChanged = StampOf(input.File.File) != input.File.Stamp;
     RandomSource random = output.Start;
     StageSink sink{output.File.File, HeaderSize, {}};
-    StageRun run = StartStage(input.Packed, output.Coefficients, sink, random, engine);
+    StageInput samples{input.File.File, HeaderSize, {}, input.File.FrameCount};
+    StageRun run = StartStage(samples, output.Coefficients, sink, random, engine, input.Work,
+                              WakeTerminalWait);
     while (!StageFinished(run)) WaitServingTerminal(100);
     output.Result = EndStage(run);
+    output.InputChanged = output.InputChanged || StampOf(input.File.File) != input.File.Stamp;
 }
 
 // Whether a file of that name stands there from an earlier run: one that
@@ -175,9 +160,8 @@ void ShowSkippedFile(const std::string& outputName, int blankLines) {
 
 }  // namespace
 
-StageOutput RunFilterStage(const ErrorStage& stage, const InputSamples& input,
-                           const std::string& outputName, const WaveInfo& info,
-                           RandomSource& random, const EngineChoice& engine) {
+StageOutput RunFilterStage(const ErrorStage& stage, JobInput& input, const std::string& outputName,
+                           const WaveInfo& info, RandomSource& random, const EngineChoice& engine) {
     ShowStepTitle(stage.Title);
     // Only the outcome of each open counts; the run waits here, with no
     // limit, until the file can be opened.
@@ -190,11 +174,16 @@ StageOutput RunFilterStage(const ErrorStage& stage, const InputSamples& input,
     output.Coefficients = load.Values;
     output.Start = random;
     ComputeStage(input, outputName, info, engine, output);
-    random = random.Skip(StageDraws(input.FrameCount));
+    random = random.Skip(StageDraws(input.File.FrameCount));
     // The values stay as read, so that outputs compare byte for byte with
     // earlier runs; the user learns why they may not be the file's numbers.
     std::vector<std::string> notes = CoefficientNotes(load.Survey);
-    ShowDone(1, CoefficientDoneNote(stage.CoefficientFile, notes));
+    std::string change = InputChangeNote(output.InputChanged, output.Result.ReadError);
+    if (change.empty()) {
+        ShowDone(1, CoefficientDoneNote(stage.CoefficientFile, notes));
+    } else {
+        ShowDoneWithNote(1, input.Path, change);
+    }
     if (!notes.empty()) {
         std::string line = std::string("phonoskew: ") + stage.CoefficientFile + ": " + notes[0];
         for (size_t i = 1; i < notes.size(); ++i) line += "; " + notes[i];
@@ -203,9 +192,8 @@ StageOutput RunFilterStage(const ErrorStage& stage, const InputSamples& input,
     return output;
 }
 
-bool WriteStageOutput(const std::string& outputName, const InputSamples& input,
-                      const WaveInfo& info, const EngineChoice& engine, StageOutput& output,
-                      int blankLinesAfter) {
+bool WriteStageOutput(const std::string& outputName, JobInput& input, const WaveInfo& info,
+                      const EngineChoice& engine, StageOutput& output, int blankLinesAfter) {
     ShowWritingFile(outputName);
     for (;;) {
         // A failure met while the stage wrote is told here, as the writing
@@ -214,6 +202,11 @@ bool WriteStageOutput(const std::string& outputName, const InputSamples& input,
         if (error == 0) error = NameOutputFile(output.File);
         if (error == 0) break;
         DiscardOutputFile(output.File);
+        // A temporary file its folder no longer lets go of is left empty;
+        // the user learns its name to remove it.
+        if (!output.File.Leftover.empty())
+            NoteOnStandardError("phonoskew: " + output.File.Leftover +
+                                ": left behind empty, as it could not be removed");
         std::string message = " Could not write file '" + outputName + "':\\n " + ErrorText(error) +
                               ".\\n Enter tries again, Esc skips this file  ";
         if (ShowError(message) == BoxKey::Escape) {

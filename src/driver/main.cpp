@@ -27,7 +27,7 @@ namespace {
 int RunJob(const CommandLine& command) {
     SetNumericEnvironment();
     const RunSettings settings = ReadRunSettings();
-    EngineChoice engine = settings.Engine;  // fewer threads where memory is tight
+    EngineChoice engine = settings.Engine;  // fewer threads where memory is short
     SetUpEngine(engine);
     // PHONOSKEW_THREADS=1 keeps the whole job on this one thread.
     ReleaseReplacedFilesOnThread(engine.Threads > 1);
@@ -45,7 +45,7 @@ int RunJob(const CommandLine& command) {
     RandomSource dither;
     std::string inputPath;
     HeaderCheck header;
-    InputSamples input;
+    JobInput input;
     double startTime = 0.0;
     for (;;) {
         inputPath = AskInputPath();

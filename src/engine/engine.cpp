@@ -1,7 +1,8 @@
-// The stage engine. Each block of output frames takes its window of the
-// packed input apart, is filtered into small arrays of its own, dithered
-// and packed from them at once, and written to the output file by its part
-// a few blocks at a time: no stage-long array exists but the input. The output range is split into
+// The stage engine. Each block of output frames reads its window of the
+// packed input from the input file, takes it apart, is filtered into small
+// arrays of its own, dithered and packed from them at once, and written to
+// the output file by its part a few blocks at a time: no stage-long array
+// exists, not even of the input. The output range is split into
 // one contiguous part per thread; a part starts its dither draws where the one-pass loop would have
 // them (RandomSource::Skip), so the bytes never depend on the number of threads. Each block is
 // filtered in float64 on the vector unit and dithered there; the few outputs the certificate cannot
@@ -9,13 +10,17 @@
 #include "engine/engine.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cassert>
+#include <new>
+#include <thread>
+#include <vector>
 
 #include "filters/certificate.h"
 #include "filters/stages.h"
 #include "system/signals.h"
-#include "system/terminal_device.h"
 #include "wave/dither.h"
+#include "wave/wave.h"
 
 namespace {
 
@@ -26,6 +31,9 @@ constexpr int64_t BlockFrames = 2048;
 // writes, and little memory a thread.
 constexpr int64_t PendingFrames = 4 * BlockFrames;
 static_assert(VectorPad >= DitherPad);
+// Input frames a part reads from the file at once: a few blocks' worth, so
+// that the reads are few, and little memory a thread.
+constexpr int64_t ReadFrames = 4 * BlockFrames + FilterTail;
 
 // A suspect's recompute is a latency-bound chain of 64 steps, about 400 ns,
 // against about 55 ns an output for the exact loop over a whole block: past
@@ -39,22 +47,94 @@ static_assert(VectorPad >= DitherPad);
 int64_t MostSuspects(int64_t count) { return 2 * count / 10; }
 constexpr int ExactBlocksAfterOne = 7;
 
+}  // namespace
+
+// One part of a stage: a run of whole blocks of output frames, and the
+// working arrays of one block, made before any thread starts so that a
+// worker never allocates.
+struct StagePart {
+    StageInput Input;
+    const CoefficientSet* Coefficients = nullptr;
+    StageSink Sink;
+    int64_t From = 0;  // output frames [From, To)
+    int64_t To = 0;
+    RandomSource Random;  // positioned at frame From's first draw
+    bool Exact = false;
+    double TieWindow = 0;      // the certificate's, for the fast form
+    int ExactBlocksAhead = 0;  // blocks that take the exact loop after one full of suspects
+    StageResult Result;
+    // One block's input: its packed frames from input frame BlockStart, as
+    // read (Read holds them when they come from the file), and taken apart
+    // as integers (its channels) and as the fast filter's doubles; its
+    // outputs, samples and suspects; the packed frames not yet written,
+    // from output frame PendingFrom.
+    std::vector<uint8_t> Read;
+    int64_t ReadFrom = 0, ReadTo = 0;  // the input frames Read holds
+    std::span<const uint8_t> Block;
+    int64_t BlockStart = 0;
+    std::vector<int32_t> InputLeft, InputRight;
+    std::vector<double> WindowLeft, WindowRight, FilteredLeft, FilteredRight;
+    std::vector<int32_t> SamplesLeft, SamplesRight, Suspects;
+    std::vector<uint8_t> Pending;
+    int64_t PendingFrom = 0;
+    std::unique_ptr<std::byte[]> SignalStack;  // its thread's
+};
+
+struct StageParts {
+    std::vector<StagePart> Parts;
+};
+
+// A stage under way: its parts and the threads that run them.
+struct StageWork {
+    std::span<StagePart> Parts;
+    std::vector<std::jthread> Workers;
+    std::atomic<int> Unfinished{0};  // parts not yet done
+    std::function<void()> Finished;
+    bool WholeExact = false;
+};
+
+namespace {
+
 // ---- Blocks ---------------------------------------------------------------------------
 
-// The input frames a block of outputs [first, first + count) reads, taken
-// apart into the part's channel arrays: from 63 frames before its first
-// output (or the input's start) to its last output (or the input's end).
-// Samples before the window are read by no output of the block, so the
-// window's start counts as the input's start for the block's filter.
-void DecodeInputWindow(StagePart& part, int64_t first, int64_t count) {
-    const int64_t frameCount = int64_t(part.Input.size() / BytesPerFrame);
+// The packed input frames a block of outputs [first, first + count) uses:
+// from 63 frames before its first output (or the input's start) to its
+// last output (or the input's end). From the file, they come with the
+// frames of the next few blocks in one read. Frames the file no longer
+// holds, and a failed read, give silence.
+void ReadBlockInput(StagePart& part, int64_t first, int64_t count) {
+    const StageInput& input = part.Input;
     const int64_t from = std::max<int64_t>(0, first - FilterTail);
-    const int64_t to = std::min(frameCount, first + count);
-    const size_t frames = size_t(std::max<int64_t>(0, to - from));
-    part.WindowStart = from;
+    const int64_t to = std::max(from, std::min(input.FrameCount, first + count));
+    part.BlockStart = from;
+    if (input.File == NoFile) {
+        part.Block =
+            input.Memory.subspan(size_t(BytesPerFrame * from), size_t(BytesPerFrame * (to - from)));
+        return;
+    }
+    if (from < part.ReadFrom || to > part.ReadTo) {
+        const int64_t end = std::max(to, std::min(input.FrameCount, from + ReadFrames));
+        const size_t bytes = size_t(BytesPerFrame * (end - from));
+        ReadResult read = ReadAt(input.File, part.Read.data(), bytes,
+                                 input.Offset + uint64_t(BytesPerFrame * from));
+        if (read.Error != 0 && part.Result.ReadError == 0) part.Result.ReadError = read.Error;
+        std::fill(part.Read.begin() + ptrdiff_t(read.Bytes), part.Read.begin() + ptrdiff_t(bytes),
+                  0);
+        part.ReadFrom = from;
+        part.ReadTo = end;
+    }
+    part.Block = std::span(part.Read).subspan(size_t(BytesPerFrame * (from - part.ReadFrom)),
+                                              size_t(BytesPerFrame * (to - from)));
+}
+
+// The block's input taken apart into the part's channel arrays. Samples
+// before the window are read by no output of the block, so the window's
+// start counts as the input's start for the block's filter.
+void DecodeInputWindow(StagePart& part) {
+    const size_t frames = part.Block.size() / BytesPerFrame;
     part.InputLeft.resize(frames);
     part.InputRight.resize(frames);
-    DecodeFrames(part.Input, from, part.InputLeft, part.InputRight);
+    DecodeFrames(part.Block, 0, part.InputLeft, part.InputRight);
 }
 
 // Writes the packed frames gathered so far; the first failure is kept, and
@@ -80,29 +160,30 @@ std::span<uint8_t> PendingRoom(StagePart& part, int64_t count) {
 }
 
 void RunExactBlock(StagePart& part, int64_t first, int64_t count) {
-    DecodeInputWindow(part, first, count);
+    DecodeInputWindow(part);
     std::span<double> left = std::span(part.FilteredLeft).first(size_t(count));
     std::span<double> right = std::span(part.FilteredRight).first(size_t(count));
-    FilterBlockExact(part.InputLeft, part.InputRight, *part.Coefficients, first - part.WindowStart,
+    FilterBlockExact(part.InputLeft, part.InputRight, *part.Coefficients, first - part.BlockStart,
                      left, right);
     part.Result.Clipped += DitherAndPackScalar(left.data(), right.data(), count,
                                                PendingRoom(part, count).data(), part.Random);
 }
 
-// The fast form reads the packed input straight into its windows; the
+// The fast form takes the packed block straight into its windows; the
 // channels are taken apart as integers only for a suspect's recompute.
 void RunFastBlock(StagePart& part, int64_t first, int64_t count) {
     const CoefficientSet& h = *part.Coefficients;
-    DecodeWindows(part.Input, first - WindowLead, part.WindowLeft, part.WindowRight);
+    DecodeWindows(part.Block, first - WindowLead - part.BlockStart, part.WindowLeft,
+                  part.WindowRight);
     FilterWindowFast(part.WindowLeft, count, h, part.FilteredLeft);
     FilterWindowFast(part.WindowRight, count, h, part.FilteredRight);
     // A suspect's exact value: the model's loop for that output.
     bool decoded = false;
-    auto exactOutput = [&part, &h, &decoded, first, count](int64_t frame, int channel) {
-        if (!decoded) DecodeInputWindow(part, first, count);
+    auto exactOutput = [&part, &h, &decoded, first](int64_t frame, int channel) {
+        if (!decoded) DecodeInputWindow(part);
         decoded = true;
         std::span<const int32_t> x = channel == 0 ? part.InputLeft : part.InputRight;
-        return ExactOutput(x, h, first - part.WindowStart + frame);
+        return ExactOutput(x, h, first - part.BlockStart + frame);
     };
     BlockDither dither = DitherBlock(
         {part.FilteredLeft, part.FilteredRight, count}, part.Random, part.TieWindow,
@@ -124,6 +205,7 @@ void RunStagePart(StagePart& part) {
     for (int64_t first = part.From; first < part.To && part.Result.WriteError == 0;
          first += BlockFrames) {
         int64_t count = std::min(BlockFrames, part.To - first);
+        ReadBlockInput(part, first, count);
         if (part.Exact) {
             RunExactBlock(part, first, count);
         } else if (part.ExactBlocksAhead > 0) {
@@ -140,48 +222,53 @@ void RunStagePart(StagePart& part) {
 
 // ---- Parts ------------------------------------------------------------------------------
 
-// Parts of whole blocks, at most one a thread, each with its working arrays.
-std::vector<StagePart> MakeStageParts(std::span<const uint8_t> input, const CoefficientSet& h,
-                                      const StageSink& sink, const RandomSource& random,
-                                      int threads, bool exact, double tieWindow) {
-    const int64_t outputFrames = int64_t(input.size() / BytesPerFrame) + FilterTail;
-    assert(input.size() % BytesPerFrame == 0);
+// A part's arrays, each the size its largest block needs.
+void MakePartArrays(StagePart& part) {
+    part.Read.resize(size_t(BytesPerFrame * ReadFrames));
+    part.InputLeft.reserve(size_t(BlockFrames + FilterTail));
+    part.InputRight.reserve(size_t(BlockFrames + FilterTail));
+    part.FilteredLeft.resize(size_t(OutputRoom(BlockFrames)));
+    part.FilteredRight.resize(size_t(OutputRoom(BlockFrames)));
+    part.Pending.reserve(size_t(BytesPerFrame * (PendingFrames + BlockFrames)));
+    part.WindowLeft.resize(size_t(WindowSize(BlockFrames)));
+    part.WindowRight.resize(size_t(WindowSize(BlockFrames)));
+    part.SamplesLeft.resize(size_t(BlockFrames + DitherPad));
+    part.SamplesRight.resize(size_t(BlockFrames + DitherPad));
+    part.Suspects.resize(size_t(2 * BlockFrames));
+}
+
+// Splits the output range into `parts` runs of whole blocks and sets each
+// part up for the stage.
+void SetUpParts(std::span<StagePart> parts, const StageInput& input, const CoefficientSet& h,
+                const StageSink& sink, const RandomSource& random, bool exact, double tieWindow) {
+    const int64_t outputFrames = input.FrameCount + FilterTail;
+    assert(input.File != NoFile || input.Memory.size() >= size_t(BytesPerFrame * input.FrameCount));
     assert(sink.File != NoFile || sink.Memory.size() >= size_t(BytesPerFrame * outputFrames));
     const int64_t blocks = (outputFrames + BlockFrames - 1) / BlockFrames;
-    const int64_t partCount = std::clamp<int64_t>(threads, 1, std::max<int64_t>(blocks, 1));
-    std::vector<StagePart> parts(static_cast<size_t>(partCount));
-    for (int64_t i = 0; i < partCount; ++i) {
+    const int64_t count = int64_t(parts.size());
+    for (int64_t i = 0; i < count; ++i) {
         StagePart& part = parts[size_t(i)];
         part.Input = input;
         part.Coefficients = &h;
         part.Sink = sink;
-        part.From = std::min(outputFrames, blocks * i / partCount * BlockFrames);
-        part.To = std::min(outputFrames, blocks * (i + 1) / partCount * BlockFrames);
+        part.From = std::min(outputFrames, blocks * i / count * BlockFrames);
+        part.To = std::min(outputFrames, blocks * (i + 1) / count * BlockFrames);
         part.Random = random.Skip(4 * uint64_t(part.From));
         part.Exact = exact;
         part.TieWindow = tieWindow;
-        part.InputLeft.reserve(size_t(BlockFrames + FilterTail));
-        part.InputRight.reserve(size_t(BlockFrames + FilterTail));
-        part.FilteredLeft.resize(size_t(OutputRoom(BlockFrames)));
-        part.FilteredRight.resize(size_t(OutputRoom(BlockFrames)));
-        part.Pending.reserve(size_t(BytesPerFrame * (PendingFrames + BlockFrames)));
-        if (!exact) {
-            part.WindowLeft.resize(size_t(WindowSize(BlockFrames)));
-            part.WindowRight.resize(size_t(WindowSize(BlockFrames)));
-            part.SamplesLeft.resize(size_t(BlockFrames + DitherPad));
-            part.SamplesRight.resize(size_t(BlockFrames + DitherPad));
-            part.Suspects.resize(size_t(2 * BlockFrames));
-        }
+        part.ExactBlocksAhead = 0;
+        part.Result = StageResult{};
+        part.Pending.clear();
+        part.ReadFrom = part.ReadTo = 0;
     }
-    return parts;
 }
 
 // A worker computes in the model's numeric environment, and the last part
-// to finish wakes the main thread, which serves the terminal meanwhile.
-void RunWorker(StagePart* part, std::atomic<int>* unfinished) {
+// to finish says so.
+void RunWorker(StagePart* part, StageWork* work) {
     SetNumericEnvironment();
     RunStagePart(*part);
-    if (unfinished->fetch_sub(1) == 1) WakeTerminalWait();
+    if (work->Unfinished.fetch_sub(1) == 1 && work->Finished) work->Finished();
 }
 
 VectorWidth WidthOf(Kernel kernel) {
@@ -196,63 +283,109 @@ VectorWidth WidthOf(Kernel kernel) {
 
 void SetUpEngine(const EngineChoice& choice) { LimitVectorWidth(WidthOf(choice.Form)); }
 
-uint64_t AddressSpaceReserve(int threads) {
-    return uint64_t(std::max(threads, 1)) * (uint64_t{8} << 20) + (uint64_t{8} << 20);
+StageInput InputInMemory(std::span<const uint8_t> packed) {
+    return {NoFile, 0, packed, int64_t(packed.size() / BytesPerFrame)};
 }
 
-StageRun StartStage(std::span<const uint8_t> input, const CoefficientSet& h, const StageSink& sink,
-                    RandomSource& random, const EngineChoice& choice) {
+StageWorkspace MakeStageWorkspace(int threads, const SignalStackMaker& makeStack) {
+    StageWorkspace workspace;
+    workspace.Parts = std::make_shared<StageParts>();
+    std::vector<StagePart>& parts = workspace.Parts->Parts;
+    const int most = std::clamp(threads, 1, MostThreads);
+    try {
+        parts.reserve(size_t(most));
+        while (int(parts.size()) < most) {
+            StagePart part;
+            MakePartArrays(part);
+            // Without a stack, only a stage of one part, which runs on the
+            // calling thread, can use it.
+            part.SignalStack = makeStack();
+            if (!part.SignalStack && !parts.empty()) break;
+            parts.push_back(std::move(part));
+            if (!parts.back().SignalStack) break;
+        }
+    } catch (const std::bad_alloc&) {
+    }
+    workspace.Threads = int(parts.size());
+    return workspace;
+}
+
+StageWorkspace MakeStageWorkspace(int threads) {
+    return MakeStageWorkspace(threads, MakeSignalStack);
+}
+
+StageRun StartStage(const StageInput& input, const CoefficientSet& h, const StageSink& sink,
+                    RandomSource& random, const EngineChoice& choice, StageWorkspace& workspace,
+                    std::function<void()> finished) {
     // A set the certificate does not hold for takes the exact loop whole.
     const Certificate certificate = CertifyCoefficients(h);
-    StageRun run;
-    run.WholeExact = choice.Form == Kernel::Exact || !certificate.Holds;
-    run.Parts =
-        MakeStageParts(input, h, sink, random, choice.Threads, run.WholeExact, certificate.Window);
-    random = random.Skip(StageDraws(int32_t(input.size() / BytesPerFrame)));
-    run.Unfinished = std::make_unique<std::atomic<int>>(int(run.Parts.size()));
-    // With one thread asked for, everything runs on this one.
-    if (choice.Threads <= 1) {
-        for (StagePart& part : run.Parts) RunStagePart(part);
-        run.Unfinished->store(0);
+    StageRun run{std::make_shared<StageWork>()};
+    StageWork& work = *run.Work;
+    work.WholeExact = choice.Form == Kernel::Exact || !certificate.Holds;
+    const int64_t blocks = (input.FrameCount + FilterTail + BlockFrames - 1) / BlockFrames;
+    const int64_t parts = std::clamp<int64_t>(std::min(choice.Threads, workspace.Threads), 1,
+                                              std::max<int64_t>(blocks, 1));
+    assert(workspace.Threads >= 1);
+    work.Parts = std::span(workspace.Parts->Parts).first(size_t(parts));
+    SetUpParts(work.Parts, input, h, sink, random, work.WholeExact, certificate.Window);
+    random = random.Skip(StageDraws(input.FrameCount));
+    // A stage of one part runs on this thread: no thread to start or join.
+    if (parts == 1) {
+        RunStagePart(work.Parts[0]);
         return run;
     }
-    run.Workers.resize(run.Parts.size());
-    for (size_t i = 0; i < run.Parts.size(); ++i) {
-        StagePart* part = &run.Parts[i];
-        std::atomic<int>* unfinished = run.Unfinished.get();
-        StartHelperThread(run.Workers[i], [part, unfinished] { RunWorker(part, unfinished); });
+    work.Finished = std::move(finished);
+    work.Unfinished.store(int(parts));
+    work.Workers.resize(size_t(parts));
+    for (size_t i = 0; i < size_t(parts); ++i) {
+        StagePart* part = &work.Parts[i];
+        std::shared_ptr<StageWork> state = run.Work;  // outlives a worker let go unjoined
+        StartHelperThread(
+            work.Workers[i], [part, state] { RunWorker(part, state.get()); },
+            part->SignalStack.get());
     }
     return run;
 }
 
-bool StageFinished(const StageRun& run) { return !run.Unfinished || run.Unfinished->load() == 0; }
+bool StageFinished(const StageRun& run) { return run.Work->Unfinished.load() == 0; }
 
 StageResult EndStage(StageRun& run) {
-    run.Workers.clear();  // each joins
+    StageWork& work = *run.Work;
+    // Each joins, from the thread that started them. Where the thread
+    // library takes a finished worker for this thread, its record of the
+    // worker is not to be trusted, neither to join nor to detach: the worker,
+    // which has said it is done, is left to end on its own, its handle kept.
+    for (std::jthread& worker : work.Workers) {
+        if (!worker.joinable()) continue;
+        if (worker.get_id() == std::this_thread::get_id()) {
+            new std::jthread(std::move(worker));
+        } else {
+            worker.join();
+        }
+    }
+    work.Workers.clear();
     StageResult result;
-    result.WholeExact = run.WholeExact;
-    for (const StagePart& part : run.Parts) {
+    result.WholeExact = work.WholeExact;
+    for (const StagePart& part : work.Parts) {
         result.Clipped += part.Result.Clipped;
         result.ExactOutputs += part.Result.ExactOutputs;
         if (result.WriteError == 0) result.WriteError = part.Result.WriteError;
+        if (result.ReadError == 0) result.ReadError = part.Result.ReadError;
     }
     return result;
+}
+
+StageResult FilterDitherAndPack(const StageInput& input, const CoefficientSet& h,
+                                const StageSink& sink, RandomSource& random,
+                                const EngineChoice& choice) {
+    StageWorkspace workspace = MakeStageWorkspace(choice.Threads);
+    if (workspace.Threads == 0) throw std::bad_alloc();
+    StageRun run = StartStage(input, h, sink, random, choice, workspace);
+    return EndStage(run);
 }
 
 StageResult FilterDitherAndPack(std::span<const uint8_t> input, const CoefficientSet& h,
                                 const StageSink& sink, RandomSource& random,
                                 const EngineChoice& choice) {
-    StageRun run = StartStage(input, h, sink, random, choice);
-    return EndStage(run);
-}
-
-// Each part's arrays: its input window, block outputs, sample window,
-// samples, suspects and gathered frames.
-uint64_t StageWorkingBytes(int threads) {
-    const uint64_t part = 2 * sizeof(int32_t) * (BlockFrames + FilterTail) +
-                          4 * sizeof(double) * WindowSize(BlockFrames) +
-                          2 * sizeof(int32_t) * (BlockFrames + DitherPad) +
-                          sizeof(int32_t) * 2 * BlockFrames +
-                          BytesPerFrame * (PendingFrames + BlockFrames);
-    return uint64_t(std::max(threads, 1)) * part;
+    return FilterDitherAndPack(InputInMemory(input), h, sink, random, choice);
 }

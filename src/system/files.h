@@ -1,14 +1,13 @@
 // The system layer: everything Phonoskew asks of the operating system,
 // behind plain functions that mean the same on every system it runs on.
-// Its headers: files (this one), memory and the job's large arrays
-// (memory.h), the processors the process may use (processors.h), signals,
-// holds and helper threads (signals.h), the terminal device the console
-// draws on and reads keys from (terminal_device.h), the command line's
-// options (options.h), and texts from outside as messages and this
-// system's shell take them (quoting.h). The rest of the program
-// holds no system call, no system header and no system difference of its
-// own; the system's status files are read through one reader
-// (status_files.h).
+// Its headers: files (this one), the processors the process may use
+// (processors.h, with Linux's control groups read in
+// control_groups_linux.h), signals, holds and helper threads (signals.h),
+// the terminal device the console draws on and reads keys from
+// (terminal_device.h), the command line's options (options.h), and texts
+// from outside as messages and this system's shell take them (quoting.h).
+// The rest of the program holds no system call, no system header and no
+// system difference of its own.
 //
 // Files: every way Phonoskew touches the file system, written once. A file
 // opened for reading must be a regular file, and opening never blocks (a FIFO
@@ -64,6 +63,16 @@ ReadResult ReadAt(FileHandle file, void* buffer, size_t size, uint64_t offset);
 // The size of an open file in bytes, or -1 when the system cannot tell.
 int64_t FileLength(FileHandle file);
 
+// What tells that a file changed: its length and its last modification
+// time, as the system keeps them.
+struct FileStamp {
+    int64_t Length = -1;
+    int64_t Modified = 0;  // nanoseconds, or the system's own unit
+    bool operator==(const FileStamp&) const = default;
+};
+// The stamp of an open file; Length -1 when the system cannot tell.
+FileStamp StampOf(FileHandle file);
+
 // Opens `path`, reads up to `size` bytes from `offset` on, and closes it.
 ReadResult ReadFileAt(const std::string& path, void* buffer, size_t size, uint64_t offset);
 
@@ -107,6 +116,9 @@ struct OutputFile {
     std::string Path;      // the name it gets when complete
     std::string TempName;  // the named temporary file, or "" for an unnamed one
     int Error = 0;         // why it could not be made or named, or 0
+    // A named temporary file that could be neither named nor removed, left
+    // empty, or "".
+    std::string Leftover;
 };
 
 // Makes the file that will become `path`; Error says when it cannot.

@@ -59,6 +59,13 @@ int64_t FileLength(FileHandle file) {
     return fstat(int(file), &status) == 0 ? int64_t(status.st_size) : -1;
 }
 
+FileStamp StampOf(FileHandle file) {
+    struct stat status {};
+    if (fstat(int(file), &status) != 0) return {};
+    return {int64_t(status.st_size),
+            int64_t(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
+}
+
 // ---- The program's own names ------------------------------------------------------
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {
@@ -172,6 +179,20 @@ int NameUnnamedFile(int fd, const std::string& path) {
     return EEXIST;
 }
 
+// A named temporary file given up: removed, or, where its folder no longer
+// lets it be removed (made read-only meanwhile), cut to nothing and kept
+// in Leftover for the user to remove.
+void GiveUpTemporary(OutputFile& output) {
+    if (unlink(output.TempName.c_str()) != 0 && errno != ENOENT) {
+        if (truncate(output.TempName.c_str(), 0) != 0) {
+            // Its bytes stay; the name still tells the user what to remove.
+        }
+        output.Leftover = output.TempName;
+    }
+    ForgetPendingTemporary();
+    output.TempName.clear();
+}
+
 }  // namespace
 
 // ---- Output files ------------------------------------------------------------------
@@ -198,7 +219,7 @@ OutputFile CreateNamedOutputFile(const std::string& path) {
 // (or /proc, through which one is named), a named temporary file takes its
 // place, which an ending signal's handler removes.
 OutputFile CreateOutputFile(const std::string& path) {
-    if (int error = TakeOutputFailure(OutputStep::Create)) return {NoFile, path, "", error};
+    if (int error = TakeOutputFailure(OutputStep::Create)) return {NoFile, path, "", error, ""};
     if (access("/proc/self/fd", F_OK) != 0) return CreateNamedOutputFile(path);
     int fd = open(FolderOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
@@ -208,6 +229,11 @@ OutputFile CreateOutputFile(const std::string& path) {
     output.Path = path;
     output.File = fd < 0 ? NoFile : FileHandle{fd};
     output.Error = fd < 0 ? errno : 0;
+    // A removed folder (the working one, say) refuses an unnamed file with
+    // EPERM; the user is told it is not there.
+    struct stat folder {};
+    if (output.Error == EPERM && stat(FolderOf(path).c_str(), &folder) == 0 && folder.st_nlink == 0)
+        output.Error = ENOENT;
     return output;
 }
 
@@ -236,9 +262,12 @@ int NameOutputFile(OutputFile& output) {
     output.File = NoFile;
     if (!output.TempName.empty()) {
         if (error == 0) error = RenameOver(output.TempName, output.Path);
-        if (error != 0) unlink(output.TempName.c_str());
-        ForgetPendingTemporary();
-        output.TempName.clear();
+        if (error == 0) {
+            ForgetPendingTemporary();
+            output.TempName.clear();
+        } else {
+            GiveUpTemporary(output);
+        }
     }
     output.Error = error;
     return error;
@@ -247,11 +276,7 @@ int NameOutputFile(OutputFile& output) {
 void DiscardOutputFile(OutputFile& output) {
     if (output.File != NoFile) close(int(output.File));
     output.File = NoFile;
-    if (!output.TempName.empty()) {
-        unlink(output.TempName.c_str());
-        ForgetPendingTemporary();
-        output.TempName.clear();
-    }
+    if (!output.TempName.empty()) GiveUpTemporary(output);
 }
 
 void RemovePendingTemporaryFile() {

@@ -166,6 +166,15 @@ int64_t FileLength(FileHandle file) {
     return GetFileSizeEx(Handle(file), &size) ? int64_t(size.QuadPart) : -1;
 }
 
+FileStamp StampOf(FileHandle file) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(Handle(file), &information)) return {};
+    const auto join = [](DWORD high, DWORD low) { return int64_t(uint64_t(high) << 32 | low); };
+    return {join(information.nFileSizeHigh, information.nFileSizeLow),
+            join(information.ftLastWriteTime.dwHighDateTime,
+                 information.ftLastWriteTime.dwLowDateTime)};
+}
+
 // ---- The program's own names ------------------------------------------------------
 
 // Split as the C runtime splits the command line into `argv`, so the two
@@ -194,7 +203,7 @@ std::string ProgramFile() {
 // one step when complete; the console's ending events remove it, and only a
 // process killed outright can leave it.
 OutputFile CreateOutputFile(const std::string& path) {
-    if (int error = TakeOutputFailure(OutputStep::Create)) return {NoFile, path, "", error};
+    if (int error = TakeOutputFailure(OutputStep::Create)) return {NoFile, path, "", error, ""};
     OutputFile output;
     output.Path = path;
     if (HasTooLongName(Wide(path))) {
@@ -243,6 +252,25 @@ int WriteAt(FileHandle file, std::span<const uint8_t> bytes, uint64_t offset) {
     return 0;
 }
 
+namespace {
+
+// A named temporary file given up: removed, or, where that is refused
+// (its folder's permissions changed meanwhile), cut to nothing and kept in
+// Leftover for the user to remove.
+void GiveUpTemporary(OutputFile& output) {
+    const std::wstring temporary = Wide(output.TempName);
+    if (!DeleteFileW(temporary.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        output.Leftover = output.TempName;
+    }
+    pendingTemporaryLength = 0;
+    output.TempName.clear();
+}
+
+}  // namespace
+
 int NameOutputFile(OutputFile& output) {
     SignalsHeld held(HeldSignals::OutsideEnding);
     if (output.Error == 0) output.Error = TakeOutputFailure(OutputStep::Name);
@@ -255,9 +283,12 @@ int NameOutputFile(OutputFile& output) {
                                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         error = LastError();
     }
-    if (error != 0) DeleteFileW(temporary.c_str());
-    pendingTemporaryLength = 0;
-    output.TempName.clear();
+    if (error != 0) {
+        GiveUpTemporary(output);
+    } else {
+        pendingTemporaryLength = 0;
+        output.TempName.clear();
+    }
     output.Error = error;
     return error;
 }
@@ -266,9 +297,8 @@ void DiscardOutputFile(OutputFile& output) {
     SignalsHeld held(HeldSignals::OutsideEnding);
     if (output.File != NoFile) CloseHandle(Handle(output.File));
     output.File = NoFile;
-    if (!output.TempName.empty()) DeleteFileW(Wide(output.TempName).c_str());
+    if (!output.TempName.empty()) GiveUpTemporary(output);
     pendingTemporaryLength = 0;
-    output.TempName.clear();
 }
 
 void RemovePendingTemporaryFile() {

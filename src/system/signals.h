@@ -10,6 +10,8 @@
 
 #include <signal.h>
 
+#include <cstddef>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -75,9 +77,21 @@ struct SignalsHeld {
     SignalsHeld& operator=(const SignalsHeld&) = delete;
 };
 
-// Gives this thread a stack of its own for signal handlers, so that a fault
-// handler still runs when the thread's stack is what ran out (a small
-// `ulimit -s`). Once a thread.
+// The bytes of a thread's signal stack.
+constexpr size_t SignalStackSize = 64 << 10;
+
+// A signal stack, made before the thread that takes it starts, so that a
+// thread never allocates to start; nullptr when the memory cannot be had.
+std::unique_ptr<std::byte[]> MakeSignalStack();
+
+// Gives this thread `stack` (SignalStackSize bytes, made by MakeSignalStack)
+// for its signal handlers, so that a fault handler still runs when the
+// thread's stack is what ran out (a small `ulimit -s`); a stack the thread
+// has already (a sanitizer's) is kept. nullptr gives the stack back, before
+// its bytes are freed.
+void UseSignalStack(std::byte* stack);
+
+// The same with a stack of its own, for the main thread: once.
 void UseSignalStack();
 
 // ---- Helper threads --------------------------------------------------------------
@@ -85,16 +99,18 @@ void UseSignalStack();
 // Runs `work` on `thread`, started with every signal but the faults held, so
 // that stop, terminal and ending signals reach the main thread alone, which
 // holds them while an output file is written and restores the terminal; it
-// has a signal stack of its own for its faults. Without a thread to be had,
-// `work` runs here, before this returns. Returns whether it went to a thread.
+// takes `stack`, which outlives it, as its signal stack. Without a thread
+// or a stack to be had, `work` runs here, before this returns. Returns
+// whether it went to a thread.
 template <typename Work>
-bool StartHelperThread(std::jthread& thread, Work work) {
-    {
+bool StartHelperThread(std::jthread& thread, Work work, std::byte* stack) {
+    if (stack != nullptr) {
         SignalsHeld held(HeldSignals::AllButFaults);
         try {
-            thread = std::jthread([work] {
-                UseSignalStack();
+            thread = std::jthread([work, stack] {
+                UseSignalStack(stack);
                 work();
+                UseSignalStack(nullptr);
             });
             return true;
         } catch (const std::system_error&) {
@@ -102,4 +118,12 @@ bool StartHelperThread(std::jthread& thread, Work work) {
     }
     work();
     return false;
+}
+
+// The same with a signal stack made for the thread, freed as it ends.
+template <typename Work>
+bool StartHelperThread(std::jthread& thread, Work work) {
+    std::shared_ptr<std::byte[]> stack = MakeSignalStack();
+    return StartHelperThread(
+        thread, [work, stack] { work(); }, stack.get());
 }

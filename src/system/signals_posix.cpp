@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <new>
 
 #include "system/signals.h"
 
@@ -58,20 +59,38 @@ sigset_t SignalSet(HeldSignals which) {
     return signals;
 }
 
-void UseSignalStack() {
+std::unique_ptr<std::byte[]> MakeSignalStack() {
+    return std::unique_ptr<std::byte[]>(new (std::nothrow) std::byte[SignalStackSize]);
+}
+
+namespace {
+// The stack this thread took through UseSignalStack, to give back.
+thread_local std::byte* signalStackTaken = nullptr;
+}  // namespace
+
+void UseSignalStack(std::byte* stack) {
+    stack_t present{};
+    if (stack == nullptr) {
+        if (signalStackTaken == nullptr) return;
+        present.ss_flags = SS_DISABLE;
+        sigaltstack(&present, nullptr);
+        signalStackTaken = nullptr;
+        return;
+    }
     // A stack the thread has already (one a sanitizer's runtime gives every
     // thread, say) serves as well, and is its owner's to free.
-    stack_t present{};
     if (sigaltstack(nullptr, &present) == 0 && !(present.ss_flags & SS_DISABLE)) return;
+    stack_t given{};
+    given.ss_sp = stack;
+    given.ss_size = SignalStackSize;
+    if (sigaltstack(&given, nullptr) == 0) signalStackTaken = stack;
+}
+
+void UseSignalStack() {
     // Kept for the thread's whole life: a handler may need it at any moment.
-    static thread_local std::unique_ptr<char[]> stackBytes;
-    if (stackBytes) return;
-    constexpr size_t Size = 64 << 10;
-    stackBytes = std::make_unique<char[]>(Size);
-    stack_t stack{};
-    stack.ss_sp = stackBytes.get();
-    stack.ss_size = Size;
-    sigaltstack(&stack, nullptr);
+    static thread_local std::unique_ptr<std::byte[]> stack;
+    if (!stack) stack = MakeSignalStack();
+    if (stack) UseSignalStack(stack.get());
 }
 
 SignalsHeld::SignalsHeld(HeldSignals which) {

@@ -5,6 +5,8 @@
 // put back half-way through a write.
 #include <windows.h>
 
+#include <new>
+
 #include "system/signals.h"
 
 // ---- Start of the program --------------------------------------------------------
@@ -46,4 +48,8 @@ SignalsHeld::~SignalsHeld() {
 // A fault on Windows is an exception that the console's unhandled-exception
 // filter catches on the faulting thread; its stack is the thread's own, and
 // Windows keeps a guard page's worth for it.
+std::unique_ptr<std::byte[]> MakeSignalStack() {
+    return std::unique_ptr<std::byte[]>(new (std::nothrow) std::byte[1]);
+}
+void UseSignalStack(std::byte*) {}
 void UseSignalStack() {}

@@ -1,5 +1,5 @@
-// Loading the sample bytes of the input, and taking frames of it apart into
-// the left and right channels.
+// Opening the input for its sample bytes, and taking frames of it apart
+// into the left and right channels.
 #include <algorithm>
 #include <bit>
 #include <cassert>
@@ -52,41 +52,27 @@ void DecodeWindows(std::span<const uint8_t> packed, int64_t start, std::span<dou
     std::fill(right.begin() + to, right.end(), 0.0);
 }
 
-// ---- Reading --------------------------------------------------------------------
+// ---- Opening --------------------------------------------------------------------
 
-std::string ReadSampleBytes(const std::string& inputPath, uint8_t* buffer, size_t byteCount,
-                            size_t* bytesRead) {
-    ReadResult read = ReadFileAt(inputPath, buffer, byteCount, HeaderSize);
-    if (bytesRead) *bytesRead = read.Bytes;
-    return read.Error == 0 ? "" : ErrorText(read.Error);
-}
-
-// ---- The steps, as the driver calls them --------------------------------------------
-
-uint64_t InputSamplesBytes(int32_t frameCount) {
-    return BytesPerFrame * uint64_t(std::max(frameCount, 0));
-}
-
-bool CreateInputSamples(int32_t frameCount, InputSamples& input) {
-    input = InputSamples{};
-    if (frameCount < 0) return false;
-    // Committed at once, right after the check of what is free: a second
-    // job started a moment later then finds this memory taken.
-    if (!input.Packed.Allocate(size_t(InputSamplesBytes(frameCount))) || !input.Packed.Commit()) {
-        input = InputSamples{};
-        return false;
+SampleOpen OpenInputSamples(const std::string& inputPath, int32_t frameCount, InputFile& input) {
+    CloseInput(input);
+    SampleOpen result;
+    OpenResult file = OpenForReading(inputPath);
+    if (file.Error != 0) {
+        result.Failure =
+            " Could not read file '" + inputPath + "':\\n " + ErrorText(file.Error) + "  ";
+        return result;
     }
+    input.File = file.File;
     input.FrameCount = frameCount;
-    return true;
+    input.Stamp = StampOf(file.File);
+    if (input.Stamp.Length < 0) return result;  // the system cannot tell
+    const int64_t present = std::max<int64_t>(0, input.Stamp.Length - HeaderSize) / BytesPerFrame;
+    result.MissingFrames = std::max<int64_t>(0, int64_t{frameCount} - present);
+    return result;
 }
 
-SampleRead ReadInputSamples(const std::string& inputPath, InputSamples& input) {
-    size_t bytesRead = 0;
-    std::string reason =
-        ReadSampleBytes(inputPath, input.Packed.data(), input.Packed.size(), &bytesRead);
-    SampleRead read;
-    if (!reason.empty())
-        read.Failure = " Could not read file '" + inputPath + "':\\n " + reason + "  ";
-    read.MissingFrames = int64_t{input.FrameCount} - int64_t(bytesRead / BytesPerFrame);
-    return read;
+void CloseInput(InputFile& input) {
+    CloseFile(input.File);
+    input = InputFile{};
 }

@@ -14,7 +14,7 @@
 #include "filters/filters.h"
 #include "filters/stages.h"
 #include "numeric/numeric.h"
-#include "system/memory.h"
+#include "system/files.h"
 
 // The values kept from an accepted input header.
 struct WaveInfo {
@@ -64,30 +64,24 @@ struct HeaderCheck {
 // Reads the input's header and runs the checks in their fixed order.
 HeaderCheck CheckInputHeader(const std::string& inputPath);
 
-// The job's input, held once, packed as read: the data chunk's 24-bit
-// samples, 6 bytes a frame, left first. Every stage reads it unchanged and
-// takes the channels apart block by block as it filters.
-struct InputSamples {
-    PageArray<uint8_t> Packed;  // BytesPerFrame x FrameCount
+// The job's input: its file, open for the whole job, from which every stage
+// reads the frames it needs as it goes (a file removed meanwhile is still
+// read through it), and its stamp as opened, to tell a change.
+struct InputFile {
+    FileHandle File = NoFile;
     int32_t FrameCount = 0;
+    FileStamp Stamp;
 };
 
-// The bytes of the input for `frameCount` frames.
-uint64_t InputSamplesBytes(int32_t frameCount);
-
-// Creates the input's array, zero-filled, its memory taken at once.
-// Returns false when the memory cannot be had.
-bool CreateInputSamples(int32_t frameCount, InputSamples& input);
-
-// What reading the input's samples gave.
-struct SampleRead {
+// What opening the input's samples gave.
+struct SampleOpen {
     std::string Failure;        // "" or a message with the system's reason
-    int64_t MissingFrames = 0;  // frames the file lacks: they read as silence
+    int64_t MissingFrames = 0;  // whole frames the file lacks: they read as silence
 };
 
-// Reads the sample bytes of the input's frames. A file that ends early
-// leaves the rest zero and says how many whole frames it lacks.
-SampleRead ReadInputSamples(const std::string& inputPath, InputSamples& input);
+// Opens the input for its `frameCount` frames from offset 44 on.
+SampleOpen OpenInputSamples(const std::string& inputPath, int32_t frameCount, InputFile& input);
+void CloseInput(InputFile& input);
 
 // The 44-byte header of every output file.
 constexpr int HeaderSize = 44;
@@ -189,10 +183,3 @@ void DecodeFrames(std::span<const uint8_t> packed, int64_t first, std::span<int3
 // doubles, 0 before the first frame and after the last.
 void DecodeWindows(std::span<const uint8_t> packed, int64_t start, std::span<double> left,
                    std::span<double> right);
-
-// Reads up to `byteCount` bytes from offset 44 of `inputPath` into `buffer`.
-// A file that ends early is not an error (the rest of the buffer is left as
-// it was; `bytesRead` gets how many came). Returns "" or the system's
-// reason for a failed open or read.
-std::string ReadSampleBytes(const std::string& inputPath, uint8_t* buffer, size_t byteCount,
-                            size_t* bytesRead = nullptr);

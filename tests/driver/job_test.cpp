@@ -27,17 +27,15 @@ struct WorkingFolder {
     ~WorkingFolder() { std::filesystem::current_path(previous); }
 };
 
-TEST(LoadInput, HoldsTheInputAsRead) {
+TEST(LoadInput, OpensTheInputAndMakesTheWorkingArrays) {
     ScratchDir dir;
-    // Two frames stated, one and a half present: the missing bytes read as 0.
     std::string path = WriteSampleFile(dir, {"\x01\x00\x00\xFF\xFF\xFF\x00\x00\x80", 9});
-    InputSamples input;
-    ASSERT_TRUE(LoadInput(path, 2, oneThread, input));
-    EXPECT_EQ(input.FrameCount, 2);
-    EXPECT_EQ(std::vector<uint8_t>(input.Packed.begin(), input.Packed.end()),
-              (std::vector<uint8_t>{1, 0, 0, 0xFF, 0xFF, 0xFF, 0, 0, 0x80, 0, 0, 0}));
-    ASSERT_TRUE(LoadInput(path, 0, oneThread, input));
-    EXPECT_TRUE(input.Packed.empty());
+    JobInput input;
+    EngineChoice engine{Kernel::Fast, 3};
+    ASSERT_TRUE(LoadInput(path, 2, engine, input));
+    EXPECT_EQ(input.File.FrameCount, 2);
+    EXPECT_EQ(input.Work.Threads, 3);
+    EXPECT_EQ(engine.Threads, 3);
 }
 
 // One whole stage from a coefficient file in the working directory: the
@@ -49,7 +47,7 @@ TEST(RunFilterStage, FiltersIntoTheOutputThatTheWritingStepNames) {
     std::ofstream("SO.dat", std::ios::binary) << "0\r\n2000\r\n";
     std::string path =
         WriteSampleFile(dir, {"\x03\x00\x00\xFF\xFF\xFF\x04\x00\x00\x00\x00\x00", 12});
-    InputSamples input;
+    JobInput input;
     ASSERT_TRUE(LoadInput(path, 2, oneThread, input));
     WaveInfo info = ConsistentWaveInfo();
     info.FrameCount = 2;
@@ -77,7 +75,7 @@ TEST(WriteStageOutput, AFailureGivesTheBoxThatRetriesOrSkips) {
     WorkingFolder here;
     const ScratchDir& dir = here.dir;
     std::ofstream("SO.dat", std::ios::binary) << "0.5\r\n-0.25\r\n";
-    InputSamples input;
+    JobInput input;
     ASSERT_TRUE(LoadInput(WriteSampleFile(dir, std::string(600, '\x35')), 100, oneThread, input));
     WaveInfo info = ConsistentWaveInfo();
     info.FrameCount = 100;
@@ -125,21 +123,11 @@ TEST(DoneNotes, CoefficientNotesFitTheRow) {
     EXPECT_EQ(CoefficientDoneNote("FOP.dat", {joined, mark, mark}), " (FOP.dat: 3 notes)");
 }
 
-// The check counts every byte the input takes and the stage's working
-// arrays on the most threads, yet refuses no job within 7 bytes a frame and
-// the working bytes; said in MB below a gigabyte.
-TEST(JobMemory, CoversTheInputAndTheThreadsWithinSevenBytesAFrame) {
-    for (int32_t frames : {0, 1, 1000, 1 << 20}) {
-        InputSamples input;
-        ASSERT_TRUE(CreateInputSamples(frames, input));
-        EXPECT_GE(JobMemory(frames), input.Packed.size() + StageWorkingBytes(MostThreads))
-            << frames;
-        EXPECT_LE(JobMemory(frames), 7 * uint64_t(frames) + JobWorkingBytes) << frames;
-    }
-    EXPECT_EQ(FormatMemory(999), "1 MB");
-    EXPECT_EQ(FormatMemory(730000000), "730 MB");
-    EXPECT_EQ(FormatMemory(999600000), "1.0 GB");
-    EXPECT_EQ(FormatMemory(10700000000), "10.7 GB");
+TEST(DoneNotes, SayWhenTheInputChangedOrCouldNotBeRead) {
+    EXPECT_EQ(InputChangeNote(false, 0), "");
+    EXPECT_EQ(InputChangeNote(true, 0), " (input file changed while read)");
+    EXPECT_EQ(InputChangeNote(false, EIO),
+              " (input file unreadable: " + ErrorText(EIO) + "; read as silence)");
 }
 
 }  // namespace

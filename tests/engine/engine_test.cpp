@@ -10,13 +10,17 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "support/model.h"
 #include "support/scratch.h"
+#include "system/signals.h"
 #include "wave/dither.h"
+#include "wave/wave.h"
 
 namespace {
 
@@ -318,24 +322,92 @@ TEST(FilterDitherAndPack, AimedOutputsOnRoundingBoundariesGiveTheModelsBytes) {
                     EXPECT_GE(result.ExactOutputs, 1);
                 }
             }
-            // Started by a thread at 53-bit precision, the workers still
-            // compute at 64 bits: each sets its own precision, whatever it
-            // started with.
-            if (HasX87 && ThreadsToTry() >= 2) {
-                const unsigned short control = X87Control();
-                SetX87Control(static_cast<unsigned short>((control & ~0x0300) | 0x0200));
-                std::vector<uint8_t> packed(expected.Packed.size());
-                RandomSource random = start;
-                FilterDitherAndPack(PackedInput(left, right), aimed.Taps, {NoFile, 0, packed},
-                                    random, {Kernel::Exact, 2});
-                SetX87Control(control);
-                EXPECT_TRUE(packed == expected.Packed) << "workers started at 53 bits";
-            }
         }
     }
     // Nearly every case must reach a boundary, or the test proves little.
     EXPECT_GE(biting, cases * 9 / 10) << biting << " of " << cases << " cases bite";
     std::printf("%d of %d cases bite\n", biting, cases);
+}
+
+// Started by a thread at 53-bit precision, the workers still compute at 64
+// bits: each sets its own precision, whatever it started with.
+TEST(FilterDitherAndPack, WorkersSetTheirOwnPrecision) {
+    if (!HasX87 || ThreadsToTry() < 2) GTEST_SKIP() << "no x87 unit or one thread";
+    std::mt19937_64 generator(5);
+    std::uniform_int_distribution<int32_t> sample(-8388608, 8388607);
+    std::vector<int32_t> left(3000), right(3000);
+    for (size_t n = 0; n < left.size(); ++n) left[n] = sample(generator), right[n] = -left[n] / 3;
+    CoefficientSet h{};
+    for (int k = 0; k < TapCount; ++k) h[size_t(k)] = 1.0 / (3 + k);
+    const std::vector<uint8_t> input = PackedInput(left, right);
+    std::vector<uint8_t> reference(BytesPerFrame * (left.size() + FilterTail)), packed = reference;
+    RandomSource random;
+    FilterDitherAndPack(input, h, {NoFile, 0, reference}, random, {Kernel::Exact, 1});
+    const unsigned short control = X87Control();
+    SetX87Control(static_cast<unsigned short>((control & ~0x0300) | 0x0200));
+    random = RandomSource{};
+    FilterDitherAndPack(input, h, {NoFile, 0, packed}, random, {Kernel::Exact, 2});
+    SetX87Control(control);
+    EXPECT_TRUE(packed == reference);
+}
+
+// A signal stack that cannot be had means fewer threads, never a failed
+// stage: four stages in a row on what the workspace holds give the bytes of
+// one thread.
+TEST(MakeStageWorkspace, StacksThatCannotBeHadMeanFewerThreads) {
+    int stacksLeft = 2;
+    auto scarce = [&stacksLeft]() -> std::unique_ptr<std::byte[]> {
+        return stacksLeft-- > 0 ? MakeSignalStack() : nullptr;
+    };
+    StageWorkspace workspace = MakeStageWorkspace(8, scarce);
+    EXPECT_EQ(workspace.Threads, 2);
+    stacksLeft = 0;
+    EXPECT_EQ(MakeStageWorkspace(8, scarce).Threads, 1);
+
+    std::vector<int32_t> left(9000), right(9000);
+    for (size_t n = 0; n < left.size(); ++n)
+        left[n] = int32_t(n * 7919 % 100000), right[n] = -left[n];
+    const std::vector<uint8_t> input = PackedInput(left, right);
+    CoefficientSet h{};
+    h[0] = 0.75, h[5] = -0.25;
+    RandomSource oneThread, shared;
+    for (int stage = 0; stage < 4; ++stage) {
+        std::vector<uint8_t> reference(BytesPerFrame * (left.size() + FilterTail)),
+            packed = reference;
+        FilterDitherAndPack(input, h, {NoFile, 0, reference}, oneThread, {Kernel::Fast, 1});
+        StageRun run = StartStage(InputInMemory(input), h, {NoFile, 0, packed}, shared,
+                                  {Kernel::Fast, 8}, workspace);
+        EndStage(run);
+        EXPECT_TRUE(packed == reference) << "stage " << stage + 1;
+    }
+    EXPECT_EQ(shared.State, oneThread.State);
+}
+
+// A stage reading the input file gives silence for the frames the file
+// does not hold, as for those it holds in memory as zeros.
+TEST(FilterDitherAndPack, FramesMissingFromTheFileReadAsSilence) {
+    ScratchDir dir;
+    std::vector<int32_t> left(30000, 0), right(30000, 0);
+    for (size_t n = 0; n < 17000; ++n) left[n] = int32_t(n), right[n] = -int32_t(n);
+    std::vector<uint8_t> input = PackedInput(left, right);
+    const std::string path = WriteSampleFile(
+        dir, {reinterpret_cast<const char*>(input.data()), size_t(BytesPerFrame) * 17000 + 4});
+    // The last partial frame's four bytes, and nothing after them.
+    std::fill(input.begin() + BytesPerFrame * 17000 + 4, input.end(), 0);
+    CoefficientSet h{};
+    h[1] = 1.5;
+    OpenResult file = OpenForReading(path);
+    for (int threads : {1, 3}) {
+        std::vector<uint8_t> reference(BytesPerFrame * (left.size() + FilterTail)),
+            packed = reference;
+        RandomSource a, b;
+        FilterDitherAndPack(input, h, {NoFile, 0, reference}, a, {Kernel::Fast, threads});
+        StageResult result = FilterDitherAndPack({file.File, 44, {}, 30000}, h, {NoFile, 0, packed},
+                                                 b, {Kernel::Fast, threads});
+        EXPECT_EQ(result.ReadError, 0);
+        EXPECT_TRUE(packed == reference) << threads << " threads";
+    }
+    CloseFile(file.File);
 }
 
 // Half of all outputs placed within 2^-24 of a dither rounding boundary

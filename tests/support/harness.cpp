@@ -37,9 +37,6 @@ void SetEnvironment(const Program& program) {
     setrlimit(RLIMIT_CORE, &none);  // the crash cases leave no core files
     signal(SIGPIPE, SIG_DFL);       // the test process ignores it; the child must not
     SetEnvironment(program);
-    if (!program.controlGroup.empty()) {
-        std::ofstream(program.controlGroup / "cgroup.procs") << getpid() << '\n';
-    }
     for (int fd : program.closedDescriptors) close(fd);
     // Only the standard descriptors go on to the program, whatever the test
     // runner left open: a limit on open files then means what it says.
@@ -327,45 +324,6 @@ bool WaitForShellToTakeTerminal(Child& child, int timeoutMs) {
         ReadOutput(child, 10);
     }
 }
-
-std::filesystem::path MakeMemoryGroup(uint64_t limitBytes) {
-    std::ifstream self("/proc/self/cgroup");
-    std::string line;
-    while (std::getline(self, line)) {
-        // "0::/path" for version 2, "N:memory:/path" for version 1.
-        const size_t first = line.find(':'), second = line.find(':', first + 1);
-        if (second == std::string::npos) continue;
-        const std::string controllers = line.substr(first + 1, second - first - 1);
-        const std::string path = line.substr(second + 1);
-        std::filesystem::path root;
-        std::string limitFile;
-        if (controllers.empty()) {
-            root = "/sys/fs/cgroup" + path;
-            limitFile = "memory.max";
-        } else if (("," + controllers + ",").find(",memory,") != std::string::npos) {
-            root = "/sys/fs/cgroup/memory" + path;
-            limitFile = "memory.limit_in_bytes";
-        } else {
-            continue;
-        }
-        std::filesystem::path group = root / ("phonoskew-test-" + std::to_string(getpid()));
-        std::error_code error;
-        if (!std::filesystem::create_directory(group, error)) continue;
-        // A plain folder (no control group file system there) is no group.
-        if (!std::filesystem::exists(group / "cgroup.procs")) {
-            std::filesystem::remove(group, error);
-            continue;
-        }
-        std::ofstream(group / limitFile) << limitBytes << '\n';
-        std::ifstream written(group / limitFile);
-        uint64_t limit = 0;
-        if (written >> limit && limit == limitBytes) return group;
-        RemoveControlGroup(group);
-    }
-    return {};
-}
-
-void RemoveControlGroup(const std::filesystem::path& group) { rmdir(group.c_str()); }
 
 void StopChild(Child& child) {
     if (child.leader > 0 && !Ended(child)) {

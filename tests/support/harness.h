@@ -32,8 +32,6 @@ struct Program {
     std::vector<int> closedDescriptors;
     // Resource limits (RLIMIT_FSIZE and the like) the child starts under.
     std::vector<std::pair<int, rlim_t>> limits;
-    // A control group folder the child moves into first, or empty.
-    std::filesystem::path controlGroup;
     // In a pseudo-terminal: when the child stops, the shell's stand-in takes
     // the terminal back, as a shell does, so the child is a background job.
     bool shellTakesTerminalOnStop = false;
@@ -67,13 +65,6 @@ struct Child {
     int endSignal = 0;               // the signal that ended the child, 0 when it exited
     uint64_t peakResidentBytes = 0;  // the most memory it held (the leader's)
 };
-
-// A new memory control group below this process's own, with `limitBytes`
-// as its limit (version 2 or version 1); empty where none can be made here
-// (no writable memory controller). RemoveControlGroup takes it away once
-// its processes have ended.
-std::filesystem::path MakeMemoryGroup(uint64_t limitBytes);
-void RemoveControlGroup(const std::filesystem::path& group);
 
 // The program under test (set by the build through PHONOSKEW_BIN).
 std::string PhonoskewBinary();

@@ -1,9 +1,11 @@
 // The file layer where POSIX systems alone can show it: FIFOs and devices,
 // status files, new files' permissions, and a replacement killed or
 // stopped by a signal mid-write; the processors under an affinity mask.
+#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sched.h>
+#include <linux/fs.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,7 +19,6 @@
 
 #include "support/scratch.h"
 #include "system/files.h"
-#include "system/processors.h"
 
 namespace {
 
@@ -139,17 +140,46 @@ TEST(ReplaceFile, StopSignalWaitsUntilTheFileIsComplete) {
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"big.wav"});
 }
 
-TEST(ProcessorsAvailable, Affinity) {
-    // This thread confined to one processor, as `taskset -c N` does.
-    cpu_set_t before, one;
-    ASSERT_EQ(sched_getaffinity(0, sizeof before, &before), 0);
-    int first = 0;
-    while (!CPU_ISSET(first, &before)) ++first;
-    CPU_ZERO(&one);
-    CPU_SET(first, &one);
-    ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
-    EXPECT_EQ(ProcessorsAvailable(), 1);
-    ASSERT_EQ(sched_setaffinity(0, sizeof before, &before), 0);
+// A removed working folder refuses an unnamed file with EPERM: the retry
+// box says the folder is not there.
+TEST(CreateOutputFile, AFolderThatIsGoneIsSaidAsSuch) {
+    ScratchDir dir;
+    const fs::path gone = dir.path / "gone";
+    fs::create_directory(gone);
+    const fs::path previous = fs::current_path();
+    fs::current_path(gone);
+    fs::remove(gone);
+    OutputFile output = CreateOutputFile("out.wav");
+    fs::current_path(previous);
+    EXPECT_EQ(output.Error, ENOENT);
+    DiscardOutputFile(output);
+}
+
+// A named temporary file that can be neither named nor removed (its folder
+// made append-only while it was written: nothing leaves it, not even for
+// root) is cut to nothing and named.
+TEST(NameOutputFile, ALeftoverTemporaryFileIsEmptiedAndNamed) {
+    ScratchDir dir;
+    OutputFile output = CreateNamedOutputFile(dir.File("out.wav"));
+    ASSERT_EQ(output.Error, 0);
+    const std::vector<uint8_t> bytes(100000, 7);
+    ASSERT_EQ(WriteAt(output.File, bytes, 0), 0);
+    const std::string temporary = output.TempName;
+    int folder = open(dir.path.c_str(), O_RDONLY | O_DIRECTORY);
+    int flags = 0;
+    if (ioctl(folder, FS_IOC_GETFLAGS, &flags) != 0 ||
+        ioctl(folder, FS_IOC_SETFLAGS, &(flags |= FS_APPEND_FL)) != 0) {
+        close(folder);
+        DiscardOutputFile(output);
+        GTEST_SKIP() << "no append-only folders here";
+    }
+    EXPECT_NE(NameOutputFile(output), 0);
+    flags &= ~FS_APPEND_FL;
+    ioctl(folder, FS_IOC_SETFLAGS, &flags);
+    close(folder);
+    EXPECT_EQ(output.Leftover, temporary);
+    EXPECT_EQ(fs::file_size(temporary), 0u);
+    EXPECT_FALSE(fs::exists(dir.path / "out.wav"));
 }
 
 }  // namespace

@@ -12,9 +12,6 @@
 #include <vector>
 
 #include "support/scratch.h"
-#include "system/memory.h"
-#include "system/processors.h"
-#include "system/status_files.h"
 
 namespace {
 
@@ -105,67 +102,6 @@ TEST(ReplaceFile, NamesInAnyScript) {
 
 TEST(ProgramFile, NamesThisProgram) {
     EXPECT_NE(ProgramFile().find("system_tests"), std::string::npos) << ProgramFile();
-}
-
-TEST(AvailableMemory, StatusTextsAndControlGroups) {
-    EXPECT_EQ(MemAvailableBytes("MemTotal: 100 kB\nMemFree: 5 kB\nMemAvailable:   2048 kB\n"),
-              2048u * 1024);
-    EXPECT_EQ(MemAvailableBytes("MemTotal: 100 kB\n"), UINT64_MAX);
-
-    EXPECT_EQ(ControlGroupRoom("1073741824\n", "73741824\n", 0), 1000000000u);
-    EXPECT_EQ(ControlGroupRoom("max\n", "5\n", 0), UINT64_MAX);
-    EXPECT_EQ(ControlGroupRoom("100\n", "200\n", 0), 0u);  // over its limit already
-    // Page cache from copying the recording a moment before is given back
-    // when needed: a 1000 MiB limit with 900 MiB used, 700 MiB of it cache.
-    EXPECT_EQ(ControlGroupRoom("1048576000\n", "943718400\n", 734003200), 838860800u);
-    EXPECT_EQ(ControlGroupRoom("100\n", "50\n", 80), 100u);
-
-    // The clean file cache, active and inactive (an input read twice sits on
-    // the active list), less what is dirty or being written back: version 2's
-    // names, or version 1's totals beside the group's own figures.
-    const char* stat2 =
-        "anon 1000\nfile 900\nactive_file 100\ninactive_file 800\nfile_dirty 30\n"
-        "file_writeback 20\n";
-    const char* stat1 =
-        "cache 5\nactive_file 3\ninactive_file 7\ntotal_active_file 40\n"
-        "total_inactive_file 70\ntotal_dirty 10\ntotal_writeback 0\n";
-    EXPECT_EQ(ControlGroupCleanCache(stat2), 850u);
-    EXPECT_EQ(ControlGroupCleanCache(stat1), 100u);
-    EXPECT_EQ(ControlGroupCleanCache("active_file 5\ninactive_file 5\nfile_dirty 40\n"), 0u);
-    EXPECT_EQ(ControlGroupCleanCache("anon 5\n"), 0u);
-
-    using Folders = std::vector<std::string>;
-    EXPECT_EQ(ControlGroupFolders("0::/user.slice/run-1.scope\n", "memory"),
-              (Folders{"/sys/fs/cgroup/user.slice/run-1.scope", "/sys/fs/cgroup/user.slice",
-                       "/sys/fs/cgroup", "/sys/fs/cgroup/unified/user.slice/run-1.scope",
-                       "/sys/fs/cgroup/unified/user.slice", "/sys/fs/cgroup/unified"}));
-    EXPECT_EQ(ControlGroupFolders("7:pids:/\n4:cpu,memory:/box/\n", "memory"),
-              (Folders{"/sys/fs/cgroup/memory/box", "/sys/fs/cgroup/memory"}));
-    EXPECT_EQ(ControlGroupFolders("0::/\n", "memory"),
-              (Folders{"/sys/fs/cgroup", "/sys/fs/cgroup/unified"}));
-    EXPECT_TRUE(ControlGroupFolders("garbage", "memory").empty());
-
-    // This machine has some.
-    MemoryRoom room = MeasureMemoryRoom();
-    EXPECT_GT(AvailableMemory(room, 0), 16u << 20);
-    // Thread stacks come out of the room under the process's own limits.
-    EXPECT_EQ(AvailableMemory({1000, 600}, 200), 400u);
-    EXPECT_EQ(AvailableMemory({300, 600}, 200), 300u);
-    EXPECT_EQ(AvailableMemory({1000, 100}, 200), 0u);
-    EXPECT_EQ(AvailableMemory({1000, UINT64_MAX}, 200), 1000u);
-}
-
-// A version 2 cpu.max holds quota and period, version 1 two files; a part
-// of a processor counts as a whole one.
-TEST(ProcessorsAvailable, Quotas) {
-    EXPECT_EQ(ProcessorsInQuota("200000", "100000\n"), 2);
-    EXPECT_EQ(ProcessorsInQuota("150000", "100000"), 2);
-    EXPECT_EQ(ProcessorsInQuota("50000\n", "100000\n"), 1);
-    EXPECT_EQ(ProcessorsInQuota("max", "100000\n"), 0);
-    EXPECT_EQ(ProcessorsInQuota("-1\n", "100000\n"), 0);
-    EXPECT_EQ(ControlGroupFolders("4:cpu,cpuacct:/job\n3:memory:/m\n", "cpu"),
-              (std::vector<std::string>{"/sys/fs/cgroup/cpu/job", "/sys/fs/cgroup/cpu"}));
-    EXPECT_GE(ProcessorsAvailable(), 1);
 }
 
 }  // namespace

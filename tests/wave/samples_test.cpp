@@ -43,16 +43,9 @@ TEST(DecodeFrames, LeftFirstInEveryFrame) {
     EXPECT_EQ(lastRight, (std::vector<int32_t>{8388607, 32}));
 }
 
-TEST(ReadSampleBytes, ShortFileLeavesTheRestAndIsNoError) {
-    ScratchDir dir;
-    std::string path = WriteSampleFile(dir, "\1\2\3\4");
-    std::vector<uint8_t> buffer(12, 0);
-    EXPECT_EQ(ReadSampleBytes(path, buffer.data(), buffer.size()), "");
-    EXPECT_EQ(buffer, (std::vector<uint8_t>{1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 0, 0}));
-}
-
-// Whole frames the file lacks, however the last one is cut.
-TEST(ReadInputSamples, CountsTheWholeFramesMissing) {
+// Whole frames the file lacks, however the last one is cut; the file stays
+// open for the job.
+TEST(OpenInputSamples, CountsTheWholeFramesMissing) {
     const struct {
         size_t Bytes;
         int64_t Missing;
@@ -60,27 +53,24 @@ TEST(ReadInputSamples, CountsTheWholeFramesMissing) {
     for (const auto& c : cases) {
         ScratchDir dir;
         std::string path = WriteSampleFile(dir, std::string(c.Bytes, '\x11'));
-        InputSamples input;
-        ASSERT_TRUE(CreateInputSamples(3, input));
-        SampleRead read = ReadInputSamples(path, input);
-        EXPECT_EQ(read.Failure, "");
-        EXPECT_EQ(read.MissingFrames, c.Missing) << c.Bytes << " bytes";
+        InputFile input;
+        SampleOpen open = OpenInputSamples(path, 3, input);
+        EXPECT_EQ(open.Failure, "");
+        EXPECT_EQ(open.MissingFrames, c.Missing) << c.Bytes << " bytes";
+        EXPECT_NE(input.File, NoFile);
+        EXPECT_EQ(input.Stamp.Length, int64_t(44 + c.Bytes));
+        CloseInput(input);
+        EXPECT_EQ(input.File, NoFile);
     }
 }
 
-TEST(ReadSampleBytes, ReadsOnlyWhatIsAsked) {
+TEST(OpenInputSamples, RealErrorsGiveAReason) {
     ScratchDir dir;
-    std::string path = WriteSampleFile(dir, "\1\2\3\4\5\6\7\b");
-    std::vector<uint8_t> buffer(6, 0);
-    EXPECT_EQ(ReadSampleBytes(path, buffer.data(), buffer.size()), "");
-    EXPECT_EQ(buffer, (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
-}
-
-TEST(ReadSampleBytes, RealErrorsGiveAReason) {
-    std::vector<uint8_t> buffer(6, 0);
-    ScratchDir dir;
-    EXPECT_NE(ReadSampleBytes(dir.File("no such folder/in.wav"), buffer.data(), 6), "");
-    EXPECT_NE(ReadSampleBytes(PathText(dir.path), buffer.data(), 6), "");  // a folder
+    InputFile input;
+    SampleOpen open = OpenInputSamples(dir.File("no such folder/in.wav"), 1, input);
+    EXPECT_NE(open.Failure.find("Could not read file"), std::string::npos);
+    EXPECT_EQ(input.File, NoFile);
+    EXPECT_NE(OpenInputSamples(PathText(dir.path), 1, input).Failure, "");  // a folder
 }
 
 }  // namespace

@@ -1,12 +1,12 @@
-// The processors the process can use on POSIX systems: its affinity and the
-// CPU quotas of its control groups.
+// The processors the process can use on Linux: its affinity and the CPU
+// quotas of its control groups.
 #include <sched.h>
 
 #include <algorithm>
 #include <thread>
 
+#include "system/control_groups_linux.h"
 #include "system/processors.h"
-#include "system/status_files.h"
 
 namespace {
 

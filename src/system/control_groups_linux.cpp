@@ -1,6 +1,8 @@
-// Reading the numbers of the system's status files.
-#include "system/status_files.h"
+// Reading Linux's status files: a control group's numbers, and the control
+// groups of a process.
+#include "system/control_groups_linux.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "system/files.h"
@@ -17,29 +19,9 @@ uint64_t LeadingNumber(std::string_view text) {
     return error == std::errc() ? value : NoBound;
 }
 
-uint64_t NamedLineNumber(std::string_view text, std::string_view name, char separator) {
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string_view::npos) end = text.size();
-        std::string_view line = text.substr(at, end - at);
-        if (line.size() > name.size() && line.substr(0, name.size()) == name &&
-            line[name.size()] == separator) {
-            return LeadingNumber(line.substr(name.size() + 1));
-        }
-        at = end + 1;
-    }
-    return NoBound;
-}
-
-uint64_t StatusKilobytes(std::string_view status, std::string_view name) {
-    uint64_t kilobytes = NamedLineNumber(status, name, ':');
-    return kilobytes == NoBound ? NoBound : kilobytes * 1024;
-}
-
 namespace {
 
-// The group's folder, then each parent's up to the root: a limit may be set
+// The group's folder, then each parent's up to the root: a quota may be set
 // on any of them.
 void AppendGroupAndParents(const std::string& root, std::string_view path,
                            std::vector<std::string>& folders) {
@@ -63,8 +45,8 @@ std::vector<std::string> ControlGroupFolders(std::string_view selfCgroup,
         if (end == std::string_view::npos) end = selfCgroup.size();
         std::string_view line = selfCgroup.substr(at, end - at);
         at = end + 1;
-        // "0::/path" for version 2, "N:memory:/path" (or with more
-        // controllers, "N:cpu,memory:/path") for version 1.
+        // "0::/path" for version 2, "N:cpu:/path" (or with more
+        // controllers, "N:cpu,cpuacct:/path") for version 1.
         size_t first = line.find(':');
         size_t second = first == std::string_view::npos ? first : line.find(':', first + 1);
         if (second == std::string_view::npos) continue;
@@ -72,7 +54,7 @@ std::vector<std::string> ControlGroupFolders(std::string_view selfCgroup,
         std::string_view path = line.substr(second + 1);
         // Version 2 is mounted at /sys/fs/cgroup, or beside version 1 at
         // /sys/fs/cgroup/unified; a version 1 controller at
-        // /sys/fs/cgroup/<controller> (memory, cpu).
+        // /sys/fs/cgroup/<controller> (cpu).
         std::string named = "," + std::string(controller) + ",";
         if (controllers.empty()) {
             AppendGroupAndParents("/sys/fs/cgroup", path, folders);
@@ -82,4 +64,12 @@ std::vector<std::string> ControlGroupFolders(std::string_view selfCgroup,
         }
     }
     return folders;
+}
+
+int ProcessorsInQuota(std::string_view quota, std::string_view period) {
+    uint64_t microseconds = LeadingNumber(quota);  // "max" and "-1" read as none
+    uint64_t every = LeadingNumber(period);
+    if (microseconds == NoBound || every == NoBound || microseconds == 0 || every == 0) return 0;
+    uint64_t processors = microseconds / every + (microseconds % every != 0);
+    return int(std::min<uint64_t>(processors, 1 << 20));
 }
