@@ -57,6 +57,11 @@ BoxKey ShowError(std::string_view message, std::string_view reason = {});
 // box's message, then what the file is and how to convert it, when known.
 std::string RefusalReason(const std::string& inputPath, const HeaderCheck& header);
 
+// The refusal box's text: the check's message and, for a file of another
+// format, a line naming the way on and the way out.
+constexpr const char* RefusalWayOutLine = "phonoskew-prepare makes an accepted copy; Ctrl-D quits";
+std::string RefusalBoxText(const HeaderCheck& header);
+
 // What the program and its threads' working arrays take beside the samples.
 constexpr uint64_t JobWorkingBytes = uint64_t{16} << 20;
 

@@ -38,6 +38,11 @@ std::string RefusalReason(const std::string& inputPath, const HeaderCheck& heade
     return reason;
 }
 
+std::string RefusalBoxText(const HeaderCheck& header) {
+    if (header.Remedy.empty()) return header.Refusal;
+    return header.Refusal + "\\n" + RefusalWayOutLine;
+}
+
 namespace {
 
 // A "Done" with its note, " (TEXT)", which is also one of the run's notes on

@@ -51,7 +51,7 @@ int RunJob(const CommandLine& command) {
         inputPath = AskInputPath();
         header = CheckInputHeader(inputPath);
         if (!header.Refusal.empty()) {
-            ShowError(header.Refusal, RefusalReason(inputPath, header));
+            ShowError(RefusalBoxText(header), RefusalReason(inputPath, header));
             continue;
         }
         const WaveInfo& info = header.Info;

@@ -163,8 +163,9 @@ std::string ConversionCommand(const std::string& inputPath) {
            ShellQuoted(base + "-24-96.wav") + " gain -n -3";
 }
 
-std::string PrepareToolCommand(const std::string& inputPath) {
-    return "phonoskew-prepare " + ShellQuoted(inputPath);
+std::string PrepareToolCommand(const std::string& inputPath, int channels) {
+    return std::string("phonoskew-prepare ") + (channels > 2 ? "--downmix " : "") +
+           ShellQuoted(inputPath);
 }
 
 // ---- The check as the driver calls it --------------------------------------------
@@ -182,7 +183,7 @@ HeaderCheck CheckInputHeader(const std::string& inputPath) {
     if (!check.Refusal.empty()) {
         std::string format = DescribeWaveFormat(header, read.Bytes);
         check.Remedy = (format.empty() ? "" : "it is " + format + "; ") +
-                       "convert with: " + PrepareToolCommand(inputPath) +
+                       "convert with: " + PrepareToolCommand(inputPath, fields.Channels) +
                        ", or with SoX: " + ConversionCommand(inputPath);
         return check;
     }

@@ -144,8 +144,9 @@ std::string ConversionCommand(const std::string& inputPath);
 
 // The project's own tool that makes an accepted file from `inputPath`, with
 // the headroom the error filters need, the path quoted for the shell:
-// "phonoskew-prepare 'in.wav'" (which writes 'in 24-96.wav').
-std::string PrepareToolCommand(const std::string& inputPath);
+// "phonoskew-prepare 'in.wav'" (which writes 'in 24-96.wav'); for more
+// than two channels with its option that folds them down to stereo.
+std::string PrepareToolCommand(const std::string& inputPath, int channels = 2);
 
 // The input path less its last 4 characters (whole when shorter), followed by
 // " RIAA error 1.wav" to " RIAA error 4.wav".

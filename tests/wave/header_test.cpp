@@ -211,6 +211,9 @@ TEST(RefusedFile, ConversionCommandsQuoteThePaths) {
         EXPECT_EQ(PrepareToolCommand(c.Path), c.Prepare) << c.Path;
         EXPECT_EQ(ConversionCommand(c.Path), c.Sox) << c.Path;
     }
+    // A 5.1 file needs folding down; stereo and mono do not.
+    EXPECT_EQ(PrepareToolCommand("5.1.wav", 6), "phonoskew-prepare --downmix '5.1.wav'");
+    EXPECT_EQ(PrepareToolCommand("mono.wav", 1), "phonoskew-prepare 'mono.wav'");
 }
 
 TEST(FrameCount, DataSizeOverSixRoundedTiesToEven) {
