@@ -195,7 +195,8 @@ BoxKey ConsoleMessageBox(std::string_view message, std::string_view title,
     VisibleColumns(firstColumn, columnCount);
     BoxPlace place = PlaceMessageBox(lines, title, firstRow, rowCount, firstColumn, columnCount,
                                      screen.cursorRow);
-    if (TerminalStarted() && !DrawingToTerminal()) {
+    bool plain = TerminalStarted() && !DrawingToTerminal();
+    if (plain) {
         // Whoever reads the transcript, the reason is also on standard error.
         WritePlainBox(lines, title);
         NoteOnStandardError(reason.empty() ? ReasonLine(message) : std::string(reason));
@@ -208,7 +209,9 @@ BoxKey ConsoleMessageBox(std::string_view message, std::string_view title,
               &beneath[0][0]);
     bool cursorWasVisible = screen.cursorVisible;
     screen.cursorVisible = false;
-    DrawMessageBox(place, lines, title);
+    // A transcript has the box as its text lines already; a frame drawn
+    // into the model could go out as rows of its own.
+    if (!plain) DrawMessageBox(place, lines, title);
     ShowScreen();
 
     BoxKey which = BoxKey::Enter;
