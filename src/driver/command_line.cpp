@@ -53,6 +53,12 @@ CommandLine LongOption(std::string_view argument) {
     return Refusal("unrecognized option " + QuotedArgument(argument));
 }
 
+// "--out", "--out=DIR" or any start of it: the one option with a value.
+bool IsOutputFolderOption(std::string_view argument) {
+    std::string_view name = argument.substr(2, argument.find('=') - 2);
+    return argument.starts_with("--") && !name.empty() && std::string_view("out").starts_with(name);
+}
+
 // "-h", or a cluster of short options of which the first decides.
 CommandLine ShortOptions(std::string_view argument) {
     if (argument[1] == 'h') return Action(CommandAction::Help);
@@ -63,6 +69,7 @@ CommandLine ShortOptions(std::string_view argument) {
 
 CommandLine ParseCommandLine(int argc, const char* const* argv) {
     std::vector<std::string_view> paths;
+    std::string_view outputFolder;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         std::string_view argument = argv[i];
@@ -70,6 +77,12 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
             paths.push_back(argument);  // "-" alone is a path, as getopt has it
         } else if (argument == "--") {
             optionsEnded = true;
+        } else if (IsOutputFolderOption(argument)) {
+            size_t equals = argument.find('=');
+            if (equals == std::string_view::npos && i + 1 == argc)
+                return Refusal("option '--out' requires an argument");
+            outputFolder = equals == std::string_view::npos ? argv[++i] : argument.substr(equals + 1);
+            if (outputFolder.empty()) return Refusal("option '--out' wants a folder, not ''");
         } else {
             CommandLine option = argument[1] == '-' ? LongOption(argument) : ShortOptions(argument);
             if (option.Action != CommandAction::Run) return option;
@@ -77,6 +90,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     }
     if (paths.size() > 1) return Refusal("extra operand " + QuotedArgument(paths[1]));
     CommandLine line;
+    line.OutputFolder = outputFolder;
     if (paths.empty()) return line;
     for (char ch : paths[0]) {
         if (IsControl(static_cast<unsigned char>(ch))) {
@@ -93,7 +107,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
 }
 
 std::string HelpText() {
-    return "Usage: phonoskew [PATH]\n"
+    return "Usage: phonoskew [--out DIR] [PATH]\n"
            "\n"
            "Hear what errors of phono playback equalisation do to a recording: Phonoskew\n"
            "passes one stereo 24-bit 96 kHz WAVE file through four 64-tap FIR error\n"
@@ -117,6 +131,8 @@ std::string HelpText() {
            "NAME is the path less its last four characters.\n"
            "\n"
            "Options:\n"
+           "      --out DIR  write the four files into DIR (made if missing), with the\n"
+           "                 same names, instead of beside the input\n"
            "  -h, --help     show this help and exit\n"
            "      --version  show the version and exit\n"
            "\n"

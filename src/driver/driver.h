@@ -62,6 +62,10 @@ std::string RefusalReason(const std::string& inputPath, const HeaderCheck& heade
 constexpr const char* RefusalWayOutLine = "phonoskew-prepare makes an accepted copy; Ctrl-D quits";
 std::string RefusalBoxText(const HeaderCheck& header);
 
+// The output names with their folder part replaced by `folder` (--out):
+// the same file names, in that folder.
+OutputNames NamesInFolder(const OutputNames& names, const std::string& folder);
+
 // What the program and its threads' working arrays take beside the samples.
 constexpr uint64_t JobWorkingBytes = uint64_t{16} << 20;
 

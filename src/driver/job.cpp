@@ -43,6 +43,13 @@ std::string RefusalBoxText(const HeaderCheck& header) {
     return header.Refusal + "\\n" + RefusalWayOutLine;
 }
 
+OutputNames NamesInFolder(const OutputNames& names, const std::string& folder) {
+    OutputNames inFolder;
+    for (size_t i = 0; i < names.size(); ++i)
+        inFolder[i] = PathText(FileSystemPath(folder) / FileSystemPath(names[i]).filename());
+    return inFolder;
+}
+
 namespace {
 
 // A "Done" with its note, " (TEXT)", which is also one of the run's notes on

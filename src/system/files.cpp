@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 
 #include "system/signals.h"
 
@@ -25,6 +26,13 @@ std::string QuotedArgument(std::string_view text) {
         }
     }
     return quoted + "'";
+}
+
+int MakeFolder(const std::string& path) {
+    if (path.empty()) return 0;
+    std::error_code error;
+    std::filesystem::create_directories(FileSystemPath(path), error);
+    return error ? error.default_error_condition().value() : 0;
 }
 
 std::string PathText(const std::filesystem::path& path) {

@@ -161,4 +161,8 @@ std::string ProgramFile();
 // A path for std::filesystem and back. Paths are UTF-8 inside the program;
 // std::filesystem takes narrow text in the system's code page on Windows.
 std::filesystem::path FileSystemPath(const std::string& text);
+
+// Makes the folder `path` with any missing parents; 0 when it stands there
+// afterwards (or `path` is ""), else the errno value of what stopped it.
+int MakeFolder(const std::string& path);
 std::string PathText(const std::filesystem::path& path);
