@@ -187,11 +187,16 @@ int TextWidth(std::string_view text) {
 std::string ShortenMiddle(std::string_view text, int columns) {
     if (TextWidth(text) <= columns) return std::string(text);
     std::string_view ellipsis = Screen().utf8 ? "\xE2\x80\xA6" : "...";
-    int room = std::max(0, columns - TextWidth(ellipsis));
+    int room = columns - TextWidth(ellipsis);
     std::vector<size_t> starts;  // where each character begins, then the end
     for (size_t at = 0; at < text.size(); at += FirstCharacter(text.substr(at)).length)
         starts.push_back(at);
     starts.push_back(text.size());
+    if (room < 0) {
+        // Too narrow even for the ellipsis: its start and end alone.
+        room = columns;
+        ellipsis = {};
+    }
     // The end holds the file's own name, so it gets the larger half.
     size_t tailStart = text.size();
     int tailWidth = 0;

@@ -424,6 +424,8 @@ std::string TwoNumbersNote(const CoefficientSurvey& survey) {
 }
 
 void AddScaleNotes(const CoefficientSurvey& survey, std::vector<std::string>& notes) {
+    // Lines joined into one number give no figure of the file's taps.
+    if (survey.JoinedLines) return;
     bool dc = DcFarFromOne(survey);
     if (dc)
         notes.push_back(survey.TapSum == 0.0

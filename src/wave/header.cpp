@@ -181,9 +181,11 @@ HeaderCheck CheckInputHeader(const std::string& inputPath) {
     check.Refusal = FindHeaderFault(fields);
     if (check.Refusal == TooLargeMessage) return check;  // no conversion makes it smaller
     if (!check.Refusal.empty()) {
+        // Only a file told as a WAVE format has a channel count to go by.
         std::string format = DescribeWaveFormat(header, read.Bytes);
         check.Remedy = (format.empty() ? "" : "it is " + format + "; ") +
-                       "convert with: " + PrepareToolCommand(inputPath, fields.Channels) +
+                       "convert with: " +
+                       PrepareToolCommand(inputPath, format.empty() ? 2 : fields.Channels) +
                        ", or with SoX: " + ConversionCommand(inputPath);
         return check;
     }
