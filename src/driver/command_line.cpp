@@ -81,7 +81,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
             size_t equals = argument.find('=');
             if (equals == std::string_view::npos && i + 1 == argc)
                 return Refusal("option '--out' requires an argument");
-            outputFolder = equals == std::string_view::npos ? argv[++i] : argument.substr(equals + 1);
+            outputFolder =
+                equals == std::string_view::npos ? argv[++i] : argument.substr(equals + 1);
             if (outputFolder.empty()) return Refusal("option '--out' wants a folder, not ''");
         } else {
             CommandLine option = argument[1] == '-' ? LongOption(argument) : ShortOptions(argument);

@@ -19,7 +19,7 @@ struct CommandLine {
     bool HasPath = false;
     std::string Path;
     std::string OutputFolder;  // --out DIR: the outputs go there; "" beside the input
-    std::string Problem;  // one line, ending in a newline, naming what is wrong and --help
+    std::string Problem;       // one line, ending in a newline, naming what is wrong and --help
 };
 
 // Options are taken in order wherever they stand (as getopt_long permutes

@@ -69,9 +69,9 @@ std::string AskInputPath() {
         if (input.Error == 0) return input.Path;
         // The box keeps its fixed text; the line on standard error names the
         // path tried, where a typo in a long pasted path can be seen.
-        std::string reason =
-            NamesNoFile(input.Error) ? "phonoskew: " + QuotedArgument(input.Path) + ": File not found."
-                                     : "";
+        std::string reason = NamesNoFile(input.Error)
+                                 ? "phonoskew: " + QuotedArgument(input.Path) + ": File not found."
+                                 : "";
         ShowError(OpenFailureMessage(input.Path, input.Error), reason);
     }
 }

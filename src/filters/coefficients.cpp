@@ -47,7 +47,7 @@ int32_t NextUnit(TextSource& source) {
     SkipByte(source.Bytes);
     if (first < 0 || second < 0) return -1;
     return source.Encoding == TextEncoding::Utf16LittleEndian ? first | second << 8
-                                                               : first << 8 | second;
+                                                              : first << 8 | second;
 }
 
 // One character of UTF-16 into the pending bytes; a surrogate without its
@@ -59,8 +59,8 @@ void DecodeCharacter(TextSource& source) {
     if (unit < 0xD800 || unit >= 0xDC00) return PutPending(source, uint32_t(unit));
     int32_t low = NextUnit(source);
     if (low >= 0xDC00 && low < 0xE000)
-        return PutPending(source, 0x10000 + ((uint32_t(unit) - 0xD800) << 10) +
-                                      (uint32_t(low) - 0xDC00));
+        return PutPending(source,
+                          0x10000 + ((uint32_t(unit) - 0xD800) << 10) + (uint32_t(low) - 0xDC00));
     PutPending(source, 0xFFFD);
     if (low >= 0) PutPending(source, low >= 0xD800 && low < 0xE000 ? 0xFFFD : uint32_t(low));
 }
@@ -121,7 +121,7 @@ struct FieldBytes {
     std::string Start;         // its first three bytes
     // Two numbers apart by blanks or a TAB ("1<TAB>0.0585", two columns):
     // ParseNumber takes what the field rules leave of them as one number.
-    bool InNumber = false;       // a digit has been kept since the last gap
+    bool InNumber = false;        // a digit has been kept since the last gap
     bool GapAfterNumber = false;  // then blanks or a dropped TAB
     bool TwoNumbers = false;      // then a digit, sign or point again
     FieldShape Shape = FieldShape::Empty;
@@ -428,14 +428,13 @@ void AddScaleNotes(const CoefficientSurvey& survey, std::vector<std::string>& no
     if (survey.JoinedLines) return;
     bool dc = DcFarFromOne(survey);
     if (dc)
-        notes.push_back(survey.TapSum == 0.0
-                            ? std::string("taps sum to 0: nothing passes at DC")
-                            : "taps sum to " + ShortNumber(survey.TapSum) + ": " +
-                                  Decibels(std::fabs(survey.TapSum)) + " at DC");
+        notes.push_back(survey.TapSum == 0.0 ? std::string("taps sum to 0: nothing passes at DC")
+                                             : "taps sum to " + ShortNumber(survey.TapSum) + ": " +
+                                                   Decibels(std::fabs(survey.TapSum)) + " at DC");
     // The same figure twice says nothing more.
     if (GainAboveLimit(survey) &&
-        !(dc && std::fabs(survey.MagnitudeSum - std::fabs(survey.TapSum)) <
-                    1e-3 * survey.MagnitudeSum))
+        !(dc &&
+          std::fabs(survey.MagnitudeSum - std::fabs(survey.TapSum)) < 1e-3 * survey.MagnitudeSum))
         notes.push_back("largest gain " + Decibels(survey.MagnitudeSum));
 }
 

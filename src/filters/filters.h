@@ -49,11 +49,11 @@ struct CoefficientSurvey {
     // (two columns): read as what ParseNumber makes of the whole field.
     std::vector<int> TwoNumbers;
     double FirstTwoNumbersValue = 0.0;  // the first such tap as read
-    int64_t LastNumberField = -1;  // the last field (0-based) that holds a number
-    bool DroppedNumber = false;    // field 65 holds a number, which is no tap
-    double DroppedValue = 0.0;     // and this is it
-    double TapSum = 0.0;           // the taps' sum: the filter's gain at DC
-    double MagnitudeSum = 0.0;     // the sum of their magnitudes: the largest gain
+    int64_t LastNumberField = -1;       // the last field (0-based) that holds a number
+    bool DroppedNumber = false;         // field 65 holds a number, which is no tap
+    double DroppedValue = 0.0;          // and this is it
+    double TapSum = 0.0;                // the taps' sum: the filter's gain at DC
+    double MagnitudeSum = 0.0;          // the sum of their magnitudes: the largest gain
 };
 
 struct CoefficientLoad {

@@ -21,8 +21,8 @@ std::string Lines(int first, int last) {
 std::string Taps(int first, int last, const std::string& before = "", int scale = 1) {
     std::string text;
     for (int i = first; i <= last; ++i)
-        text += before + (i == 0 ? std::to_string(scale) : std::to_string(i * scale) + "e-5") +
-                "\r\n";
+        text +=
+            before + (i == 0 ? std::to_string(scale) : std::to_string(i * scale) + "e-5") + "\r\n";
     return text;
 }
 
@@ -178,11 +178,17 @@ TEST(CoefficientFiles, UsersOwnFiles) {
          {"field 6 holds two numbers: read as 5e-05"},
          "look at field 6: two numbers in one field (two columns?); keep the taps alone, one a "
          "line"},
-        {"x100", Taps(0, 63, "", 100), {"taps sum to 102.016: +40.2 dB at DC"},
+        {"x100",
+         Taps(0, 63, "", 100),
+         {"taps sum to 102.016: +40.2 dB at DC"},
          "look at the taps' scale: they sum to 102.016 where the error filters sum to 1"},
-        {"UTF-16 LE", Utf16(good, true), {"UTF-16 LE text: read as the text it holds"},
+        {"UTF-16 LE",
+         Utf16(good, true),
+         {"UTF-16 LE text: read as the text it holds"},
          "as expected"},
-        {"UTF-16 BE", Utf16(good, false), {"UTF-16 BE text: read as the text it holds"},
+        {"UTF-16 BE",
+         Utf16(good, false),
+         {"UTF-16 BE text: read as the text it holds"},
          "as expected"},
         {"a blank line",
          Taps(0, 9) + "\r\n" + Taps(10, 63),
@@ -213,11 +219,25 @@ TEST(CoefficientFiles, UsersOwnFiles) {
 // a first byte that begins no mark is an ordinary byte.
 TEST(CoefficientFields, Utf16TextAsItsUtf8Bytes) {
     const std::pair<std::string, std::vector<std::string>> cases[] = {
-        {std::string("\xFF\xFE" "1\0,\0\xE9\0,\0\xAC\x20,\0", 14), {"1", "\xC3\xA9", "\xE2\x82\xAC"}},
+        {std::string("\xFF\xFE"
+                     "1\0,\0\xE9\0,\0\xAC\x20,\0",
+                     14),
+         {"1", "\xC3\xA9", "\xE2\x82\xAC"}},
         {std::string("\xFE\xFF\xD8\x3D\xDE\x00\0,\0\x32", 10), {"\xF0\x9F\x98\x80", "2"}},
-        {std::string("\xFF\xFE\x00\xD8,\0" "3\0\x00\xDC,\0", 12), {"\xEF\xBF\xBD", "3\xEF\xBF\xBD"}},
-        {std::string("\xFF\xFE" "4\0" "5", 5), {"4"}},
-        {"\xFF" "1,2", {"\xFF" "1", "2"}},
+        {std::string("\xFF\xFE\x00\xD8,\0"
+                     "3\0\x00\xDC,\0",
+                     12),
+         {"\xEF\xBF\xBD", "3\xEF\xBF\xBD"}},
+        {std::string("\xFF\xFE"
+                     "4\0"
+                     "5",
+                     5),
+         {"4"}},
+        {"\xFF"
+         "1,2",
+         {"\xFF"
+          "1",
+          "2"}},
         {"\xFE\xFE", {"\xFE\xFE"}},
     };
     for (const auto& [text, leading] : cases) {

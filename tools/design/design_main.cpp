@@ -273,7 +273,8 @@ int main(int argc, char** commandLine) {
         SetNumericEnvironment();
         // The verdicts last, one line a file, where the eye lands.
         std::vector<FileCheck> checks;
-        for (const std::string& file : options.Files) checks.push_back(CheckFile(file, options.OutDir));
+        for (const std::string& file : options.Files)
+            checks.push_back(CheckFile(file, options.OutDir));
         bool allDone = true;
         std::printf("\n");
         for (const FileCheck& check : checks) {

@@ -235,8 +235,7 @@ std::string RenderPlot(const std::string& title, const std::string& description,
                   Width, Height, Width, Height, Width, Height);
     svg += line;
     svg += "<text x=\"" + Format("%.2f", Left) +
-           "\" y=\"28\" font-size=\"16\" font-weight=\"bold\">" + EscapeText(title) +
-           "</text>\n";
+           "\" y=\"28\" font-size=\"16\" font-weight=\"bold\">" + EscapeText(title) + "</text>\n";
     // A second line of the description, below the first, above the panels.
     const size_t lineEnd = description.find('\n');
     svg += "<text x=\"" + Format("%.2f", Left) + "\" y=\"50\" font-size=\"13\">" +
