@@ -165,6 +165,27 @@ TEST(RunInPipesTest, LinesJoinedWithoutCrAreNamed) {
         << run.err;
 }
 
+// UTF-16 coefficient files, as PowerShell and Notepad write them, give the
+// very bytes their text gives as UTF-8, and the user is told how they were
+// read.
+TEST(RunInPipesTest, Utf16CoefficientFilesGiveTheBytesOfTheirText) {
+    ScratchDir dir;
+    JobFixture fixture = MakeJobFixture(30);
+    WriteJobFiles(dir.path, fixture);
+    for (auto [file, littleEndian] : {std::pair{"SO.dat", false}, std::pair{"SOP.dat", true}}) {
+        std::string text = littleEndian ? "\xFF\xFE" : "\xFE\xFF";
+        for (char c : ReadFileBytes(dir.path / file))
+            text += littleEndian ? std::string{c, '\0'} : std::string{'\0', c};
+        WriteFileBytes(dir.path / file, text);
+    }
+    Child run = RunPiped(PhonoskewIn(dir.path), "take1.wav\r", 10000);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    ExpectOutputsMatchReference(dir.path, fixture);
+    for (const char* line : {"phonoskew: SO.dat: UTF-16 BE text: read as the text it holds\n",
+                             "phonoskew: SOP.dat: UTF-16 LE text: read as the text it holds\n"})
+        EXPECT_NE(run.err.find(line), std::string::npos) << run.err;
+}
+
 // In a UTF-8 locale the transcript still carries the typed bytes exactly,
 // invalid ones included.
 TEST(RunInPipesTest, TranscriptCarriesTheTypedBytes) {
