@@ -68,6 +68,19 @@ void PutBoxRow(const BoxPlace& place, int row, char edge, char fill) {
 
 int Clamp(int value, int low, int high) { return std::max(low, std::min(value, high)); }
 
+// On a small terminal a centred box can cover the typed path, the one row
+// the user needs to see beside it: the box goes below that row, or above
+// it, where the shown rows leave room; else it stays centred.
+void KeepRowClear(BoxPlace& place, int clearRow, int firstRow, int rowCount) {
+    int bottom = place.top + place.rows - 1;
+    if (clearRow < place.top || clearRow > bottom) return;
+    int lastShown = std::min(firstRow + rowCount - 1, ScreenRows);
+    if (clearRow + place.rows <= lastShown)
+        place.top = clearRow + 1;
+    else if (clearRow - place.rows >= std::max(firstRow, 1))
+        place.top = clearRow - place.rows;
+}
+
 // Which key dismissed the box, or false for a key that is passed over.
 bool DismissingKey(const Key& key, BoxKey& which) {
     if (key.kind == KeyKind::Enter)
@@ -123,7 +136,7 @@ std::string ReasonLine(std::string_view message) {
 }
 
 BoxPlace PlaceMessageBox(std::vector<std::string>& lines, std::string_view title, int firstRow,
-                         int rowCount, int firstColumn, int columnCount) {
+                         int rowCount, int firstColumn, int columnCount, int clearRow) {
     int widest = static_cast<int>(std::max(DismissHint.size(), title.size() + 2));
     for (const std::string& line : lines) widest = std::max(widest, TextWidth(line));
     // Within the part of the screen the terminal shows, so that a narrow
@@ -141,6 +154,7 @@ BoxPlace PlaceMessageBox(std::vector<std::string>& lines, std::string_view title
     place.top = Clamp(firstRow + (rowCount - place.rows) / 2, 1, ScreenRows - place.rows + 1);
     place.left = Clamp(firstColumn + (columnCount - place.columns) / 2, 1,
                        ScreenColumns - place.columns + 1);
+    KeepRowClear(place, clearRow, firstRow, rowCount);
     return place;
 }
 
@@ -179,8 +193,10 @@ BoxKey ConsoleMessageBox(std::string_view message, std::string_view title,
     int firstRow, rowCount, firstColumn, columnCount;
     VisibleRows(firstRow, rowCount);
     VisibleColumns(firstColumn, columnCount);
-    BoxPlace place = PlaceMessageBox(lines, title, firstRow, rowCount, firstColumn, columnCount);
-    if (TerminalStarted() && !DrawingToTerminal()) {
+    BoxPlace place = PlaceMessageBox(lines, title, firstRow, rowCount, firstColumn, columnCount,
+                                     screen.cursorRow);
+    bool plain = TerminalStarted() && !DrawingToTerminal();
+    if (plain) {
         // Whoever reads the transcript, the reason is also on standard error.
         WritePlainBox(lines, title);
         NoteOnStandardError(reason.empty() ? ReasonLine(message) : std::string(reason));
@@ -193,7 +209,9 @@ BoxKey ConsoleMessageBox(std::string_view message, std::string_view title,
               &beneath[0][0]);
     bool cursorWasVisible = screen.cursorVisible;
     screen.cursorVisible = false;
-    DrawMessageBox(place, lines, title);
+    // A transcript has the box as its text lines already; a frame drawn
+    // into the model could go out as rows of its own.
+    if (!plain) DrawMessageBox(place, lines, title);
     ShowScreen();
 
     BoxKey which = BoxKey::Enter;

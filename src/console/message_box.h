@@ -25,9 +25,10 @@ std::string ReasonLine(std::string_view message);
 // The box for these lines and title, centred on the given part of the
 // screen (the part the terminal shows). Lines too long for that part are
 // cut into pieces that fit (a box is never narrower than its hint line);
-// `lines` is changed to the lines as shown.
+// `lines` is changed to the lines as shown. Where the shown rows leave
+// room, the box keeps clear of `clearRow` (the typed path's row; 0: none).
 BoxPlace PlaceMessageBox(std::vector<std::string>& lines, std::string_view title, int firstRow,
-                         int rowCount, int firstColumn, int columnCount);
+                         int rowCount, int firstColumn, int columnCount, int clearRow = 0);
 
 // Draws the framed box into the screen model.
 void DrawMessageBox(const BoxPlace& place, const std::vector<std::string>& lines,

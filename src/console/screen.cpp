@@ -3,6 +3,8 @@
 #include "console/screen.h"
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 #include "system/terminal_device.h"
 
@@ -180,6 +182,40 @@ int TextWidth(std::string_view text) {
         text.remove_prefix(character.length);
     }
     return width;
+}
+
+std::string ShortenMiddle(std::string_view text, int columns) {
+    if (TextWidth(text) <= columns) return std::string(text);
+    std::string_view ellipsis = Screen().utf8 ? "\xE2\x80\xA6" : "...";
+    int room = columns - TextWidth(ellipsis);
+    std::vector<size_t> starts;  // where each character begins, then the end
+    for (size_t at = 0; at < text.size(); at += FirstCharacter(text.substr(at)).length)
+        starts.push_back(at);
+    starts.push_back(text.size());
+    if (room < 0) {
+        // Too narrow even for the ellipsis: its start and end alone.
+        room = columns;
+        ellipsis = {};
+    }
+    // The end holds the file's own name, so it gets the larger half.
+    size_t tailStart = text.size();
+    int tailWidth = 0;
+    for (size_t i = starts.size() - 1; i-- > 0;) {
+        int width = FirstCharacter(text.substr(starts[i])).width;
+        if (tailWidth + width > room - room / 2) break;
+        tailWidth += width;
+        tailStart = starts[i];
+    }
+    size_t headEnd = 0;
+    int headWidth = 0;
+    for (size_t i = 0; i + 1 < starts.size() && starts[i + 1] <= tailStart; ++i) {
+        int width = FirstCharacter(text.substr(starts[i])).width;
+        if (headWidth + width > room - tailWidth) break;
+        headWidth += width;
+        headEnd = starts[i + 1];
+    }
+    return std::string(text.substr(0, headEnd)) + std::string(ellipsis) +
+           std::string(text.substr(tailStart));
 }
 
 int PutCharacter(std::string_view character) {

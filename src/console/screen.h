@@ -73,6 +73,10 @@ bool StartsIncompleteCharacter(std::string_view text);
 // The cells a text takes (a mark with no visible character before it in
 // the text takes one).
 int TextWidth(std::string_view text);
+// The text as it fits `columns` cells: whole when it does, else its start
+// and end with "…" between them ("..." where characters are single bytes),
+// cut between characters. For a long path on a row of its own.
+std::string ShortenMiddle(std::string_view text, int columns);
 // Puts one character (as FirstCharacter takes it) at the cursor, wrapping
 // and scrolling as PrintText does, and says how many cells the cursor moved
 // on: its width, and one more when a wide character did not fit at the end

@@ -79,8 +79,11 @@ void ShowStepTitle(std::string_view title) {
 
 void ShowWritingFile(std::string_view outputName) {
     UseGrey();
-    PrintText("   Writing file - ");
-    PrintLine(outputName);
+    constexpr std::string_view Start = "   Writing file - ";
+    PrintText(Start);
+    // One row, so that a long path does not push the banner off the screen;
+    // the last column stays free, as a terminal wraps after writing it.
+    PrintLine(ShortenMiddle(outputName, ScreenColumns - 1 - int(Start.size())));
 }
 
 void ShowDone(int blankLines, std::string_view note) {

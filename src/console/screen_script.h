@@ -20,7 +20,8 @@ void ShowFileData(int channels, int sampleRate, int bitsPerSample, int frameCoun
 // A grey progress line such as "   Reading file data...".
 void ShowStepTitle(std::string_view title);
 
-// "   Writing file - " and the output name, grey.
+// "   Writing file - " and the output name, grey, on one row: a long name
+// is shortened in its middle on the screen (the file keeps its name).
 void ShowWritingFile(std::string_view outputName);
 
 // A black "   Done", then `note` on the same line (such as " (3 samples

@@ -40,11 +40,12 @@ CommandLine Action(CommandAction action) {
     return line;
 }
 
-enum OptionId { HelpOption = 1, VersionOption };
+enum OptionId { HelpOption = 1, VersionOption, OutputFolderOption };
 
 constexpr OptionSpec Options[] = {
     {"help", 'h', HelpOption},
     {"version", 0, VersionOption},
+    {"out", 0, OutputFolderOption, "a folder"},
 };
 
 // "  FO.dat   first-order error          ->  NAME RIAA error 1.wav" for each stage.
@@ -63,15 +64,22 @@ std::string StageLines() {
 
 CommandLine ParseCommandLine(int argc, const char* const* argv) {
     const ReadCommandLine read = ReadOptions(argc, argv, Options);
-    // The first of --help, --version or a bad option decides.
+    std::string_view outputFolder;
+    // The first of --help, --version or a bad option decides; the last
+    // --out counts.
     for (const GivenOption& option : read.Options) {
         if (option.Id == HelpOption) return Action(CommandAction::Help);
         if (option.Id == VersionOption) return Action(CommandAction::Version);
+        if (option.Id == OutputFolderOption) {
+            if (option.Value.empty()) return Refusal("option '--out' wants a folder, not ''");
+            outputFolder = option.Value;
+        }
     }
     if (!read.Problem.empty()) return Refusal(read.Problem);
     const std::vector<std::string_view>& paths = read.Operands;
     if (paths.size() > 1) return Refusal("extra operand " + QuotedArgument(paths[1]));
     CommandLine line;
+    line.OutputFolder = outputFolder;
     if (paths.empty()) return line;
     for (char ch : paths[0]) {
         if (IsControl(static_cast<unsigned char>(ch))) {
@@ -88,7 +96,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
 }
 
 std::string HelpText() {
-    return "Usage: phonoskew [PATH]\n"
+    return "Usage: phonoskew [--out DIR] [PATH]\n"
            "\n"
            "Hear what errors of phono playback equalisation do to a recording: Phonoskew\n"
            "passes one stereo 24-bit 96 kHz WAVE file through four 64-tap FIR error\n"
@@ -110,6 +118,8 @@ std::string HelpText() {
            "NAME is the path less its last four characters.\n"
            "\n"
            "Options:\n"
+           "      --out DIR  write the four files into DIR (made if missing), with the\n"
+           "                 same names, instead of beside the input\n"
            "  -h, --help     show this help and exit\n"
            "      --version  show the version and exit\n"
            "\n"

@@ -1,5 +1,6 @@
 // The command line, read GNU style before anything touches the terminal:
-// --help, --version, or one PATH that is typed at the first prompt.
+// --help, --version, --out DIR (the folder for the outputs), or one PATH
+// that is typed at the first prompt.
 #pragma once
 
 #include <string>
@@ -17,7 +18,8 @@ struct CommandLine {
     CommandAction Action = CommandAction::Run;
     bool HasPath = false;
     std::string Path;
-    std::string Problem;  // one line, ending in a newline, naming what is wrong and --help
+    std::string OutputFolder;  // --out DIR: the outputs go there; "" beside the input
+    std::string Problem;       // one line, ending in a newline, naming what is wrong and --help
 };
 
 // Options are taken in order wherever they stand (as getopt_long permutes

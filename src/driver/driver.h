@@ -65,6 +65,15 @@ struct JobInput {
     StageWorkspace Work;
 };
 
+// The refusal box's text: the check's message and, for a file of another
+// format, a line naming the way on and the way out.
+constexpr const char* RefusalWayOutLine = "phonoskew-prepare makes an accepted copy; Ctrl-D quits";
+std::string RefusalBoxText(const HeaderCheck& header);
+
+// The output names with their folder part replaced by `folder` (--out):
+// the same file names, in that folder.
+OutputNames NamesInFolder(const OutputNames& names, const std::string& folder);
+
 // Opens the input for its samples and makes the stages' working arrays,
 // with the lines "Reading file data..." and "Extracting channels..." and
 // their "Done". Returns false, after the beep and box, when the input

@@ -30,6 +30,18 @@ std::string RefusalReason(const std::string& inputPath, const HeaderCheck& heade
     return reason;
 }
 
+std::string RefusalBoxText(const HeaderCheck& header) {
+    if (header.Remedy.empty()) return header.Refusal;
+    return header.Refusal + "\\n" + RefusalWayOutLine;
+}
+
+OutputNames NamesInFolder(const OutputNames& names, const std::string& folder) {
+    OutputNames inFolder;
+    for (size_t i = 0; i < names.size(); ++i)
+        inFolder[i] = PathText(FileSystemPath(folder) / FileSystemPath(names[i]).filename());
+    return inFolder;
+}
+
 namespace {
 
 // A "Done" with its note, " (TEXT)", which is also one of the run's notes on

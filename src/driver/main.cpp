@@ -19,6 +19,7 @@
 #include "filters/filters.h"
 #include "numeric/numeric.h"
 #include "system/files.h"
+#include "system/quoting.h"
 #include "system/signals.h"
 #include "wave/wave.h"
 
@@ -51,9 +52,11 @@ int RunJob(const CommandLine& command) {
         inputPath = AskInputPath();
         header = CheckInputHeader(inputPath);
         if (!header.Refusal.empty()) {
-            ShowError(header.Refusal, RefusalReason(inputPath, header));
+            ShowError(RefusalBoxText(header), RefusalReason(inputPath, header));
             continue;
         }
+        if (!command.OutputFolder.empty())
+            header.Names = NamesInFolder(header.Names, command.OutputFolder);
         const WaveInfo& info = header.Info;
         ShowFileData(info.Channels, info.SampleRate, info.BitsPerSample, info.FrameCount,
                      info.Duration);
@@ -114,6 +117,13 @@ int main(int argc, char** argv) {
             return 2;
         case CommandAction::Run:
             break;
+    }
+    // Made before the terminal is touched, so that a folder that cannot be
+    // made is told as a bad command line is.
+    if (int error = MakeFolder(command.OutputFolder); error != 0) {
+        std::fprintf(stderr, "phonoskew: cannot make the folder %s: %s\n",
+                     QuotedArgument(command.OutputFolder).c_str(), ErrorText(error).c_str());
+        return 2;
     }
     try {
         return RunJob(command);

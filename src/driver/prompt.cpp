@@ -5,6 +5,7 @@
 #include "console/screen_script.h"
 #include "driver/driver.h"
 #include "system/files.h"
+#include "system/quoting.h"
 
 namespace {
 
@@ -67,6 +68,11 @@ std::string AskInputPath() {
         MoveCursor(promptRow, PathColumn);
         TypedInput input = OpenTypedPath(ReadKeyboardLine());
         if (input.Error == 0) return input.Path;
-        ShowError(OpenFailureMessage(input.Path, input.Error));
+        // The box keeps its fixed text; the line on standard error names the
+        // path tried, where a typo in a long pasted path can be seen.
+        std::string reason = NamesNoFile(input.Error)
+                                 ? "phonoskew: " + QuotedArgument(input.Path) + ": File not found."
+                                 : "";
+        ShowError(OpenFailureMessage(input.Path, input.Error), reason);
     }
 }

@@ -25,7 +25,13 @@ using CoefficientSet = std::array<double, TapCount>;
 // What reading a coefficient file found that may make its taps differ from
 // what its author meant. The taps stay as read, whatever is found, so that
 // outputs compare byte for byte with earlier runs; this only says why.
+// How the file's bytes are read: as they are, or as UTF-16 text (told by
+// its byte-order mark) turned into the same bytes the text saved as UTF-8
+// would have.
+enum class TextEncoding { Bytes, Utf16LittleEndian, Utf16BigEndian };
+
 struct CoefficientSurvey {
+    TextEncoding Encoding = TextEncoding::Bytes;
     // A line feed without CR stood between text and more text of one field,
     // so the file's lines were joined into one number (LF line ends).
     bool JoinedLines = false;
@@ -39,6 +45,15 @@ struct CoefficientSurvey {
     // Taps (0-based) whose field a decimal comma ended: a line of an integer,
     // one comma and digits ("0,0123"), read as two fields.
     std::vector<int> DecimalCommas;
+    // Taps (0-based) whose field holds two numbers apart by blanks or a TAB
+    // (two columns): read as what ParseNumber makes of the whole field.
+    std::vector<int> TwoNumbers;
+    double FirstTwoNumbersValue = 0.0;  // the first such tap as read
+    int64_t LastNumberField = -1;       // the last field (0-based) that holds a number
+    bool DroppedNumber = false;         // field 65 holds a number, which is no tap
+    double DroppedValue = 0.0;          // and this is it
+    double TapSum = 0.0;                // the taps' sum: the filter's gain at DC
+    double MagnitudeSum = 0.0;          // the sum of their magnitudes: the largest gain
 };
 
 struct CoefficientLoad {
@@ -72,6 +87,10 @@ CoefficientSurvey SurveyCoefficientText(std::string_view text);
 // as "field 5 reads as 0: not a number"; none for a file that holds its 64
 // taps as one number a CR LF line.
 std::vector<std::string> CoefficientNotes(const CoefficientSurvey& survey);
+
+// One line on what to look at in the file, the most telling first, or "as
+// expected" when its taps are surely the numbers written in it.
+std::string CoefficientVerdict(const CoefficientSurvey& survey);
 
 // ---- The filter ------------------------------------------------------------------
 

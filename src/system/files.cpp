@@ -40,6 +40,13 @@ std::vector<std::string> FolderEntryNames(const std::string& folder) {
     return names;
 }
 
+int MakeFolder(const std::string& path) {
+    if (path.empty()) return 0;
+    std::error_code error;
+    std::filesystem::create_directories(FileSystemPath(path), error);
+    return error ? error.default_error_condition().value() : 0;
+}
+
 std::string PathText(const std::filesystem::path& path) {
     const std::u8string text = path.u8string();
     return std::string(text.begin(), text.end());

@@ -192,4 +192,8 @@ PathParts SplitPath(const std::string& path);
 
 // The names in `folder` ("" for the current one); none when it cannot be read.
 std::vector<std::string> FolderEntryNames(const std::string& folder);
+
+// Makes the folder `path` with any missing parents; 0 when it stands there
+// afterwards (or `path` is ""), else the errno value of what stopped it.
+int MakeFolder(const std::string& path);
 std::string PathText(const std::filesystem::path& path);

@@ -177,8 +177,9 @@ std::string ConversionCommand(const std::string& inputPath,
            CommandArgument(PreparedCopyPath(inputPath, folderNames)) + " gain -n -3";
 }
 
-std::string PrepareToolCommand(const std::string& inputPath) {
-    return ToolCommand("phonoskew-prepare") + " " + CommandArgument(inputPath);
+std::string PrepareToolCommand(const std::string& inputPath, int channels) {
+    return ToolCommand("phonoskew-prepare") + (channels > 2 ? " --downmix " : " ") +
+           CommandArgument(inputPath);
 }
 
 // ---- The check as the driver calls it --------------------------------------------
@@ -194,10 +195,13 @@ HeaderCheck CheckInputHeader(const std::string& inputPath) {
     check.Refusal = FindHeaderFault(fields);
     if (check.Refusal == TooLargeMessage) return check;  // no conversion makes it smaller
     if (!check.Refusal.empty()) {
+        // Only a file told as a WAVE format has a channel count to go by.
         std::string format = DescribeWaveFormat(header, read.Bytes);
-        check.Remedy = (format.empty() ? "" : "it is " + format + "; ") +
-                       "convert with: " + PrepareToolCommand(inputPath) + ", or with SoX: " +
-                       ConversionCommand(inputPath, FolderEntryNames(SplitPath(inputPath).Folder));
+        check.Remedy =
+            (format.empty() ? "" : "it is " + format + "; ") + "convert with: " +
+            PrepareToolCommand(inputPath, format.empty() ? 2 : fields.Channels) +
+            ", or with SoX: " +
+            ConversionCommand(inputPath, FolderEntryNames(SplitPath(inputPath).Folder));
         return check;
     }
 

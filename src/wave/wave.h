@@ -158,8 +158,9 @@ std::string ConversionCommand(const std::string& inputPath,
 
 // The project's own tool that makes an accepted file from `inputPath`, with
 // the headroom the error filters need, as this system's shell takes it:
-// "phonoskew-prepare 'in.wav'" (which writes 'in 24-96.wav').
-std::string PrepareToolCommand(const std::string& inputPath);
+// "phonoskew-prepare 'in.wav'" (which writes 'in 24-96.wav'); for more
+// than two channels with its option that folds them down to stereo.
+std::string PrepareToolCommand(const std::string& inputPath, int channels = 2);
 
 // The input path less its last 4 characters (whole when shorter), followed by
 // each stage's output suffix.

@@ -124,6 +124,30 @@ TEST(PrintTextTest, Utf8CharactersTakeTheirDisplayWidth) {
     std::setlocale(LC_CTYPE, "C");
 }
 
+// A path too long for its row keeps its start and its end, the end (the
+// file's own name) the larger part, with "..." between (in UTF-8, "…" and
+// whole characters, wide ones counted as two cells).
+TEST(ShortenMiddleTest, KeepsStartAndEndWithinTheColumns) {
+    const std::tuple<bool, std::string, int, std::string> cases[] = {
+        {false, "abcdefghij", 10, "abcdefghij"},
+        {false, "abcdefghij", 9, "abc...hij"},
+        {false, "abcdefghij", 8, "ab...hij"},
+        {false, "abcdefghij", 3, "..."},
+        {false, "abcdefghij", 2, "aj"},
+        {true, "abcdefghij", 9, "abcd\xe2\x80\xa6ghij"},
+        {true, "\xe6\x97\xa5\xe6\x97\xa5\xe6\x97\xa5\xe6\x97\xa5xyz", 8,
+         "\xe6\x97\xa5\xe6\x97\xa5\xe2\x80\xa6xyz"},
+    };
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    for (const auto& [utf8, text, columns, shown] : cases) {
+        ResetScreen();
+        Screen().utf8 = utf8;
+        EXPECT_EQ(ShortenMiddle(text, columns), shown) << text << " in " << columns;
+        EXPECT_LE(TextWidth(ShortenMiddle(text, columns)), columns);
+    }
+    std::setlocale(LC_CTYPE, "C");
+}
+
 // ---- EndLine and scrolling --------------------------------------------------------
 
 TEST(EndLineTest, ScrollsOnTheLastRowWithTheNewRowInTheCurrentColours) {

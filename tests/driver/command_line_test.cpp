@@ -61,6 +61,24 @@ TEST(CommandLineTest, OptionsAndPathAreReadAsGnuToolsReadThem) {
     }
 }
 
+// --out DIR, --out=DIR or a start of the name, anywhere; the last one given
+// holds, and the word after it is the folder even when it looks like a path.
+TEST(CommandLineTest, OutputFolderOption) {
+    const std::pair<std::vector<const char*>, const char*> cases[] = {
+        {{"take1.wav"}, ""},
+        {{"--out", "runs/5 %", "take1.wav"}, "runs/5 %"},
+        {{"take1.wav", "--out=runs"}, "runs"},
+        {{"--o", "a", "--ou=b", "take1.wav"}, "b"},
+        {{"--out", "-h", "take1.wav"}, "-h"},
+    };
+    for (const auto& [arguments, folder] : cases) {
+        CommandLine line = Parse(arguments);
+        EXPECT_EQ(line.Action, CommandAction::Run) << line.Problem;
+        EXPECT_EQ(line.OutputFolder, folder);
+        EXPECT_EQ(line.Path, "take1.wav");
+    }
+}
+
 struct Refused {
     std::vector<const char*> arguments;
     const char* problem;  // the line between "phonoskew: " and the --help hint
@@ -91,6 +109,8 @@ TEST(CommandLineTest, BadCommandLinesGiveOneLineNamingTheProblem) {
         {{"--\x1b[2J"}, "unrecognized option '--\\x1B[2J'"},
         {{"-\x1b"}, "invalid option -- '\\x1B'"},
         {{"a.wav", "\x1b]2;x\x07"}, "extra operand '\\x1B]2;x\\x07'"},
+        {{"a.wav", "--out"}, "option '--out' needs a folder"},
+        {{"--out=", "a.wav"}, "option '--out' wants a folder, not ''"},
     };
     for (const Refused& c : cases) {
         std::string shown;

@@ -16,9 +16,9 @@ struct InformationCase {
 
 TEST(CommandLineRunTest, HelpAndVersionGoToStandardOutputWithStatusZero) {
     const InformationCase cases[] = {
-        {{"--help"}, "Usage: phonoskew [PATH]\n"},
-        {{"-h"}, "Usage: phonoskew [PATH]\n"},
-        {{"take1.wav", "--help"}, "Usage: phonoskew [PATH]\n"},
+        {{"--help"}, "Usage: phonoskew [--out DIR] [PATH]\n"},
+        {{"-h"}, "Usage: phonoskew [--out DIR] [PATH]\n"},
+        {{"take1.wav", "--help"}, "Usage: phonoskew [--out DIR] [PATH]\n"},
         {{"--version"}, "phonoskew " PHONOSKEW_VERSION "\n"},
     };
     ScratchDir dir;

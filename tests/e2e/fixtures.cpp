@@ -81,12 +81,18 @@ JobFixture MakeJobFixture(int frames) {
     f.sets[0].assign(64, 0.0);
     f.sets[0][0] = 1.0;
     for (int k = 1; k < 64; k += 7) f.sets[0][k] = RandomTap(random, 40);
+    // Every set passes DC as it is, as error filters do, and gains at most
+    // 12 dB, so that the program has nothing to say about its scale; the
+    // last one still lifts a full-scale sample by half, which clips.
     f.sets[1].resize(64);
-    for (double& h : f.sets[1]) h = RandomTap(random, 300);
+    for (double& h : f.sets[1]) h = RandomTap(random, 40);
+    f.sets[1][0] += 1.0;
     f.sets[2].assign(64, 0.0);
     f.sets[2][63] = 1.0;
     f.sets[3].resize(64);
-    for (double& h : f.sets[3]) h = RandomTap(random, 2048);
+    for (double& h : f.sets[3]) h = RandomTap(random, 20);
+    f.sets[3][0] += 1.5;
+    f.sets[3][1] -= 0.5;
     return f;
 }
 

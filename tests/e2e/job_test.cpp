@@ -291,4 +291,34 @@ TEST(JobTest, UnwritableOutputIsReportedAndGivesFailureStatus) {
     }
 }
 
+// --out: the four outputs, named as ever, in a folder made for them, from
+// a recording in a folder that cannot be written; a long path keeps its
+// "Writing file" row, shortened in its middle on the screen alone.
+TEST(JobTest, OutputFolderTakesTheOutputsOfAReadOnlySource) {
+    ScratchDir dir;
+    JobFixture fixture = MakeJobFixture(40);
+    WriteJobFiles(dir.path, fixture);
+    const std::string deep = "a folder whose name is long enough to push the path past the row";
+    fs::create_directory(dir.path / "source");
+    fs::rename(dir.path / "take1.wav", dir.path / "source" / "take1.wav");
+    fs::permissions(dir.path / "source", fs::perms::owner_write, fs::perm_options::remove);
+    Child run = RunPiped(PhonoskewIn(dir.path, {"--out", "new/" + deep}), "source/take1.wav\r");
+    fs::permissions(dir.path / "source", fs::perms::owner_write, fs::perm_options::add);
+    ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
+    ExpectOutputsMatchReference(dir.path / "new" / deep, fixture);
+    EXPECT_FALSE(fs::exists(dir.path / "source" / OutputName(1)));
+    // 79 columns: the row's start, the folder's start, "...", the name.
+    EXPECT_NE(run.out.find("   Writing file - new/a folder whose name is lo...he row/take1 RIAA "
+                           "error 1.wav\n"),
+              std::string::npos)
+        << run.out;
+
+    // A folder that cannot be made is told before the terminal is touched.
+    WriteFileBytes(dir.path / "take1.dat", "");
+    run = RunPiped(PhonoskewIn(dir.path, {"--out=take1.dat/x"}), "");
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_EQ(run.err, "phonoskew: cannot make the folder 'take1.dat/x': Not a directory\n");
+    EXPECT_EQ(run.out, "");
+}
+
 }  // namespace

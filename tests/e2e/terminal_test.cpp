@@ -108,6 +108,33 @@ TEST(RunInTerminalTest, RefusedPathsGiveTheirBoxThenAFreshPrompt) {
     }
 }
 
+// A refused format's box names the way on and the way out; on a small
+// terminal it leaves the typed path in view; and Ctrl-D at the fresh
+// prompt is that way out.
+TEST(RunInTerminalTest, RefusalBoxShowsTheWayOnAndOutBesideTheTypedPath) {
+    ScratchDir dir;
+    std::string cdRip = CanonicalWaveHeader(0);
+    cdRip[34] = 16;
+    WriteFileBytes(dir.path / "cd rip.wav", cdRip);
+    for (auto [rows, columns] : {std::pair{55, 80}, std::pair{20, 60}, std::pair{16, 60}}) {
+        SCOPED_TRACE(std::to_string(columns) + "x" + std::to_string(rows));
+        Child run = StartInPseudoTerminal(PhonoskewIn(dir.path), rows, columns);
+        ChildGuard guard{run};
+        ASSERT_TRUE(WaitForText(run, "Input file?")) << VtDump(run.screen);
+        SendKeys(run, "cd rip.wav\r");
+        ASSERT_TRUE(WaitForText(run, "Enter, Space or Esc to continue")) << VtDump(run.screen);
+        EXPECT_TRUE(ScreenHas(run.screen, "This is not a 24-bit Wave file"));
+        EXPECT_TRUE(ScreenHas(run.screen, "phonoskew-prepare makes an accepted copy; Ctrl-D quits"))
+            << VtDump(run.screen);
+        EXPECT_TRUE(ScreenHas(run.screen, "   Input file?  cd rip.wav")) << VtDump(run.screen);
+        SendKeys(run, "\r");
+        ASSERT_TRUE(WaitForScreen(run, [](const VtScreen& s) { return !ScreenHas(s, "ERROR"); }));
+        SendKeys(run, "\x04");
+        ASSERT_TRUE(WaitForExit(run)) << VtDump(run.screen);
+        EXPECT_EQ(run.exitStatus, 2);
+    }
+}
+
 TEST(RunInTerminalTest, FullRunShowsEveryRowInItsColoursAndRestoresTheTerminal) {
     ScratchDir dir;
     JobFixture fixture = MakeJobFixture(4800);
@@ -432,7 +459,7 @@ TEST(RunInTerminalTest, DumbTerminalGetsThePlainTranscript) {
     for (const char* lines :
          {"   Input file?  nothing.wx\b \bav\r\n ERROR\r\n            File not found.\r\n"
           " Please enter a valid file path  \r\nEnter, Space or Esc to continue\r\n"
-          "phonoskew: File not found. Please enter a valid file path\r\n",
+          "phonoskew: 'nothing.wav': File not found.\r\n",
           "\r\n   Input file?  take1.wav\r\n\r\n\r\n", "   Reading file data...\r\n"}) {
         EXPECT_NE(run.out.find(lines), std::string::npos) << lines << "\n" << run.out;
     }

@@ -52,6 +52,7 @@ TEST(WindowsBuildUnderWine, RefusalJobAndFinalKeyOnWinesConsole) {
                ScreenHas(s, "Enter, Space or Esc to continue");
     })) << VtDump(run.screen);
     EXPECT_EQ(VtRowText(run.screen, 8), "   Input file?  m\xc3\xb6no.wav");
+    EXPECT_TRUE(ScreenHas(run.screen, "phonoskew-prepare makes an accepted copy; Ctrl-D quits"));
     SendKeys(run, "\x1b");
     ASSERT_TRUE(WaitForScreen(run, [](const VtScreen& s) {
         return !ScreenHas(s, "ERROR") && VtRowText(s, 8) == "   Input file?" &&

@@ -16,6 +16,23 @@ std::string Lines(int first, int last) {
     return text;
 }
 
+// Taps first to last of a filter that passes DC as it is, one a CR LF line:
+// 1, then i x 10^-5 for tap i; each after `before`, and `scale` times that.
+std::string Taps(int first, int last, const std::string& before = "", int scale = 1) {
+    std::string text;
+    for (int i = first; i <= last; ++i)
+        text +=
+            before + (i == 0 ? std::to_string(scale) : std::to_string(i * scale) + "e-5") + "\r\n";
+    return text;
+}
+
+// The text as UTF-16 with its byte-order mark, in either byte order.
+std::string Utf16(std::string_view ascii, bool littleEndian) {
+    std::string text = littleEndian ? "\xFF\xFE" : "\xFE\xFF";
+    for (char c : ascii) text += littleEndian ? std::string{c, '\0'} : std::string{'\0', c};
+    return text;
+}
+
 TEST(CoefficientFields, FieldRules) {
     struct Case {
         const char* Name;
@@ -100,31 +117,133 @@ TEST(CoefficientFields, LinesJoinedWithoutCr) {
 TEST(CoefficientNotes, EachOddityOfAFileIsNamed) {
     const std::string bom = "\xEF\xBB\xBF", z(1, '\x1A');
     const std::pair<std::string, std::vector<std::string>> cases[] = {
-        {Lines(0, 63), {}},
-        {Lines(0, 63) + "\r\n\r\n" + z + "1\r\n", {}},
-        {"0.5,0.25\r\n1,2,3\r\n\"4\",5\r\n" + Lines(7, 63), {}},
-        {Lines(0, 63) + "end\r\n", {}},
-        {bom + Lines(0, 63), {"UTF-8 byte-order mark: field 1 reads as 0"}},
+        {Taps(0, 63), {}},
+        {Taps(0, 63) + "\r\n\r\n" + z + "1\r\n", {}},
+        {"0.5,0.25\r\n1e-5,2e-5,3e-5\r\n\"4e-5\",5e-5\r\n" + Taps(7, 63), {}},
+        {Taps(0, 63) + "end\r\n", {}},
+        {bom + Taps(0, 63),
+         {"UTF-8 byte-order mark: field 1 reads as 0", "taps sum to 0.02016: -33.9 dB at DC"}},
         {"1\n0\n0\n", {"line feeds without CR joined its lines into one field"}},
-        {Lines(0, 99), {"holds 100 numbers: only the first 64 fields are taps"}},
-        {Lines(0, 9), {"holds only 10 numbers: the other taps are 0"}},
+        {Taps(0, 99), {"holds 100 numbers: only the first 64 fields are taps"}},
+        {Taps(0, 9), {"holds only 10 numbers: the other taps are 0"}},
         {"1\r\n", {"holds only 1 number: the other taps are 0"}},
         {"", {"holds no number: every tap is 0"}},
-        {Lines(0, 1) + "x\r\n" + Lines(3, 63), {"field 3 is not a number: read as 0"}},
-        {"a\r\n\r\n\r\n" + Lines(3, 4) + "b\r\n" + Lines(6, 63),
-         {"fields 1, 2 and 2 more are not numbers: read as 0"}},
-        {Lines(0, 9) + "\r\n" + Lines(10, 63),
-         {"field 11 is not a number: read as 0",
-          "holds 64 numbers: only the first 64 fields are taps"}},
-        {"0,5\r\n-0,25\r\n1,5E-3\r\n" + Lines(3, 63),
+        {Taps(0, 1) + "x\r\n" + Taps(3, 63), {"field 3 is not a number: read as 0"}},
+        {"a\r\n\r\n\r\n" + Taps(3, 4) + "b\r\n" + Taps(6, 63),
+         {"fields 1, 2 and 2 more are not numbers: read as 0",
+          "taps sum to 0.02008: -33.9 dB at DC"}},
+        {Taps(0, 9) + "\r\n" + Taps(10, 63),
+         {"field 11 is not a number: read as 0, which moves every later tap by one, and 0.00063 "
+          "is dropped as field 65"}},
+        {"0,5\r\n-0,25\r\n1,5E-3\r\n" + Taps(3, 63),
          {"decimal commas end fields 1, 3 and 5",
-          "holds 67 numbers: only the first 64 fields are taps"}},
-        {bom + "0,5\r\n" + Lines(2, 20),
+          "holds 67 numbers: only the first 64 fields are taps",
+          "taps sum to 31.02327: +29.8 dB at DC"}},
+        {bom + "0,5\r\n" + Taps(2, 20),
          {"UTF-8 byte-order mark: field 1 reads as 0",
-          "holds only 20 numbers: the other taps are 0"}},
+          "holds only 20 numbers: the other taps are 0", "taps sum to 5.00209: +14.0 dB at DC"}},
     };
     for (const auto& [text, notes] : cases) {
         EXPECT_EQ(CoefficientNotes(SurveyCoefficientText(text)), notes) << text.substr(0, 40);
+    }
+}
+
+// The files users bring: each differs from a good one (the taps alone, one
+// a CR LF line) in one way, and each gets its note and --check's verdict.
+// UTF-16 is read as the text it holds: the very taps of the UTF-8 file.
+TEST(CoefficientFiles, UsersOwnFiles) {
+    struct Case {
+        const char* Name;
+        std::string Text;
+        std::vector<std::string> Notes;
+        std::string Verdict;
+    };
+    const std::string good = Taps(0, 63);
+    const Case cases[] = {
+        {"as meant", good, {}, "as expected"},
+        {"two columns, TAB",
+         Taps(0, 63, "7\t"),
+         {"fields 1, 2 and 62 more hold two numbers each: field 1 read as 71",
+          "taps sum to 71.40446: +37.1 dB at DC"},
+         "look at fields 1, 2 and 62 more: two numbers in one field (two columns?); keep the "
+         "taps alone, one a line"},
+        {"two columns, blanks",
+         Taps(0, 63, "7  "),
+         {"fields 1, 2 and 62 more hold two numbers each: field 1 read as 7",
+          "taps sum to 448: +53.0 dB at DC"},
+         "look at fields 1, 2 and 62 more: two numbers in one field (two columns?); keep the "
+         "taps alone, one a line"},
+        {"one field of two numbers",
+         Taps(0, 4) + "5e-5 0.5\r\n" + Taps(6, 63),
+         {"field 6 holds two numbers: read as 5e-05"},
+         "look at field 6: two numbers in one field (two columns?); keep the taps alone, one a "
+         "line"},
+        {"x100",
+         Taps(0, 63, "", 100),
+         {"taps sum to 102.016: +40.2 dB at DC"},
+         "look at the taps' scale: they sum to 102.016 where the error filters sum to 1"},
+        {"UTF-16 LE",
+         Utf16(good, true),
+         {"UTF-16 LE text: read as the text it holds"},
+         "as expected"},
+        {"UTF-16 BE",
+         Utf16(good, false),
+         {"UTF-16 BE text: read as the text it holds"},
+         "as expected"},
+        {"a blank line",
+         Taps(0, 9) + "\r\n" + Taps(10, 63),
+         {"field 11 is not a number: read as 0, which moves every later tap by one, and 0.00063 "
+          "is dropped as field 65"},
+         "look at field 11: remove lines that hold no number, so that each tap stands at its "
+         "place"},
+        {"a header line",
+         "taps\r\n" + good,
+         {"field 1 is not a number: read as 0, which moves every later tap by one, and 0.00063 "
+          "is dropped as field 65"},
+         "look at field 1: remove lines that hold no number, so that each tap stands at its place"},
+    };
+    const CoefficientSet meant = ParseCoefficientText(good);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const CoefficientSurvey survey = SurveyCoefficientText(c.Text);
+        EXPECT_EQ(CoefficientNotes(survey), c.Notes);
+        EXPECT_EQ(CoefficientVerdict(survey), c.Verdict);
+        if (c.Text.starts_with("\xFF") || c.Text.starts_with("\xFE")) {
+            EXPECT_EQ(ParseCoefficientText(c.Text), meant);
+        }
+    }
+}
+
+// UTF-16 beyond ASCII: each character as its UTF-8 bytes, a pair of
+// surrogates as one, a lone one as U+FFFD; an odd last byte ends the text;
+// a first byte that begins no mark is an ordinary byte.
+TEST(CoefficientFields, Utf16TextAsItsUtf8Bytes) {
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {std::string("\xFF\xFE"
+                     "1\0,\0\xE9\0,\0\xAC\x20,\0",
+                     14),
+         {"1", "\xC3\xA9", "\xE2\x82\xAC"}},
+        {std::string("\xFE\xFF\xD8\x3D\xDE\x00\0,\0\x32", 10), {"\xF0\x9F\x98\x80", "2"}},
+        {std::string("\xFF\xFE\x00\xD8,\0"
+                     "3\0\x00\xDC,\0",
+                     12),
+         {"\xEF\xBF\xBD", "3\xEF\xBF\xBD"}},
+        {std::string("\xFF\xFE"
+                     "4\0"
+                     "5",
+                     5),
+         {"4"}},
+        {"\xFF"
+         "1,2",
+         {"\xFF"
+          "1",
+          "2"}},
+        {"\xFE\xFE", {"\xFE\xFE"}},
+    };
+    for (const auto& [text, leading] : cases) {
+        auto fields = ReadCoefficientFields(text);
+        for (size_t i = 0; i < leading.size(); ++i) EXPECT_EQ(fields[i], leading[i]) << i;
+        EXPECT_EQ(fields[leading.size()], "");
     }
 }
 

@@ -215,6 +215,9 @@ TEST(RefusedFile, PreparedCopyPathKeepsTwoSourcesApart) {
         {"take.", {}, "take 24-96.wav"},
     };
     for (const Case& c : cases) EXPECT_EQ(PreparedCopyPath(c.Path, c.Folder), c.Copy) << c.Path;
+    // A 5.1 file needs folding down; stereo and mono do not.
+    EXPECT_EQ(PrepareToolCommand("5.1.wav", 6), "phonoskew-prepare --downmix '5.1.wav'");
+    EXPECT_EQ(PrepareToolCommand("mono.wav", 1), "phonoskew-prepare 'mono.wav'");
 }
 
 TEST(FrameCount, DataSizeOverSixRoundedTiesToEven) {

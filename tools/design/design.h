@@ -112,7 +112,8 @@ std::string FormatCoefficientText(const double* taps, int count);
 // against the exact error, 10 Hz to 48 kHz on a log axis.
 std::string RenderResponseSvg(const ErrorModel& model, const double* taps, int count);
 
-// The same plot of any taps alone, headed by `title` and `description`.
+// The same plot of any taps alone, headed by `title` and `description`
+// (one line, or two apart by a line feed).
 std::string RenderTapsSvg(const std::string& title, const std::string& description,
                           const double* taps, int count);
 

@@ -214,13 +214,19 @@ bool MakeOutputFolder(const std::string& folder) {
 
 // One file as phonoskew reads it: its taps, the notes phonoskew shows on the
 // stage's line, the sum (the level at DC) and the largest gain any input can
-// meet, 20 log10 of the sum of the taps' magnitudes; and its plot.
-bool CheckFile(const std::string& path, const std::string& outDir) {
+// meet, 20 log10 of the sum of the taps' magnitudes; and its plot, whose
+// subtitle carries the notes too.
+struct FileCheck {
+    bool Done = false;    // read, and its plot written
+    std::string Verdict;  // one line: the path, then what to look at
+};
+
+FileCheck CheckFile(const std::string& path, const std::string& outDir) {
     const CoefficientLoad load = LoadCoefficients(path);
     if (!load.Opened) {
-        std::fprintf(stderr, "phonoskew-design: cannot read %s: %s\n", path.c_str(),
-                     std::strerror(load.Error > 0 ? load.Error : ENOENT));
-        return false;
+        const char* why = std::strerror(load.Error > 0 ? load.Error : ENOENT);
+        std::fprintf(stderr, "phonoskew-design: cannot read %s: %s\n", path.c_str(), why);
+        return {false, path + ": cannot be read: " + why};
     }
     const std::string name = PathText(FileSystemPath(path).filename());
     std::printf("%s\n  taps as read:\n", path.c_str());
@@ -232,7 +238,11 @@ bool CheckFile(const std::string& path, const std::string& outDir) {
     }
     const std::vector<std::string> notes = CoefficientNotes(load.Survey);
     std::printf("  notes: %s\n", notes.empty() ? "none" : notes[0].c_str());
-    for (size_t i = 1; i < notes.size(); ++i) std::printf("         %s\n", notes[i].c_str());
+    std::string noteLine = notes.empty() ? "" : "\n" + notes[0];
+    for (size_t i = 1; i < notes.size(); ++i) {
+        std::printf("         %s\n", notes[i].c_str());
+        noteLine += "; " + notes[i];
+    }
     const double gainDb = 20.0 * std::log10(magnitudes);
     std::printf("  sum of the taps: %.17g\n", sum);
     std::printf("  largest gain, 20 log10 of the sum of |taps|: %+.2f dB\n", gainDb);
@@ -242,10 +252,11 @@ bool CheckFile(const std::string& path, const std::string& outDir) {
     char description[160];
     std::snprintf(description, sizeof description,
                   "the taps as phonoskew reads them: sum %.6f, largest gain %+.2f dB", sum, gainDb);
-    if (!WriteTextFile(plot, RenderTapsSvg(name, description, load.Values.data(), TapCount)))
-        return false;
+    if (!WriteTextFile(plot,
+                       RenderTapsSvg(name, description + noteLine, load.Values.data(), TapCount)))
+        return {false, path + ": its plot cannot be written"};
     std::printf("  response plot: %s\n", plot.c_str());
-    return true;
+    return {true, path + ": " + CoefficientVerdict(load.Survey)};
 }
 
 }  // namespace
@@ -261,10 +272,17 @@ int main(int argc, char** commandLine) {
     if (!MakeOutputFolder(options.OutDir)) return 1;
     if (options.Check) {
         SetNumericEnvironment();
-        bool allRead = true;
+        // The verdicts last, one line a file, where the eye lands.
+        std::vector<FileCheck> checks;
         for (const std::string& file : options.Files)
-            allRead = CheckFile(file, options.OutDir) && allRead;
-        return allRead ? 0 : 1;
+            checks.push_back(CheckFile(file, options.OutDir));
+        bool allDone = true;
+        std::printf("\n");
+        for (const FileCheck& check : checks) {
+            std::printf("%s\n", check.Verdict.c_str());
+            allDone = allDone && check.Done;
+        }
+        return allDone ? 0 : 1;
     }
 
     const ErrorModel models[] = {

@@ -235,9 +235,14 @@ std::string RenderPlot(const std::string& title, const std::string& description,
                   Width, Height, Width, Height, Width, Height);
     svg += line;
     svg += "<text x=\"" + Format("%.2f", Left) +
-           "\" y=\"28\" font-size=\"16\" font-weight=\"bold\">" + EscapeText(title) +
-           "</text>\n<text x=\"" + Format("%.2f", Left) + "\" y=\"50\" font-size=\"13\">" +
-           EscapeText(description) + "</text>\n";
+           "\" y=\"28\" font-size=\"16\" font-weight=\"bold\">" + EscapeText(title) + "</text>\n";
+    // A second line of the description, below the first, above the panels.
+    const size_t lineEnd = description.find('\n');
+    svg += "<text x=\"" + Format("%.2f", Left) + "\" y=\"50\" font-size=\"13\">" +
+           EscapeText(description.substr(0, lineEnd)) + "</text>\n";
+    if (lineEnd != std::string::npos)
+        svg += "<text x=\"" + Format("%.2f", Left) + "\" y=\"68\" font-size=\"11\">" +
+               EscapeText(description.substr(lineEnd + 1)) + "</text>\n";
     svg += DrawPanel(magnitude, "Level (dB)", hz, exactDb, firDb);
     svg += DrawPanel(phase, "Phase (degrees)", hz, exactDeg, firDeg);
     std::snprintf(line, sizeof line,
