@@ -93,10 +93,15 @@ std::string DescribeHeadroomSets(const HeadroomSets& sets) {
 
 // ---- Peaks ----------------------------------------------------------------------------
 
-PeakMeter StartPeakMeter(const HeadroomSets& sets) {
+PeakMeter StartPeakMeter(const HeadroomSets& sets, bool truePeak) {
     PeakMeter meter;
     for (int n = 0; n < 4; ++n) meter.Taps[n] = sets[n].Taps;
+    meter.TruePeak = truePeak;
+    meter.Phases = MakeInterpolatorPhases();
     for (std::vector<double>& history : meter.History) history.assign(FilterTail, 0.0);
+    for (auto& set : meter.FilteredHistory) {
+        for (std::vector<double>& history : set) history.assign(InterpolatorTaps - 1, 0.0);
+    }
     return meter;
 }
 
@@ -108,10 +113,21 @@ double LargestMagnitude(const double* values, int64_t count) {
     return peak;
 }
 
+// The peak between the samples of one filtered form: its last 11 outputs
+// before this block's, kept for the next.
+double FilteredPeakBetween(PeakMeter& meter, std::vector<double>& history, const double* out,
+                           int64_t frames) {
+    std::vector<double> values(history);
+    values.insert(values.end(), out, out + frames);
+    std::copy(values.end() - (InterpolatorTaps - 1), values.end(), history.begin());
+    return LargestBetweenSamples(values.data(), frames, meter.Phases);
+}
+
 }  // namespace
 
 // Each channel's window holds its last 63 samples before the new ones, as
-// the fast filter reads them, and the zeros it may read beyond.
+// the fast filter reads them, and the zeros it may read beyond; the
+// interpolator reads the signal's last 11 of them too.
 void MeasurePeaks(PeakMeter& meter, const double* interleaved, int64_t frames) {
     std::vector<double> window(size_t(FilterTail + frames + VectorPad), 0.0);
     std::vector<double> out(size_t(frames + VectorPad));
@@ -121,18 +137,28 @@ void MeasurePeaks(PeakMeter& meter, const double* interleaved, int64_t frames) {
         for (int64_t n = 0; n < frames; ++n) window[FilterTail + n] = interleaved[2 * n + channel];
         meter.SignalPeak =
             std::max(meter.SignalPeak, LargestMagnitude(window.data() + FilterTail, frames));
+        if (meter.TruePeak) {
+            const double* values = window.data() + FilterTail - (InterpolatorTaps - 1);
+            meter.SignalTruePeak =
+                std::max(meter.SignalTruePeak, LargestBetweenSamples(values, frames, meter.Phases));
+        }
         for (int set = 0; set < 4; ++set) {
             FilterWindowFast(window, frames, meter.Taps[set], out);
             meter.FilteredPeaks[set] =
                 std::max(meter.FilteredPeaks[set], LargestMagnitude(out.data(), frames));
+            if (!meter.TruePeak) continue;
+            meter.FilteredTruePeaks[set] = std::max(
+                meter.FilteredTruePeaks[set],
+                FilteredPeakBetween(meter, meter.FilteredHistory[set][channel], out.data(), frames));
         }
         std::copy(window.begin() + frames, window.begin() + frames + FilterTail, history.begin());
     }
 }
 
 void FinishPeaks(PeakMeter& meter) {
-    const std::vector<double> silence(2 * FilterTail, 0.0);
-    MeasurePeaks(meter, silence.data(), FilterTail);
+    constexpr int Frames = FilterTail + InterpolatorTaps;
+    const std::vector<double> silence(2 * Frames, 0.0);
+    MeasurePeaks(meter, silence.data(), Frames);
 }
 
 // ---- Gain -------------------------------------------------------------------------------
@@ -145,6 +171,8 @@ constexpr double FilteredLimit = SampleMax - 1.0;
 // This tool's dither and rounding move each sample it writes by less than
 // 1.5 steps; a filter passes that on weighted by its taps' magnitudes.
 constexpr double OwnDitherSteps = 1.5;
+// Full scale between samples: 0 dBFS, 2^23 steps.
+constexpr double FullScale = 8388608.0;
 
 double TapMagnitudes(const CoefficientSet& taps) {
     double sum = 0.0;
@@ -152,15 +180,26 @@ double TapMagnitudes(const CoefficientSet& taps) {
     return sum;
 }
 
+// The gain that keeps `peak` within `room`, or 1 for no peak.
+double GainWithin(double room, double peak) { return peak > 0.0 ? room / peak : 1.0; }
+
 }  // namespace
 
+// Between samples, the rounding and dither that move each written value
+// (the file's own, and Phonoskew's besides for a filtered form) are carried
+// by the interpolator, at most by its taps' magnitudes.
 double HeadroomGainDb(const PeakMeter& meter, bool dithered) {
     const double ownDither = dithered ? OwnDitherSteps : 0.0;
-    double gain = 1.0;
-    if (meter.SignalPeak > 0.0) gain = std::min(gain, (SampleMax - ownDither) / meter.SignalPeak);
+    const double carried = InterpolatorMagnitude(meter.Phases);
+    double gain = GainWithin(SampleMax - ownDither, meter.SignalPeak);
+    if (meter.TruePeak)
+        gain = std::min(gain, GainWithin(FullScale - ownDither * carried, meter.SignalTruePeak));
     for (int set = 0; set < 4; ++set) {
-        const double room = FilteredLimit - ownDither * TapMagnitudes(meter.Taps[set]);
-        if (meter.FilteredPeaks[set] > 0.0) gain = std::min(gain, room / meter.FilteredPeaks[set]);
+        const double moved = ownDither * TapMagnitudes(meter.Taps[set]);
+        gain = std::min(gain, GainWithin(FilteredLimit - moved, meter.FilteredPeaks[set]));
+        if (!meter.TruePeak) continue;
+        gain = std::min(gain, GainWithin(FullScale - (1.0 + moved) * carried,
+                                         meter.FilteredTruePeaks[set]));
     }
     if (gain >= 1.0) return 0.0;
     // Down to a hundredth of a dB, so that the gain said is one --gain takes

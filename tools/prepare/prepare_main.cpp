@@ -10,6 +10,7 @@
 #include "numeric/numeric.h"
 #include "prepare/prepare.h"
 #include "system/files.h"
+#include "system/signals.h"
 
 #ifndef PHONOSKEW_VERSION
 #error "PHONOSKEW_VERSION comes from the project version in CMakeLists.txt"
@@ -32,7 +33,20 @@ std::string GainLine(const PrepareRequest& request, const PrepareResult& result)
     if (request.HasGain) return std::string("Gain: ") + gain + ", as given";
     const std::string sets = DescribeHeadroomSets(request.Sets);
     if (result.GainDb == 0.0) return "Gain: 0 dB, no headroom needed for " + sets;
-    return std::string("Gain: ") + gain + ", the headroom for " + sets;
+    const char* rule = request.SamplePeak ? "sample-peak" : "true-peak";
+    return std::string("Gain: ") + gain + ", the " + rule + " headroom for " + sets;
+}
+
+// What the reading found beyond the recording's form: a fold-down, a file
+// cut short.
+std::string ReadNotes(const PrepareResult& result) {
+    std::string notes;
+    if (!result.Downmix.empty()) notes += "Downmix: " + result.Downmix + "\n";
+    if (result.MissingFrames > 0)
+        notes += "Cut short: " + std::to_string(result.MissingFrames) +
+                 " frames missing (its header promises " + std::to_string(result.DeclaredFrames) +
+                 "); the frames it holds were converted\n";
+    return notes;
 }
 
 std::string WroteLine(const PrepareRequest& request, const PrepareResult& result) {
@@ -75,6 +89,8 @@ int main(int argc, char** argv) {
     request.Output = command.Output.empty() ? DefaultOutputPath(command.Input) : command.Output;
     request.HasGain = command.HasGain;
     request.GainDb = command.GainDb;
+    request.SamplePeak = command.SamplePeak;
+    request.Downmix = command.Downmix;
     if (!request.HasGain) {
         const HeadroomSetLoad load = LoadHeadroomSets(FindExampleFolder());
         if (!load.Failure.empty()) {
@@ -84,13 +100,17 @@ int main(int argc, char** argv) {
         request.Sets = load.Sets;
     }
     request.ShowProgress = isatty(STDERR_FILENO) == 1;
+    // Ctrl+C ends the progress line before the program ends; the scratch
+    // and output files under way are left behind by no signal.
+    EndOpenLineOnEndingSignals();
 
     const PrepareResult result = PrepareRecording(request);
     if (!result.Failure.empty()) {
         std::fprintf(stderr, "phonoskew-prepare: %s\n", Printable(result.Failure).c_str());
         return 1;
     }
-    std::printf("Read: '%s', %s\n%s\n%s\n", Printable(request.Input).c_str(), result.Source.c_str(),
+    std::printf("Read: '%s', %s\n%s%s\n%s\n", Printable(request.Input).c_str(),
+                result.Source.c_str(), ReadNotes(result).c_str(),
                 Printable(GainLine(request, result)).c_str(),
                 Printable(WroteLine(request, result)).c_str());
     return 0;

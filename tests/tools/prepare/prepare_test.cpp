@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <soxr.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -80,6 +82,12 @@ void MakePresentFile(const std::string& path) {
         fs::copy_file(PHONOSKEW_SOURCE_DIR "/examples/coefficients/FO.dat", path);
     } else if (name == "six.wav") {
         WriteRecording(path, SF_FORMAT_WAV | pcm16, 8000, 6, 0.1);
+    } else if (name == "slow.wav") {
+        WriteRecording(path, SF_FORMAT_WAV | pcm16, 1, 2, 0.1);
+    } else if (name == "cut.wav") {
+        // 11025 frames of 4 bytes, the last 1000 cut off.
+        WriteRecording(path, SF_FORMAT_WAV | pcm16, 44100, 2, 0.1);
+        fs::resize_file(path, fs::file_size(path) - 4000);
     } else if (name.ends_with(".flac")) {
         WriteRecording(path, SF_FORMAT_FLAC | pcm16, 44100, 2, 0.1);
     } else if (name.ends_with(".aiff")) {
@@ -90,9 +98,43 @@ void MakePresentFile(const std::string& path) {
 }
 
 PrepareResult Prepare(const std::string& in, const std::string& out, bool hasGain = false,
-                      double gainDb = 0.0) {
-    PrepareRequest request{in, out, hasGain, gainDb, ExampleSets()};
+                      double gainDb = 0.0, bool samplePeak = false, bool downmix = false) {
+    PrepareRequest request{in, out, hasGain, gainDb, ExampleSets(), samplePeak, downmix};
     return PrepareRecording(request);
+}
+
+// Phonoskew's four outputs of an accepted file, run through its own stage
+// engine, each as packed 24-bit frames; and their clipped samples.
+std::vector<std::vector<uint8_t>> PhonoskewOutputs(const std::string& path, int64_t& clipped) {
+    const std::string bytes = ReadFileBytes(path);
+    const std::span input(reinterpret_cast<const uint8_t*>(bytes.data()) + HeaderSize,
+                          bytes.size() - HeaderSize);
+    std::vector<std::vector<uint8_t>> outputs;
+    RandomSource random;
+    clipped = 0;
+    for (const HeadroomSet& set : ExampleSets()) {
+        outputs.emplace_back(input.size() + BytesPerFrame * FilterTail);
+        clipped +=
+            FilterDitherAndPack(input, set.Taps, {NoFile, 0, outputs.back()}, random, {}).Clipped;
+    }
+    return outputs;
+}
+
+// The largest magnitude of packed 24-bit stereo frames oversampled four
+// times by libsoxr, a resampler of its own, in parts of full scale.
+double OversampledPeak(std::span<const uint8_t> packed) {
+    std::vector<double> in(packed.size() / 3);
+    for (size_t n = 0; n < in.size(); ++n) in[n] = DecodeSample24(&packed[3 * n]) / 8388608.0;
+    std::vector<double> out(4 * in.size() + 64);
+    const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT64_I);
+    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
+    size_t made = 0;
+    EXPECT_EQ(soxr_oneshot(96000, 4 * 96000, 2, in.data(), in.size() / 2, nullptr, out.data(),
+                           out.size() / 2, &made, &io, &quality, nullptr),
+              nullptr);
+    double peak = 0.0;
+    for (size_t n = 0; n < 2 * made; ++n) peak = std::max(peak, std::fabs(out[n]));
+    return peak;
 }
 
 }  // namespace
@@ -195,27 +237,132 @@ TEST(PrepareHeadroom, LeavesNoOutputClippingAndNoMore) {
     sf_writef_float(file, master.data(), sf_count_t(master.size() / 2));
     sf_close(file);
 
-    const PrepareResult found = Prepare(dir.File("master.wav"), dir.File("found.wav"));
+    const PrepareResult found =
+        Prepare(dir.File("master.wav"), dir.File("found.wav"), false, 0.0, true);
     ASSERT_EQ(found.Failure, "");
     EXPECT_LT(found.GainDb, 0.0);
     const PrepareResult louder =
         Prepare(dir.File("master.wav"), dir.File("louder.wav"), true, found.GainDb + 1.0);
     ASSERT_EQ(louder.Failure, "");
 
-    const HeadroomSets sets = ExampleSets();
     for (const char* name : {"found.wav", "louder.wav"}) {
         ASSERT_EQ(CheckInputHeader(dir.File(name)).Refusal, "");
-        const std::string bytes = ReadFileBytes(dir.File(name));
-        const std::span input(reinterpret_cast<const uint8_t*>(bytes.data()) + HeaderSize,
-                              bytes.size() - HeaderSize);
-        std::vector<uint8_t> packed(input.size() + BytesPerFrame * FilterTail);
-        RandomSource random;
         int64_t clipped = 0;
-        for (const HeadroomSet& set : sets) {
-            clipped +=
-                FilterDitherAndPack(input, set.Taps, {NoFile, 0, packed}, random, {}).Clipped;
-        }
+        PhonoskewOutputs(dir.File(name), clipped);
         EXPECT_EQ(clipped == 0, name == std::string("found.wav")) << name << ": " << clipped;
+    }
+}
+
+// A limited master: tones at 1, 15 and 19 kHz driven 3 dB into a hard
+// limit at full scale, at 44.1 kHz, so that its peaks between samples go
+// beyond 0 dBFS. On sample peaks some file peaks above full scale oversampled; on
+// true peaks (the default) neither the file nor any of Phonoskew's outputs
+// does, as libsoxr oversamples them, and the gain differs by little.
+TEST(PrepareHeadroom, TruePeaksStayAtFullScaleOversampled) {
+    ScratchDir dir;
+    std::vector<float> master;
+    for (int n = 0; n < 2 * 44100; ++n) {
+        const double t = 2.0 * std::numbers::pi * n / 44100.0;
+        const double mix = 0.7 * std::sin(1000 * t) + 0.4 * std::sin(15000 * t + 1.0) +
+                           0.3 * std::sin(19000 * t + 2.0);
+        for (int side = 0; side < 2; ++side)
+            master.push_back(std::clamp(float(mix * (side ? 0.9 : 1.0)), -1.0f, 1.0f));
+    }
+    SF_INFO info{0, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0};
+    SNDFILE* file = sf_open(dir.File("limited.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    sf_writef_float(file, master.data(), sf_count_t(master.size() / 2));
+    sf_close(file);
+
+    double worst[2] = {0.0, 0.0};
+    double gains[2] = {0.0, 0.0};
+    for (int truePeak = 0; truePeak < 2; ++truePeak) {
+        const std::string out = dir.File(truePeak ? "true.wav" : "sample.wav");
+        const PrepareResult result = Prepare(dir.File("limited.wav"), out, false, 0.0, !truePeak);
+        ASSERT_EQ(result.Failure, "");
+        gains[truePeak] = result.GainDb;
+        const std::string bytes = ReadFileBytes(out);
+        worst[truePeak] = OversampledPeak(std::span(
+            reinterpret_cast<const uint8_t*>(bytes.data()) + HeaderSize, bytes.size() - HeaderSize));
+        int64_t clipped = 0;
+        for (const std::vector<uint8_t>& output : PhonoskewOutputs(out, clipped))
+            worst[truePeak] = std::max(worst[truePeak], OversampledPeak(output));
+        EXPECT_EQ(clipped, 0);
+    }
+    EXPECT_GT(worst[0], 1.0) << "on sample peaks";
+    EXPECT_LE(worst[1], 1.0) << "on true peaks, " << 20 * std::log10(worst[1]) << " dBFS";
+    EXPECT_LT(gains[1], gains[0]);
+    EXPECT_GT(gains[1], gains[0] - 1.5);
+}
+
+// ---- Channels -----------------------------------------------------------------------------
+
+// A 5.1 recording, each channel a tone of its own, folded with --downmix:
+// each tone comes out on its side at its BS.775 weight, the LFE nowhere.
+TEST(PrepareDownmix, FivePointOneFoldsToStereoWithItsWeights) {
+    ScratchDir dir;
+    const double frequencies[6] = {500, 700, 1100, 1300, 1700, 1900};  // L R C LFE BL BR
+    constexpr int Rate = 48000, Frames = Rate / 2;
+    std::vector<float> samples;
+    for (int n = 0; n < Frames; ++n) {
+        for (double f : frequencies)
+            samples.push_back(float(0.2 * std::sin(2.0 * std::numbers::pi * f * n / Rate)));
+    }
+    SF_INFO info{0, Rate, 6, SF_FORMAT_WAVEX | SF_FORMAT_FLOAT, 0, 0};
+    SNDFILE* file = sf_open(dir.File("surround.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    sf_writef_float(file, samples.data(), Frames);
+    sf_close(file);
+
+    EXPECT_NE(Prepare(dir.File("surround.wav"), dir.File("refused.wav")).Failure.find("--downmix"),
+              std::string::npos);
+    const PrepareResult result =
+        Prepare(dir.File("surround.wav"), dir.File("stereo.wav"), true, 0.0, false, true);
+    ASSERT_EQ(result.Failure, "");
+    EXPECT_EQ(result.Downmix.substr(0, 32), "6 channels, L R C LFE BL BR, to ");
+    const std::vector<int32_t> out = AcceptedSamples(dir.File("stereo.wav"));
+    ASSERT_EQ(out.size(), 2u * 48000u);
+    const double k = std::sqrt(0.5);
+    const double expected[2][6] = {{1, 0, k, 0, k, 0}, {0, 1, k, 0, 0, k}};
+    for (int side = 0; side < 2; ++side) {
+        for (int c = 0; c < 6; ++c) {
+            // The tone's amplitude over the middle half second's whole cycles.
+            double re = 0.0, im = 0.0;
+            for (int n = 12000; n < 36000; ++n) {
+                const double phase = 2.0 * std::numbers::pi * frequencies[c] * n / 96000.0;
+                re += out[size_t(2 * n + side)] * std::cos(phase);
+                im += out[size_t(2 * n + side)] * std::sin(phase);
+            }
+            const double amplitude = 2.0 * std::hypot(re, im) / 24000.0 / (0.2 * 8388608.0);
+            EXPECT_NEAR(amplitude, expected[side][c], 0.002) << "side " << side << " tone " << c;
+        }
+    }
+}
+
+// Layouts: the usual orders when the file says nothing, the places it states,
+// and what has no place in stereo.
+TEST(PrepareDownmix, PlansByPlaceOrUsualOrder) {
+    const int l = SF_CHANNEL_MAP_LEFT, r = SF_CHANNEL_MAP_RIGHT, lfe = SF_CHANNEL_MAP_LFE;
+    struct Case {
+        std::vector<int> Positions;
+        std::string Labels;  // "" when refused
+    };
+    const Case cases[] = {
+        {{0, 0, 0}, "L R C"},
+        {{0, 0, 0, 0}, "L R BL BR"},
+        {{0, 0, 0, 0, 0, 0, 0, 0}, "L R C LFE BL BR SL SR"},
+        {{0, 0, 0, 0, 0, 0, 0, 0, 0}, ""},
+        {{lfe, r, l, SF_CHANNEL_MAP_REAR_CENTER}, "LFE R L BC"},
+        {{l, r, SF_CHANNEL_MAP_TOP_CENTER}, ""},
+        {{l, r, SF_CHANNEL_MAP_AMBISONIC_B_W}, ""},
+    };
+    for (const Case& c : cases) {
+        const DownmixPlan plan = PlanDownmix(c.Positions);
+        SCOPED_TRACE(c.Labels);
+        EXPECT_EQ(plan.Problem.empty(), !c.Labels.empty()) << plan.Problem;
+        if (c.Labels.empty()) continue;
+        EXPECT_NE(plan.Description.find(", " + c.Labels + ", "), std::string::npos)
+            << plan.Description;
     }
 }
 
@@ -237,7 +384,10 @@ TEST(PrepareCommandLine, StatusMessagesAndOutputNames) {
         {{"--gain=-3", "cd.wav"}, {"cd.wav"}, 0, "cd 24-96.wav", "Gain: -3.00 dB, as given"},
         {{"--", "-cd.wav", "--gain"}, {"-cd.wav"}, 0, "--gain", ""},
         {{"cd.wav"}, {"cd.wav", "FO.dat"}, 0, "cd 24-96.wav", "needed for FO.dat, /"},
-        {{"--help"}, {}, 0, "", "Usage: phonoskew-prepare [--gain DB] IN [OUT]\n"},
+        {{"--help"}, {}, 0, "", "Usage: phonoskew-prepare [--gain DB | --sample-peak] [--downmix]"},
+        {{"--sample-peak", "cd.wav"}, {"cd.wav"}, 0, "cd 24-96.wav", "Gain: 0 dB, no headroom"},
+        {{"six.wav", "--downmix"}, {"six.wav"}, 0, "six 24-96.wav", "Downmix: 6 channels, L R C"},
+        {{"cut.wav"}, {"cut.wav"}, 0, "cut 24-96.wav", "Cut short: 1000 frames missing"},
         {{"--version", "cd.wav"}, {}, 0, "", "phonoskew-prepare " PHONOSKEW_VERSION "\n"},
         {{}, {}, 2, "", "phonoskew-prepare: no input file given (try 'phonoskew-prepare"},
         {{"a.wav", "b.wav", "c.wav"}, {}, 2, "", "phonoskew-prepare: extra operand 'c.wav'"},
@@ -248,7 +398,8 @@ TEST(PrepareCommandLine, StatusMessagesAndOutputNames) {
         {{"-x", "cd.wav"}, {"cd.wav"}, 2, "", "phonoskew-prepare: unrecognized option '-x'"},
         {{"none.wav"}, {}, 1, "", "phonoskew-prepare: none.wav: No such file or directory\n"},
         {{"notes.txt"}, {"notes.txt"}, 1, "", "phonoskew-prepare: notes.txt: cannot read it: "},
-        {{"six.wav"}, {"six.wav"}, 1, "", "phonoskew-prepare: six.wav: it has 6 channels; only"},
+        {{"six.wav"}, {"six.wav"}, 1, "", "phonoskew-prepare: six.wav: it has 6 channels; --downmix"},
+        {{"slow.wav"}, {"slow.wav"}, 1, "", "phonoskew-prepare: slow.wav: its sample rate, 1 Hz, is"},
         {{"sub"}, {"sub/Take.WAV"}, 1, "", "phonoskew-prepare: sub: not a regular file\n"},
         {{"cd.wav", "./cd.wav"}, {"cd.wav"}, 1, "", "phonoskew-prepare: ./cd.wav: this is the"},
         {{"cd.wav", "no/out.wav"}, {"cd.wav"}, 1, "", "phonoskew-prepare: no/out.wav: cannot"},
