@@ -285,9 +285,9 @@ OutputFile CreateNamedOutputFile(const std::string& path) { return CreateOutputF
 OpenResult CreateScratchFile(const std::string& besidePath) {
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         const std::wstring wide = Wide(TemporaryName(besidePath, attempt));
-        HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE,
-                                  nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        HANDLE file =
+            CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                        CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
         if (file != INVALID_HANDLE_VALUE) return {reinterpret_cast<FileHandle>(file), 0};
         if (GetLastError() != ERROR_FILE_EXISTS) return {NoFile, LastError()};
     }

@@ -68,7 +68,8 @@ void StartPass(ProgressLine& progress, const std::string& pass, int64_t total, i
 
 void ShowProgress(ProgressLine& progress, const std::string& text) {
     if (text == progress.Shown) return;
-    const size_t blanks = progress.Shown.size() > text.size() ? progress.Shown.size() - text.size() : 0;
+    const size_t blanks =
+        progress.Shown.size() > text.size() ? progress.Shown.size() - text.size() : 0;
     SetOpenLine(true);
     std::fprintf(stderr, "\r%s%s", text.c_str(), std::string(blanks, ' ').c_str());
     progress.Shown = text;
@@ -168,8 +169,8 @@ std::string RateProblem(const std::string& path, int rate) {
 std::string ChooseWeights(Source& source, bool downmix) {
     const int channels = source.Info.channels;
     if (channels <= 2) {
-        source.Weights = channels == 1 ? StereoWeights{{{1.0}, {1.0}}}
-                                       : StereoWeights{{{1.0, 0.0}, {0.0, 1.0}}};
+        source.Weights =
+            channels == 1 ? StereoWeights{{{1.0}, {1.0}}} : StereoWeights{{{1.0, 0.0}, {0.0, 1.0}}};
         return "";
     }
     if (!downmix)
@@ -379,12 +380,14 @@ std::string KeepBlock(KeptSignal& kept, const double* frames, int64_t count,
     for (int64_t i = 0; i < 2 * count; ++i) {
         if (!(std::fabs(frames[i]) < KeptLimitSteps))
             return path + ": it peaks above +48 dBFS; give --gain";
-        const uint64_t value = LittleEndian64(static_cast<uint64_t>(std::llrint(frames[i] * KeptUnitsPerStep)));
+        const uint64_t value =
+            LittleEndian64(static_cast<uint64_t>(std::llrint(frames[i] * KeptUnitsPerStep)));
         std::memcpy(&kept.Bytes[size_t(6 * i)], &value, 8);
     }
     const int error = WriteAt(kept.File, std::span(kept.Bytes).first(kept.Bytes.size() - 2),
                               uint64_t(kept.Frames) * KeptBytesPerFrame);
-    if (error != 0) return path + ": cannot keep its samples beside the output: " + ErrorText(error);
+    if (error != 0)
+        return path + ": cannot keep its samples beside the output: " + ErrorText(error);
     kept.Frames += count;
     return "";
 }
@@ -393,7 +396,8 @@ std::string TakeKeptBlock(KeptSignal& kept, int64_t from, int64_t count,
                           std::vector<double>& frames) {
     const size_t size = size_t(count * KeptBytesPerFrame);
     kept.Bytes.resize(size + 2);
-    const ReadResult read = ReadAt(kept.File, kept.Bytes.data(), size, uint64_t(from) * KeptBytesPerFrame);
+    const ReadResult read =
+        ReadAt(kept.File, kept.Bytes.data(), size, uint64_t(from) * KeptBytesPerFrame);
     if (read.Bytes != size)
         return "cannot read back the samples kept beside the output: " +
                ErrorText(read.Error != 0 ? read.Error : EIO);
@@ -436,10 +440,10 @@ std::string WriteBlock(Writer& writer, const double* frames, int64_t count) {
     if (writer.Frames + count > MaxFrames) return TooLong(writer.InputPath, writer.Frames + count);
     writer.Packed.resize(size_t(count * BytesPerFrame));
     for (int64_t i = 0; i < 2 * count; ++i) {
-        const int64_t sample = writer.Copy ? ClipSample24(int64_t(frames[i]), writer.Clipped)
-                                           : ClipSample24(DitherSample(frames[i] * writer.Gain,
-                                                                       writer.Random),
-                                                          writer.Clipped);
+        const int64_t sample =
+            writer.Copy ? ClipSample24(int64_t(frames[i]), writer.Clipped)
+                        : ClipSample24(DitherSample(frames[i] * writer.Gain, writer.Random),
+                                       writer.Clipped);
         StoreSample24(sample, &writer.Packed[size_t(3 * i)]);
     }
     const int error = WriteAt(writer.Output.File, writer.Packed,

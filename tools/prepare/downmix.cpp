@@ -58,13 +58,20 @@ std::vector<int> UsualPositions(size_t count) {
               br = SF_CHANNEL_MAP_REAR_RIGHT, bc = SF_CHANNEL_MAP_REAR_CENTER,
               sl = SF_CHANNEL_MAP_SIDE_LEFT, sr = SF_CHANNEL_MAP_SIDE_RIGHT;
     switch (count) {
-        case 3: return {l, r, c};
-        case 4: return {l, r, bl, br};
-        case 5: return {l, r, c, bl, br};
-        case 6: return {l, r, c, lfe, bl, br};
-        case 7: return {l, r, c, lfe, bc, sl, sr};
-        case 8: return {l, r, c, lfe, bl, br, sl, sr};
-        default: return {};
+        case 3:
+            return {l, r, c};
+        case 4:
+            return {l, r, bl, br};
+        case 5:
+            return {l, r, c, bl, br};
+        case 6:
+            return {l, r, c, lfe, bl, br};
+        case 7:
+            return {l, r, c, lfe, bc, sl, sr};
+        case 8:
+            return {l, r, c, lfe, bl, br, sl, sr};
+        default:
+            return {};
     }
 }
 

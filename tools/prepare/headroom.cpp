@@ -147,9 +147,10 @@ void MeasurePeaks(PeakMeter& meter, const double* interleaved, int64_t frames) {
             meter.FilteredPeaks[set] =
                 std::max(meter.FilteredPeaks[set], LargestMagnitude(out.data(), frames));
             if (!meter.TruePeak) continue;
-            meter.FilteredTruePeaks[set] = std::max(
-                meter.FilteredTruePeaks[set],
-                FilteredPeakBetween(meter, meter.FilteredHistory[set][channel], out.data(), frames));
+            meter.FilteredTruePeaks[set] =
+                std::max(meter.FilteredTruePeaks[set],
+                         FilteredPeakBetween(meter, meter.FilteredHistory[set][channel], out.data(),
+                                             frames));
         }
         std::copy(window.begin() + frames, window.begin() + frames + FilterTail, history.begin());
     }
@@ -198,8 +199,8 @@ double HeadroomGainDb(const PeakMeter& meter, bool dithered) {
         const double moved = ownDither * TapMagnitudes(meter.Taps[set]);
         gain = std::min(gain, GainWithin(FilteredLimit - moved, meter.FilteredPeaks[set]));
         if (!meter.TruePeak) continue;
-        gain = std::min(gain, GainWithin(FullScale - (1.0 + moved) * carried,
-                                         meter.FilteredTruePeaks[set]));
+        gain = std::min(
+            gain, GainWithin(FullScale - (1.0 + moved) * carried, meter.FilteredTruePeaks[set]));
     }
     if (gain >= 1.0) return 0.0;
     // Down to a hundredth of a dB, so that the gain said is one --gain takes

@@ -38,7 +38,7 @@ struct PrepareCommand {
     double GainDb = 0.0;
     bool SamplePeak = false;  // --sample-peak: headroom on samples alone
     bool Downmix = false;     // --downmix: more than two channels folded to stereo
-    std::string Problem;  // one line, ending in a newline, naming what is wrong and --help
+    std::string Problem;      // one line, ending in a newline, naming what is wrong and --help
 };
 
 // Options anywhere, as getopt_long permutes them; the first of --help,
@@ -176,12 +176,12 @@ struct PrepareResult {
     std::string Failure;  // "" or "PATH: reason", PATH the input's or the output's
     std::string Source;   // what the input is: "FLAC ..., Signed 16 bit PCM, 44100 Hz, 2 channels"
     int SourceRate = 0;
-    double GainDb = 0.0;     // applied
-    bool Copied = false;     // the samples kept exactly: no resampling, gain or dither
-    bool Resampled = false;  // from SourceRate
-    int64_t Frames = 0;      // written, at 96 kHz
-    int64_t Clipped = 0;     // samples clipped to the 24-bit range (only with a gain above 0 dB)
-    std::string Downmix;     // "" or how the channels were folded to stereo
+    double GainDb = 0.0;        // applied
+    bool Copied = false;        // the samples kept exactly: no resampling, gain or dither
+    bool Resampled = false;     // from SourceRate
+    int64_t Frames = 0;         // written, at 96 kHz
+    int64_t Clipped = 0;        // samples clipped to the 24-bit range (only with a gain above 0 dB)
+    std::string Downmix;        // "" or how the channels were folded to stereo
     int64_t MissingFrames = 0;  // frames the header promises that the file lacks (cut short)
     int64_t DeclaredFrames = 0;
 };

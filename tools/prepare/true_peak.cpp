@@ -76,7 +76,8 @@ InterpolatorPhases MakeInterpolatorPhases() {
             taps[size_t((p - 1) * InterpolatorTaps + t)] = tap;
             sum += tap;
         }
-        for (int t = 0; t < InterpolatorTaps; ++t) taps[size_t((p - 1) * InterpolatorTaps + t)] /= sum;
+        for (int t = 0; t < InterpolatorTaps; ++t)
+            taps[size_t((p - 1) * InterpolatorTaps + t)] /= sum;
     }
     return taps;
 }
@@ -85,7 +86,8 @@ double InterpolatorMagnitude(const InterpolatorPhases& taps) {
     double largest = 0.0;
     for (int p = 0; p < 3; ++p) {
         double sum = 0.0;
-        for (int t = 0; t < InterpolatorTaps; ++t) sum += std::fabs(taps[size_t(p * InterpolatorTaps + t)]);
+        for (int t = 0; t < InterpolatorTaps; ++t)
+            sum += std::fabs(taps[size_t(p * InterpolatorTaps + t)]);
         largest = std::max(largest, sum);
     }
     return largest;

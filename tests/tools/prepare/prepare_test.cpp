@@ -282,8 +282,9 @@ TEST(PrepareHeadroom, TruePeaksStayAtFullScaleOversampled) {
         ASSERT_EQ(result.Failure, "");
         gains[truePeak] = result.GainDb;
         const std::string bytes = ReadFileBytes(out);
-        worst[truePeak] = OversampledPeak(std::span(
-            reinterpret_cast<const uint8_t*>(bytes.data()) + HeaderSize, bytes.size() - HeaderSize));
+        worst[truePeak] =
+            OversampledPeak(std::span(reinterpret_cast<const uint8_t*>(bytes.data()) + HeaderSize,
+                                      bytes.size() - HeaderSize));
         int64_t clipped = 0;
         for (const std::vector<uint8_t>& output : PhonoskewOutputs(out, clipped))
             worst[truePeak] = std::max(worst[truePeak], OversampledPeak(output));
@@ -398,8 +399,16 @@ TEST(PrepareCommandLine, StatusMessagesAndOutputNames) {
         {{"-x", "cd.wav"}, {"cd.wav"}, 2, "", "phonoskew-prepare: unrecognized option '-x'"},
         {{"none.wav"}, {}, 1, "", "phonoskew-prepare: none.wav: No such file or directory\n"},
         {{"notes.txt"}, {"notes.txt"}, 1, "", "phonoskew-prepare: notes.txt: cannot read it: "},
-        {{"six.wav"}, {"six.wav"}, 1, "", "phonoskew-prepare: six.wav: it has 6 channels; --downmix"},
-        {{"slow.wav"}, {"slow.wav"}, 1, "", "phonoskew-prepare: slow.wav: its sample rate, 1 Hz, is"},
+        {{"six.wav"},
+         {"six.wav"},
+         1,
+         "",
+         "phonoskew-prepare: six.wav: it has 6 channels; --downmix"},
+        {{"slow.wav"},
+         {"slow.wav"},
+         1,
+         "",
+         "phonoskew-prepare: slow.wav: its sample rate, 1 Hz, is"},
         {{"sub"}, {"sub/Take.WAV"}, 1, "", "phonoskew-prepare: sub: not a regular file\n"},
         {{"cd.wav", "./cd.wav"}, {"cd.wav"}, 1, "", "phonoskew-prepare: ./cd.wav: this is the"},
         {{"cd.wav", "no/out.wav"}, {"cd.wav"}, 1, "", "phonoskew-prepare: no/out.wav: cannot"},
