@@ -20,6 +20,7 @@
 #include <new>
 #include <span>
 #include <system_error>
+#include <thread>
 
 #include "prepare/prepare.h"
 #include "system/files.h"
@@ -520,19 +521,30 @@ std::string ConvertInOnePass(Source& source, Writer& writer) {
 }
 
 // The first pass of the headroom: the peaks of the signal and of its four
-// filtered forms, the signal kept for the second.
+// filtered forms, the signal kept for the second. Each block is measured
+// on a helper thread while this one keeps it and reads and resamples the
+// next; the helper takes a copy, as the stream reuses its arrays.
 std::string MeasureAndKeep(Source& source, PeakMeter& meter, KeptSignal& kept) {
     Stream stream;
     std::string failure = StartStream(source, stream);
     double* frames = nullptr;
+    std::vector<double> measured;
+    std::jthread measuring;
     while (failure.empty()) {
         const int64_t count = NextBlock(stream, frames, failure);
         if (count == 0) break;
-        if (kept.Frames + count > MaxFrames) return TooLong(source.Path, kept.Frames + count);
+        if (kept.Frames + count > MaxFrames) {
+            failure = TooLong(source.Path, kept.Frames + count);
+            break;
+        }
         RoundToKeptGrid(frames, 2 * count);
-        MeasurePeaks(meter, frames, count);
+        if (measuring.joinable()) measuring.join();
+        measured.assign(frames, frames + 2 * count);
+        StartHelperThread(
+            measuring, [&meter, &measured, count] { MeasurePeaks(meter, measured.data(), count); });
         failure = KeepBlock(kept, frames, count, source.Path);
     }
+    if (measuring.joinable()) measuring.join();
     FinishPeaks(meter);
     return failure;
 }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <span>
 #include <system_error>
 
 #include "filters/certificate.h"
@@ -93,11 +94,25 @@ std::string DescribeHeadroomSets(const HeadroomSets& sets) {
 
 // ---- Peaks ----------------------------------------------------------------------------
 
+namespace {
+
+double TapMagnitudes(const CoefficientSet& taps) {
+    double sum = 0.0;
+    for (double tap : taps) sum += std::fabs(tap);
+    return sum;
+}
+
+}  // namespace
+
 PeakMeter StartPeakMeter(const HeadroomSets& sets, bool truePeak) {
     PeakMeter meter;
-    for (int n = 0; n < 4; ++n) meter.Taps[n] = sets[n].Taps;
+    for (int n = 0; n < 4; ++n) {
+        meter.Taps[n] = sets[n].Taps;
+        meter.Magnitudes[n] = TapMagnitudes(sets[n].Taps);
+    }
     meter.TruePeak = truePeak;
     meter.Phases = MakeInterpolatorPhases();
+    meter.Carry = InterpolatorMagnitude(meter.Phases);
     for (std::vector<double>& history : meter.History) history.assign(FilterTail, 0.0);
     for (auto& set : meter.FilteredHistory) {
         for (std::vector<double>& history : set) history.assign(InterpolatorTaps - 1, 0.0);
@@ -113,14 +128,51 @@ double LargestMagnitude(const double* values, int64_t count) {
     return peak;
 }
 
-// The peak between the samples of one filtered form: its last 11 outputs
-// before this block's, kept for the next.
-double FilteredPeakBetween(PeakMeter& meter, std::vector<double>& history, const double* out,
-                           int64_t frames) {
+// Raises `truePeak` to the largest magnitude between the samples of
+// `values` (11 before the `frames` new ones). A block whose samples,
+// carried as far as the interpolator can carry them, stay below the peak
+// found so far cannot raise it and is not interpolated: most blocks of a
+// recording are quieter than its loudest.
+void RaisePeakBetween(const PeakMeter& meter, const double* values, int64_t frames,
+                      double& truePeak) {
+    const double reach = LargestMagnitude(values, InterpolatorTaps - 1 + frames) * meter.Carry;
+    if (reach > truePeak)
+        truePeak = std::max(truePeak, LargestBetweenSamples(values, frames, meter.Phases));
+}
+
+// The same for one filtered form, whose last 11 outputs before this block's
+// are kept for the next.
+void RaiseFilteredPeakBetween(const PeakMeter& meter, std::vector<double>& history,
+                              const double* out, int64_t frames, double& truePeak) {
     std::vector<double> values(history);
     values.insert(values.end(), out, out + frames);
     std::copy(values.end() - (InterpolatorTaps - 1), values.end(), history.begin());
-    return LargestBetweenSamples(values.data(), frames, meter.Phases);
+    RaisePeakBetween(meter, values.data(), frames, truePeak);
+}
+
+// One filtered form of one channel's block. A filter raises no output
+// beyond the largest sample it reads times its taps' magnitudes: when that
+// stays within the peaks found so far (carried between samples as far as
+// the interpolator can carry it), the block cannot raise them, and only
+// its last 11 outputs are filtered, for the next block's interpolator.
+void MeasureFilteredForm(PeakMeter& meter, const std::vector<double>& window, int64_t frames,
+                         int set, int channel, double windowPeak, std::vector<double>& out) {
+    std::vector<double>& history = meter.FilteredHistory[set][channel];
+    const double reach = windowPeak * meter.Magnitudes[set];
+    const bool raises = reach > meter.FilteredPeaks[set] ||
+                        (meter.TruePeak && reach * meter.Carry > meter.FilteredTruePeaks[set]);
+    constexpr int Kept = InterpolatorTaps - 1;
+    if (!raises && frames >= Kept) {
+        FilterWindowFast(std::span(window).subspan(size_t(frames - Kept)), Kept, meter.Taps[set],
+                         out);
+        std::copy(out.begin(), out.begin() + Kept, history.begin());
+        return;
+    }
+    FilterWindowFast(window, frames, meter.Taps[set], out);
+    meter.FilteredPeaks[set] =
+        std::max(meter.FilteredPeaks[set], LargestMagnitude(out.data(), frames));
+    if (meter.TruePeak)
+        RaiseFilteredPeakBetween(meter, history, out.data(), frames, meter.FilteredTruePeaks[set]);
 }
 
 }  // namespace
@@ -138,20 +190,12 @@ void MeasurePeaks(PeakMeter& meter, const double* interleaved, int64_t frames) {
         meter.SignalPeak =
             std::max(meter.SignalPeak, LargestMagnitude(window.data() + FilterTail, frames));
         if (meter.TruePeak) {
-            const double* values = window.data() + FilterTail - (InterpolatorTaps - 1);
-            meter.SignalTruePeak =
-                std::max(meter.SignalTruePeak, LargestBetweenSamples(values, frames, meter.Phases));
+            RaisePeakBetween(meter, window.data() + FilterTail - (InterpolatorTaps - 1), frames,
+                             meter.SignalTruePeak);
         }
-        for (int set = 0; set < 4; ++set) {
-            FilterWindowFast(window, frames, meter.Taps[set], out);
-            meter.FilteredPeaks[set] =
-                std::max(meter.FilteredPeaks[set], LargestMagnitude(out.data(), frames));
-            if (!meter.TruePeak) continue;
-            meter.FilteredTruePeaks[set] =
-                std::max(meter.FilteredTruePeaks[set],
-                         FilteredPeakBetween(meter, meter.FilteredHistory[set][channel], out.data(),
-                                             frames));
-        }
+        const double windowPeak = LargestMagnitude(window.data(), FilterTail + frames);
+        for (int set = 0; set < 4; ++set)
+            MeasureFilteredForm(meter, window, frames, set, channel, windowPeak, out);
         std::copy(window.begin() + frames, window.begin() + frames + FilterTail, history.begin());
     }
 }
@@ -175,12 +219,6 @@ constexpr double OwnDitherSteps = 1.5;
 // Full scale between samples: 0 dBFS, 2^23 steps.
 constexpr double FullScale = 8388608.0;
 
-double TapMagnitudes(const CoefficientSet& taps) {
-    double sum = 0.0;
-    for (double tap : taps) sum += std::fabs(tap);
-    return sum;
-}
-
 // The gain that keeps `peak` within `room`, or 1 for no peak.
 double GainWithin(double room, double peak) { return peak > 0.0 ? room / peak : 1.0; }
 
@@ -191,12 +229,12 @@ double GainWithin(double room, double peak) { return peak > 0.0 ? room / peak : 
 // by the interpolator, at most by its taps' magnitudes.
 double HeadroomGainDb(const PeakMeter& meter, bool dithered) {
     const double ownDither = dithered ? OwnDitherSteps : 0.0;
-    const double carried = InterpolatorMagnitude(meter.Phases);
+    const double carried = meter.Carry;
     double gain = GainWithin(SampleMax - ownDither, meter.SignalPeak);
     if (meter.TruePeak)
         gain = std::min(gain, GainWithin(FullScale - ownDither * carried, meter.SignalTruePeak));
     for (int set = 0; set < 4; ++set) {
-        const double moved = ownDither * TapMagnitudes(meter.Taps[set]);
+        const double moved = ownDither * meter.Magnitudes[set];
         gain = std::min(gain, GainWithin(FilteredLimit - moved, meter.FilteredPeaks[set]));
         if (!meter.TruePeak) continue;
         gain = std::min(

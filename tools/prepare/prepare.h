@@ -115,8 +115,10 @@ double LargestBetweenSamples(const double* values, int64_t count, const Interpol
 // true peak, four times oversampled), counting the samples themselves.
 struct PeakMeter {
     std::array<CoefficientSet, 4> Taps{};
+    std::array<double, 4> Magnitudes{};  // each set's sum of tap magnitudes
     bool TruePeak = true;
     InterpolatorPhases Phases{};
+    double Carry = 1.0;  // InterpolatorMagnitude(Phases)
     double SignalPeak = 0.0;
     std::array<double, 4> FilteredPeaks{};
     double SignalTruePeak = 0.0;
