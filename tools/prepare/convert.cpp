@@ -9,6 +9,7 @@
 #include <soxr.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cerrno>
 #include <chrono>
@@ -37,7 +38,7 @@ constexpr int LowestRate = 1000;
 constexpr int HighestRate = 768000;
 // A block is about this many frames at 96 kHz, and its samples as read
 // take at most RawBlockBytes, so a block's arrays stay a few MiB.
-constexpr int64_t OutputBlockFrames = 32768;
+constexpr int64_t OutputBlockFrames = 65536;
 constexpr int64_t RawBlockBytes = int64_t{4} << 20;
 // 1.0 of the library's floating-point samples is 2^23 steps of 24 bits.
 constexpr double StepsPerUnit = 8388608.0;
@@ -521,15 +522,21 @@ std::string ConvertInOnePass(Source& source, Writer& writer) {
 }
 
 // The first pass of the headroom: the peaks of the signal and of its four
-// filtered forms, the signal kept for the second. Each block is measured
-// on a helper thread while this one keeps it and reads and resamples the
-// next; the helper takes a copy, as the stream reuses its arrays.
+// filtered forms, the signal kept for the second. Each block's two
+// channels are measured on two helper threads while this one keeps the
+// block and reads and resamples the next; the helpers take a copy, as the
+// stream reuses its arrays.
 std::string MeasureAndKeep(Source& source, PeakMeter& meter, KeptSignal& kept) {
     Stream stream;
     std::string failure = StartStream(source, stream);
     double* frames = nullptr;
+    std::array<PeakMeter, 2> meters = {meter, meter};
     std::vector<double> measured;
-    std::jthread measuring;
+    std::array<std::jthread, 2> measuring;
+    const auto joinMeasuring = [&measuring] {
+        for (std::jthread& thread : measuring)
+            if (thread.joinable()) thread.join();
+    };
     while (failure.empty()) {
         const int64_t count = NextBlock(stream, frames, failure);
         if (count == 0) break;
@@ -538,14 +545,21 @@ std::string MeasureAndKeep(Source& source, PeakMeter& meter, KeptSignal& kept) {
             break;
         }
         RoundToKeptGrid(frames, 2 * count);
-        if (measuring.joinable()) measuring.join();
+        joinMeasuring();
         measured.assign(frames, frames + 2 * count);
-        StartHelperThread(
-            measuring, [&meter, &measured, count] { MeasurePeaks(meter, measured.data(), count); });
+        for (int channel = 0; channel < 2; ++channel) {
+            PeakMeter& channelMeter = meters[size_t(channel)];
+            channelMeter.Channel = channel;
+            StartHelperThread(measuring[size_t(channel)], [&channelMeter, &measured, count] {
+                MeasurePeaks(channelMeter, measured.data(), count);
+            });
+        }
         failure = KeepBlock(kept, frames, count, source.Path);
     }
-    if (measuring.joinable()) measuring.join();
-    FinishPeaks(meter);
+    joinMeasuring();
+    for (PeakMeter& channelMeter : meters) FinishPeaks(channelMeter);
+    meter = meters[0];
+    CombinePeaks(meter, meters[1]);
     return failure;
 }
 

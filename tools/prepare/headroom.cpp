@@ -184,6 +184,7 @@ void MeasurePeaks(PeakMeter& meter, const double* interleaved, int64_t frames) {
     std::vector<double> window(size_t(FilterTail + frames + VectorPad), 0.0);
     std::vector<double> out(size_t(frames + VectorPad));
     for (int channel = 0; channel < 2; ++channel) {
+        if (meter.Channel >= 0 && channel != meter.Channel) continue;
         std::vector<double>& history = meter.History[channel];
         std::copy(history.begin(), history.end(), window.begin());
         for (int64_t n = 0; n < frames; ++n) window[FilterTail + n] = interleaved[2 * n + channel];
@@ -204,6 +205,16 @@ void FinishPeaks(PeakMeter& meter) {
     constexpr int Frames = FilterTail + InterpolatorTaps;
     const std::vector<double> silence(2 * Frames, 0.0);
     MeasurePeaks(meter, silence.data(), Frames);
+}
+
+void CombinePeaks(PeakMeter& meter, const PeakMeter& other) {
+    meter.SignalPeak = std::max(meter.SignalPeak, other.SignalPeak);
+    meter.SignalTruePeak = std::max(meter.SignalTruePeak, other.SignalTruePeak);
+    for (int set = 0; set < 4; ++set) {
+        meter.FilteredPeaks[set] = std::max(meter.FilteredPeaks[set], other.FilteredPeaks[set]);
+        meter.FilteredTruePeaks[set] =
+            std::max(meter.FilteredTruePeaks[set], other.FilteredTruePeaks[set]);
+    }
 }
 
 // ---- Gain -------------------------------------------------------------------------------

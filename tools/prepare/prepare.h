@@ -116,6 +116,9 @@ double LargestBetweenSamples(const double* values, int64_t count, const Interpol
 struct PeakMeter {
     std::array<CoefficientSet, 4> Taps{};
     std::array<double, 4> Magnitudes{};  // each set's sum of tap magnitudes
+    // The channel measured (0 left, 1 right), or -1 for both: a meter for
+    // each channel can measure one block on two threads at once.
+    int Channel = -1;
     bool TruePeak = true;
     InterpolatorPhases Phases{};
     double Carry = 1.0;  // InterpolatorMagnitude(Phases)
@@ -134,6 +137,8 @@ void MeasurePeaks(PeakMeter& meter, const double* interleaved, int64_t frames);
 // After the last frames: the filters' 63-frame tails and the silence the
 // interpolator reads beyond them.
 void FinishPeaks(PeakMeter& meter);
+// The peaks of both, as one meter of both channels would have found them.
+void CombinePeaks(PeakMeter& meter, const PeakMeter& other);
 
 // The gain in dB, never above 0 and rounded down to a hundredth, at which
 // every measured sample peak stays below full scale with room for
