@@ -88,6 +88,16 @@ void MakePresentFile(const std::string& path) {
         // 11025 frames of 4 bytes, the last 1000 cut off.
         WriteRecording(path, SF_FORMAT_WAV | pcm16, 44100, 2, 0.1);
         fs::resize_file(path, fs::file_size(path) - 4000);
+    } else if (name == "stream.flac") {
+        // As an encoder writing to a pipe leaves it: no length stated.
+        WriteRecording(path + ".wav", SF_FORMAT_WAV | pcm16, 44100, 2, 0.1);
+        const std::string command = "sox " + ShellWord(path + ".wav") +
+                                    " -t raw - | flac -s --force-raw-format --endian=little "
+                                    "--sign=signed --channels=2 --bps=16 --sample-rate=44100 "
+                                    "-o - - 2>/dev/null >" +
+                                    ShellWord(path);
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        fs::remove(path + ".wav");
     } else if (name.ends_with(".flac")) {
         WriteRecording(path, SF_FORMAT_FLAC | pcm16, 44100, 2, 0.1);
     } else if (name.ends_with(".aiff")) {
@@ -389,6 +399,7 @@ TEST(PrepareCommandLine, StatusMessagesAndOutputNames) {
         {{"--sample-peak", "cd.wav"}, {"cd.wav"}, 0, "cd 24-96.wav", "Gain: 0 dB, no headroom"},
         {{"six.wav", "--downmix"}, {"six.wav"}, 0, "six 24-96.wav", "Downmix: 6 channels, L R C"},
         {{"cut.wav"}, {"cut.wav"}, 0, "cut 24-96.wav", "Cut short: 1000 frames missing"},
+        {{"stream.flac"}, {"stream.flac"}, 0, "stream 24-96.wav", ", 0.25 s, resampled"},
         {{"--version", "cd.wav"}, {}, 0, "", "phonoskew-prepare " PHONOSKEW_VERSION "\n"},
         {{}, {}, 2, "", "phonoskew-prepare: no input file given (try 'phonoskew-prepare"},
         {{"a.wav", "b.wav", "c.wav"}, {}, 2, "", "phonoskew-prepare: extra operand 'c.wav'"},
