@@ -128,40 +128,51 @@ double LargestMagnitude(const double* values, int64_t count) {
     return peak;
 }
 
+constexpr int Kept = InterpolatorTaps - 1;  // samples a window reaches before its point's
+
 // Raises `truePeak` to the largest magnitude between the samples of
-// `values` (11 before the `frames` new ones). A block whose samples,
-// carried as far as the interpolator can carry them, stay below the peak
-// found so far cannot raise it and is not interpolated: most blocks of a
-// recording are quieter than its loudest.
+// `values` (11 before the `frames` new ones). A window (values[i] to
+// values[i + 11]) whose samples all stay within the peak found so far
+// divided by what the interpolator can carry cannot raise it, and is not
+// interpolated: only the runs of windows that reach a larger sample are,
+// which in most recordings are few.
 void RaisePeakBetween(const PeakMeter& meter, const double* values, int64_t frames,
                       double& truePeak) {
-    const double reach = LargestMagnitude(values, InterpolatorTaps - 1 + frames) * meter.Carry;
-    if (reach > truePeak)
-        truePeak = std::max(truePeak, LargestBetweenSamples(values, frames, meter.Phases));
+    const double threshold = truePeak / meter.Carry;
+    int64_t runStart = 0, runEnd = 0;  // windows [runStart, runEnd) still to interpolate
+    double found = truePeak;
+    for (int64_t k = 0; k < Kept + frames; ++k) {
+        if (!(std::fabs(values[k]) > threshold)) continue;
+        const int64_t first = std::max<int64_t>(0, k - Kept), last = std::min(frames, k + 1);
+        if (first > runEnd) {
+            if (runEnd > runStart)
+                found = std::max(found, LargestBetweenSamples(values + runStart, runEnd - runStart,
+                                                              meter.Phases));
+            runStart = first;
+        }
+        runEnd = last;
+    }
+    if (runEnd > runStart)
+        found = std::max(found,
+                         LargestBetweenSamples(values + runStart, runEnd - runStart, meter.Phases));
+    truePeak = found;
 }
 
-// The same for one filtered form, whose last 11 outputs before this block's
-// are kept for the next.
-void RaiseFilteredPeakBetween(const PeakMeter& meter, std::vector<double>& history,
-                              const double* out, int64_t frames, double& truePeak) {
-    std::vector<double> values(history);
-    values.insert(values.end(), out, out + frames);
-    std::copy(values.end() - (InterpolatorTaps - 1), values.end(), history.begin());
-    RaisePeakBetween(meter, values.data(), frames, truePeak);
-}
-
-// One filtered form of one channel's block. A filter raises no output
-// beyond the largest sample it reads times its taps' magnitudes: when that
-// stays within the peaks found so far (carried between samples as far as
-// the interpolator can carry it), the block cannot raise them, and only
-// its last 11 outputs are filtered, for the next block's interpolator.
+// One filtered form of one channel's block, its outputs written after the
+// last 11 of the block before (`filtered`), as the interpolator reads them.
+// A filter raises no output beyond the largest sample it reads times its
+// taps' magnitudes: when that stays within the peaks found so far (carried
+// between samples as far as the interpolator can carry it), the block
+// cannot raise them, and only its last 11 outputs are filtered, for the
+// next block.
 void MeasureFilteredForm(PeakMeter& meter, const std::vector<double>& window, int64_t frames,
-                         int set, int channel, double windowPeak, std::vector<double>& out) {
+                         int set, int channel, double windowPeak, std::vector<double>& filtered) {
     std::vector<double>& history = meter.FilteredHistory[set][channel];
+    std::copy(history.begin(), history.end(), filtered.begin());
     const double reach = windowPeak * meter.Magnitudes[set];
     const bool raises = reach > meter.FilteredPeaks[set] ||
                         (meter.TruePeak && reach * meter.Carry > meter.FilteredTruePeaks[set]);
-    constexpr int Kept = InterpolatorTaps - 1;
+    const std::span out = std::span(filtered).subspan(Kept);
     if (!raises && frames >= Kept) {
         FilterWindowFast(std::span(window).subspan(size_t(frames - Kept)), Kept, meter.Taps[set],
                          out);
@@ -172,7 +183,8 @@ void MeasureFilteredForm(PeakMeter& meter, const std::vector<double>& window, in
     meter.FilteredPeaks[set] =
         std::max(meter.FilteredPeaks[set], LargestMagnitude(out.data(), frames));
     if (meter.TruePeak)
-        RaiseFilteredPeakBetween(meter, history, out.data(), frames, meter.FilteredTruePeaks[set]);
+        RaisePeakBetween(meter, filtered.data(), frames, meter.FilteredTruePeaks[set]);
+    std::copy(filtered.begin() + frames, filtered.begin() + frames + Kept, history.begin());
 }
 
 }  // namespace
@@ -182,7 +194,7 @@ void MeasureFilteredForm(PeakMeter& meter, const std::vector<double>& window, in
 // interpolator reads the signal's last 11 of them too.
 void MeasurePeaks(PeakMeter& meter, const double* interleaved, int64_t frames) {
     std::vector<double> window(size_t(FilterTail + frames + VectorPad), 0.0);
-    std::vector<double> out(size_t(frames + VectorPad));
+    std::vector<double> filtered(size_t(InterpolatorTaps - 1 + frames + VectorPad));
     for (int channel = 0; channel < 2; ++channel) {
         if (meter.Channel >= 0 && channel != meter.Channel) continue;
         std::vector<double>& history = meter.History[channel];
@@ -196,7 +208,7 @@ void MeasurePeaks(PeakMeter& meter, const double* interleaved, int64_t frames) {
         }
         const double windowPeak = LargestMagnitude(window.data(), FilterTail + frames);
         for (int set = 0; set < 4; ++set)
-            MeasureFilteredForm(meter, window, frames, set, channel, windowPeak, out);
+            MeasureFilteredForm(meter, window, frames, set, channel, windowPeak, filtered);
         std::copy(window.begin() + frames, window.begin() + frames + FilterTail, history.begin());
     }
 }
