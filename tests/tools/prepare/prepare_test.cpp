@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <numbers>
 
@@ -375,6 +376,36 @@ TEST(PrepareDownmix, PlansByPlaceOrUsualOrder) {
         EXPECT_NE(plan.Description.find(", " + c.Labels + ", "), std::string::npos)
             << plan.Description;
     }
+}
+
+// ---- Stopped ------------------------------------------------------------------------------
+
+// Ctrl+C part-way through a minute's recording: the program ends by the
+// signal, and neither its scratch file nor a part of its output is left.
+TEST(PrepareStopped, InterruptLeavesNothingBehind) {
+    ScratchDir dir;
+    SF_INFO info{0, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
+    SNDFILE* file = sf_open(dir.File("long.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    std::vector<short> noise(2 * 44100);
+    for (size_t n = 0; n < noise.size(); ++n) noise[n] = short((n * 7919 % 20011) - 10005);
+    for (int second = 0; second < 60; ++second) sf_writef_short(file, noise.data(), 44100);
+    sf_close(file);
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (chdir(dir.path.c_str()) != 0) _exit(126);
+        execl(PHONOSKEW_PREPARE_BIN, PHONOSKEW_PREPARE_BIN, "long.wav", "out.wav", nullptr);
+        _exit(127);
+    }
+    usleep(300000);
+    kill(child, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) GTEST_SKIP() << "finished before the signal";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"long.wav"});
 }
 
 // ---- Command line and names ------------------------------------------------------------------
