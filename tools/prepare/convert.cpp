@@ -497,7 +497,9 @@ int64_t DeclaredFrames(const SourceBytes& bytes, const SF_INFO& info) {
         if (wave && std::memcmp(chunk, "fmt ", 4) == 0 && whole)
             blockAlign = uint64_t(chunk[20]) | uint64_t(chunk[21]) << 8;
         if (wave && std::memcmp(chunk, "data", 4) == 0) {
-            const uint64_t data = size == 0xFFFFFFFFu && dataSize64 > 0 ? dataSize64 : size;
+            // All ones without a ds64 size: a stream's "until the end".
+            if (size == 0xFFFFFFFFu && dataSize64 == 0) return -1;
+            const uint64_t data = size == 0xFFFFFFFFu ? dataSize64 : size;
             return blockAlign > 0 ? int64_t(data / blockAlign) : -1;
         }
         at += 8 + int64_t(size) + (size & 1);
