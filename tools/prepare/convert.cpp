@@ -436,18 +436,40 @@ struct Writer {
     std::vector<uint8_t> Packed;
 };
 
-// Each sample with the gain and two fresh draws of the program's dither
-// source, clipped and packed; or, copying, as it is.
+// Samples [from, to) of a block (interleaved) with the gain and two fresh
+// draws each of `random`, which stands at sample `from`'s first draw;
+// clipped and packed. Copying, as they are.
+int64_t PackSamples(const Writer& writer, const double* samples, int64_t from, int64_t to,
+                    RandomSource random, uint8_t* packed) {
+    int64_t clipped = 0;
+    for (int64_t i = from; i < to; ++i) {
+        const int64_t sample =
+            writer.Copy ? ClipSample24(int64_t(samples[i]), clipped)
+                        : ClipSample24(DitherSample(samples[i] * writer.Gain, random), clipped);
+        StoreSample24(sample, packed + 3 * i);
+    }
+    return clipped;
+}
+
+// A block's second half is dithered on a helper thread, the random source
+// skipped to where the first half leaves it, so the bytes are those of one
+// pass in frame order.
 std::string WriteBlock(Writer& writer, const double* frames, int64_t count) {
     if (writer.Frames + count > MaxFrames) return TooLong(writer.InputPath, writer.Frames + count);
     writer.Packed.resize(size_t(count * BytesPerFrame));
-    for (int64_t i = 0; i < 2 * count; ++i) {
-        const int64_t sample =
-            writer.Copy ? ClipSample24(int64_t(frames[i]), writer.Clipped)
-                        : ClipSample24(DitherSample(frames[i] * writer.Gain, writer.Random),
-                                       writer.Clipped);
-        StoreSample24(sample, &writer.Packed[size_t(3 * i)]);
+    const int64_t half = count;  // samples in each half: the frames of the block
+    int64_t secondClipped = 0;
+    {
+        std::jthread second;
+        StartHelperThread(second, [&writer, &secondClipped, frames, half] {
+            secondClipped =
+                PackSamples(writer, frames, half, 2 * half, writer.Random.Skip(2 * uint64_t(half)),
+                            writer.Packed.data());
+        });
+        writer.Clipped += PackSamples(writer, frames, 0, half, writer.Random, writer.Packed.data());
     }
+    writer.Clipped += secondClipped;
+    if (!writer.Copy) writer.Random = writer.Random.Skip(4 * uint64_t(count));
     const int error = WriteAt(writer.Output.File, writer.Packed,
                               HeaderSize + uint64_t(writer.Frames) * BytesPerFrame);
     if (error != 0) return writer.Output.Path + ": cannot write it: " + ErrorText(error);
