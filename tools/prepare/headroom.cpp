@@ -169,7 +169,9 @@ void MeasureFilteredForm(PeakMeter& meter, const std::vector<double>& window, in
                          int set, int channel, double windowPeak, std::vector<double>& filtered) {
     std::vector<double>& history = meter.FilteredHistory[set][channel];
     std::copy(history.begin(), history.end(), filtered.begin());
-    const double reach = windowPeak * meter.Magnitudes[set];
+    // The interpolator's first windows read the block before's last outputs too.
+    const double reach =
+        std::max(windowPeak * meter.Magnitudes[set], LargestMagnitude(history.data(), Kept));
     const bool raises = reach > meter.FilteredPeaks[set] ||
                         (meter.TruePeak && reach * meter.Carry > meter.FilteredTruePeaks[set]);
     const std::span out = std::span(filtered).subspan(Kept);
