@@ -19,6 +19,7 @@
 
 #include "design/design.h"
 #include "engine/engine.h"
+#include "support/harness.h"
 #include "support/scratch.h"
 #include "wave/wave.h"
 
@@ -421,18 +422,27 @@ TEST(PrepareDownmix, PlansByPlaceOrUsualOrder) {
 
 // ---- Stopped ------------------------------------------------------------------------------
 
+namespace {
+
+// A minute of loud noise at 44.1 kHz, `minutes` times over.
+void WriteNoise(const std::string& path, int minutes) {
+    SF_INFO info{0, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    std::vector<short> noise(2 * 44100);
+    for (size_t n = 0; n < noise.size(); ++n) noise[n] = short((n * 7919 % 20011) - 10005);
+    for (int second = 0; second < 60 * minutes; ++second)
+        sf_writef_short(file, noise.data(), 44100);
+    sf_close(file);
+}
+
+}  // namespace
+
 // Ctrl+C part-way through a minute's recording: the program ends by the
 // signal, and neither its scratch file nor a part of its output is left.
 TEST(PrepareStopped, InterruptLeavesNothingBehind) {
     ScratchDir dir;
-    SF_INFO info{0, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
-    SNDFILE* file = sf_open(dir.File("long.wav").c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr);
-    std::vector<short> noise(2 * 44100);
-    for (size_t n = 0; n < noise.size(); ++n) noise[n] = short((n * 7919 % 20011) - 10005);
-    for (int second = 0; second < 60; ++second) sf_writef_short(file, noise.data(), 44100);
-    sf_close(file);
-
+    WriteNoise(dir.File("long.wav"), 1);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -446,6 +456,37 @@ TEST(PrepareStopped, InterruptLeavesNothingBehind) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) GTEST_SKIP() << "finished before the signal";
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"long.wav"});
+}
+
+namespace {
+
+std::string terminalFolder;
+
+void PrepareLongInTerminal() {
+    if (chdir(terminalFolder.c_str()) != 0) _exit(126);
+    execl(PHONOSKEW_PREPARE_BIN, PHONOSKEW_PREPARE_BIN, "long.wav", "out.wav", nullptr);
+    _exit(127);
+}
+
+}  // namespace
+
+// In a terminal the progress line names its pass, and Ctrl+C typed there
+// ends that line before the program ends, so that the shell's prompt starts
+// on a line of its own.
+TEST(PrepareStopped, CtrlCEndsTheProgressLine) {
+    ScratchDir dir;
+    WriteNoise(dir.File("long.wav"), 4);
+    terminalFolder = dir.path.string();
+    Child child = StartInPseudoTerminal(FunctionBody(PrepareLongInTerminal), 24, 100);
+    ChildGuard guard{child};
+    ASSERT_TRUE(
+        WaitForOutput(child, "\rphonoskew-prepare: pass 1 of 2, reading and measuring: ", 60000))
+        << child.out;
+    ASSERT_TRUE(SendKeys(child, "\x03"));
+    ASSERT_TRUE(WaitForExit(child, 60000));
+    EXPECT_EQ(child.endSignal, SIGINT);
+    EXPECT_TRUE(child.out.ends_with("\n")) << child.out;
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"long.wav"});
 }
 
