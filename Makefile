@@ -29,11 +29,13 @@ demo:
 
 # Speed and memory figures of the whole job on 60 s of audio (BENCH_SECONDS=600
 # for ten minutes), step by step and as a user runs it with each kernel,
-# beside SoX, the peer it is measured against.
+# beside SoX, the peer it is measured against; and phonoskew-prepare beside
+# SoX on the same recording as a 44.1 kHz FLAC.
 BENCH_SECONDS ?= 60
 bench: build
 	@scripts/check-deps.sh --bench
-	@$(BUILD)/tools/phonoskew-bench $(BUILD)/phonoskew --seconds $(BENCH_SECONDS)
+	@$(BUILD)/tools/phonoskew-bench $(BUILD)/phonoskew --seconds $(BENCH_SECONDS) \
+	    $$(test -x $(BUILD)/tools/phonoskew-prepare && echo --prepare $(BUILD)/tools/phonoskew-prepare)
 
 # Every test again with the 64-bit-significand model computed in software
 # (MPFR), as on machines whose long double is another format; the output

@@ -165,6 +165,15 @@ int ReplaceFile(const std::string& path, std::initializer_list<std::span<const u
 // Returns 0 or the error.
 int WriteWholeAndName(OutputFile output, std::initializer_list<std::span<const uint8_t>> pieces);
 
+// ---- Scratch files ----------------------------------------------------------------
+
+// A file for a program's own passing data, read and written with ReadAt and
+// WriteAt, in the folder of `besidePath` (where the output will go, so that
+// its space is on the same disk). It has no name, or loses it the moment it
+// is made, with the ending signals held: no failure, ending signal or kill
+// can leave it behind, and CloseFile gives its space back.
+OpenResult CreateScratchFile(const std::string& besidePath);
+
 // ---- The program's own names ------------------------------------------------------
 
 // The command line's arguments in UTF-8, as every path is inside the

@@ -283,4 +283,20 @@ void RemovePendingTemporaryFile() {
     if (pendingTemporaryLength > 0) unlink(pendingTemporary);
 }
 
+// ---- Scratch files ------------------------------------------------------------------
+
+// Unnamed where the file system has unnamed files; else a named file
+// removed at once, its name living only while the ending signals are held.
+OpenResult CreateScratchFile(const std::string& besidePath) {
+    int fd = open(FolderOf(besidePath).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0) return {fd, 0};
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return {NoFile, errno};
+    std::string name = MakeTempTemplate(besidePath);
+    SignalsHeld held(HeldSignals::OutsideEnding);
+    fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) return {NoFile, errno};
+    unlink(name.c_str());
+    return {fd, 0};
+}
+
 void ReleaseReplacedFilesOnThread(bool onThread) { releaseOnThread = onThread; }

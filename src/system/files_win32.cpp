@@ -310,3 +310,19 @@ void ReleaseReplacedFilesOnThread(bool) {}
 
 // Every output is a named temporary file here.
 OutputFile CreateNamedOutputFile(const std::string& path) { return CreateOutputFile(path); }
+
+// ---- Scratch files ------------------------------------------------------------------
+
+// A named file that Windows deletes when its one handle closes, which the
+// end of the process does however it ends.
+OpenResult CreateScratchFile(const std::string& besidePath) {
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        const std::wstring wide = Wide(TemporaryName(besidePath, attempt));
+        HANDLE file =
+            CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                        CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (file != INVALID_HANDLE_VALUE) return {reinterpret_cast<FileHandle>(file), 0};
+        if (GetLastError() != ERROR_FILE_EXISTS) return {NoFile, LastError()};
+    }
+    return {NoFile, EEXIST};
+}

@@ -94,6 +94,17 @@ void UseSignalStack(std::byte* stack);
 // The same with a stack of its own, for the main thread: once.
 void UseSignalStack();
 
+// ---- A tool's open line ----------------------------------------------------------
+
+// A line tool that rewrites a progress line in place on standard error
+// (phonoskew-prepare) ends that line before an ending signal (Ctrl+C, or on
+// Windows Ctrl+C, Ctrl+Break and the console's close) ends the program, so
+// that what comes next starts on a line of its own; and it removes a named
+// temporary output file, as the terminal's handlers do. Installed once.
+void EndOpenLineOnEndingSignals();
+// Whether a line is open now.
+void SetOpenLine(bool open);
+
 // ---- Helper threads --------------------------------------------------------------
 
 // Runs `work` on `thread`, started with every signal but the faults held, so

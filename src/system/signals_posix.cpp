@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 
+#include "system/files.h"
 #include "system/signals.h"
 
 // ---- Start of the program --------------------------------------------------------
@@ -99,3 +100,38 @@ SignalsHeld::SignalsHeld(HeldSignals which) {
 }
 
 SignalsHeld::~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous.Mask, nullptr); }
+
+// ---- A tool's open line -----------------------------------------------------------
+
+namespace {
+
+volatile sig_atomic_t lineOpen = 0;
+
+// Async-signal-safe: write, unlink, signal and raise. Ends the program the
+// way the signal would have, so its status shows it.
+void EndLineAndEnd(int signal) {
+    int savedErrno = errno;
+    if (lineOpen) {
+        ssize_t ignored = write(STDERR_FILENO, "\n", 1);
+        (void)ignored;
+    }
+    RemovePendingTemporaryFile();
+    ::signal(signal, SIG_DFL);
+    raise(signal);
+    errno = savedErrno;
+}
+
+}  // namespace
+
+void EndOpenLineOnEndingSignals() {
+    sigset_t outside = OutsideEndingSignals();
+    for (int signal = 1; signal < NSIG; ++signal) {
+        if (sigismember(&outside, signal) != 1) continue;
+        struct sigaction action {};
+        action.sa_handler = EndLineAndEnd;
+        sigemptyset(&action.sa_mask);
+        sigaction(signal, &action, nullptr);
+    }
+}
+
+void SetOpenLine(bool open) { lineOpen = open ? 1 : 0; }

@@ -5,8 +5,10 @@
 // put back half-way through a write.
 #include <windows.h>
 
+#include <atomic>
 #include <new>
 
+#include "system/files.h"
 #include "system/signals.h"
 
 // ---- Start of the program --------------------------------------------------------
@@ -53,3 +55,27 @@ std::unique_ptr<std::byte[]> MakeSignalStack() {
 }
 void UseSignalStack(std::byte*) {}
 void UseSignalStack() {}
+
+// ---- A tool's open line -----------------------------------------------------------
+
+namespace {
+
+std::atomic<bool> lineOpen{false};
+
+// Any console event ends a line tool, once any output under way is whole
+// or gone, with the status Windows gives a program Ctrl+C ends.
+BOOL WINAPI EndLineAndEnd(DWORD) {
+    std::lock_guard<std::recursive_mutex> hold(EndingLock());
+    if (lineOpen) {
+        DWORD written = 0;
+        WriteFile(GetStdHandle(STD_ERROR_HANDLE), "\n", 1, &written, nullptr);
+    }
+    RemovePendingTemporaryFile();
+    ExitProcess(STATUS_CONTROL_C_EXIT);
+}
+
+}  // namespace
+
+void EndOpenLineOnEndingSignals() { SetConsoleCtrlHandler(EndLineAndEnd, TRUE); }
+
+void SetOpenLine(bool open) { lineOpen = open; }

@@ -452,14 +452,59 @@ double BenchWholeRuns(const fs::path& dir, const std::string& binary, int32_t fr
     return Median(ours[0]);
 }
 
+// phonoskew-prepare beside SoX on the same conversion: the recording as a
+// 16-bit 44.1 kHz FLAC (made by SoX) to 24-bit 96 kHz, `repeats` times in
+// turn; prepare as a user runs it (headroom on true peaks) and with the gain
+// given (no measuring).
+void BenchPrepare(const fs::path& dir, const std::string& prepare, int32_t frames, int repeats) {
+    if (!SoxInstalled()) {
+        std::printf("\n(sox is not installed: no phonoskew-prepare rows.)\n");
+        return;
+    }
+    if (!RunChild(dir, {"sox", "bench.wav", "-b", "16", "-r", "44100", "prepare.flac"}, "").Clean) {
+        std::printf("\n(sox could not make the FLAC: no phonoskew-prepare rows.)\n");
+        return;
+    }
+    const std::vector<std::vector<std::string>> rows = {
+        {prepare, "prepare.flac", "prepared.wav"},
+        {prepare, "--gain", "0", "prepare.flac", "prepared.wav"},
+        {"sox", "prepare.flac", "-b", "24", "sox.wav", "rate", "-v", "96k"},
+    };
+    const char* names[] = {"phonoskew-prepare (true-peak headroom)", "phonoskew-prepare --gain 0",
+                           "sox IN -b 24 OUT rate -v 96k"};
+    std::vector<double> seconds[3], peaks[3];
+    for (int i = 0; i < repeats; ++i) {
+        for (size_t row = 0; row < rows.size(); ++row) {
+            const RunFigures run = RunChild(dir, rows[row], "");
+            if (!run.Clean) {
+                std::printf("\n%s did not finish cleanly\n", rows[row][0].c_str());
+                return;
+            }
+            seconds[row].push_back(run.Seconds);
+            peaks[row].push_back(run.PeakBytes);
+        }
+    }
+    std::printf(
+        "\nA 44.1 kHz 16-bit FLAC of %.0f s to 24-bit 96 kHz (median of %d, rows in turn):\n\n",
+        frames / 96000.0, repeats);
+    std::printf("| row | wall s | peak MiB | x SoX's time |\n|---|---|---|---|\n");
+    const double sox = Median(seconds[2]);
+    for (int row = 0; row < 3; ++row) {
+        std::printf("| %s | %.3f | %.1f | %.2f |\n", names[row], Median(seconds[row]),
+                    Median(peaks[row]) / 1048576.0, Median(seconds[row]) / sox);
+    }
+}
+
 constexpr const char* UsageText =
-    "usage: phonoskew-bench [PHONOSKEW_BINARY] [--seconds S] [--repeats N]\n"
+    "usage: phonoskew-bench [PHONOSKEW_BINARY] [--prepare PREPARE_BINARY] [--seconds S]\n"
+    "                       [--repeats N]\n"
     "Prints speed and memory figures of the whole job on S seconds (default 60)\n"
     "of a deterministic 96 kHz stereo recording with the example error filters:\n"
     "each step run in this process (median of N passes, default 5), the given\n"
     "program run as a user runs it with each PHONOSKEW_KERNEL, and SoX where it\n"
     "is installed. Figures only: nothing passes or fails.\n"
     "\n"
+    "  --prepare P   phonoskew-prepare beside SoX on the recording as a 44.1 kHz FLAC\n"
     "  --seconds S   length of the recording in seconds (default 60)\n"
     "  --repeats N   runs of each measurement (default 5)\n"
     "  --help        this text\n"
@@ -469,7 +514,7 @@ constexpr const char* UsageText =
 
 int main(int argc, char** argv) {
     SetNumericEnvironment();
-    std::string binary;
+    std::string binary, prepare;
     double seconds = 60.0;
     int repeats = 5;
     for (int i = 1; i < argc; ++i) {
@@ -482,6 +527,8 @@ int main(int argc, char** argv) {
             return 0;
         } else if (option == "--seconds" && i + 1 < argc) {
             seconds = std::atof(argv[++i]);
+        } else if (option == "--prepare" && i + 1 < argc) {
+            prepare = fs::absolute(argv[++i]).string();
         } else if (option == "--repeats" && i + 1 < argc) {
             repeats = std::max(1, std::atoi(argv[++i]));
         } else if (option.starts_with("-") || !binary.empty()) {
@@ -517,6 +564,7 @@ int main(int argc, char** argv) {
     // The program's runs first: each starts from this process's small
     // footprint, since the child's peak memory counts what it held at fork.
     const double whole = binary.empty() ? 0 : BenchWholeRuns(dir, binary, frames, repeats);
+    if (!prepare.empty()) BenchPrepare(dir, prepare, frames, repeats);
     StepTimes times;
     for (int i = 0; i < repeats; ++i) {
         TimeSteps(dir, frames, times);

@@ -11,6 +11,7 @@
 #include "system/quoting.h"
 #include "system/terminal_device.h"
 #include "wave/wave.h"
+#include "system/signals.h"
 
 #ifndef PHONOSKEW_VERSION
 #error "PHONOSKEW_VERSION comes from the project version in CMakeLists.txt"
@@ -24,7 +25,20 @@ std::string GainLine(const PrepareRequest& request, const PrepareResult& result)
     if (request.HasGain) return std::string("Gain: ") + gain + ", as given";
     const std::string sets = DescribeHeadroomSets(request.Sets);
     if (result.GainDb == 0.0) return "Gain: 0 dB, no headroom needed for " + sets;
-    return std::string("Gain: ") + gain + ", the headroom for " + sets;
+    const char* rule = request.SamplePeak ? "sample-peak" : "true-peak";
+    return std::string("Gain: ") + gain + ", the " + rule + " headroom for " + sets;
+}
+
+// What the reading found beyond the recording's form: a fold-down, a file
+// cut short.
+std::string ReadNotes(const PrepareResult& result) {
+    std::string notes;
+    if (!result.Downmix.empty()) notes += "Downmix: " + result.Downmix + "\n";
+    if (result.MissingFrames > 0)
+        notes += "Cut short: " + std::to_string(result.MissingFrames) +
+                 " frames missing (its header promises " + std::to_string(result.DeclaredFrames) +
+                 "); the frames it holds were converted\n";
+    return notes;
 }
 
 std::string WroteLine(const PrepareRequest& request, const PrepareResult& result) {
@@ -67,6 +81,8 @@ int main(int argc, char** argv) {
     request.Output = command.Output.empty() ? PreparedCopyPath(command.Input) : command.Output;
     request.HasGain = command.HasGain;
     request.GainDb = command.GainDb;
+    request.SamplePeak = command.SamplePeak;
+    request.Downmix = command.Downmix;
     if (!request.HasGain) {
         const HeadroomSetLoad load = LoadHeadroomSets(FindExampleFolder());
         if (!load.Failure.empty()) {
@@ -76,14 +92,18 @@ int main(int argc, char** argv) {
         request.Sets = load.Sets;
     }
     request.ShowProgress = StandardErrorIsTerminal();
+    // Ctrl+C ends the progress line before the program ends; the scratch
+    // and output files under way are left behind by no signal.
+    EndOpenLineOnEndingSignals();
 
     const PrepareResult result = PrepareRecording(request);
     if (!result.Failure.empty()) {
         std::fprintf(stderr, "phonoskew-prepare: %s\n", PrintableText(result.Failure).c_str());
         return 1;
     }
-    std::printf("Read: %s, %s\n%s\n%s\n", QuotedArgument(request.Input).c_str(),
-                result.Source.c_str(), PrintableText(GainLine(request, result)).c_str(),
+    std::printf("Read: %s, %s\n%s%s\n%s\n", QuotedArgument(request.Input).c_str(),
+                result.Source.c_str(), ReadNotes(result).c_str(),
+                PrintableText(GainLine(request, result)).c_str(),
                 PrintableText(WroteLine(request, result)).c_str());
     return 0;
 }

@@ -7,15 +7,19 @@
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <soxr.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <numbers>
 
 #include "design/design.h"
 #include "engine/engine.h"
+#include "support/harness.h"
 #include "support/scratch.h"
 #include "wave/wave.h"
 
@@ -80,6 +84,22 @@ void MakePresentFile(const std::string& path) {
         fs::copy_file(PHONOSKEW_SOURCE_DIR "/examples/coefficients/FO.dat", path);
     } else if (name == "six.wav") {
         WriteRecording(path, SF_FORMAT_WAV | pcm16, 8000, 6, 0.1);
+    } else if (name == "slow.wav") {
+        WriteRecording(path, SF_FORMAT_WAV | pcm16, 1, 2, 0.1);
+    } else if (name == "cut.wav") {
+        // 11025 frames of 4 bytes, the last 1000 cut off.
+        WriteRecording(path, SF_FORMAT_WAV | pcm16, 44100, 2, 0.1);
+        fs::resize_file(path, fs::file_size(path) - 4000);
+    } else if (name == "stream.flac") {
+        // As an encoder writing to a pipe leaves it: no length stated.
+        WriteRecording(path + ".wav", SF_FORMAT_WAV | pcm16, 44100, 2, 0.1);
+        const std::string command = "sox " + ShellWord(path + ".wav") +
+                                    " -t raw - | flac -s --force-raw-format --endian=little "
+                                    "--sign=signed --channels=2 --bps=16 --sample-rate=44100 "
+                                    "-o - - 2>/dev/null >" +
+                                    ShellWord(path);
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        fs::remove(path + ".wav");
     } else if (name.ends_with(".flac")) {
         WriteRecording(path, SF_FORMAT_FLAC | pcm16, 44100, 2, 0.1);
     } else if (name.ends_with(".aiff")) {
@@ -90,9 +110,43 @@ void MakePresentFile(const std::string& path) {
 }
 
 PrepareResult Prepare(const std::string& in, const std::string& out, bool hasGain = false,
-                      double gainDb = 0.0) {
-    PrepareRequest request{in, out, hasGain, gainDb, ExampleSets()};
+                      double gainDb = 0.0, bool samplePeak = false, bool downmix = false) {
+    PrepareRequest request{in, out, hasGain, gainDb, ExampleSets(), samplePeak, downmix};
     return PrepareRecording(request);
+}
+
+// Phonoskew's four outputs of an accepted file, run through its own stage
+// engine, each as packed 24-bit frames; and their clipped samples.
+std::vector<std::vector<uint8_t>> PhonoskewOutputs(const std::string& path, int64_t& clipped) {
+    const std::string bytes = ReadFileBytes(path);
+    const std::span input(reinterpret_cast<const uint8_t*>(bytes.data()) + HeaderSize,
+                          bytes.size() - HeaderSize);
+    std::vector<std::vector<uint8_t>> outputs;
+    RandomSource random;
+    clipped = 0;
+    for (const HeadroomSet& set : ExampleSets()) {
+        outputs.emplace_back(input.size() + BytesPerFrame * FilterTail);
+        clipped +=
+            FilterDitherAndPack(input, set.Taps, {NoFile, 0, outputs.back()}, random, {}).Clipped;
+    }
+    return outputs;
+}
+
+// The largest magnitude of packed 24-bit stereo frames oversampled four
+// times by libsoxr, a resampler of its own, in parts of full scale.
+double OversampledPeak(std::span<const uint8_t> packed) {
+    std::vector<double> in(packed.size() / 3);
+    for (size_t n = 0; n < in.size(); ++n) in[n] = DecodeSample24(&packed[3 * n]) / 8388608.0;
+    std::vector<double> out(4 * in.size() + 64);
+    const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT64_I);
+    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
+    size_t made = 0;
+    EXPECT_EQ(soxr_oneshot(96000, 4 * 96000, 2, in.data(), in.size() / 2, nullptr, out.data(),
+                           out.size() / 2, &made, &io, &quality, nullptr),
+              nullptr);
+    double peak = 0.0;
+    for (size_t n = 0; n < 2 * made; ++n) peak = std::max(peak, std::fabs(out[n]));
+    return peak;
 }
 
 }  // namespace
@@ -195,28 +249,245 @@ TEST(PrepareHeadroom, LeavesNoOutputClippingAndNoMore) {
     sf_writef_float(file, master.data(), sf_count_t(master.size() / 2));
     sf_close(file);
 
-    const PrepareResult found = Prepare(dir.File("master.wav"), dir.File("found.wav"));
+    const PrepareResult found =
+        Prepare(dir.File("master.wav"), dir.File("found.wav"), false, 0.0, true);
     ASSERT_EQ(found.Failure, "");
     EXPECT_LT(found.GainDb, 0.0);
     const PrepareResult louder =
         Prepare(dir.File("master.wav"), dir.File("louder.wav"), true, found.GainDb + 1.0);
     ASSERT_EQ(louder.Failure, "");
 
-    const HeadroomSets sets = ExampleSets();
     for (const char* name : {"found.wav", "louder.wav"}) {
         ASSERT_EQ(CheckInputHeader(dir.File(name)).Refusal, "");
-        const std::string bytes = ReadFileBytes(dir.File(name));
-        const std::span input(reinterpret_cast<const uint8_t*>(bytes.data()) + HeaderSize,
-                              bytes.size() - HeaderSize);
-        std::vector<uint8_t> packed(input.size() + BytesPerFrame * FilterTail);
-        RandomSource random;
         int64_t clipped = 0;
-        for (const HeadroomSet& set : sets) {
-            clipped +=
-                FilterDitherAndPack(input, set.Taps, {NoFile, 0, packed}, random, {}).Clipped;
-        }
+        PhonoskewOutputs(dir.File(name), clipped);
         EXPECT_EQ(clipped == 0, name == std::string("found.wav")) << name << ": " << clipped;
     }
+}
+
+// A limited master: tones at 1, 15 and 19 kHz driven 3 dB into a hard
+// limit at full scale, at 44.1 kHz, so that its peaks between samples go
+// beyond 0 dBFS. On sample peaks some file peaks above full scale oversampled; on
+// true peaks (the default) neither the file nor any of Phonoskew's outputs
+// does, as libsoxr oversamples them, and the gain differs by little.
+TEST(PrepareHeadroom, TruePeaksStayAtFullScaleOversampled) {
+    ScratchDir dir;
+    std::vector<float> master;
+    for (int n = 0; n < 2 * 44100; ++n) {
+        const double t = 2.0 * std::numbers::pi * n / 44100.0;
+        const double mix = 0.7 * std::sin(1000 * t) + 0.4 * std::sin(15000 * t + 1.0) +
+                           0.3 * std::sin(19000 * t + 2.0);
+        for (int side = 0; side < 2; ++side)
+            master.push_back(std::clamp(float(mix * (side ? 0.9 : 1.0)), -1.0f, 1.0f));
+    }
+    SF_INFO info{0, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0};
+    SNDFILE* file = sf_open(dir.File("limited.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    sf_writef_float(file, master.data(), sf_count_t(master.size() / 2));
+    sf_close(file);
+
+    double worst[2] = {0.0, 0.0};
+    double gains[2] = {0.0, 0.0};
+    for (int truePeak = 0; truePeak < 2; ++truePeak) {
+        const std::string out = dir.File(truePeak ? "true.wav" : "sample.wav");
+        const PrepareResult result = Prepare(dir.File("limited.wav"), out, false, 0.0, !truePeak);
+        ASSERT_EQ(result.Failure, "");
+        gains[truePeak] = result.GainDb;
+        const std::string bytes = ReadFileBytes(out);
+        worst[truePeak] =
+            OversampledPeak(std::span(reinterpret_cast<const uint8_t*>(bytes.data()) + HeaderSize,
+                                      bytes.size() - HeaderSize));
+        int64_t clipped = 0;
+        for (const std::vector<uint8_t>& output : PhonoskewOutputs(out, clipped))
+            worst[truePeak] = std::max(worst[truePeak], OversampledPeak(output));
+        EXPECT_EQ(clipped, 0);
+    }
+    EXPECT_GT(worst[0], 1.0) << "on sample peaks";
+    EXPECT_LE(worst[1], 1.0) << "on true peaks, " << 20 * std::log10(worst[1]) << " dBFS";
+    EXPECT_LT(gains[1], gains[0]);
+    EXPECT_GT(gains[1], gains[0] - 1.5);
+}
+
+// The gain found, given back with --gain, makes the same bytes: the signal
+// kept in the scratch file between the two passes is the one the single
+// pass writes.
+TEST(PrepareHeadroom, GainFoundMakesTheSameFileAsGiven) {
+    ScratchDir dir;
+    WriteRecording(dir.File("hot.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 2, 1.7);
+    const PrepareResult found = Prepare(dir.File("hot.wav"), dir.File("found.wav"));
+    ASSERT_EQ(found.Failure, "");
+    EXPECT_LT(found.GainDb, -4.0);
+    ASSERT_EQ(Prepare(dir.File("hot.wav"), dir.File("given.wav"), true, found.GainDb).Failure, "");
+    EXPECT_EQ(ReadFileBytes(dir.File("found.wav")), ReadFileBytes(dir.File("given.wav")));
+}
+
+// The interpolator between samples: a tone at a quarter of the rate whose
+// samples fall at 45 degrees peaks 3 dB above them (found 0.5 % short, as
+// the interpolator's response falls there, which the headroom allows for);
+// a constant shows no peak beyond itself; a slow tone's peak is its
+// amplitude.
+TEST(PrepareHeadroom, PeaksBetweenSamples) {
+    const InterpolatorPhases phases = MakeInterpolatorPhases();
+    struct Case {
+        const char* Name;
+        double (*Signal)(int n);
+        double Peak;
+    };
+    const Case cases[] = {
+        {"quarter rate", [](int n) { return std::sin(std::numbers::pi * (n / 2.0 + 0.25)); },
+         0.995},
+        {"constant", [](int) { return 0.5; }, 0.5},
+        {"1 kHz", [](int n) { return std::sin(2.0 * std::numbers::pi * 1000.0 * n / 96000.0); },
+         1.0},
+    };
+    for (const Case& c : cases) {
+        std::vector<double> values;
+        for (int n = 0; n < 4000; ++n) values.push_back(c.Signal(n));
+        const double peak = LargestBetweenSamples(values.data(), 4000 - 11, phases);
+        EXPECT_NEAR(peak, c.Peak, 0.002) << c.Name;
+    }
+    EXPECT_GT(InterpolatorMagnitude(phases), 1.0);
+}
+
+// ---- Channels -----------------------------------------------------------------------------
+
+// A 5.1 recording, each channel a tone of its own, folded with --downmix:
+// each tone comes out on its side at its BS.775 weight, the LFE nowhere.
+TEST(PrepareDownmix, FivePointOneFoldsToStereoWithItsWeights) {
+    ScratchDir dir;
+    const double frequencies[6] = {500, 700, 1100, 1300, 1700, 1900};  // L R C LFE BL BR
+    constexpr int Rate = 48000, Frames = Rate / 2;
+    std::vector<float> samples;
+    for (int n = 0; n < Frames; ++n) {
+        for (double f : frequencies)
+            samples.push_back(float(0.2 * std::sin(2.0 * std::numbers::pi * f * n / Rate)));
+    }
+    SF_INFO info{0, Rate, 6, SF_FORMAT_WAVEX | SF_FORMAT_FLOAT, 0, 0};
+    SNDFILE* file = sf_open(dir.File("surround.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    sf_writef_float(file, samples.data(), Frames);
+    sf_close(file);
+
+    EXPECT_NE(Prepare(dir.File("surround.wav"), dir.File("refused.wav")).Failure.find("--downmix"),
+              std::string::npos);
+    const PrepareResult result =
+        Prepare(dir.File("surround.wav"), dir.File("stereo.wav"), true, 0.0, false, true);
+    ASSERT_EQ(result.Failure, "");
+    EXPECT_EQ(result.Downmix.substr(0, 32), "6 channels, L R C LFE BL BR, to ");
+    const std::vector<int32_t> out = AcceptedSamples(dir.File("stereo.wav"));
+    ASSERT_EQ(out.size(), 2u * 48000u);
+    const double k = std::sqrt(0.5);
+    const double expected[2][6] = {{1, 0, k, 0, k, 0}, {0, 1, k, 0, 0, k}};
+    for (int side = 0; side < 2; ++side) {
+        for (int c = 0; c < 6; ++c) {
+            // The tone's amplitude over the middle half second's whole cycles.
+            double re = 0.0, im = 0.0;
+            for (int n = 12000; n < 36000; ++n) {
+                const double phase = 2.0 * std::numbers::pi * frequencies[c] * n / 96000.0;
+                re += out[size_t(2 * n + side)] * std::cos(phase);
+                im += out[size_t(2 * n + side)] * std::sin(phase);
+            }
+            const double amplitude = 2.0 * std::hypot(re, im) / 24000.0 / (0.2 * 8388608.0);
+            EXPECT_NEAR(amplitude, expected[side][c], 0.002) << "side " << side << " tone " << c;
+        }
+    }
+}
+
+// Layouts: the usual orders when the file says nothing, the places it states,
+// and what has no place in stereo.
+TEST(PrepareDownmix, PlansByPlaceOrUsualOrder) {
+    const int l = SF_CHANNEL_MAP_LEFT, r = SF_CHANNEL_MAP_RIGHT, lfe = SF_CHANNEL_MAP_LFE;
+    struct Case {
+        std::vector<int> Positions;
+        std::string Labels;  // "" when refused
+    };
+    const Case cases[] = {
+        {{0, 0, 0}, "L R C"},
+        {{0, 0, 0, 0}, "L R BL BR"},
+        {{0, 0, 0, 0, 0, 0, 0, 0}, "L R C LFE BL BR SL SR"},
+        {{0, 0, 0, 0, 0, 0, 0, 0, 0}, ""},
+        {{lfe, r, l, SF_CHANNEL_MAP_REAR_CENTER}, "LFE R L BC"},
+        {{l, r, SF_CHANNEL_MAP_TOP_CENTER}, ""},
+        {{l, r, SF_CHANNEL_MAP_AMBISONIC_B_W}, ""},
+    };
+    for (const Case& c : cases) {
+        const DownmixPlan plan = PlanDownmix(c.Positions);
+        SCOPED_TRACE(c.Labels);
+        EXPECT_EQ(plan.Problem.empty(), !c.Labels.empty()) << plan.Problem;
+        if (c.Labels.empty()) continue;
+        EXPECT_NE(plan.Description.find(", " + c.Labels + ", "), std::string::npos)
+            << plan.Description;
+    }
+}
+
+// ---- Stopped ------------------------------------------------------------------------------
+
+namespace {
+
+// A minute of loud noise at 44.1 kHz, `minutes` times over.
+void WriteNoise(const std::string& path, int minutes) {
+    SF_INFO info{0, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    std::vector<short> noise(2 * 44100);
+    for (size_t n = 0; n < noise.size(); ++n) noise[n] = short((n * 7919 % 20011) - 10005);
+    for (int second = 0; second < 60 * minutes; ++second)
+        sf_writef_short(file, noise.data(), 44100);
+    sf_close(file);
+}
+
+}  // namespace
+
+// Ctrl+C part-way through a minute's recording: the program ends by the
+// signal, and neither its scratch file nor a part of its output is left.
+TEST(PrepareStopped, InterruptLeavesNothingBehind) {
+    ScratchDir dir;
+    WriteNoise(dir.File("long.wav"), 1);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (chdir(dir.path.c_str()) != 0) _exit(126);
+        execl(PHONOSKEW_PREPARE_BIN, PHONOSKEW_PREPARE_BIN, "long.wav", "out.wav", nullptr);
+        _exit(127);
+    }
+    usleep(300000);
+    kill(child, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) GTEST_SKIP() << "finished before the signal";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"long.wav"});
+}
+
+namespace {
+
+std::string terminalFolder;
+
+void PrepareLongInTerminal() {
+    if (chdir(terminalFolder.c_str()) != 0) _exit(126);
+    execl(PHONOSKEW_PREPARE_BIN, PHONOSKEW_PREPARE_BIN, "long.wav", "out.wav", nullptr);
+    _exit(127);
+}
+
+}  // namespace
+
+// In a terminal the progress line names its pass, and Ctrl+C typed there
+// ends that line before the program ends, so that the shell's prompt starts
+// on a line of its own.
+TEST(PrepareStopped, CtrlCEndsTheProgressLine) {
+    ScratchDir dir;
+    WriteNoise(dir.File("long.wav"), 4);
+    terminalFolder = dir.path.string();
+    Child child = StartInPseudoTerminal(FunctionBody(PrepareLongInTerminal), 24, 100);
+    ChildGuard guard{child};
+    ASSERT_TRUE(
+        WaitForOutput(child, "\rphonoskew-prepare: pass 1 of 2, reading and measuring: ", 60000))
+        << child.out;
+    ASSERT_TRUE(SendKeys(child, "\x03"));
+    ASSERT_TRUE(WaitForExit(child, 60000));
+    EXPECT_EQ(child.endSignal, SIGINT);
+    EXPECT_TRUE(child.out.ends_with("\n")) << child.out;
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"long.wav"});
 }
 
 // ---- Command line and names ------------------------------------------------------------------
@@ -237,7 +508,11 @@ TEST(PrepareCommandLine, StatusMessagesAndOutputNames) {
         {{"--gain=-3", "cd.wav"}, {"cd.wav"}, 0, "cd 24-96.wav", "Gain: -3.00 dB, as given"},
         {{"--", "-cd.wav", "--gain"}, {"-cd.wav"}, 0, "--gain", ""},
         {{"cd.wav"}, {"cd.wav", "FO.dat"}, 0, "cd 24-96.wav", "needed for FO.dat, /"},
-        {{"--help"}, {}, 0, "", "Usage: phonoskew-prepare [--gain DB] IN [OUT]\n"},
+        {{"--help"}, {}, 0, "", "Usage: phonoskew-prepare [--gain DB | --sample-peak] [--downmix]"},
+        {{"--sample-peak", "cd.wav"}, {"cd.wav"}, 0, "cd 24-96.wav", "Gain: 0 dB, no headroom"},
+        {{"six.wav", "--downmix"}, {"six.wav"}, 0, "six 24-96.wav", "Downmix: 6 channels, L R C"},
+        {{"cut.wav"}, {"cut.wav"}, 0, "cut 24-96.wav", "Cut short: 1000 frames missing"},
+        {{"stream.flac"}, {"stream.flac"}, 0, "stream 24-96.wav", ", 0.25 s, resampled"},
         {{"--version", "cd.wav"}, {}, 0, "", "phonoskew-prepare " PHONOSKEW_VERSION "\n"},
         {{}, {}, 2, "", "phonoskew-prepare: no input file given (try 'phonoskew-prepare"},
         {{"a.wav", "b.wav", "c.wav"}, {}, 2, "", "phonoskew-prepare: extra operand 'c.wav'"},
@@ -248,7 +523,16 @@ TEST(PrepareCommandLine, StatusMessagesAndOutputNames) {
         {{"-x", "cd.wav"}, {"cd.wav"}, 2, "", "phonoskew-prepare: invalid option -- 'x'"},
         {{"none.wav"}, {}, 1, "", "phonoskew-prepare: none.wav: No such file or directory\n"},
         {{"notes.txt"}, {"notes.txt"}, 1, "", "phonoskew-prepare: notes.txt: cannot read it: "},
-        {{"six.wav"}, {"six.wav"}, 1, "", "phonoskew-prepare: six.wav: it has 6 channels; only"},
+        {{"six.wav"},
+         {"six.wav"},
+         1,
+         "",
+         "phonoskew-prepare: six.wav: it has 6 channels; --downmix"},
+        {{"slow.wav"},
+         {"slow.wav"},
+         1,
+         "",
+         "phonoskew-prepare: slow.wav: its sample rate, 1 Hz, is"},
         {{"sub"}, {"sub/Take.WAV"}, 1, "", "phonoskew-prepare: sub: not a regular file\n"},
         {{"cd.wav", "./cd.wav"}, {"cd.wav"}, 1, "", "phonoskew-prepare: ./cd.wav: this is the"},
         {{"cd.wav", "no/out.wav"}, {"cd.wav"}, 1, "", "phonoskew-prepare: no/out.wav: cannot"},
