@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo $(if $(CI),-DPHONOSKEW_WERROR=ON)
 
 .PHONY: all build demo test bench deps clean check-sanitize fuzz check-portable check-arm64 \
-	windows check-windows windows-zip check-fresh
+	windows check-windows windows-zip windows-installer check-fresh
 
 all: build
 
@@ -91,9 +91,17 @@ check-windows: windows build
 # build-windows/phonoskew-VERSION-windows-x86_64.zip: the four programs, the
 # example sets, and the README, the guide to accepted files and the man
 # pages as Windows text (scripts/windows-zip.sh).
-windows-zip: WINDOWS_DEPS_FLAGS = --prepare
+windows-zip: WINDOWS_DEPS_FLAGS = --prepare --listen
 windows-zip: windows
 	@scripts/with-wine.sh $(WINDOWS_BUILD) scripts/windows-zip.sh $(abspath $(WINDOWS_BUILD))
+
+# build-windows/phonoskew-VERSION-setup.exe: the zip's folder as an NSIS
+# installer (Debian's nsis), checked under wine: installed for the user and
+# for all users, on the PATH, the Start-menu entry, and uninstalled without
+# a trace (scripts/windows-installer.sh).
+windows-installer: windows-zip
+	@scripts/check-deps.sh --installer
+	@scripts/with-wine.sh $(WINDOWS_BUILD) scripts/windows-installer.sh $(abspath $(WINDOWS_BUILD))
 
 # The checking build, by clang, in a folder of its own that both targets
 # share: every library carries the sanitizers and the fuzzer's coverage
