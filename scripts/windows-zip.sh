@@ -73,11 +73,8 @@ WindowsText <"$root/README.md" >"$stage/docs/README.md"
 # A batch file without the byte order mark, which cmd would take for a command.
 sed 's/$/\r/' "$root/examples/batch.bat" >"$stage/examples/batch.bat"
 WindowsText <"$root/docs/accepted-files.md" >"$stage/accepted-files.txt"
-sed -e '/^<!-- sources only -->$/,/^<!-- end of sources only -->$/d' \
-    -e 's|build/tools/phonoskew-design|phonoskew-design.exe|' \
-    -e 's|cp examples/coefficients/reference/|copy examples\\coefficients\\reference\\|' \
-    -e 's|cp examples/coefficients/|copy examples\\coefficients\\|' \
-    "$root/examples/README.md" | WindowsText >"$stage/examples/README.txt"
+sed -f "$root/scripts/windows-examples.sed" "$root/examples/README.md" |
+    WindowsText >"$stage/examples/README.txt"
 
 # The man pages name the installed files under /usr/local; here they are in
 # the folder the programs are in, <phonoskew-folder>.
