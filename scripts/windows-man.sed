@@ -22,3 +22,8 @@ s#^\.B "sed \\-i 's/\$/\\er/' FO\.dat"$#.B "powershell \-c \\(dq(Get\-Content FO
 /^for f in \*\.wav; do$/,/^done$/c\
 examples\\ebatch.bat C:\\eMusic\\eriaa
 s|^A shell loop runs$|The batch file examples\\ebatch.bat runs|
+# Ctrl-Z: a Windows console's end of input, not a terminal's stop.
+s/^Ctrl\\-D on an empty line leaves the program,/Ctrl\\-Z (or Ctrl\\-D) on an empty line leaves the program,/
+/^Ctrl\\-Z stops the program as it stops any program in a terminal, at the$/,/^continues the program and draws its screen again\.$/d
+s/^keyboard; Ctrl\\-Z suspends it\.$/keyboard./
+/^Ctrl\\-Z or$/,/^and redraws the screen\.$/d
