@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo $(if $(CI),-DPHONOSKEW_WERROR=ON)
 
 .PHONY: all build demo test bench deps clean check-sanitize fuzz check-portable check-arm64 \
-	windows check-windows windows-zip check-fresh
+	windows check-windows windows-zip windows-installer check-fresh
 
 all: build
 
@@ -67,7 +67,8 @@ check-arm64: build
 # build-windows/. Highway, of which Debian has no Windows build, is first
 # built from Debian's own sources into build-windows/deps (once: half a
 # minute; then skipped); windows-zip adds libsndfile and libsoxr with their
-# codecs for phonoskew-prepare (a few minutes more, once). The programs run
+# codecs for phonoskew-prepare, and PortAudio and libebur128 for
+# phonoskew-listen (about ten minutes more, once). The programs run
 # under wine; scripts/with-wine.sh keeps one wine session up while the
 # build lists the tests and while they run.
 WINDOWS_BUILD ?= build-windows
@@ -90,12 +91,21 @@ check-windows: windows build
 	@JOBS=$(JOBS) scripts/with-wine.sh $(WINDOWS_BUILD) \
 	    scripts/check-windows.sh $(abspath $(WINDOWS_BUILD)) $(abspath $(BUILD))
 
-# build-windows/phonoskew-VERSION-windows-x86_64.zip: the four programs, the
-# example sets, and the README, the guide to accepted files and the man
-# pages as Windows text (scripts/windows-zip.sh).
-windows-zip: WINDOWS_DEPS_FLAGS = --prepare
+# build-windows/phonoskew-VERSION-windows-x86_64.zip: the programs, the
+# example sets and examples\batch.bat, the README for Windows users, the full
+# README, the guide to accepted files and the man pages as Windows text,
+# checked under wine (scripts/windows-zip.sh).
+windows-zip: WINDOWS_DEPS_FLAGS = --prepare --listen
 windows-zip: windows
 	@scripts/with-wine.sh $(WINDOWS_BUILD) scripts/windows-zip.sh $(abspath $(WINDOWS_BUILD))
+
+# build-windows/phonoskew-VERSION-setup.exe: the zip's folder as an NSIS
+# installer (Debian's nsis), checked under wine: installed for the user and
+# for all users, on the PATH, the Start-menu entry, and uninstalled without
+# a trace (scripts/windows-installer.sh).
+windows-installer: windows-zip
+	@scripts/check-deps.sh --installer
+	@scripts/with-wine.sh $(WINDOWS_BUILD) scripts/windows-installer.sh $(abspath $(WINDOWS_BUILD))
 
 # The checking build, by clang, in a folder of its own that both targets
 # share: every library carries the sanitizers and the fuzzer's coverage

@@ -2,10 +2,12 @@
 # Builds the libraries the Windows build links that Debian ships no mingw
 # build of, from Debian's own source packages, as static libraries for
 # cmake/x86_64-w64-mingw32.cmake:
-#   scripts/build-windows-deps.sh PREFIX [--prepare]
+#   scripts/build-windows-deps.sh PREFIX [--prepare] [--listen]
 # make windows builds Highway alone, which the program and its tests need;
-# --prepare (make windows-zip) adds libsndfile and libsoxr with their codecs
-# for phonoskew-prepare, a few minutes more.
+# --prepare adds libsndfile and libsoxr with their codecs for
+# phonoskew-prepare, a few minutes more; --listen adds PortAudio, libebur128
+# and libsoxr for phonoskew-listen, about two minutes more. make windows-zip
+# and make windows-installer take both.
 # PREFIX gets include/, lib/ and lib/cmake/ (hwy, SndFile and the codecs'
 # package files), and nothing is installed elsewhere; sources, build trees
 # and logs go to PREFIX-work/. A library already built from the same source
@@ -17,17 +19,34 @@
 #   Ogg Vorbis and Opus through libogg, libFLAC, libvorbis and libopus
 #   (libsndfile takes the three codecs together or none). No MPEG.
 # - libsoxr: without OpenMP and without its libsamplerate-like interface.
+# - PortAudio: its static library alone, with the WASAPI and MME host APIs
+#   (its DirectSound code does not link with mingw's headers; ASIO and
+#   WDM/KS are left out); a program links -lwinmm -lole32 -luuid -lksuser
+#   -lsetupapi after it.
+# - libebur128: the static library.
 #
 # Needs the mingw-w64 compilers, CMake, dpkg-dev and Debian's source archive
 # in apt's sources (scripts/check-deps.sh --windows --install sees to all).
 set -euo pipefail
-if [ $# -lt 1 ] || [ $# -gt 2 ] || { [ $# -eq 2 ] && [ "$2" != --prepare ]; }; then
-    echo "usage: $0 PREFIX [--prepare]" >&2
+usage="usage: $0 PREFIX [--prepare] [--listen]"
+if [ $# -lt 1 ]; then
+    echo "$usage" >&2
     exit 2
 fi
 prefix=$(realpath -m "$1")
+shift
 prepare=false
-[ $# -eq 2 ] && prepare=true
+listen=false
+for option in "$@"; do
+    case $option in
+        --prepare) prepare=true ;;
+        --listen) listen=true ;;
+        *)
+            echo "$usage" >&2
+            exit 2
+            ;;
+    esac
+done
 work=$prefix-work
 root=$(cd "$(dirname "$0")/.." && pwd)
 toolchain=$root/cmake/x86_64-w64-mingw32.cmake
@@ -36,7 +55,9 @@ jobs=${JOBS:-2}
 recipe=1
 
 packages=(highway)
-$prepare && packages+=(libogg flac libvorbis opus libsndfile libsoxr)
+$prepare && packages+=(libogg flac libvorbis opus libsndfile)
+{ $prepare || $listen; } && packages+=(libsoxr)
+$listen && packages+=(portaudio19 libebur128)
 # What apt would fetch of each, asked once (each asking takes seconds).
 if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null || ! command -v dpkg-source >/dev/null ||
     ! uris=$(apt-get source --print-uris -qq "${packages[@]}" 2>/dev/null); then
@@ -58,7 +79,19 @@ Unpack() {
     local into=$work/src/${package}_$version
     [ -f "$into/.unpacked" ] && return
     rm -rf "$into" && mkdir -p "$into"
-    (cd "$into" && Logged "$package" apt-get source -qq "$package=$version")
+    if ! (cd "$into" && apt-get source -qq "$package=$version" >>"$work/logs/$package.log" 2>&1); then
+        # A mirror may lack a package's Debian part while it has the
+        # upstream sources: those are then built as they are.
+        local orig
+        orig=$(find "$into" -maxdepth 1 -name "*.orig.tar.*" | head -n 1)
+        if [ -z "$orig" ] || [ -n "$(find "$into" -mindepth 1 -maxdepth 1 -type d)" ]; then
+            echo "Failed: apt-get source $package=$version (log $work/logs/$package.log):" >&2
+            tail -n 30 "$work/logs/$package.log" >&2
+            exit 1
+        fi
+        echo "$package $version: Debian's part could not be fetched; its upstream sources are built" >&2
+        tar -xf "$orig" -C "$into"
+    fi
     touch "$into/.unpacked"
 }
 
@@ -159,6 +192,23 @@ BuildSoxr() {
     BuildAndInstall libsoxr
 }
 
+# The static library and the public headers by hand: PortAudio's install
+# wants its shared library too.
+BuildPortAudio() {
+    Configure portaudio19 "$1" -DPA_USE_ASIO=OFF -DPA_USE_WASAPI=ON -DPA_USE_WMME=ON \
+        -DPA_USE_DS=OFF -DPA_USE_WDMKS=OFF -DPA_BUILD_TESTS=OFF -DPA_BUILD_EXAMPLES=OFF
+    Logged portaudio19 cmake --build "$work/build/portaudio19" -j "$jobs" --target portaudio_static
+    mkdir -p "$prefix/include" "$prefix/lib"
+    cp "$1"/include/portaudio.h "$1"/include/pa_win_wasapi.h "$1"/include/pa_win_wmme.h \
+        "$prefix/include/"
+    cp "$work/build/portaudio19/libportaudio_static.a" "$prefix/lib/"
+}
+
+BuildEbur128() {
+    Configure libebur128 "$1"
+    BuildAndInstall libebur128
+}
+
 # Builds one source package with its Build function unless its stamp says
 # the same version was built by the same recipe after the same libraries it
 # links (the stamps named after it).
@@ -192,6 +242,12 @@ if $prepare; then
     Step libvorbis BuildVorbis libogg
     Step opus BuildOpus
     Step libsndfile BuildSndfile libogg flac libvorbis opus
+fi
+if $prepare || $listen; then
     Step libsoxr BuildSoxr
+fi
+if $listen; then
+    Step portaudio19 BuildPortAudio
+    Step libebur128 BuildEbur128
 fi
 echo "Windows libraries in $prefix: $SECONDS s"

@@ -24,6 +24,7 @@
 #              libsndfile and libsoxr for Windows from Debian's sources,
 #              dpkg-dev (apt-get source unpacks with its dpkg-source) and
 #              the source archive in apt's sources (see below)
+#   --installer also NSIS, for make windows-installer (with --windows)
 set -u
 install=false
 ci=false
@@ -33,6 +34,7 @@ portable=false
 arm64=false
 windows=false
 fresh=false
+installer=false
 [ "$(uname -m)" = x86_64 ] || portable=true
 for arg in "$@"; do
     case $arg in
@@ -45,6 +47,7 @@ for arg in "$@"; do
         --arm64) arm64=true ;;
         --windows) windows=true ;;
         --fresh) fresh=true ;;
+        --installer) windows=true installer=true ;;
     esac
 done
 packages=()
@@ -80,6 +83,9 @@ if $windows; then
     command -v wine >/dev/null 2>&1 || packages+=(wine wine64)
     command -v dpkg-source >/dev/null 2>&1 || packages+=(dpkg-dev)
     [ -d /usr/src/googletest ] || packages+=(libgtest-dev)
+fi
+if $installer; then
+    command -v makensis >/dev/null 2>&1 || packages+=(nsis)
 fi
 if $fresh; then
     command -v debootstrap >/dev/null 2>&1 || packages+=(debootstrap)

@@ -15,6 +15,7 @@ constexpr char SuspendByte = 26;            // Ctrl-Z
 KeyDecoder decoder;
 bool inputEnded = false;
 bool keysFromTerminal = false;
+bool ctrlZEndsInput = false;
 
 // Raw mode keeps the terminal from turning Ctrl-Z into the stop signal, so
 // the program stops itself; the key is used up.
@@ -35,6 +36,10 @@ void ClearKeyBytes() { decoder = KeyDecoder{}; }
 void ReadEscapeSequences(bool fromTerminal) { decoder.escapeSequences = fromTerminal; }
 
 void SuspendOnCtrlZ(bool fromTerminal) { keysFromTerminal = fromTerminal; }
+
+void EndInputOnCtrlZ(bool fromConsole) { ctrlZEndsInput = fromConsole; }
+
+bool CtrlZEndsInput() { return ctrlZEndsInput; }
 
 bool NextKey(Key& key) {
     for (;;) {

@@ -10,6 +10,7 @@ namespace {
 
 constexpr size_t LongestLine = 10000;  // characters
 constexpr unsigned char CtrlD = 4;
+constexpr unsigned char CtrlZ = 26;
 constexpr std::string_view InputEnded = "phonoskew: standard input ended while waiting for a path";
 
 struct TypedCharacter {
@@ -142,8 +143,11 @@ std::string ReadKeyboardLine() {
                 EraseCharacter(line, echo);
                 break;
             case KeyKind::Control:
-                // Ctrl+D on an empty line is a terminal's end of input.
-                if (key.code == CtrlD && line.bytes.empty()) QuitAtEndOfInput(echo);
+                // Ctrl+D on an empty line is a terminal's end of input,
+                // Ctrl-Z a Windows console's.
+                if (line.bytes.empty() &&
+                    (key.code == CtrlD || (key.code == CtrlZ && CtrlZEndsInput())))
+                    QuitAtEndOfInput(echo);
                 break;
             case KeyKind::Character:
             case KeyKind::Escape:

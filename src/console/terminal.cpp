@@ -73,7 +73,8 @@ void StartTerminal() {
     Screen().utf8 = facts.Utf8;
     if (facts.OutputIsTerminal) ReadTerminalSize();
     UpdateRestoreBytes();
-    SuspendOnCtrlZ(facts.InputIsTerminal);
+    SuspendOnCtrlZ(facts.InputIsTerminal && !facts.CtrlZEndsInput);
+    EndInputOnCtrlZ(facts.CtrlZEndsInput);
 }
 
 bool TerminalStarted() { return started; }

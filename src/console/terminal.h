@@ -72,6 +72,10 @@ void ReadEscapeSequences(bool fromTerminal);
 // Whether Ctrl-Z (the byte 26) stops the program as a terminal's suspend key
 // does, wherever keys are read or the job runs: for keys from a terminal.
 void SuspendOnCtrlZ(bool fromTerminal);
+// Whether Ctrl-Z on an empty line at the prompt ends the input as Ctrl-D
+// does: for keys from a Windows console, where Ctrl-Z is the end of input.
+void EndInputOnCtrlZ(bool fromConsole);
+bool CtrlZEndsInput();
 
 // Puts the terminal back: modes, cursor shown, colours reset, the cursor on
 // a clean line below the drawn area. Safe to call twice.

@@ -14,7 +14,8 @@
 // size, the beep), and its text is written as UTF-16. Keys are read as raw
 // key events with every input mode off and handed on as the bytes a
 // terminal would send, without escape sequences: Esc is the byte 27, a key
-// with no character (an arrow, a function key) the byte 0. Closing the
+// with no character (an arrow, a function key) the byte 0; Ctrl-Z is the
+// byte 26, the end of input there as Ctrl-D is on a terminal. Closing the
 // console, logging off or shutting down, and a fault, put the console back
 // (size, modes, colours, cursor, title) and end the program.
 #pragma once
@@ -31,6 +32,9 @@ struct TerminalFacts {
     // An ESC in the key bytes may start an escape sequence (an arrow, a
     // function key): only a POSIX terminal's keys carry them.
     bool KeysHaveEscapeSequences = false;
+    // Ctrl-Z (the byte 26) is the end of input typed at the keyboard, as on
+    // a Windows console; elsewhere it is a terminal's suspend key.
+    bool CtrlZEndsInput = false;
 };
 
 // Set-up as a list of steps, each undone by RestoreTerminalDevice: raw keys

@@ -4,11 +4,10 @@
 // and title are saved, then changed; an exit, a console's close, a logoff,
 // a shutdown and a fault all put them back.
 //
-// The console draws the screen as the frame differ's bytes say (console.h
-// lists them): they are carried out one by one as console calls. Text goes
-// out as UTF-16 with WriteConsoleW at the cursor in the current colours.
-// When standard input or output is not a console (a pipe, a file, NUL), its
-// bytes go through unchanged, as on POSIX systems.
+// The screen is drawn by console_output_win32.cpp, which carries out the
+// frame's bytes as console calls. When standard input or output is not a
+// console (a pipe, a file, NUL), its bytes go through unchanged, as on
+// POSIX systems.
 #include <windows.h>
 
 #include <algorithm>
@@ -19,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "system/console_win32.h"
 #include "system/files.h"
 #include "system/signals.h"
 #include "system/terminal_device.h"
@@ -38,15 +38,9 @@ struct DeviceState {
     // What set-up changed, as it was found.
     DWORD savedInputMode = 0;
     bool inputModeChanged = false;
-    CONSOLE_SCREEN_BUFFER_INFO savedBuffer{};
-    CONSOLE_CURSOR_INFO savedCursor{};
-    std::wstring savedTitle;
-    bool bufferSaved = false;
-    bool sizeChanged = false;
+    int windowRows = 0;  // the window's size when last read (TerminalSize)
+    int windowColumns = 0;
 
-    // The drawing state the frame's bytes set.
-    WORD attribute = 0;
-    std::string pending;        // an escape sequence cut between two writes
     wchar_t highSurrogate = 0;  // a key's first half of a character beyond U+FFFF
 
     // The restore bytes and the end note, kept for the handlers.
@@ -74,32 +68,6 @@ bool IsConsole(HANDLE handle) {
     return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
 }
 
-std::wstring Wide(std::string_view text) {
-    if (text.empty()) return {};
-    int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
-    std::wstring wide(size_t(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), wide.data(), length);
-    return wide;
-}
-
-void AppendUtf8(char32_t code, std::string& bytes) {
-    if (code < 0x80) {
-        bytes += char(code);
-    } else if (code < 0x800) {
-        bytes += char(0xC0 | (code >> 6));
-        bytes += char(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        bytes += char(0xE0 | (code >> 12));
-        bytes += char(0x80 | ((code >> 6) & 0x3F));
-        bytes += char(0x80 | (code & 0x3F));
-    } else {
-        bytes += char(0xF0 | (code >> 18));
-        bytes += char(0x80 | ((code >> 12) & 0x3F));
-        bytes += char(0x80 | ((code >> 6) & 0x3F));
-        bytes += char(0x80 | (code & 0x3F));
-    }
-}
-
 void WriteHandle(HANDLE handle, std::string_view bytes) {
     while (!bytes.empty()) {
         DWORD put = 0;
@@ -109,188 +77,6 @@ void WriteHandle(HANDLE handle, std::string_view bytes) {
         }
         bytes.remove_prefix(put);
     }
-}
-
-// ---- The frame's bytes as console calls ------------------------------------------------
-
-CONSOLE_SCREEN_BUFFER_INFO BufferInfo() {
-    CONSOLE_SCREEN_BUFFER_INFO info{};
-    GetConsoleScreenBufferInfo(device.output, &info);
-    return info;
-}
-
-// The frame counts rows and columns from the window's top left, 1-based.
-void PlaceCursor(int row, int column) {
-    CONSOLE_SCREEN_BUFFER_INFO info = BufferInfo();
-    COORD at{SHORT(info.srWindow.Left + std::max(column, 1) - 1),
-             SHORT(info.srWindow.Top + std::max(row, 1) - 1)};
-    SetConsoleCursorPosition(device.output, at);
-}
-
-void FillCells(COORD from, DWORD count) {
-    DWORD done = 0;
-    FillConsoleOutputCharacterW(device.output, L' ', count, from, &done);
-    FillConsoleOutputAttribute(device.output, device.attribute, count, from, &done);
-}
-
-// ESC [ 2 J: every cell of the window blank in the current colours.
-void ClearWindow() {
-    CONSOLE_SCREEN_BUFFER_INFO info = BufferInfo();
-    const SHORT width = SHORT(info.dwSize.X);
-    for (SHORT row = info.srWindow.Top; row <= info.srWindow.Bottom; ++row) {
-        FillCells({0, row}, DWORD(width));
-    }
-}
-
-// ESC [ K: from the cursor to the end of its row.
-void ClearToEndOfRow() {
-    CONSOLE_SCREEN_BUFFER_INFO info = BufferInfo();
-    FillCells(info.dwCursorPosition, DWORD(info.dwSize.X - info.dwCursorPosition.X));
-}
-
-void ShowCursor(bool shown) {
-    CONSOLE_CURSOR_INFO cursor{};
-    GetConsoleCursorInfo(device.output, &cursor);
-    cursor.bVisible = shown;
-    SetConsoleCursorInfo(device.output, &cursor);
-}
-
-// ESC [ 8 ; rows ; columns t: the buffer and the window set to that size,
-// where the console can show it whole; else left as they are, and the frame
-// follows the cursor in the smaller window.
-void SizeWindow(int rows, int columns) {
-    CONSOLE_SCREEN_BUFFER_INFO info = BufferInfo();
-    COORD largest = GetLargestConsoleWindowSize(device.output);
-    if (largest.X < columns || largest.Y < rows) return;
-    if (info.dwMaximumWindowSize.X < columns || info.dwMaximumWindowSize.Y < rows) {
-        // The window cannot grow past its buffer: the buffer grows first.
-        if (info.dwSize.X < columns || info.dwSize.Y < rows) {
-            COORD bigger{SHORT(std::max<int>(info.dwSize.X, columns)),
-                         SHORT(std::max<int>(info.dwSize.Y, rows))};
-            SetConsoleScreenBufferSize(device.output, bigger);
-        }
-    }
-    SMALL_RECT tiny{0, 0, 0, 0};
-    SetConsoleWindowInfo(device.output, TRUE, &tiny);
-    SetConsoleScreenBufferSize(device.output, COORD{SHORT(columns), SHORT(rows)});
-    SMALL_RECT window{0, 0, SHORT(columns - 1), SHORT(rows - 1)};
-    SetConsoleWindowInfo(device.output, TRUE, &window);
-    device.sizeChanged = true;
-}
-
-// The terminal palette (ANSI order: red is 1, blue 4) to the console's
-// (blue is 1, red 4): the two orders swap bits 0 and 2.
-WORD ConsoleColour(int ansi) { return WORD((ansi & 0xA) | (ansi & 1) << 2 | (ansi & 4) >> 2); }
-
-void SelectGraphicRendition(const int* values, int count) {
-    for (int i = 0; i < std::max(count, 1); ++i) {
-        const int value = count == 0 ? 0 : values[i];
-        if (value == 0) device.attribute = device.savedBuffer.wAttributes;
-        if (value >= 30 && value <= 37)
-            device.attribute = WORD((device.attribute & 0xF0) | ConsoleColour(value - 30));
-        if (value >= 90 && value <= 97)
-            device.attribute = WORD((device.attribute & 0xF0) | ConsoleColour(value - 90 + 8));
-        if (value >= 40 && value <= 47)
-            device.attribute = WORD((device.attribute & 0x0F) | ConsoleColour(value - 40) << 4);
-        if (value >= 100 && value <= 107)
-            device.attribute =
-                WORD((device.attribute & 0x0F) | ConsoleColour(value - 100 + 8) << 4);
-    }
-    SetConsoleTextAttribute(device.output, device.attribute);
-}
-
-// CSI: parameters, then the final byte.
-void ControlSequence(std::string_view body, char final) {
-    const bool privateMode = !body.empty() && body[0] == '?';
-    if (privateMode) body.remove_prefix(1);
-    int values[8] = {};
-    int count = 0;
-    for (size_t at = 0; at <= body.size() && count < 8;) {
-        size_t end = std::min(body.find(';', at), body.size());
-        values[count++] = std::atoi(std::string(body.substr(at, end - at)).c_str());
-        at = end + 1;
-        if (end == body.size()) break;
-    }
-    if (body.empty()) count = 0;
-    switch (final) {
-        case 'H':
-            PlaceCursor(count > 0 ? values[0] : 1, count > 1 ? values[1] : 1);
-            break;
-        case 'J':
-            ClearWindow();
-            break;
-        case 'K':
-            ClearToEndOfRow();
-            break;
-        case 'm':
-            SelectGraphicRendition(values, count);
-            break;
-        case 'l':
-        case 'h':
-            if (privateMode && count > 0 && values[0] == 25) ShowCursor(final == 'h');
-            break;
-        case 't':
-            if (count == 3 && values[0] == 8) SizeWindow(values[1], values[2]);
-            break;
-    }
-}
-
-void WriteText(std::string_view text) {
-    if (text.empty()) return;
-    std::wstring wide = Wide(text);
-    DWORD written = 0;
-    WriteConsoleW(device.output, wide.data(), DWORD(wide.size()), &written, nullptr);
-}
-
-// Carries out the frame's bytes; a sequence cut at the end waits for the
-// next write.
-void DrawOnConsole(std::string_view bytes) {
-    std::string all = device.pending + std::string(bytes);
-    device.pending.clear();
-    std::string_view rest = all;
-    size_t text = 0;  // where the text not yet written starts
-    size_t at = 0;
-    auto flushText = [&](size_t end) { WriteText(rest.substr(text, end - text)); };
-    while (at < rest.size()) {
-        const char byte = rest[at];
-        if (byte == '\a') {
-            flushText(at);
-            MessageBeep(0);
-            text = ++at;
-            continue;
-        }
-        if (byte != '\x1b') {
-            ++at;
-            continue;
-        }
-        flushText(at);
-        if (at + 1 >= rest.size()) {
-            device.pending = std::string(rest.substr(at));
-            return;
-        }
-        if (rest[at + 1] == '[') {
-            size_t end = at + 2;
-            while (end < rest.size() && !(rest[end] >= 0x40 && rest[end] <= 0x7E)) ++end;
-            if (end >= rest.size()) {
-                device.pending = std::string(rest.substr(at));
-                return;
-            }
-            ControlSequence(rest.substr(at + 2, end - at - 2), rest[end]);
-            text = at = end + 1;
-        } else if (rest[at + 1] == ']') {
-            size_t end = rest.find('\a', at);
-            if (end == std::string_view::npos) {
-                device.pending = std::string(rest.substr(at));
-                return;
-            }
-            std::string_view title = rest.substr(at + 2, end - at - 2);
-            if (title.starts_with("2;")) SetConsoleTitleW(Wide(title.substr(2)).c_str());
-            text = at = end + 1;
-        } else {
-            text = at = at + 2;  // no other sequence is sent
-        }
-    }
-    flushText(rest.size());
 }
 
 // ---- Keys ---------------------------------------------------------------------------
@@ -386,17 +172,7 @@ void ReadPipe() {
 
 void PutConsoleBack() {
     if (device.facts.OutputIsTerminal && !device.outputGone) {
-        DrawOnConsole(device.restoreBytes);
-        if (device.sizeChanged) {
-            const CONSOLE_SCREEN_BUFFER_INFO& saved = device.savedBuffer;
-            SMALL_RECT tiny{0, 0, 0, 0};
-            SetConsoleWindowInfo(device.output, TRUE, &tiny);
-            SetConsoleScreenBufferSize(device.output, saved.dwSize);
-            SetConsoleWindowInfo(device.output, TRUE, &saved.srWindow);
-        }
-        SetConsoleTextAttribute(device.output, device.savedBuffer.wAttributes);
-        SetConsoleCursorInfo(device.output, &device.savedCursor);
-        if (!device.savedTitle.empty()) SetConsoleTitleW(device.savedTitle.c_str());
+        PutConsoleOutputBack(device.restoreBytes);
     }
     if (device.inputModeChanged) SetConsoleMode(device.input, device.savedInputMode);
     if (!device.endNote.empty()) WriteHandle(GetStdHandle(STD_ERROR_HANDLE), device.endNote);
@@ -440,6 +216,7 @@ TerminalFacts StartTerminalDevice(bool drawOnOutput) {
     device.facts.KeysHaveEscapeSequences = false;
     if (IsConsole(in)) {
         device.facts.InputIsTerminal = true;
+        device.facts.CtrlZEndsInput = true;
         device.input = in;
         GetConsoleMode(in, &device.savedInputMode);
         // Every input mode off: no line editing, no echo, and Ctrl+C a key.
@@ -451,11 +228,7 @@ TerminalFacts StartTerminalDevice(bool drawOnOutput) {
     if (drawOnOutput && IsConsole(out)) {
         device.facts.OutputIsTerminal = true;
         device.output = out;
-        device.bufferSaved = GetConsoleScreenBufferInfo(out, &device.savedBuffer);
-        device.attribute = device.savedBuffer.wAttributes;
-        GetConsoleCursorInfo(out, &device.savedCursor);
-        wchar_t title[1024] = {};
-        if (GetConsoleTitleW(title, 1024) > 0) device.savedTitle = title;
+        StartConsoleOutput(out);
     }
     SetConsoleCtrlHandler(ConsoleEvent, TRUE);
     SetUnhandledExceptionFilter(Fault);
@@ -490,11 +263,10 @@ void WriteToStandardError(std::string_view bytes) {
 bool StandardErrorIsTerminal() { return IsConsole(GetStdHandle(STD_ERROR_HANDLE)); }
 
 bool TerminalSize(int& rows, int& columns) {
-    if (!device.facts.OutputIsTerminal) return false;
-    CONSOLE_SCREEN_BUFFER_INFO info = BufferInfo();
-    rows = info.srWindow.Bottom - info.srWindow.Top + 1;
-    columns = info.srWindow.Right - info.srWindow.Left + 1;
-    return rows > 0 && columns > 0;
+    if (!device.facts.OutputIsTerminal || !ConsoleWindowSize(rows, columns)) return false;
+    device.windowRows = rows;
+    device.windowColumns = columns;
+    return true;
 }
 
 // The console shows a character in one cell, or two for the wide characters
@@ -567,8 +339,16 @@ void WaitForWake(int timeoutMs) { WaitForSingleObject(WakeEvent(), DWORD(timeout
 
 void WakeTerminalWait() { SetEvent(WakeEvent()); }
 
-// The console has no stop and continue, and its window's size is set once.
-TerminalNotes TakeTerminalNotes() { return {}; }
+// The console has no stop and continue. Its window has no resize signal
+// either: a window whose size differs from the last reading (after the
+// program's own size request, or the user's) has been resized.
+TerminalNotes TakeTerminalNotes() {
+    int rows = 0;
+    int columns = 0;
+    if (!device.facts.OutputIsTerminal || !ConsoleWindowSize(rows, columns)) return {};
+    return {.Resized = rows != device.windowRows || columns != device.windowColumns};
+}
 
-// A console program has no stop and continue: Ctrl-Z is a key like another.
+// A console program has no stop and continue: Ctrl-Z is the console's end
+// of input (TerminalFacts::CtrlZEndsInput).
 void SuspendProgram() {}

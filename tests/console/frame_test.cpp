@@ -7,8 +7,13 @@
 #include <clocale>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "console/console.h"
+#include "console/message_box.h"
+#include "console/screen_script.h"
 #include "support/vt_screen.h"
+#include "system/console_sequences.h"
 
 namespace {
 
@@ -165,6 +170,172 @@ TEST(FrameTest, RestoreGoesBelowTheLastTextInView) {
         shown->rows = c.terminalRows;
         if (c.drawn) MakeFrame(Screen(), *shown);
         EXPECT_EQ(MakeRestoreBytes(Screen(), *shown), c.bytes);
+    }
+}
+
+// ---- The frames read back as console operations -------------------------------------
+
+// A text console as the Windows device drives it: cells of text and colour,
+// a cursor that stays on the last column once text reaches it (no wrap, so
+// no scroll), and no escape sequences of its own.
+struct TestConsole {
+    int rows;
+    int columns;
+    std::vector<std::string> glyphs;  // "" for the right half of a wide character
+    std::vector<int> attributes;
+    int row = 1;
+    int column = 1;
+    int attribute = 7;
+    bool cursorShown = true;
+
+    TestConsole(int rowCount, int columnCount)
+        : rows(rowCount),
+          columns(columnCount),
+          glyphs(size_t(rowCount * columnCount), "x"),  // old text, to be cleared
+          attributes(size_t(rowCount * columnCount), 7) {}
+    size_t At(int r, int c) const { return size_t((r - 1) * columns + c - 1); }
+};
+
+void Fill(TestConsole& console, int row, int fromColumn, int attribute) {
+    for (int column = fromColumn; column <= console.columns; ++column) {
+        console.glyphs[console.At(row, column)] = " ";
+        console.attributes[console.At(row, column)] = attribute;
+    }
+}
+
+void WriteConsoleText(TestConsole& console, std::string_view text) {
+    while (!text.empty()) {
+        if (text[0] == '\r' || text[0] == '\n') {
+            if (text[0] == '\r') console.column = 1;
+            if (text[0] == '\n') console.row = std::min(console.row + 1, console.rows);
+            text.remove_prefix(1);
+            continue;
+        }
+        TextCharacter character = FirstCharacter(text);
+        std::string glyph(text.substr(0, character.length));
+        text.remove_prefix(character.length);
+        if (character.width == 0) {
+            console.glyphs[console.At(console.row, std::max(console.column - 1, 1))] += glyph;
+            continue;
+        }
+        for (int half = 0; half < character.width; ++half) {
+            console.glyphs[console.At(console.row, console.column)] = half == 0 ? glyph : "";
+            console.attributes[console.At(console.row, console.column)] = console.attribute;
+            if (console.column < console.columns) ++console.column;
+        }
+    }
+}
+
+void CarryOut(TestConsole& console, const ConsoleOperation& operation) {
+    switch (operation.step) {
+        case ConsoleStep::Move:
+            console.row = operation.row;
+            console.column = operation.column;
+            break;
+        case ConsoleStep::Attributes:
+            console.attribute = operation.attribute;
+            break;
+        case ConsoleStep::FillWindow:
+            for (int row = 1; row <= console.rows; ++row)
+                Fill(console, row, 1, operation.attribute);
+            break;
+        case ConsoleStep::FillRowEnd:
+            Fill(console, console.row, console.column, operation.attribute);
+            break;
+        case ConsoleStep::Text:
+            WriteConsoleText(console, operation.text);
+            break;
+        case ConsoleStep::Cursor:
+            console.cursorShown = operation.shown;
+            break;
+        case ConsoleStep::Title:
+        case ConsoleStep::Size:
+        case ConsoleStep::Beep:
+            break;
+    }
+}
+
+// Draws the model's changes on the console as the Windows device does.
+void DrawOnTestConsole(TestConsole& console, SequenceReader& reader, ShownState& shown) {
+    std::vector<ConsoleOperation> operations;
+    ReadConsoleSequences(reader, MakeFrame(Screen(), shown), operations);
+    for (const ConsoleOperation& operation : operations) CarryOut(console, operation);
+}
+
+// Every cell in view shows its model cell, and the cursor stands where the
+// model has it, shown or hidden as there.
+void ExpectConsoleShowsModel(const TestConsole& console, const ShownState& shown) {
+    for (int row = 1; row <= console.rows; ++row) {
+        const int modelRow = shown.viewTop + row - 1;
+        std::string text;
+        for (int column = 1; column <= console.columns; ++column) {
+            text += console.glyphs[console.At(row, column)];
+            ASSERT_EQ(console.attributes[console.At(row, column)],
+                      CellAt(modelRow, column).attribute)
+                << "row " << row << ", column " << column;
+        }
+        ASSERT_EQ(text.substr(0, text.find_last_not_of(' ') + 1), RowText(modelRow))
+            << "row " << row;
+    }
+    const ScreenModel& screen = Screen();
+    EXPECT_EQ(console.cursorShown, screen.cursorVisible);
+    if (screen.cursorVisible) {
+        EXPECT_EQ(console.row, screen.cursorRow - shown.viewTop + 1);
+        EXPECT_EQ(console.column, screen.cursorColumn);
+    }
+}
+
+// A run's screens through the sequence reader onto a console of 55 rows and
+// one of 24, which shows the rows around the cursor: the start-up screen
+// with a path being typed, an error box over it and the screen beneath
+// again, then the final screen of a job and the restore at the end.
+TEST(FrameTest, ConsoleOperationsFromTheFramesShowTheModel) {
+    for (int rows : {ScreenRows, 24}) {
+        SCOPED_TRACE(rows);
+        StartModel();
+        SetColours(Black, BrightWhite);
+        auto shown = std::make_unique<ShownState>();
+        shown->rows = rows;
+        TestConsole console(rows, ScreenColumns);
+        SequenceReader reader;
+        auto drawAndCompare = [&] {
+            DrawOnTestConsole(console, reader, *shown);
+            ExpectConsoleShowsModel(console, *shown);
+        };
+
+        const int promptRow = ShowPromptScreen();
+        MoveCursor(promptRow, 17);
+        Screen().cursorVisible = true;
+        PrintText("C:\\Music\\B\xc3\xb6sendorfer \xe6\xbc\xa2.wav");
+        drawAndCompare();
+
+        const ScreenModel beneath = Screen();
+        std::vector<std::string> lines = SplitBoxMessage(" This is not a stero Wave file ");
+        DrawMessageBox(PlaceMessageBox(lines, " ERROR", shown->viewTop, ShownRowCount(*shown), 1,
+                                       ScreenColumns),
+                       lines, " ERROR");
+        drawAndCompare();
+        Screen() = beneath;
+        drawAndCompare();
+
+        EndLine();
+        ShowFileData(2, 96000, 24, 4800, 0.05);
+        for (const char* stage :
+             {"Reading file data...", "Extracting channels...", "Applying first-order filter..."}) {
+            ShowStepTitle(stage);
+            drawAndCompare();
+            ShowDone(2);
+        }
+        ShowWritingFile("C:\\Music\\take RIAA error 1.wav");
+        ShowDone(20);
+        ShowQuitPrompt();
+        drawAndCompare();
+
+        std::vector<ConsoleOperation> restore;
+        ReadConsoleSequences(reader, MakeRestoreBytes(Screen(), *shown), restore);
+        for (const ConsoleOperation& operation : restore) CarryOut(console, operation);
+        EXPECT_TRUE(console.cursorShown);
+        EXPECT_EQ(console.attribute, reader.ownAttribute);
     }
 }
 

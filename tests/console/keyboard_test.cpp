@@ -189,6 +189,28 @@ TEST(ReadKeyboardLineTest, EndOfInputEndsTheProgram) {
     }
 }
 
+// On a Windows console Ctrl-Z is the end of input at an empty prompt, as
+// Ctrl+D is; with text typed it is passed over. Elsewhere it is no key of
+// the line at all.
+TEST(ReadKeyboardLineTest, CtrlZEndsTheInputWhereTheConsoleSaysSo) {
+    EndInputOnCtrlZ(true);
+    for (const char* typed : {"\x1a", "ab\x7f\x7f\x1amore\r"}) {
+        SCOPED_TRACE(typed);
+        ResetScreen();
+        EXPECT_EXIT(TypeLine(typed), testing::ExitedWithCode(2),
+                    "phonoskew: standard input ended while waiting for a path");
+    }
+    ResetScreen();
+    EXPECT_EQ(TypeLine("ab\x1a"
+                       "c\r"),
+              "abc");
+    EndInputOnCtrlZ(false);
+    ResetScreen();
+    EXPECT_EQ(TypeLine("\x1a"
+                       "abc\r"),
+              "abc");
+}
+
 TEST(WaitForKeyTest, TakesOneKeyOfAnyKind) {
     const char* firstKeys[] = {"\x1b[A", "\x03", "x", "\r", "\x1bq", "\x7f"};
     for (const char* first : firstKeys) {
