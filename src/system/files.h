@@ -3,7 +3,8 @@
 // Its headers: files (this one), memory and the job's large arrays
 // (memory.h), the processors the process may use (processors.h), signals,
 // holds and helper threads (signals.h), and the terminal device the console
-// draws on and reads keys from (terminal_device.h). The rest of the program
+// draws on and reads keys from (terminal_device.h), and standard error held
+// away from the screen while a library probes (standard_error.h). The rest of the program
 // holds no system call, no system header and no system difference of its
 // own; the system's status files are read through one reader
 // (status_files.h).
