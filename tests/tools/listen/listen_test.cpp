@@ -145,8 +145,10 @@ TEST(ListenRefusal, OutputsThatDoNotBelongToTheRecordingPlayNothing) {
             fs::resize_file(output, 57000);
         }
         if (setup == "16-bit") {
-            const std::string sox = "sox -n -b 16 -r 96000 -c 2 '" + output + "' trim 0 0.1";
-            ASSERT_EQ(std::system(sox.c_str()), 0);
+            WriteWave(output, Ramp(frames + 63, 0));
+            std::string bytes = ReadFileBytes(output);
+            bytes[34] = 16;  // bits per sample
+            WriteFileBytes(output, bytes);
         }
         std::vector<std::string> arguments = {"--seed", "1", "rec.wav"};
         arguments.insert(arguments.end(), row.outputs.begin(), row.outputs.end());

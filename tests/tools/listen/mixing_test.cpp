@@ -142,3 +142,61 @@ TEST(DeviceSample, TwentyFourBitStepsFillTheTopOfThirtyTwo) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<float> Sine(double hz, double amplitude, int64_t frames, double rate) {
+    std::vector<float> side;
+    for (int64_t n = 0; n < frames; ++n) {
+        const float value = float(amplitude * std::sin(2 * std::numbers::pi * hz * n / rate));
+        side.insert(side.end(), {value, value});
+    }
+    return side;
+}
+
+double RmsDb(const std::vector<float>& side, size_t from, size_t to) {
+    double sum = 0.0;
+    for (size_t i = from; i < to; ++i) sum += double(side[i]) * side[i];
+    return 10.0 * std::log10(sum / double(to - from));
+}
+
+// A device that cannot take 96 kHz gets both sides resampled alike: the same
+// length in seconds, the level with the gain and nothing else.
+TEST(PlayedSide, ResampledForAnotherRateKeepsLengthAndLevel) {
+    const std::vector<float> side = Sine(997.0, 1e6, 96000, 96000.0);
+    for (double rate : {48000.0, 44100.0, 96000.0}) {
+        const std::vector<float> played = PlayedSide(side, -1.5, rate);
+        EXPECT_NEAR(double(played.size() / 2), rate, 1.0) << rate;
+        // Away from the ends, where the resampler's filter starts and stops.
+        const double change =
+            RmsDb(played, size_t(rate / 5), size_t(rate * 9 / 5)) - RmsDb(side, 19200, 172800);
+        EXPECT_NEAR(change, -1.5, 0.01) << rate;
+    }
+}
+
+// A side that is another scaled by 0.9 changes by 20 log 0.9 in every
+// measure and every band, and its difference lies 20 dB below.
+TEST(ReportOutput, AScaledSideChangesAlikeInEveryMeasure) {
+    std::vector<float> reference;
+    uint64_t state = 1;
+    for (int n = 0; n < 2 * 96000; ++n) {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        reference.push_back(float(int64_t(state >> 44) - (1 << 19)));  // white noise
+    }
+    std::vector<float> scaled;
+    for (float s : reference) scaled.push_back(s * 0.9f);
+    const OutputReport report = ReportOutput(1, reference, scaled);
+    const double expected = 20.0 * std::log10(0.9);
+    EXPECT_NEAR(report.Error.LoudnessLufs - report.Reference.LoudnessLufs, expected, 1e-4);
+    EXPECT_NEAR(report.Error.RmsDb - report.Reference.RmsDb, expected, 1e-4);
+    EXPECT_NEAR(report.Error.SamplePeakDb - report.Reference.SamplePeakDb, expected, 1e-4);
+    EXPECT_NEAR(report.Error.TruePeakDb - report.Reference.TruePeakDb, expected, 1e-3);
+    for (double change : report.BandChangeDb) EXPECT_NEAR(change, expected, 1e-4);
+    EXPECT_NEAR(report.NullDb, -20.0, 1e-3);
+    const std::string svg = ReportSvg(report, nullptr, "rec RIAA error 1.wav");
+    EXPECT_GT(std::count(svg.begin(), svg.end(), '\n'), 10);
+    EXPECT_NE(svg.find("octave-band change on the recording"), std::string::npos);
+    EXPECT_NE(svg.find(">-0.915</text>"), std::string::npos);
+}
+
+}  // namespace
