@@ -163,10 +163,9 @@ std::vector<float> ResampleSide(const std::vector<float>& side, double from, dou
     return out;
 }
 
-std::vector<float> PlayedSide(const std::vector<float>& side, double gainDb, double rate) {
+std::vector<float> PlayedSide(std::vector<float> side, double gainDb, double rate) {
     const float factor = float(DbToFactor(gainDb));
-    std::vector<float> played(side.size());
-    for (size_t i = 0; i < side.size(); ++i) played[i] = side[i] * factor;
-    if (rate == PlayRate) return played;
-    return ResampleSide(played, PlayRate, rate);
+    for (float& sample : side) sample *= factor;
+    if (rate == PlayRate) return side;
+    return ResampleSide(side, PlayRate, rate);
 }

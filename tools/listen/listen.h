@@ -299,4 +299,4 @@ OutputReport WriteReport(const Recording& recording, const std::vector<float>& r
                          const std::vector<float>& error, int n, std::string& note);
 // A side as it plays: the gain applied and, for a device of another rate,
 // resampled to it.
-std::vector<float> PlayedSide(const std::vector<float>& side, double gainDb, double rate);
+std::vector<float> PlayedSide(std::vector<float> side, double gainDb, double rate);

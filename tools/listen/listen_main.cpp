@@ -124,14 +124,17 @@ int Session(const ListenCommand& command, const Recording& recording,
                            ListeningLogName(recording.Path)};
     std::vector<std::pair<SessionOutput, SessionOutcome>> done;
     for (size_t k = 0; k < outputs.size(); ++k) {
-        const PreparedOutput prepared = Prepare(recording, std::move(outputs[k]), command.Match);
         SessionOutput output;
-        output.Output = prepared.Error.Number;
-        output.Gains = prepared.Gains;
+        {
+            // Only the played sides stay for the session.
+            PreparedOutput prepared = Prepare(recording, std::move(outputs[k]), command.Match);
+            output.Output = prepared.Error.Number;
+            output.Gains = prepared.Gains;
+            output.A = PlayedSide(std::move(prepared.A), prepared.Gains.ADb, device.Rate);
+            output.B = PlayedSide(std::move(prepared.B), prepared.Gains.BDb, device.Rate);
+        }
         output.Xs.assign(draws.begin() + int(k) * command.Trials,
                          draws.begin() + int(k + 1) * command.Trials);
-        output.A = PlayedSide(prepared.A, prepared.Gains.ADb, device.Rate);
-        output.B = PlayedSide(prepared.B, prepared.Gains.BDb, device.Rate);
         std::fflush(stdout);
         request.KeysFromTerminal = StartTerminalDevice(true).InputIsTerminal;
         SessionOutcome outcome = RunSession(device, output, request);

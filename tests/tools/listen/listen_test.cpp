@@ -7,6 +7,7 @@
 #include "listen/listen.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <termios.h>
 
 #include <chrono>
@@ -306,7 +307,7 @@ TEST(ListenSession, PlaysEachSideAtTheSamePlaceThroughTheCrossfade) {
     EXPECT_NE(child.out.find(VerdictSentence(right, 2)), std::string::npos) << child.out;
 }
 
-TEST(ListenSession, LoopHoldsAndCtrlCEndsWithTheScoreLoggedAndTheTerminalBack) {
+TEST(ListenSession, LoopHoldsCtrlZSuspendsAndCtrlCEndsWithTheScoreLoggedAndTheTerminalBack) {
     ListenFolder folder;
     WriteRampPair(folder);
     Child child =
@@ -316,7 +317,15 @@ TEST(ListenSession, LoopHoldsAndCtrlCEndsWithTheScoreLoggedAndTheTerminalBack) {
     ChildGuard guard{child};
     ASSERT_TRUE(WaitForOutput(child, "Trial 1 of 3")) << child.out;
     SendKeys(child, "b");
-    Pause(450);
+    Pause(250);
+    // Ctrl-Z stops it with the terminal put back; fg takes it up again.
+    SendKeys(child, "\x1a");
+    ASSERT_TRUE(WaitForStop(child)) << child.out;
+    termios stopped{};
+    ASSERT_EQ(tcgetattr(child.slave, &stopped), 0);
+    EXPECT_EQ(stopped.c_lflag, child.initialModes.c_lflag);
+    kill(child.pid, SIGCONT);
+    Pause(250);
     SendKeys(child, "2");
     ASSERT_TRUE(WaitForOutput(child, "Trial 2 of 3")) << child.out;
     SendKeys(child, "\x03");
@@ -347,6 +356,14 @@ TEST(ListenSession, LoopHoldsAndCtrlCEndsWithTheScoreLoggedAndTheTerminalBack) {
                        " plays A 0 B 1 X 0 time "),
               std::string::npos)
         << log;
+}
+
+TEST(ListenDevices, ListsTheDefaultDeviceWithoutTheLibrariesChatter) {
+    ListenFolder folder;
+    const Child run = RunPiped(folder.Listen({"--list-devices"}), "");
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_NE(run.out.find("  0  default  (default)\n"), std::string::npos) << run.out;
+    EXPECT_EQ(run.err, "");
 }
 
 }  // namespace
