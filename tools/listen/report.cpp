@@ -119,7 +119,7 @@ std::string ReportTable(const std::vector<OutputReport>& reports) {
         std::snprintf(name, sizeof name, "%-12s", BandNames[band]);
         row(name, [band](const OutputReport& r) { return r.BandChangeDb[size_t(band)]; });
     }
-    row("Null        ", [](const OutputReport& r) { return r.NullDb; });
+    row("Null depth  ", [](const OutputReport& r) { return r.NullDb; });
     return text;
 }
 
