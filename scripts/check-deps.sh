@@ -9,8 +9,9 @@
 #              and all of --clang, --portable, --arm64 and --windows)
 #   --demo     only what `make demo` needs: no GoogleTest or libvterm, nor
 #              what phonoskew-prepare and its tests need
-#   --bench    also SoX, the peer `make bench` measures against (which
-#              the tests need as well)
+#   --bench    what `make bench` needs (SoX, its peer, is already among
+#              the tests' packages)
+#   --fresh    also debootstrap, for make check-fresh
 #   --arm64    also what make check-arm64 needs: the arm64 cross compiler,
 #              qemu-user, and MPFR and Highway for arm64 (multiarch); not
 #              libvterm, as it cross-builds no test that reads a terminal
@@ -28,10 +29,10 @@ install=false
 ci=false
 clang=false
 demo=false
-bench=false
 portable=false
 arm64=false
 windows=false
+fresh=false
 [ "$(uname -m)" = x86_64 ] || portable=true
 for arg in "$@"; do
     case $arg in
@@ -39,10 +40,11 @@ for arg in "$@"; do
         --ci) ci=true clang=true portable=true arm64=true windows=true ;;
         --clang) clang=true ;;
         --demo) demo=true ;;
-        --bench) bench=true ;;
+        --bench) ;;
         --portable) portable=true ;;
         --arm64) arm64=true ;;
         --windows) windows=true ;;
+        --fresh) fresh=true ;;
     esac
 done
 packages=()
@@ -54,7 +56,8 @@ $demo || [ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
 # The terminal the console and end-to-end tests read the screen from.
 $demo || [ -f /usr/include/vterm.h ] || packages+=(libvterm-dev)
 # phonoskew-prepare reads recordings with libsndfile and resamples with
-# libsoxr; its tests make some of their recordings with flac and SoX.
+# libsoxr; its tests make some of their recordings with flac and SoX, which
+# is also the peer `make bench` measures against.
 if ! $demo; then
     [ -f /usr/include/sndfile.h ] || packages+=(libsndfile1-dev)
     [ -f /usr/include/soxr.h ] || packages+=(libsoxr-dev)
@@ -82,8 +85,8 @@ if $windows; then
     command -v dpkg-source >/dev/null 2>&1 || packages+=(dpkg-dev)
     [ -d /usr/src/googletest ] || packages+=(libgtest-dev)
 fi
-if $bench; then
-    command -v sox >/dev/null 2>&1 || packages+=(sox)
+if $fresh; then
+    command -v debootstrap >/dev/null 2>&1 || packages+=(debootstrap)
 fi
 if $ci; then
     command -v clang-format >/dev/null 2>&1 || packages+=(clang-format)
