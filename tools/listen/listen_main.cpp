@@ -125,7 +125,7 @@ int Session(const ListenCommand& command, const Recording& recording,
                                                command.Trials * int(outputs.size()));
     SessionRequest request{command.FromSeconds, command.ToSeconds,
                            ListeningLogName(recording.Path)};
-    std::vector<std::pair<SessionOutput, SessionOutcome>> done;
+    size_t answered = 0;
     for (size_t k = 0; k < outputs.size(); ++k) {
         SessionOutput output;
         {
@@ -143,11 +143,12 @@ int Session(const ListenCommand& command, const Recording& recording,
         SessionOutcome outcome = RunSession(device, output, request);
         if (!outcome.Failure.empty()) return Fail(outcome.Failure);
         WriteToStandardOutput(SessionSummary(output, outcome));
-        const bool ended = outcome.EndedEarly;
-        if (ended) break;
+        answered += outcome.Records.size();
+        if (outcome.EndedEarly) break;
     }
     CloseSoundDevice(device);
-    WriteToStandardOutput("The trials are in " + QuotedArgument(request.LogPath) + ".\n");
+    if (answered > 0)
+        WriteToStandardOutput("The trials are in " + QuotedArgument(request.LogPath) + ".\n");
     return 0;
 }
 

@@ -175,8 +175,7 @@ SessionOutcome RunSession(SoundDevice& device, const SessionOutput& output,
     for (state.trial = 0; state.trial < trials && !state.ended; ++state.trial) {
         Say("Trial " + std::to_string(state.trial + 1) + " of " + std::to_string(trials) +
             " (output " + std::to_string(output.Output) +
-            "): a, b, x to listen; 1 if X is A, "
-            "2 if X is B\n");
+            "): a, b, x to listen; 1 if X is A, 2 if X is B\n");
         state.plays = {};
         state.startMs = MonotonicMilliseconds();
         state.answered = false;

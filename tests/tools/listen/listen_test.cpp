@@ -194,6 +194,89 @@ TEST(ListenExport, PairsMatchInLevelByAnIndependentMeasure) {
     }
 }
 
+// Integrated loudness by ITU-R BS.1770-4, written here apart from the
+// program's libebur128: the K-weighting (a high shelf and a high-pass, from
+// their analogue prototypes by the bilinear transform at 96 kHz), 400 ms
+// blocks every 100 ms, the absolute gate at -70 LUFS and the relative gate
+// 10 LU below the mean of the blocks it leaves.
+double IntegratedLoudness(const std::vector<double>& interleaved) {
+    struct Section {
+        double b0, b1, b2, a1, a2;
+    };
+    const double pi = std::numbers::pi, rate = 96000.0;
+    double k = std::tan(pi * 1681.974450955533 / rate), q = 0.7071752369554196;
+    const double vh = std::pow(10.0, 3.999843853973347 / 20.0);
+    const double vb = std::pow(vh, 0.4996667741545416);
+    double a0 = 1.0 + k / q + k * k;
+    const Section shelf{(vh + vb * k / q + k * k) / a0, 2.0 * (k * k - vh) / a0,
+                        (vh - vb * k / q + k * k) / a0, 2.0 * (k * k - 1.0) / a0,
+                        (1.0 - k / q + k * k) / a0};
+    k = std::tan(pi * 38.13547087602444 / rate), q = 0.5003270373238773;
+    a0 = 1.0 + k / q + k * k;
+    const Section highPass{1.0, -2.0, 1.0, 2.0 * (k * k - 1.0) / a0, (1.0 - k / q + k * k) / a0};
+    const size_t frames = interleaved.size() / 2;
+    std::vector<double> squares(frames, 0.0);  // both channels' weighted squares, summed
+    for (int channel = 0; channel < 2; ++channel) {
+        double s[2][4] = {};  // x1, x2, y1, y2 of each section
+        for (size_t n = 0; n < frames; ++n) {
+            double x = interleaved[2 * n + size_t(channel)] / 8388608.0;
+            int i = 0;
+            for (const Section& f : {shelf, highPass}) {
+                const double y =
+                    f.b0 * x + f.b1 * s[i][0] + f.b2 * s[i][1] - f.a1 * s[i][2] - f.a2 * s[i][3];
+                s[i][1] = s[i][0], s[i][0] = x, s[i][3] = s[i][2], s[i][2] = y;
+                x = y, ++i;
+            }
+            squares[n] += x * x;
+        }
+    }
+    std::vector<double> blocks;
+    const size_t block = 38400, step = 9600;
+    for (size_t start = 0; start + block <= frames; start += step) {
+        double sum = 0.0;
+        for (size_t n = start; n < start + block; ++n) sum += squares[n];
+        blocks.push_back(sum / double(block));
+    }
+    auto loudness = [](double power) { return -0.691 + 10.0 * std::log10(power); };
+    auto gatedMean = [&](double gate) {
+        double sum = 0.0;
+        int count = 0;
+        for (double power : blocks)
+            if (loudness(power) > gate) sum += power, ++count;
+        return sum / count;
+    };
+    return loudness(gatedMean(loudness(gatedMean(-70.0)) - 10.0));
+}
+
+// Loudness matching by an independent measure, on white noise through the
+// example second-order error (a bell of +1.6 dB at 15 kHz), which the
+// K-weighting hears louder than its RMS says.
+TEST(ListenExport, LoudnessMatchHoldsByAnIndependentMeasure) {
+    ListenFolder folder;
+    std::vector<int32_t> noise;
+    uint64_t state = 7;
+    for (int n = 0; n < 2 * 3 * 96000; ++n) {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        noise.push_back(int32_t(int64_t(state >> 44) - (1 << 19)));  // about -21 dBFS
+    }
+    WriteWave(folder.dir.File("rec.wav"), noise);
+    for (const char* set : {"FO.dat", "SO.dat", "FOP.dat", "SOP.dat"})
+        fs::copy_file(PHONOSKEW_SOURCE_DIR "/examples/coefficients/" + std::string(set),
+                      folder.dir.path / set);
+    ASSERT_EQ(RunPiped(PhonoskewIn(folder.dir.path), "rec.wav\r").exitStatus, 0);
+    const std::string out = folder.dir.File("pairs");
+    fs::create_directory(out);
+    const Child run = RunPiped(folder.Listen({"--export", out, "rec.wav", "2"}), "");
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    const double before = IntegratedLoudness(WaveSamples(folder.dir.File("rec RIAA error 2.wav"))) -
+                          IntegratedLoudness(WaveSamples(folder.dir.File("rec.wav")));
+    EXPECT_GT(before, 0.1);  // B louder by this much unmatched
+    const double a = IntegratedLoudness(WaveSamples(out + "/rec RIAA reference 2.wav"));
+    const double b = IntegratedLoudness(WaveSamples(out + "/rec RIAA error 2.wav"));
+    EXPECT_LT(std::fabs(a - b), 0.01) << a << " " << b;
+    EXPECT_NE(run.out.find("matched: B lowered"), std::string::npos) << run.out;
+}
+
 // ---- What a session plays --------------------------------------------------------------
 
 // A stretch of played frames from one side at successive positions.
