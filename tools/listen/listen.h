@@ -68,11 +68,12 @@ std::string ListeningLogName(const std::string& recording);
 // The same names in another folder, for --export.
 std::string NameInFolder(const std::string& folder, const std::string& path);
 
-// A recording Phonoskew accepted, held packed as read.
+// A recording Phonoskew accepted, held packed as read: 6 bytes a frame,
+// the frames the file lacks as silence, as Phonoskew reads them.
 struct Recording {
     std::string Path;
     WaveInfo Info;
-    InputSamples Input;
+    std::vector<uint8_t> Packed;
 };
 
 // Reads and checks the recording; "" or why it cannot be used.

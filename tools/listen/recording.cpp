@@ -3,6 +3,7 @@
 // engine.
 #include <algorithm>
 #include <cerrno>
+#include <new>
 
 #include "engine/engine.h"
 #include "listen/listen.h"
@@ -45,10 +46,14 @@ std::string LoadRecording(const std::string& path, Recording& recording) {
     if (!header.Refusal.empty()) return QuotedArgument(path) + ": " + header.Refusal;
     recording.Path = path;
     recording.Info = header.Info;
-    if (!CreateInputSamples(header.Info.FrameCount, recording.Input))
+    try {
+        recording.Packed.assign(size_t(BytesPerFrame) * size_t(header.Info.FrameCount), 0);
+    } catch (const std::bad_alloc&) {
         return QuotedArgument(path) + ": " + TooLargeMessage;
-    const SampleRead read = ReadInputSamples(path, recording.Input);
-    if (!read.Failure.empty()) return QuotedArgument(path) + ": " + read.Failure;
+    }
+    const ReadResult read =
+        ReadFileAt(path, recording.Packed.data(), recording.Packed.size(), HeaderSize);
+    if (read.Error != 0) return QuotedArgument(path) + ": " + ErrorText(read.Error);
     return "";
 }
 
@@ -143,8 +148,6 @@ std::vector<uint8_t> ComputeReference(const Recording& recording, int n) {
     RandomSource random = DitherSourceOfOutput(frames, n);
     EngineChoice choice;
     choice.Threads = std::clamp(ProcessorsAvailable(), 1, MostThreads);
-    const std::span<const uint8_t> input(recording.Input.Packed.Data,
-                                         size_t(BytesPerFrame) * size_t(frames));
-    FilterDitherAndPack(input, identity, {NoFile, 0, packed}, random, choice);
+    FilterDitherAndPack(recording.Packed, identity, {NoFile, 0, packed}, random, choice);
     return packed;
 }
