@@ -119,8 +119,8 @@ int Session(const ListenCommand& command, const Recording& recording,
         std::printf("It takes no 96 kHz: both sides are resampled to %.0f Hz alike (libsoxr).\n",
                     device.Rate);
     std::printf(
-        "Keys: a, b, x play A, B or X; space pauses; [ and ] set the loop's start and "
-        "end, \\ the whole; 1 answers X is A, 2 X is B; q ends.\n");
+        "Keys: a, b, x play A, B or X; space pauses; [ and ] set the loop, \\ clears it;\n"
+        "      1 answers X is A, 2 X is B; q ends.\n");
     const std::vector<Side> draws = DrawTrials(command.HasSeed ? command.Seed : ClockSeed(),
                                                command.Trials * int(outputs.size()));
     SessionRequest request{command.FromSeconds, command.ToSeconds,
