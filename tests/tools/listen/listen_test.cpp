@@ -192,6 +192,19 @@ TEST(ListenExport, PairsMatchInLevelByAnIndependentMeasure) {
         EXPECT_NE(again.err.find("exists: nothing exported"), std::string::npos) << again.err;
         EXPECT_TRUE(ReadFileBytes(a) == before);
     }
+    // The report: every measure 20 log 0.9 down, the difference 20 dB
+    // below, the plot beside the recording and never written over.
+    for (const char* plot : {"Plot: 'rec RIAA report 1.svg'\n",
+                             "Plot: 'rec RIAA report 1.svg' exists: left as it is\n"}) {
+        const Child run = RunPiped(folder.Listen({"--report", "rec.wav"}), "");
+        ASSERT_EQ(run.exitStatus, 0) << run.err;
+        EXPECT_NE(run.out.find(plot), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("\nRMS               -0.915\n"), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("\n8 kHz             -0.915\n"), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("\nNull depth       -20.0"), std::string::npos) << run.out;
+    }
+    EXPECT_NE(ReadFileBytes(folder.dir.File("rec RIAA report 1.svg")).find("</svg>"),
+              std::string::npos);
 }
 
 // Integrated loudness by ITU-R BS.1770-4, written here apart from the
