@@ -4,23 +4,21 @@
 
 #include "listen/listen.h"
 #include "system/files.h"
+#include "wave/dither.h"
 
 std::vector<uint8_t> ApplyGain(const std::vector<uint8_t>& packed, double gainDb,
                                RandomSource& random) {
     if (gainDb == 0.0) return packed;
     const double factor = DbToFactor(gainDb);
-    std::vector<uint8_t> gained(packed.size());
-    for (size_t at = 0; at + 3 <= packed.size(); at += 3) {
-        // The program's triangular dither: ((r1 + y) + r2) - 1, rounded once.
-        const double y = double(DecodeSample24(&packed[at])) * factor;
-        const Extended r1 = random.Next();
-        const Extended r2 = random.Next();
-        const int64_t q = RoundToInt64(((r1 + Extended(y)) + r2) - Extended(1.0));
-        const uint32_t bits = uint32_t(q);
-        gained[at] = uint8_t(bits);
-        gained[at + 1] = uint8_t(bits >> 8);
-        gained[at + 2] = uint8_t(bits >> 16);
+    const size_t frames = packed.size() / BytesPerFrame;
+    std::vector<double> left(frames), right(frames);
+    for (size_t n = 0; n < frames; ++n) {
+        left[n] = double(DecodeSample24(&packed[BytesPerFrame * n])) * factor;
+        right[n] = double(DecodeSample24(&packed[BytesPerFrame * n + 3])) * factor;
     }
+    // The program's own triangular dither and pack, as every output has.
+    std::vector<uint8_t> gained(packed.size());
+    DitherAndPackScalar(left.data(), right.data(), int64_t(frames), gained.data(), random);
     return gained;
 }
 

@@ -27,15 +27,16 @@ std::vector<float> DecodeSide(const std::vector<uint8_t>& packed) {
     return side;
 }
 
-SideLevels MeasureLevels(const std::vector<float>& side, double rate, double gain) {
-    std::unique_ptr<ebur128_state, MeterDeleter> meter(ebur128_init(
-        2, unsigned(rate), EBUR128_MODE_I | EBUR128_MODE_SAMPLE_PEAK | EBUR128_MODE_TRUE_PEAK));
+SideLevels MeasureLevels(const std::vector<float>& side, double rate, bool truePeak) {
+    const int modes =
+        EBUR128_MODE_I | EBUR128_MODE_SAMPLE_PEAK | (truePeak ? EBUR128_MODE_TRUE_PEAK : 0);
+    std::unique_ptr<ebur128_state, MeterDeleter> meter(ebur128_init(2, unsigned(rate), modes));
     SideLevels levels;
     if (!meter) return levels;
     // A block at a time, scaled to full scale 1 as libebur128 takes floats.
     constexpr size_t BlockFrames = 4096;
     std::vector<float> block(2 * BlockFrames);
-    const double scale = gain / FullScale;
+    const double scale = 1.0 / FullScale;
     double squares = 0.0;
     const size_t frames = side.size() / 2;
     for (size_t first = 0; first < frames; first += BlockFrames) {
@@ -51,16 +52,17 @@ SideLevels MeasureLevels(const std::vector<float>& side, double rate, double gai
     ebur128_loudness_global(meter.get(), &loudness);
     levels.LoudnessLufs = loudness;
     levels.RmsDb = side.empty() ? -HUGE_VAL : PowerToDb(squares / double(side.size()));
-    double samplePeak = 0.0, truePeak = 0.0;
+    double samplePeak = 0.0, highestTruePeak = 0.0;
     for (unsigned channel = 0; channel < 2; ++channel) {
         double peak = 0.0;
         ebur128_sample_peak(meter.get(), channel, &peak);
         samplePeak = std::max(samplePeak, peak);
+        if (!truePeak) continue;
         ebur128_true_peak(meter.get(), channel, &peak);
-        truePeak = std::max(truePeak, peak);
+        highestTruePeak = std::max(highestTruePeak, peak);
     }
     levels.SamplePeakDb = 20.0 * std::log10(samplePeak);
-    levels.TruePeakDb = 20.0 * std::log10(truePeak);
+    levels.TruePeakDb = 20.0 * std::log10(highestTruePeak);
     return levels;
 }
 

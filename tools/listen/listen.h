@@ -115,8 +115,9 @@ struct SideLevels {
     double TruePeakDb = 0.0;    // dBTP (4x oversampled, as libebur128 measures)
 };
 
-// The levels of a stereo side at `rate`; gain (a factor) applied first.
-SideLevels MeasureLevels(const std::vector<float>& side, double rate, double gain = 1.0);
+// The levels of a stereo side at `rate`; the true peak (the slowest
+// measure by far) only when asked for.
+SideLevels MeasureLevels(const std::vector<float>& side, double rate, bool truePeak = false);
 
 // The gains of A and B in dB, the louder side lowered to the other.
 struct MatchedGains {

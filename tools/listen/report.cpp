@@ -78,8 +78,8 @@ OutputReport ReportOutput(int n, const std::vector<float>& reference,
                           const std::vector<float>& error) {
     OutputReport report;
     report.Output = n;
-    report.Reference = MeasureLevels(reference, 96000.0);
-    report.Error = MeasureLevels(error, 96000.0);
+    report.Reference = MeasureLevels(reference, 96000.0, true);
+    report.Error = MeasureLevels(error, 96000.0, true);
     const auto before = BandPowers(reference), after = BandPowers(error);
     for (int band = 0; band < OctaveBands; ++band)
         report.BandChangeDb[size_t(band)] = Db(after[size_t(band)] / before[size_t(band)]);
