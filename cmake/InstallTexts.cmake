@@ -8,8 +8,8 @@
 #
 # Set by the install(CODE) before it: PHONOSKEW_SOURCE_DIR, the
 # GNUInstallDirs folders PHONOSKEW_BINDIR, PHONOSKEW_DATADIR, PHONOSKEW_MANDIR,
-# and PHONOSKEW_PREPARE_BUILT (1 when phonoskew-prepare was built, so its page
-# comes with it).
+# and PHONOSKEW_PREPARE_BUILT and PHONOSKEW_LISTEN_BUILT (1 when
+# phonoskew-prepare or phonoskew-listen was built, so its page comes with it).
 
 function(phonoskew_full_path result folder)
   if(IS_ABSOLUTE "${folder}")
@@ -56,6 +56,9 @@ endfunction()
 set(pages phonoskew.1 phonoskew-design.1 phonoskew-demo-signal.1)
 if(PHONOSKEW_PREPARE_BUILT)
   list(APPEND pages phonoskew-prepare.1)
+endif()
+if(PHONOSKEW_LISTEN_BUILT)
+  list(APPEND pages phonoskew-listen.1)
 endif()
 foreach(page ${pages})
   file(READ "${PHONOSKEW_SOURCE_DIR}/man/${page}" rest)

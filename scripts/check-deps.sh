@@ -66,6 +66,10 @@ if ! $demo; then
     [ -f /usr/include/soxr.h ] || packages+=(libsoxr-dev)
     command -v flac >/dev/null 2>&1 || packages+=(flac)
     command -v sox >/dev/null 2>&1 || packages+=(sox)
+    # phonoskew-listen plays through PortAudio (its tests into ALSA's file
+    # device, which libasound2 brings) and measures loudness with libebur128.
+    [ -f /usr/include/portaudio.h ] || packages+=(portaudio19-dev)
+    [ -f /usr/include/ebur128.h ] || packages+=(libebur128-dev)
 fi
 if $portable; then
     [ -f /usr/include/mpfr.h ] || packages+=(libmpfr-dev)

@@ -23,6 +23,8 @@ expect_file() { [ -s "$prefix/$1" ] || fail "not installed: $1"; }
 programs=(phonoskew phonoskew-design phonoskew-demo-signal)
 # Built only where libsndfile and libsoxr are found.
 [ -x "$build/tools/phonoskew-prepare" ] && programs+=(phonoskew-prepare)
+# Built only where PortAudio, libebur128 and libsoxr are found.
+[ -x "$build/tools/phonoskew-listen" ] && programs+=(phonoskew-listen)
 for program in "${programs[@]}"; do
     expect_file "bin/$program"
     expect_file "share/man/man1/$program.1"

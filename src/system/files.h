@@ -4,10 +4,11 @@
 // (processors.h, with Linux's control groups read in
 // control_groups_linux.h), signals, holds and helper threads (signals.h),
 // the terminal device the console draws on and reads keys from
-// (terminal_device.h), the command line's options (options.h), and texts
-// from outside as messages and this system's shell take them (quoting.h).
-// The rest of the program holds no system call, no system header and no
-// system difference of its own.
+// (terminal_device.h), standard error held away from the screen while a
+// library probes (standard_error.h), the command line's options
+// (options.h), and texts from outside as messages and this system's shell
+// take them (quoting.h). The rest of the program holds no system call, no
+// system header and no system difference of its own.
 //
 // Files: every way Phonoskew touches the file system, written once. A file
 // opened for reading must be a regular file, and opening never blocks (a FIFO

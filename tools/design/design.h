@@ -117,6 +117,15 @@ std::string RenderResponseSvg(const ErrorModel& model, const double* taps, int c
 std::string RenderTapsSvg(const std::string& title, const std::string& description,
                           const double* taps, int count);
 
+// Levels measured elsewhere (dB at frequencies in Hz), drawn as labelled
+// dots on the level panel of a taps plot, named `Name` in the legend.
+struct MeasuredPoints {
+    std::vector<double> Hz, Db;
+    std::string Name;
+};
+std::string RenderTapsWithPointsSvg(const std::string& title, const std::string& description,
+                                    const double* taps, int count, const MeasuredPoints& points);
+
 // ---- Demo recording --------------------------------------------------------------
 
 constexpr int DemoSampleRate = 96000;

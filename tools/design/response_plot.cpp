@@ -181,9 +181,26 @@ std::string DrawPanel(const Panel& panel, const char* yLabel, const std::vector<
     return svg;
 }
 
+// Measured levels as dots on the level panel, each with its value.
+constexpr const char* PointColour = "#108040";
+std::string DrawPoints(const Panel& panel, const MeasuredPoints& points) {
+    std::string svg;
+    char line[256];
+    for (size_t i = 0; i < points.Hz.size(); ++i) {
+        const double x = HzToX(points.Hz[i]), y = ValueToY(panel, points.Db[i]);
+        std::snprintf(line, sizeof line,
+                      "<circle cx=\"%.2f\" cy=\"%.2f\" r=\"4\" fill=\"%s\"/>\n"
+                      "<text x=\"%.2f\" y=\"%.2f\" text-anchor=\"middle\" font-size=\"10\" "
+                      "fill=\"%s\">%.3f</text>\n",
+                      x, y, PointColour, x, y - 8.0, PointColour, points.Db[i]);
+        svg += line;
+    }
+    return svg;
+}
+
 // One row: a short line of each curve's style and its name; the exact
-// error's only when it is drawn.
-std::string DrawLegend(double x, double y, bool withExact) {
+// error's only when it is drawn, the measured points' only when there are.
+std::string DrawLegend(double x, double y, bool withExact, const std::string& pointsName) {
     std::string svg;
     char line[256];
     const std::pair<const char*, const char*> entries[] = {{ExactStyle, "exact error (analogue)"},
@@ -197,12 +214,20 @@ std::string DrawLegend(double x, double y, bool withExact) {
         svg += line;
         x += 240.0;
     }
+    if (!pointsName.empty()) {
+        std::snprintf(line, sizeof line,
+                      "<circle cx=\"%.2f\" cy=\"%.2f\" r=\"4\" fill=\"%s\"/>\n"
+                      "<text x=\"%.2f\" y=\"%.2f\">",
+                      x + 15.0, y - 4.0, PointColour, x + 38.0, y);
+        svg += line + EscapeText(pointsName) + "</text>\n";
+    }
     return svg;
 }
 
 // The plot of the taps, and of the model's exact error when there is one.
 std::string RenderPlot(const std::string& title, const std::string& description,
-                       const ErrorModel* model, const double* taps, int count) {
+                       const ErrorModel* model, const double* taps, int count,
+                       const MeasuredPoints* points = nullptr) {
     std::vector<double> hz(PlotPoints), exactDb, firDb(PlotPoints), exactDeg, firDeg(PlotPoints);
     if (model) exactDb.resize(PlotPoints), exactDeg.resize(PlotPoints);
     const double degreesPerRadian = 180.0 / std::numbers::pi;
@@ -220,7 +245,9 @@ std::string RenderPlot(const std::string& title, const std::string& description,
     if (model) UnwrapDegrees(exactDeg.data(), PlotPoints);
     UnwrapDegrees(firDeg.data(), PlotPoints);
 
-    const Panel magnitude = FitPanel(90.0, 350.0, exactDb, firDb,
+    std::vector<double> levels = firDb;
+    if (points) levels.insert(levels.end(), points->Db.begin(), points->Db.end());
+    const Panel magnitude = FitPanel(90.0, 350.0, exactDb, levels,
                                      {0.01, 0.02, 0.05, 0.1, 0.2, 0.5, 1.0, 2.0, 5.0, 10.0});
     const Panel phase = FitPanel(420.0, 680.0, exactDeg, firDeg,
                                  {0.1, 0.2, 0.5, 1.0, 2.0, 5.0, 10.0, 15.0, 30.0, 45.0, 90.0});
@@ -244,12 +271,13 @@ std::string RenderPlot(const std::string& title, const std::string& description,
         svg += "<text x=\"" + Format("%.2f", Left) + "\" y=\"68\" font-size=\"11\">" +
                EscapeText(description.substr(lineEnd + 1)) + "</text>\n";
     svg += DrawPanel(magnitude, "Level (dB)", hz, exactDb, firDb);
+    if (points) svg += DrawPoints(magnitude, *points);
     svg += DrawPanel(phase, "Phase (degrees)", hz, exactDeg, firDeg);
     std::snprintf(line, sizeof line,
                   "<text x=\"%.2f\" y=\"%.2f\" text-anchor=\"middle\">Frequency (Hz)</text>\n",
                   (Left + Right) / 2.0, phase.Bottom + 38.0);
     svg += line;
-    svg += DrawLegend(Left, Height - 16.0, model != nullptr);
+    svg += DrawLegend(Left, Height - 16.0, model != nullptr, points ? points->Name : "");
     return svg + "</svg>\n";
 }
 
@@ -262,4 +290,9 @@ std::string RenderResponseSvg(const ErrorModel& model, const double* taps, int c
 std::string RenderTapsSvg(const std::string& title, const std::string& description,
                           const double* taps, int count) {
     return RenderPlot(title, description, nullptr, taps, count);
+}
+
+std::string RenderTapsWithPointsSvg(const std::string& title, const std::string& description,
+                                    const double* taps, int count, const MeasuredPoints& points) {
+    return RenderPlot(title, description, nullptr, taps, count, &points);
 }

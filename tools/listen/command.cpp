@@ -1,0 +1,227 @@
+// The command line of phonoskew-listen and its help text.
+#include <cerrno>
+#include <cstdlib>
+#include <string_view>
+
+#include "listen/listen.h"
+#include "system/files.h"
+#include "system/quoting.h"
+
+namespace {
+
+constexpr int MostTrials = 1000;
+
+ListenCommand Refusal(const std::string& problem) {
+    ListenCommand refused;
+    refused.Action = ListenAction::Refuse;
+    refused.Problem = "phonoskew-listen: " + problem + " (try 'phonoskew-listen --help')\n";
+    return refused;
+}
+
+// A whole number from `low` to `high`, decimal digits only.
+bool ParseWhole(std::string_view text, int64_t low, int64_t high, int64_t& value) {
+    if (text.empty() || text.size() > 12 || text.find_first_not_of("0123456789") != text.npos)
+        return false;
+    value = std::strtoll(std::string(text).c_str(), nullptr, 10);
+    return value >= low && value <= high;
+}
+
+// Seconds as "12.5" or minutes and seconds as "1:02.5"; never negative.
+bool ParseTime(std::string_view text, double& seconds) {
+    if (text.empty() || text.find_first_not_of("0123456789.:") != text.npos) return false;
+    double minutes = 0.0;
+    const size_t colon = text.find(':');
+    if (colon != text.npos) {
+        int64_t whole = 0;
+        if (!ParseWhole(text.substr(0, colon), 0, 100000, whole)) return false;
+        minutes = double(whole);
+        text = text.substr(colon + 1);
+        if (text.empty() || text.find(':') != text.npos) return false;
+    }
+    const std::string copy(text);
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(copy.c_str(), &end);
+    if (end != copy.c_str() + copy.size() || errno != 0 || copy == ".") return false;
+    seconds = minutes * 60.0 + value;
+    return true;
+}
+
+// The value of an option given as "--name VALUE" or "--name=VALUE"; false
+// when `argument` is not that option.
+bool TakeValue(std::string_view name, int argc, const char* const* argv, int& i,
+               std::string_view& value, bool& missing) {
+    const std::string_view argument = argv[i];
+    missing = false;
+    if (argument == name) {
+        if (i + 1 >= argc) {
+            missing = true;
+        } else {
+            value = argv[++i];
+        }
+        return true;
+    }
+    if (argument.size() > name.size() && argument.starts_with(name) &&
+        argument[name.size()] == '=') {
+        value = argument.substr(name.size() + 1);
+        return true;
+    }
+    return false;
+}
+
+// One option with a value; "" when taken, else the refusal's words.
+std::string TakeValueOption(std::string_view name, std::string_view value, ListenCommand& command) {
+    int64_t whole = 0;
+    if (name == "--match") {
+        if (value == "loudness") {
+            command.Match = LevelMatch::Loudness;
+        } else if (value == "rms") {
+            command.Match = LevelMatch::Rms;
+        } else if (value == "none") {
+            command.Match = LevelMatch::None;
+        } else {
+            return "--match wants loudness, rms or none, got " + QuotedArgument(value);
+        }
+    } else if (name == "--trials") {
+        if (!ParseWhole(value, 1, MostTrials, whole))
+            return "--trials wants a number from 1 to 1000, got " + QuotedArgument(value);
+        command.Trials = int(whole);
+    } else if (name == "--seed") {
+        if (!ParseWhole(value, 0, 4294967295, whole))
+            return "--seed wants a number from 0 to 4294967295, got " + QuotedArgument(value);
+        command.HasSeed = true;
+        command.Seed = uint32_t(whole);
+    } else if (name == "--from" || name == "--to") {
+        double& seconds = name == "--from" ? command.FromSeconds : command.ToSeconds;
+        if (!ParseTime(value, seconds))
+            return std::string(name) + " wants a time in seconds or minutes:seconds, got " +
+                   QuotedArgument(value);
+    } else if (name == "--device") {
+        if (value.empty()) return "--device wants a name or a number";
+        command.Device = value;
+    } else if (name == "--export") {
+        if (value.empty()) return "--export wants a folder";
+        command.ExportFolder = value;
+    }
+    return "";
+}
+
+// The operands: the recording, then the outputs' numbers.
+std::string TakeOperands(const std::vector<std::string_view>& operands, ListenCommand& command) {
+    if (operands.empty()) return "no recording given";
+    command.Recording = operands[0];
+    for (size_t i = 1; i < operands.size(); ++i) {
+        int64_t n = 0;
+        if (!ParseWhole(operands[i], 1, 4, n))
+            return "an output is a number from 1 to 4, got " + QuotedArgument(operands[i]);
+        for (int taken : command.Outputs) {
+            if (taken == n) return "output " + std::to_string(n) + " named twice";
+        }
+        command.Outputs.push_back(int(n));
+    }
+    return "";
+}
+
+}  // namespace
+
+ListenCommand ParseListenCommand(int argc, const char* const* argv) {
+    static constexpr std::string_view ValueOptions[] = {"--match", "--trials", "--seed",  "--from",
+                                                        "--to",    "--device", "--export"};
+    ListenCommand command;
+    std::vector<std::string_view> operands;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
+            operands.push_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            optionsEnded = true;
+        } else if (argument == "-h" || argument == "--help") {
+            command.Action = ListenAction::Help;
+            return command;
+        } else if (argument == "--version") {
+            command.Action = ListenAction::Version;
+            return command;
+        } else if (argument == "--list-devices") {
+            command.Action = ListenAction::ListDevices;
+        } else if (argument == "--write-reference") {
+            command.WriteReference = true;
+        } else if (argument == "--report") {
+            command.Report = true;
+        } else {
+            bool taken = false;
+            for (std::string_view name : ValueOptions) {
+                std::string_view value;
+                bool missing = false;
+                if (!TakeValue(name, argc, argv, i, value, missing)) continue;
+                if (missing) return Refusal("option '" + std::string(name) + "' needs a value");
+                const std::string problem = TakeValueOption(name, value, command);
+                if (!problem.empty()) return Refusal(problem);
+                taken = true;
+                break;
+            }
+            if (!taken) return Refusal("unrecognized option " + QuotedArgument(argument));
+        }
+    }
+    if (command.Action == ListenAction::ListDevices) return command;
+    const std::string problem = TakeOperands(operands, command);
+    if (!problem.empty()) return Refusal(problem);
+    if (command.ToSeconds > 0.0 && command.ToSeconds <= command.FromSeconds)
+        return Refusal("--to must come after --from");
+    if (command.WriteReference || command.Report || !command.ExportFolder.empty())
+        command.Action = ListenAction::Work;
+    return command;
+}
+
+std::string ListenHelpText() {
+    return "Usage: phonoskew-listen [OPTIONS] RECORDING.wav [N ...]\n"
+           "\n"
+           "A blind ABX test of phonoskew's error outputs of RECORDING.wav, through the\n"
+           "sound device. For output N ('NAME RIAA error N.wav' beside the recording; by\n"
+           "default every output there is), A is the reference: the recording through a\n"
+           "one-tap identity filter with output N's own dither, byte for byte what\n"
+           "phonoskew writes with the identity set of examples/coefficients/reference.\n"
+           "B is output N. A and B differ by the error filter alone. Their levels are\n"
+           "matched first, the louder one lowered, so that level cannot give them away.\n"
+           "\n"
+           "Keys while listening:\n"
+           "  a, b, x   play A, B or X, at the same place, through an 8 ms crossfade\n"
+           "  space     pause or go on\n"
+           "  [  ]      start or end the loop where it plays;  \\  the whole recording\n"
+           "  1, 2      answer: X is A, X is B\n"
+           "  q         end the test (Ctrl-C too); Ctrl-Z suspends it\n"
+           "X is drawn anew for each trial and shown only at the end, with the score\n"
+           "and the chance of doing as well by guessing. Each trial is added to\n"
+           "'NAME RIAA listening.log' beside the recording.\n"
+           "\n"
+           "Options:\n"
+           "      --match HOW        loudness (integrated, ITU-R BS.1770; the default),\n"
+           "                         rms, or none\n"
+           "      --trials N         trials for each output (1 to 1000; default 16)\n"
+           "      --seed N           draw X from this seed (0 to 4294967295), not the clock\n"
+           "      --from TIME        the loop's start, in seconds or minutes:seconds\n"
+           "      --to TIME          the loop's end (default: the end of the recording)\n"
+           "      --device NAME|N    the sound device by name or by number\n"
+           "      --list-devices     list the sound devices and exit\n"
+           "      --write-reference  write 'NAME RIAA reference N.wav' beside the recording\n"
+           "      --export DIR       write the level-matched pairs into DIR as\n"
+           "                         'NAME RIAA reference N.wav' and 'NAME RIAA error N.wav'\n"
+           "                         for another ABX tool, and print the gains\n"
+           "      --report           what each error did to the recording: loudness, RMS,\n"
+           "                         peaks, octave bands, the null depth; with an SVG plot\n"
+           "                         'NAME RIAA report N.svg' beside the recording\n"
+           "  -h, --help             show this help and exit\n"
+           "      --version          show the version and exit\n"
+           "With --write-reference, --export or --report no test is started. No file is\n"
+           "ever overwritten.\n"
+           "\n"
+           "Exit status:\n"
+           "  0  the test ran, or the files were written\n"
+           "  1  a missing or wrong output, a file that could not be read or written,\n"
+           "     or no sound device\n"
+           "  2  a bad command line\n"
+           "\n"
+           "More: man phonoskew-listen\n";
+}
