@@ -32,6 +32,4 @@ inline constexpr ErrorStage ErrorStages[StageCount] = {
 // draws a sample. A stage takes them for its whole output (input frames and
 // the filter's tail), so the next stage starts where it ends.
 constexpr uint64_t DitherDraws(int64_t outputFrames) { return 4 * uint64_t(outputFrames); }
-constexpr uint64_t StageDraws(int64_t inputFrames) {
-    return DitherDraws(inputFrames + FilterTail);
-}
+constexpr uint64_t StageDraws(int64_t inputFrames) { return DitherDraws(inputFrames + FilterTail); }

@@ -197,11 +197,10 @@ HeaderCheck CheckInputHeader(const std::string& inputPath) {
     if (!check.Refusal.empty()) {
         // Only a file told as a WAVE format has a channel count to go by.
         std::string format = DescribeWaveFormat(header, read.Bytes);
-        check.Remedy =
-            (format.empty() ? "" : "it is " + format + "; ") + "convert with: " +
-            PrepareToolCommand(inputPath, format.empty() ? 2 : fields.Channels) +
-            ", or with SoX: " +
-            ConversionCommand(inputPath, FolderEntryNames(SplitPath(inputPath).Folder));
+        check.Remedy = (format.empty() ? "" : "it is " + format + "; ") + "convert with: " +
+                       PrepareToolCommand(inputPath, format.empty() ? 2 : fields.Channels) +
+                       ", or with SoX: " +
+                       ConversionCommand(inputPath, FolderEntryNames(SplitPath(inputPath).Folder));
         return check;
     }
 

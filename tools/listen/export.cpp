@@ -30,7 +30,6 @@ std::string WriteNewWave(const std::string& path, const WaveInfo& info,
         return QuotedArgument(path) + " exists: left as it is";
     }
     const auto header = MakeOutputHeader(info, OutputDataSize(info));
-    const std::string failure =
-        WriteWaveFile(path, header, packed);
+    const std::string failure = WriteWaveFile(path, header, packed);
     return failure.empty() ? "" : QuotedArgument(path) + ": " + failure;
 }

@@ -8,8 +8,8 @@
 #include "engine/engine.h"
 #include "listen/listen.h"
 #include "system/files.h"
-#include "system/quoting.h"
 #include "system/processors.h"
+#include "system/quoting.h"
 
 // ---- Names --------------------------------------------------------------------------
 

@@ -9,9 +9,9 @@
 #include "prepare/prepare.h"
 #include "system/files.h"
 #include "system/quoting.h"
+#include "system/signals.h"
 #include "system/terminal_device.h"
 #include "wave/wave.h"
-#include "system/signals.h"
 
 #ifndef PHONOSKEW_VERSION
 #error "PHONOSKEW_VERSION comes from the project version in CMakeLists.txt"
