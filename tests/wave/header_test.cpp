@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/scratch.h"
+#include "system/quoting.h"
 #include "wave/wave.h"
 
 namespace {
@@ -191,9 +192,12 @@ TEST(RefusedFile, DescriptionNamesEveryDifference) {
 // The SoX command writes the copy phonoskew-prepare would write; the
 // quoting itself is the system layer's.
 TEST(RefusedFile, ConversionCommandsNameThePreparedCopy) {
-    EXPECT_EQ(PrepareToolCommand("music/take 1.flac"), "phonoskew-prepare 'music/take 1.flac'");
+    const std::string prepare = ToolCommand("phonoskew-prepare");
+    EXPECT_EQ(PrepareToolCommand("music/take 1.flac"),
+              prepare + " " + CommandArgument("music/take 1.flac"));
     EXPECT_EQ(ConversionCommand("it's.wav", {"it's.wav"}),
-              "sox 'it'\\''s.wav' -b 24 -r 96000 -c 2 -t wavpcm 'it'\\''s 24-96.wav' gain -n -3");
+              "sox " + CommandArgument("it's.wav") + " -b 24 -r 96000 -c 2 -t wavpcm " +
+                  CommandArgument("it's 24-96.wav") + " gain -n -3");
 }
 
 // One name for a prepared copy, whichever program names it; two recordings
@@ -216,8 +220,10 @@ TEST(RefusedFile, PreparedCopyPathKeepsTwoSourcesApart) {
     };
     for (const Case& c : cases) EXPECT_EQ(PreparedCopyPath(c.Path, c.Folder), c.Copy) << c.Path;
     // A 5.1 file needs folding down; stereo and mono do not.
-    EXPECT_EQ(PrepareToolCommand("5.1.wav", 6), "phonoskew-prepare --downmix '5.1.wav'");
-    EXPECT_EQ(PrepareToolCommand("mono.wav", 1), "phonoskew-prepare 'mono.wav'");
+    const std::string prepare = ToolCommand("phonoskew-prepare");
+    EXPECT_EQ(PrepareToolCommand("5.1.wav", 6),
+              prepare + " --downmix " + CommandArgument("5.1.wav"));
+    EXPECT_EQ(PrepareToolCommand("mono.wav", 1), prepare + " " + CommandArgument("mono.wav"));
 }
 
 TEST(FrameCount, DataSizeOverSixRoundedTiesToEven) {
