@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // No output may ever replace the input, nor another output.
     std::string path(reinterpret_cast<const char*>(data), size);
-    if (!ConversionCommand(path).starts_with("sox '")) std::abort();
+    if (!ConversionCommand(path, {}).starts_with("sox '")) std::abort();
+    if (PreparedCopyPath(path, {}) == path) std::abort();
     OutputNames names = MakeOutputNames(path);
     for (size_t n = 0; n < names.size(); ++n) {
         if (names[n] == path) std::abort();

@@ -2,7 +2,7 @@
 // output through the identity set, byte for byte; outputs that do not
 // belong to the recording are refused before any sound; the exported pairs
 // match in level by an independent measure; and what a session plays,
-// recorded by ALSA's file device through a test HOME's .asoundrc, is the
+// recorded by ALSA's file device through the test's own ALSA configuration, is the
 // right side at the right place, switched through the stated crossfade.
 #include "listen/listen.h"
 
@@ -27,21 +27,22 @@ namespace {
 constexpr int Fade = 768;             // 8 ms at 96 kHz
 constexpr int32_t BOffset = 1 << 21;  // B's ramp stands this far above A's
 
-// A folder with a recording, its outputs, and a HOME whose default sound
-// device writes what is played to played.raw.
+// A folder with a recording, its outputs, and an ALSA configuration whose
+// default sound device writes what is played to played.raw. It stands in for
+// the machine's whole configuration, so that no sound server's plugin is
+// loaded: what is played, and what is listed, is the same on every machine.
 struct ListenFolder {
     ScratchDir dir;
     std::string Played() const { return dir.File("played.raw"); }
     ListenFolder() {
-        fs::create_directory(dir.path / "home");
-        WriteFileBytes(dir.path / "home" / ".asoundrc",
-                       "pcm.!default {\n  type file\n  slave.pcm \"null\"\n  file \"" + Played() +
-                           "\"\n  format \"raw\"\n}\n");
+        WriteFileBytes(dir.path / "alsa.conf",
+                       "pcm.null { type null }\npcm.!default {\n  type file\n  slave.pcm \"null\"\n"
+                       "  file \"" + Played() + "\"\n  format \"raw\"\n}\n");
     }
     Program Listen(std::vector<std::string> arguments) const {
         Program program = PhonoskewIn(dir.path, std::move(arguments));
         program.environment = {"PHONOSKEW_BIN=" PHONOSKEW_LISTEN_BIN,
-                               "HOME=" + PathText(dir.path / "home")};
+                               "ALSA_CONFIG_PATH=" + dir.File("alsa.conf")};
         return program;
     }
 };
