@@ -8,6 +8,7 @@
 #include <string>
 
 #include "numeric/numeric.h"
+#include "system/quoting.h"
 #include "wave/wave.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -30,11 +31,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::abort();
     }
 
-    // What a refused file is goes into a one-line message: printable ASCII
-    // only, whatever the header holds.
-    for (char c : DescribeWaveFormat(data, size))
-        if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) >= 127)
-            std::abort();
+    // What a refused file is goes into a one-line message: nothing in it
+    // may steer the terminal (no control bytes, only valid UTF-8), which is
+    // what showing it as printable text would leave unchanged.
+    const std::string description = DescribeWaveFormat(data, size);
+    if (PrintableText(description) != description) std::abort();
 
     // No output may ever replace the input, nor another output.
     std::string path(reinterpret_cast<const char*>(data), size);
