@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "listen/listen.h"
-#include "system/files.h"
+#include "system/options.h"
 #include "system/quoting.h"
 
 namespace {
@@ -47,61 +47,84 @@ bool ParseTime(std::string_view text, double& seconds) {
     return true;
 }
 
-// The value of an option given as "--name VALUE" or "--name=VALUE"; false
-// when `argument` is not that option.
-bool TakeValue(std::string_view name, int argc, const char* const* argv, int& i,
-               std::string_view& value, bool& missing) {
-    const std::string_view argument = argv[i];
-    missing = false;
-    if (argument == name) {
-        if (i + 1 >= argc) {
-            missing = true;
-        } else {
-            value = argv[++i];
-        }
-        return true;
+enum OptionId {
+    HelpOption = 1,
+    VersionOption,
+    ListDevicesOption,
+    WriteReferenceOption,
+    ReportOption,
+    MatchOption,
+    TrialsOption,
+    SeedOption,
+    FromOption,
+    ToOption,
+    DeviceOption,
+    ExportOption,
+};
+
+constexpr OptionSpec Options[] = {
+    {"help", 'h', HelpOption},
+    {"version", 0, VersionOption},
+    {"list-devices", 0, ListDevicesOption},
+    {"write-reference", 0, WriteReferenceOption},
+    {"report", 0, ReportOption},
+    {"match", 0, MatchOption, "loudness, rms or none"},
+    {"trials", 0, TrialsOption, "a number of trials"},
+    {"seed", 0, SeedOption, "a number"},
+    {"from", 0, FromOption, "a time"},
+    {"to", 0, ToOption, "a time"},
+    {"device", 0, DeviceOption, "a name or a number"},
+    {"export", 0, ExportOption, "a folder"},
+};
+
+bool ParseMatch(std::string_view name, LevelMatch& match) {
+    if (name == "loudness") {
+        match = LevelMatch::Loudness;
+    } else if (name == "rms") {
+        match = LevelMatch::Rms;
+    } else if (name == "none") {
+        match = LevelMatch::None;
+    } else {
+        return false;
     }
-    if (argument.size() > name.size() && argument.starts_with(name) &&
-        argument[name.size()] == '=') {
-        value = argument.substr(name.size() + 1);
-        return true;
-    }
-    return false;
+    return true;
 }
 
 // One option with a value; "" when taken, else the refusal's words.
-std::string TakeValueOption(std::string_view name, std::string_view value, ListenCommand& command) {
+std::string TakeValueOption(const GivenOption& option, ListenCommand& command) {
+    const std::string_view value = option.Value;
     int64_t whole = 0;
-    if (name == "--match") {
-        if (value == "loudness") {
-            command.Match = LevelMatch::Loudness;
-        } else if (value == "rms") {
-            command.Match = LevelMatch::Rms;
-        } else if (value == "none") {
-            command.Match = LevelMatch::None;
-        } else {
-            return "--match wants loudness, rms or none, got " + QuotedArgument(value);
-        }
-    } else if (name == "--trials") {
-        if (!ParseWhole(value, 1, MostTrials, whole))
-            return "--trials wants a number from 1 to 1000, got " + QuotedArgument(value);
-        command.Trials = int(whole);
-    } else if (name == "--seed") {
-        if (!ParseWhole(value, 0, 4294967295, whole))
-            return "--seed wants a number from 0 to 4294967295, got " + QuotedArgument(value);
-        command.HasSeed = true;
-        command.Seed = uint32_t(whole);
-    } else if (name == "--from" || name == "--to") {
-        double& seconds = name == "--from" ? command.FromSeconds : command.ToSeconds;
-        if (!ParseTime(value, seconds))
-            return std::string(name) + " wants a time in seconds or minutes:seconds, got " +
-                   QuotedArgument(value);
-    } else if (name == "--device") {
-        if (value.empty()) return "--device wants a name or a number";
-        command.Device = value;
-    } else if (name == "--export") {
-        if (value.empty()) return "--export wants a folder";
-        command.ExportFolder = value;
+    switch (option.Id) {
+        case MatchOption:
+            if (!ParseMatch(value, command.Match))
+                return "--match wants loudness, rms or none, got " + QuotedArgument(value);
+            break;
+        case TrialsOption:
+            if (!ParseWhole(value, 1, MostTrials, whole))
+                return "--trials wants a number from 1 to 1000, got " + QuotedArgument(value);
+            command.Trials = int(whole);
+            break;
+        case SeedOption:
+            if (!ParseWhole(value, 0, 4294967295, whole))
+                return "--seed wants a number from 0 to 4294967295, got " + QuotedArgument(value);
+            command.HasSeed = true;
+            command.Seed = uint32_t(whole);
+            break;
+        case FromOption:
+        case ToOption:
+            if (!ParseTime(value,
+                           option.Id == FromOption ? command.FromSeconds : command.ToSeconds))
+                return std::string(option.Id == FromOption ? "--from" : "--to") +
+                       " wants a time in seconds or minutes:seconds, got " + QuotedArgument(value);
+            break;
+        case DeviceOption:
+            if (value.empty()) return "--device wants a name or a number";
+            command.Device = value;
+            break;
+        case ExportOption:
+            if (value.empty()) return "--export wants a folder";
+            command.ExportFolder = value;
+            break;
     }
     return "";
 }
@@ -125,48 +148,34 @@ std::string TakeOperands(const std::vector<std::string_view>& operands, ListenCo
 }  // namespace
 
 ListenCommand ParseListenCommand(int argc, const char* const* argv) {
-    static constexpr std::string_view ValueOptions[] = {"--match", "--trials", "--seed",  "--from",
-                                                        "--to",    "--device", "--export"};
+    const ReadCommandLine read = ReadOptions(argc, argv, Options);
     ListenCommand command;
-    std::vector<std::string_view> operands;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
-            operands.push_back(argument);
-            continue;
-        }
-        if (argument == "--") {
-            optionsEnded = true;
-        } else if (argument == "-h" || argument == "--help") {
-            command.Action = ListenAction::Help;
-            return command;
-        } else if (argument == "--version") {
-            command.Action = ListenAction::Version;
-            return command;
-        } else if (argument == "--list-devices") {
-            command.Action = ListenAction::ListDevices;
-        } else if (argument == "--write-reference") {
-            command.WriteReference = true;
-        } else if (argument == "--report") {
-            command.Report = true;
-        } else {
-            bool taken = false;
-            for (std::string_view name : ValueOptions) {
-                std::string_view value;
-                bool missing = false;
-                if (!TakeValue(name, argc, argv, i, value, missing)) continue;
-                if (missing) return Refusal("option '" + std::string(name) + "' needs a value");
-                const std::string problem = TakeValueOption(name, value, command);
-                if (!problem.empty()) return Refusal(problem);
-                taken = true;
+    // In the order given, up to a bad option.
+    for (const GivenOption& option : read.Options) {
+        switch (option.Id) {
+            case HelpOption:
+                command.Action = ListenAction::Help;
+                return command;
+            case VersionOption:
+                command.Action = ListenAction::Version;
+                return command;
+            case ListDevicesOption:
+                command.Action = ListenAction::ListDevices;
                 break;
-            }
-            if (!taken) return Refusal("unrecognized option " + QuotedArgument(argument));
+            case WriteReferenceOption:
+                command.WriteReference = true;
+                break;
+            case ReportOption:
+                command.Report = true;
+                break;
+            default:
+                if (const std::string problem = TakeValueOption(option, command); !problem.empty())
+                    return Refusal(problem);
         }
     }
+    if (!read.Problem.empty()) return Refusal(read.Problem);
     if (command.Action == ListenAction::ListDevices) return command;
-    const std::string problem = TakeOperands(operands, command);
+    const std::string problem = TakeOperands(read.Operands, command);
     if (!problem.empty()) return Refusal(problem);
     if (command.ToSeconds > 0.0 && command.ToSeconds <= command.FromSeconds)
         return Refusal("--to must come after --from");

@@ -37,7 +37,8 @@ struct ListenFolder {
     ListenFolder() {
         WriteFileBytes(dir.path / "alsa.conf",
                        "pcm.null { type null }\npcm.!default {\n  type file\n  slave.pcm \"null\"\n"
-                       "  file \"" + Played() + "\"\n  format \"raw\"\n}\n");
+                       "  file \"" +
+                           Played() + "\"\n  format \"raw\"\n}\n");
     }
     Program Listen(std::vector<std::string> arguments) const {
         Program program = PhonoskewIn(dir.path, std::move(arguments));

@@ -97,7 +97,7 @@ TEST(ParseListenCommand, TableOfCommandLines) {
         {{"r.wav", "5"}, ListenAction::Refuse, "an output is a number from 1 to 4, got '5'"},
         {{"r.wav", "2", "2"}, ListenAction::Refuse, "output 2 named twice"},
         {{"--trials", "0", "r.wav"}, ListenAction::Refuse, "--trials wants a number from 1"},
-        {{"--trials"}, ListenAction::Refuse, "option '--trials' needs a value"},
+        {{"--trials"}, ListenAction::Refuse, "option '--trials' needs a number of trials"},
         {{"--match=loud", "r.wav"}, ListenAction::Refuse, "--match wants loudness, rms or none"},
         {{"--seed", "-1", "r.wav"}, ListenAction::Refuse, "--seed wants a number"},
         {{"--from", "1:2:3", "r.wav"}, ListenAction::Refuse, "--from wants a time"},
