@@ -3,6 +3,7 @@
 // knows nothing of the terminal, and the terminal only reads the model.
 #include "console/screen.h"
 #include "console/terminal.h"
+#include "console/transcript.h"
 
 void PrintText(std::string_view text) {
     LogFinishedRows(false);

@@ -3,8 +3,11 @@
 // from a terminal acted on, and the screen kept up to date (and redrawn
 // after a resize or a stop) while the program waits. Before StartTerminal
 // the keys come from FeedKeyBytes.
+#include "console/key_wait.h"
+
 #include "console/screen.h"
 #include "console/terminal.h"
+#include "console/transcript.h"
 #include "system/terminal_device.h"
 
 namespace {
@@ -14,13 +17,11 @@ constexpr char SuspendByte = 26;            // Ctrl-Z
 
 KeyDecoder decoder;
 bool inputEnded = false;
-bool keysFromTerminal = false;
-bool ctrlZEndsInput = false;
 
 // Raw mode keeps the terminal from turning Ctrl-Z into the stop signal, so
 // the program stops itself; the key is used up.
 bool TakeSuspendKey(const Key& key) {
-    if (!keysFromTerminal || key.kind != KeyKind::Control || key.code != SuspendByte) return false;
+    if (!CtrlZSuspends() || key.kind != KeyKind::Control || key.code != SuspendByte) return false;
     SuspendProgram();
     return true;
 }
@@ -33,17 +34,10 @@ void FeedKeyBytes(std::string_view bytes) { decoder.pending.append(bytes); }
 
 void ClearKeyBytes() { decoder = KeyDecoder{}; }
 
-void ReadEscapeSequences(bool fromTerminal) { decoder.escapeSequences = fromTerminal; }
-
-void SuspendOnCtrlZ(bool fromTerminal) { keysFromTerminal = fromTerminal; }
-
-void EndInputOnCtrlZ(bool fromConsole) { ctrlZEndsInput = fromConsole; }
-
-bool CtrlZEndsInput() { return ctrlZEndsInput; }
-
 bool NextKey(Key& key) {
     for (;;) {
         if (!TerminalStarted()) return TakeKey(decoder, true, key);
+        decoder.escapeSequences = KeysHaveEscapeSequences();
         if (TakeKey(decoder, inputEnded, key)) {
             if (TakeSuspendKey(key)) continue;
             return true;
@@ -71,7 +65,7 @@ bool NextKey(Key& key) {
 // ---- Waiting while another thread works --------------------------------------------------
 
 void WaitServingTerminal(int timeoutMs) {
-    if (!keysFromTerminal || inputEnded) {
+    if (!CtrlZSuspends() || inputEnded) {
         // Keys typed meanwhile stay queued: only a wake ends this.
         WaitForWake(timeoutMs);
     } else {

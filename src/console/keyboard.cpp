@@ -3,8 +3,10 @@
 #include <string>
 #include <vector>
 
+#include "console/key_wait.h"
 #include "console/screen.h"
 #include "console/terminal.h"
+#include "console/transcript.h"
 
 namespace {
 

@@ -13,8 +13,10 @@
 
 #include <algorithm>
 
+#include "console/key_wait.h"
 #include "console/screen.h"
 #include "console/terminal.h"
+#include "console/transcript.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 
 #include "console/screen.h"
 #include "console/terminal.h"
+#include "console/transcript.h"
 
 namespace {
 

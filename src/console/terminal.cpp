@@ -9,6 +9,7 @@
 
 #include "console/frame.h"
 #include "console/screen.h"
+#include "console/transcript.h"
 #include "system/terminal_device.h"
 
 namespace {
@@ -68,16 +69,21 @@ void StartTerminal() {
     if (started) return;
     started = true;
     facts = StartTerminalDevice(drawOnOutput);
-    ReadEscapeSequences(facts.KeysHaveEscapeSequences);
     StartTranscript(!facts.OutputIsTerminal);
     Screen().utf8 = facts.Utf8;
     if (facts.OutputIsTerminal) ReadTerminalSize();
     UpdateRestoreBytes();
-    SuspendOnCtrlZ(facts.InputIsTerminal && !facts.CtrlZEndsInput);
-    EndInputOnCtrlZ(facts.CtrlZEndsInput);
 }
 
 bool TerminalStarted() { return started; }
+
+bool KeysHaveEscapeSequences() { return started && facts.KeysHaveEscapeSequences; }
+
+bool CtrlZSuspends() { return started && facts.InputIsTerminal && !facts.CtrlZEndsInput; }
+
+bool CtrlZEndsInput() { return facts.CtrlZEndsInput; }
+
+void EndInputOnCtrlZ(bool fromConsole) { facts.CtrlZEndsInput = fromConsole; }
 
 bool DrawingToTerminal() { return started && facts.OutputIsTerminal; }
 

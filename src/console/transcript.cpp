@@ -2,6 +2,8 @@
 // the model goes out as a plain line once the program has moved on below
 // it (a program may still come back to the row it is on). The terminal
 // reads the model and keeps the text here until ShowScreen writes it.
+#include "console/transcript.h"
+
 #include <algorithm>
 #include <string>
 

@@ -4,6 +4,7 @@
 #include <clocale>
 #include <string>
 
+#include "console/key_wait.h"
 #include "console/screen.h"
 #include "console/terminal.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "console/key_wait.h"
 #include "console/screen.h"
-#include "console/terminal.h"
 #include "support/harness.h"
 
 namespace {

@@ -1,8 +1,6 @@
 // The terminal backend end to end: a child process runs the console in a
 // pseudo-terminal (or with pipes) and the test checks what reached the
 // terminal and the modes it was left in, for every way the child ends.
-#include "console/terminal.h"
-
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -10,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "console/key_wait.h"
 #include "console/screen.h"
 #include "console/screen_script.h"
 #include "support/harness.h"

@@ -1,10 +1,11 @@
 // The plain transcript: which rows go out, when, and that a scroll loses none.
+#include "console/transcript.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "console/screen.h"
-#include "console/terminal.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "console/terminal.h"
+#include "console/key_wait.h"
 #include "driver/driver.h"
 #include "support/scratch.h"
 
