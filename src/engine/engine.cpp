@@ -165,8 +165,7 @@ void RunExactBlock(StagePart& part, int64_t first, int64_t count) {
     std::span<double> right = std::span(part.FilteredRight).first(size_t(count));
     FilterBlockExact(part.InputLeft, part.InputRight, *part.Coefficients, first - part.BlockStart,
                      left, right);
-    part.Result.Clipped += DitherAndPackScalar(left.data(), right.data(), count,
-                                               PendingRoom(part, count).data(), part.Random);
+    part.Result.Clipped += DitherAndPackScalar(left, right, PendingRoom(part, count), part.Random);
 }
 
 // The fast form takes the packed block straight into its windows; the

@@ -23,11 +23,11 @@ int64_t DitherSample(double value, RandomSource& random) {
     return DitherSum(value, r1, r2);
 }
 
-int64_t DitherAndPackScalar(const double* left, const double* right, int64_t frames,
-                            uint8_t* packed, RandomSource& random) {
+int64_t DitherAndPackScalar(std::span<const double> left, std::span<const double> right,
+                            std::span<uint8_t> packed, RandomSource& random) {
     int64_t clipped = 0;
-    for (int64_t n = 0; n < frames; ++n) {
-        uint8_t* frame = packed + BytesPerFrame * size_t(n);
+    for (size_t n = 0; n < left.size(); ++n) {
+        uint8_t* frame = &packed[BytesPerFrame * n];
         StoreSample24(ClipSample24(DitherSample(left[n], random), clipped), frame);
         StoreSample24(ClipSample24(DitherSample(right[n], random), clipped), frame + 3);
     }

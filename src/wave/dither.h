@@ -43,9 +43,10 @@ inline void StoreSample24(int64_t value, uint8_t* bytes) {
 }
 
 // The dither and pack one sample at a time, on the x87 unit: the reference
-// for the vector form, and the form every CPU can run.
-int64_t DitherAndPackScalar(const double* left, const double* right, int64_t frames,
-                            uint8_t* packed, RandomSource& random);
+// for the vector form, and the form every CPU can run. `right` is as long as
+// `left`, `packed` has room for their frames; returns the samples clipped.
+int64_t DitherAndPackScalar(std::span<const double> left, std::span<const double> right,
+                            std::span<uint8_t> packed, RandomSource& random);
 
 // A block of fast filter values: `Frames` of each channel, in arrays that
 // have room for DitherPad values more, which the vector loads may read.

@@ -35,9 +35,7 @@ Expected ModelStage(const std::vector<int32_t>& left, const std::vector<int32_t>
     std::vector<double> filteredRight = ModelChannel(right, h);
     Expected expected;
     expected.Packed.resize(6 * filteredLeft.size());
-    expected.Clipped =
-        DitherAndPackScalar(filteredLeft.data(), filteredRight.data(), int64_t(filteredLeft.size()),
-                            expected.Packed.data(), random);
+    expected.Clipped = DitherAndPackScalar(filteredLeft, filteredRight, expected.Packed, random);
     return expected;
 }
 

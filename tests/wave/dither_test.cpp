@@ -89,7 +89,7 @@ TEST(Dither, DrawOrderLeftLeftRightRight) {
     const double left[] = {0.3};
     const double right[] = {0.9};
     uint8_t packed[6];
-    DitherAndPackScalar(left, right, 1, packed, random);
+    DitherAndPackScalar(left, right, packed, random);
     const uint8_t expected[] = {0x00, 0x00, 0x00, 0x01, 0x00, 0x00};
     EXPECT_EQ(std::vector<uint8_t>(packed, packed + 6),
               std::vector<uint8_t>(expected, expected + 6));
@@ -144,8 +144,7 @@ void ExpectSameAsScalarOnOneUnit(const std::vector<double>& left, const std::vec
         DitherAndPackVector(left.data(), right.data(), int64_t(left.size()), packed.data(), random);
     RandomSource scalarRandom{start};
     std::vector<uint8_t> expected(6 * left.size());
-    int64_t expectedClipped = DitherAndPackScalar(left.data(), right.data(), int64_t(left.size()),
-                                                  expected.data(), scalarRandom);
+    int64_t expectedClipped = DitherAndPackScalar(left, right, expected, scalarRandom);
     size_t differ = 0;
     while (differ < packed.size() && packed[differ] == expected[differ]) ++differ;
     EXPECT_EQ(differ, packed.size()) << "first difference in frame " << differ / 6 << " value "
@@ -224,10 +223,10 @@ TEST(Dither, StageStartedWithSkipMatchesRunningOn) {
     }
     std::vector<uint8_t> first(6 * frames), runningOn(6 * frames), skipped(6 * frames);
     RandomSource run;
-    DitherAndPackScalar(left.data(), right.data(), frames, first.data(), run);
-    DitherAndPackScalar(left.data(), right.data(), frames, runningOn.data(), run);
+    DitherAndPackScalar(left, right, first, run);
+    DitherAndPackScalar(left, right, runningOn, run);
     RandomSource stage2 = RandomSource{}.Skip(4 * uint64_t(frames));
-    DitherAndPackScalar(left.data(), right.data(), frames, skipped.data(), stage2);
+    DitherAndPackScalar(left, right, skipped, stage2);
     EXPECT_EQ(skipped, runningOn);
     EXPECT_NE(skipped, first);
     EXPECT_EQ(stage2.State, run.State);
@@ -236,8 +235,9 @@ TEST(Dither, StageStartedWithSkipMatchesRunningOn) {
     RandomSource firstPart = RandomSource{}.Skip(4 * uint64_t(frames));
     RandomSource secondPart = firstPart.Skip(4 * 300);
     std::vector<uint8_t> split(6 * frames);
-    DitherAndPackScalar(left.data(), right.data(), 300, split.data(), firstPart);
-    DitherAndPackScalar(left.data() + 300, right.data() + 300, frames - 300, split.data() + 6 * 300,
+    const std::span<const double> l(left), r(right);
+    DitherAndPackScalar(l.first(300), r.first(300), split, firstPart);
+    DitherAndPackScalar(l.subspan(300), r.subspan(300), std::span(split).subspan(6 * 300),
                         secondPart);
     EXPECT_EQ(split, runningOn);
 }

@@ -237,8 +237,10 @@ void BenchLoops(const fs::path& dir) {
     LimitVectorWidth(VectorWidth::Widest);
     std::vector<uint8_t> packed(BytesPerFrame * outputs);
     RandomSource random;
-    double scalar = BestOfFive(
-        [&] { DitherAndPackScalar(left.data(), right.data(), outputs, packed.data(), random); });
+    double scalar = BestOfFive([&] {
+        DitherAndPackScalar(std::span(left).first(size_t(outputs)),
+                            std::span(right).first(size_t(outputs)), packed, random);
+    });
     std::printf("| exact dither and pack (x87 unit), a frame | %.2f |\n", scalar * 1e9 / outputs);
     std::vector<int32_t> samplesLeft(outputs + DitherPad), samplesRight(outputs + DitherPad);
     std::vector<int32_t> suspects(2 * outputs);
@@ -315,7 +317,8 @@ void BenchCrossover() {
         RandomSource random;
         FilterBlockExact(left, right, crafted.Taps, 0, std::span(outLeft).first(frames),
                          std::span(outRight).first(frames));
-        DitherAndPackScalar(outLeft.data(), outRight.data(), frames, packed.data(), random);
+        DitherAndPackScalar(std::span(outLeft).first(size_t(frames)),
+                            std::span(outRight).first(size_t(frames)), packed, random);
     });
     std::printf(
         "\nA suspect's exact recompute and dither: %.0f ns; the exact loop: %.0f ns an "

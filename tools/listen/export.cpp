@@ -19,7 +19,7 @@ std::vector<uint8_t> ApplyGain(const std::vector<uint8_t>& packed, double gainDb
     }
     // The program's own triangular dither and pack, as every output has.
     std::vector<uint8_t> gained(packed.size());
-    DitherAndPackScalar(left.data(), right.data(), int64_t(frames), gained.data(), random);
+    DitherAndPackScalar(left, right, gained, random);
     return gained;
 }
 

@@ -572,9 +572,8 @@ std::string MeasureAndKeep(Source& source, PeakMeter& meter, KeptSignal& kept) {
         for (int channel = 0; channel < 2; ++channel) {
             PeakMeter& channelMeter = meters[size_t(channel)];
             channelMeter.Channel = channel;
-            StartHelperThread(measuring[size_t(channel)], [&channelMeter, &measured, count] {
-                MeasurePeaks(channelMeter, measured.data(), count);
-            });
+            StartHelperThread(measuring[size_t(channel)],
+                              [&channelMeter, &measured] { MeasurePeaks(channelMeter, measured); });
         }
         failure = KeepBlock(kept, frames, count, source.Path);
     }

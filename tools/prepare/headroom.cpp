@@ -193,14 +193,16 @@ void MeasureFilteredForm(PeakMeter& meter, const std::vector<double>& window, in
 // Each channel's window holds its last 63 samples before the new ones, as
 // the fast filter reads them, and the zeros it may read beyond; the
 // interpolator reads the signal's last 11 of them too.
-void MeasurePeaks(PeakMeter& meter, const double* interleaved, int64_t frames) {
+void MeasurePeaks(PeakMeter& meter, std::span<const double> interleaved) {
+    const int64_t frames = int64_t(interleaved.size() / 2);
     std::vector<double> window(size_t(FilterTail + frames + VectorPad), 0.0);
     std::vector<double> filtered(size_t(InterpolatorTaps - 1 + frames + VectorPad));
     for (int channel = 0; channel < 2; ++channel) {
         if (meter.Channel >= 0 && channel != meter.Channel) continue;
         std::vector<double>& history = meter.History[channel];
         std::copy(history.begin(), history.end(), window.begin());
-        for (int64_t n = 0; n < frames; ++n) window[FilterTail + n] = interleaved[2 * n + channel];
+        for (int64_t n = 0; n < frames; ++n)
+            window[size_t(FilterTail + n)] = interleaved[size_t(2 * n + channel)];
         meter.SignalPeak =
             std::max(meter.SignalPeak, LargestMagnitude(window.data() + FilterTail, frames));
         if (meter.TruePeak) {
@@ -217,7 +219,7 @@ void MeasurePeaks(PeakMeter& meter, const double* interleaved, int64_t frames) {
 void FinishPeaks(PeakMeter& meter) {
     constexpr int Frames = FilterTail + InterpolatorTaps;
     const std::vector<double> silence(2 * Frames, 0.0);
-    MeasurePeaks(meter, silence.data(), Frames);
+    MeasurePeaks(meter, silence);
 }
 
 void CombinePeaks(PeakMeter& meter, const PeakMeter& other) {

@@ -16,6 +16,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -119,8 +120,8 @@ struct PeakMeter {
 };
 
 PeakMeter StartPeakMeter(const HeadroomSets& sets, bool truePeak);
-// Takes the next `frames` interleaved frames, left first.
-void MeasurePeaks(PeakMeter& meter, const double* interleaved, int64_t frames);
+// Takes the next frames, interleaved, left first.
+void MeasurePeaks(PeakMeter& meter, std::span<const double> interleaved);
 // After the last frames: the filters' 63-frame tails and the silence the
 // interpolator reads beyond them.
 void FinishPeaks(PeakMeter& meter);
