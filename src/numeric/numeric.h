@@ -25,7 +25,6 @@ void SetNumericEnvironment();
 // Round to nearest, ties to even. NaN, an infinity or a result outside the
 // target range gives the most negative value of the type: a defined result
 // where a plain cast would be undefined behaviour.
-int64_t RoundToInt64(Extended value);
 int32_t RoundToInt32(Extended value);
 
 // ---- Powers of ten ----------------------------------------------------------

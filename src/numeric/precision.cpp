@@ -53,10 +53,6 @@ Int RoundToRange(Extended value, Extended low, Extended high) {
 
 }  // namespace
 
-int64_t RoundToInt64(Extended value) {
-    return RoundToRange<int64_t>(value, Extended(-0x1p63), Extended(0x1p63));
-}
-
 int32_t RoundToInt32(Extended value) {
     return RoundToRange<int32_t>(value, Extended(-0x1p31), Extended(0x1p31));
 }
