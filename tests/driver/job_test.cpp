@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "console/key_wait.h"
+#include "console/screen.h"
 #include "driver/driver.h"
 #include "support/scratch.h"
 
@@ -65,6 +66,10 @@ TEST(RunFilterStage, FiltersIntoTheOutputThatTheWritingStepNames) {
     const int32_t expectedLeft[] = {0, 6000, 8000, 0};  // then the tail's dither
     for (int n = 0; n < 4; ++n) EXPECT_NEAR(DecodeSample24(bytes + 44 + 6 * n), expectedLeft[n], 1);
     EXPECT_NEAR(DecodeSample24(bytes + 44 + 6 + 3), -2000, 1);
+    // The stage's "Done" row says why its taps are not all the file's.
+    int doneRows = 0;
+    for (int row = 1; row <= 55; ++row) doneRows += RowText(row).starts_with("   Done (SO.dat: ");
+    EXPECT_EQ(doneRows, 1);
 }
 
 // A failed making, write or naming of the output, as a full disk gives it,

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <sstream>
 
 namespace {
@@ -175,4 +176,73 @@ void ExpectPromptScreen(const VtScreen& s) {
     EXPECT_EQ(s.cursorRow, 8);
     EXPECT_EQ(s.cursorColumn, 17);
     EXPECT_TRUE(s.cursorVisible);
+}
+
+void ExpectFinishedJobScreen(const VtScreen& s, const JobFixture& fixture) {
+    // The loud samples of the fixture clip in some stages; the writer's
+    // "Done" then says how many.
+    std::array<int64_t, 4> clipped{};
+    ReferenceOutputs(fixture.left, fixture.right, fixture.sets, &clipped);
+    auto writerDone = [&clipped](int stage) {
+        int64_t count = clipped[stage - 1];
+        if (count == 0) return std::string("   Done");
+        return "   Done (" + std::to_string(count) + (count == 1 ? " sample" : " samples") +
+               " clipped)";
+    };
+    const std::pair<int, std::string> rows[] = {
+        {2, "   Phonoskew"},
+        {8, "   Input file?  take1.wav"},
+        {11, "                 FILE DATA"},
+        {13, "                 Channels     2"},
+        {14, "                 Sample rate  96000 Hz"},
+        {15, "                 Resolution   24 bits"},
+        {16, "                 Length       4800 samples"},
+        {17, "                 Duration     .05 seconds"},
+        {21, "   Reading file data..."},
+        {22, "   Done"},
+        {24, "   Extracting channels..."},
+        {25, "   Done"},
+        {27, "   Applying first-order filter..."},
+        {28, "   Done"},
+        {30, "   Writing file - take1 RIAA error 1.wav"},
+        {31, writerDone(1)},
+        {33, "   Applying second-order filter..."},
+        {34, "   Done"},
+        {36, "   Writing file - take1 RIAA error 2.wav"},
+        {37, writerDone(2)},
+        {39, "   Applying first-order phase shift..."},
+        {40, "   Done"},
+        {42, "   Writing file - take1 RIAA error 3.wav"},
+        {43, writerDone(3)},
+        {45, "   Applying second-order phase shift..."},
+        {46, "   Done"},
+        {48, "   Writing file - take1 RIAA error 4.wav"},
+        {49, writerDone(4)},
+        {54, "   press any key to quit"},
+    };
+    std::vector<bool> named(56, false);
+    for (const auto& [row, text] : rows) {
+        EXPECT_EQ(VtRowText(s, row), text) << "row " << row << "\n" << VtDump(s);
+        named[row] = true;
+    }
+    EXPECT_EQ(VtRowText(s, 13, true).substr(0, 32), "                 Channels     2 ");
+    EXPECT_TRUE(std::regex_match(VtRowText(s, 53),
+                                 std::regex("   Job completed in (\\d*\\.)?\\d+ seconds")))
+        << VtRowText(s, 53);
+    named[53] = named[1] = named[3] = named[4] = true;
+    for (int row = 1; row <= 55; ++row) {
+        if (!named[row]) {
+            EXPECT_EQ(VtRowText(s, row), "") << "row " << row << "\n" << VtDump(s);
+        }
+    }
+    // Colours: progress and data lines grey, banner, path and "Done" black.
+    for (int row : {8, 11, 13, 14, 15, 16, 17, 21, 24, 27, 30, 33, 36, 39, 42, 45, 48, 54}) {
+        int last = static_cast<int>(VtRowText(s, row).size());
+        ExpectColours(s, row, 1, row == 8 ? 14 : last, Grey);
+    }
+    ExpectColours(s, 8, 17, 25, Black);
+    for (int row : {2, 22, 25, 28, 31, 34, 37, 40, 43, 46, 49, 53}) {
+        ExpectColours(s, row, 1, static_cast<int>(VtRowText(s, row).size()), Black);
+    }
+    for (int row : {1, 9, 20, 52, 55}) ExpectColours(s, row, 1, 80, VtCellAt(s, row, 1).foreground);
 }

@@ -64,3 +64,6 @@ bool WaitForText(Child& run, const std::string& text, int timeoutMs = 20000);
 // The banner, the prompt and the cleared rows below in their colours, the
 // cursor shown after the prompt.
 void ExpectPromptScreen(const VtScreen& s);
+// The screen of a finished job on take1.wav of `fixture`: every row in its
+// text and colours, each writer's "Done" with the samples clipped.
+void ExpectFinishedJobScreen(const VtScreen& s, const JobFixture& fixture);
