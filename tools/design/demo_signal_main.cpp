@@ -8,6 +8,8 @@
 
 #include "design/design.h"
 #include "system/files.h"
+#include "system/options.h"
+#include "system/quoting.h"
 
 namespace {
 
@@ -17,51 +19,60 @@ constexpr const char* UsageText =
     "peak -6 dBFS) as a stereo 24-bit 96 kHz WAVE file with a 44-byte header.\n"
     "S is 0.1 to 600, default 10. --version shows the version.\n";
 
+enum OptionId { HelpOption = 1, VersionOption, SecondsOption };
+
+constexpr OptionSpec Options[] = {
+    {"help", 'h', HelpOption},
+    {"version", 0, VersionOption},
+    {"seconds", 0, SecondsOption, "a number of seconds"},
+};
+
+// From 0.1 to 600 seconds; else said on stderr.
+bool ParseSeconds(const std::string& text, double& seconds) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0' || !(value >= 0.1 && value <= 600.0)) {
+        std::fprintf(stderr, "phonoskew-demo-signal: --seconds wants 0.1 to 600, got %s\n",
+                     QuotedArgument(text).c_str());
+        return false;
+    }
+    seconds = value;
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** commandLine) {
     // The path in UTF-8, as the file layer takes it.
     std::vector<std::string> arguments = ProgramArguments(argc, commandLine);
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(argument.data());
-    const char* outPath = nullptr;
+    std::vector<const char*> argv;
+    for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+    const ReadCommandLine read = ReadOptions(argc, argv.data(), Options);
     double seconds = 10.0;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
+    for (const GivenOption& option : read.Options) {
+        if (option.Id == HelpOption) {
             std::fputs(UsageText, stdout);
             return 0;
         }
-        if (arg == "--version") {
+        if (option.Id == VersionOption) {
             std::fputs("phonoskew-demo-signal " PHONOSKEW_VERSION "\n", stdout);
             return 0;
         }
-        if (arg == "--seconds" && i + 1 < argc) {
-            char* end = nullptr;
-            seconds = std::strtod(argv[++i], &end);
-            if (end == argv[i] || *end != '\0' || !(seconds >= 0.1 && seconds <= 600.0)) {
-                std::fprintf(stderr,
-                             "phonoskew-demo-signal: --seconds wants 0.1 to 600, got '%s'\n",
-                             argv[i]);
-                return 2;
-            }
-        } else if (!outPath && !arg.empty() && arg[0] != '-') {
-            outPath = argv[i];
-        } else {
-            std::fprintf(stderr, "phonoskew-demo-signal: unexpected argument: %s\n%s", argv[i],
-                         UsageText);
+        if (option.Id == SecondsOption && !ParseSeconds(std::string(option.Value), seconds))
             return 2;
-        }
     }
-    if (!outPath) {
+    if (!read.Problem.empty() || read.Operands.size() != 1) {
+        if (!read.Problem.empty())
+            std::fprintf(stderr, "phonoskew-demo-signal: %s\n", read.Problem.c_str());
         std::fputs(UsageText, stderr);
         return 2;
     }
+    const std::string outPath(read.Operands[0]);
 
     const std::string reason = WriteDemoFile(outPath, MakeDemoSignal(seconds));
     if (!reason.empty()) {
-        std::fprintf(stderr, "phonoskew-demo-signal: cannot write %s: %s\n", outPath,
-                     reason.c_str());
+        std::fprintf(stderr, "phonoskew-demo-signal: cannot write %s: %s\n",
+                     QuotedArgument(outPath).c_str(), reason.c_str());
         return 1;
     }
     return 0;

@@ -21,6 +21,8 @@
 #include "filters/stages.h"
 #include "numeric/numeric.h"
 #include "system/files.h"
+#include "system/options.h"
+#include "system/quoting.h"
 
 namespace {
 
@@ -62,81 +64,129 @@ constexpr const char* UsageText =
     "  --help               this text\n"
     "  --version            the version of Phonoskew it belongs to\n";
 
+enum OptionId {
+    HelpOption = 1,
+    VersionOption,
+    CheckOption,
+    OutOption,
+    SetsOption,
+    FoTauOption,
+    FoErrorOption,
+    SoFreqOption,
+    SoQRightOption,
+    SoQWrongOption,
+    FopTauOption,
+    SopFreqOption,
+    SopQOption,
+};
+
+constexpr OptionSpec Options[] = {
+    {"help", 'h', HelpOption},
+    {"version", 0, VersionOption},
+    {"check", 0, CheckOption},
+    {"out", 0, OutOption, "a folder"},
+    {"sets", 0, SetsOption, "a list of sets"},
+    {"fo-tau", 0, FoTauOption, "a number"},
+    {"fo-error", 0, FoErrorOption, "a percentage"},
+    {"so-freq", 0, SoFreqOption, "a number"},
+    {"so-q-right", 0, SoQRightOption, "a number"},
+    {"so-q-wrong", 0, SoQWrongOption, "a number"},
+    {"fop-tau", 0, FopTauOption, "a number"},
+    {"sop-freq", 0, SopFreqOption, "a number"},
+    {"sop-q", 0, SopQOption, "a number"},
+};
+
+// Where each option with a positive number keeps it.
+double* PositiveValue(int id, DesignOptions& options) {
+    switch (id) {
+        case FoTauOption:
+            return &options.FoTauMicro;
+        case SoFreqOption:
+            return &options.SoHz;
+        case SoQRightOption:
+            return &options.SoQRight;
+        case SoQWrongOption:
+            return &options.SoQWrong;
+        case FopTauOption:
+            return &options.FopTauMicro;
+        case SopFreqOption:
+            return &options.SopHz;
+        case SopQOption:
+            return &options.SopQ;
+        default:
+            return nullptr;
+    }
+}
+
+std::string OptionName(int id) {
+    for (const OptionSpec& option : Options)
+        if (option.Id == id) return "--" + std::string(option.Long);
+    return "";
+}
+
 // A positive finite number, or a message naming the option.
-bool ParsePositive(const char* option, const char* text, double& value) {
+bool ParsePositive(int id, const std::string& text, double& value) {
     char* end = nullptr;
     errno = 0;
-    const double parsed = std::strtod(text, &end);
-    if (end == text || *end != '\0' || errno != 0 || !(parsed > 0.0) || parsed > 1e9) {
-        std::fprintf(stderr, "phonoskew-design: %s wants a positive number, got '%s'\n", option,
-                     text);
+    const double parsed = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0' || errno != 0 || !(parsed > 0.0) || parsed > 1e9) {
+        std::fprintf(stderr, "phonoskew-design: %s wants a positive number, got %s\n",
+                     OptionName(id).c_str(), QuotedArgument(text).c_str());
         return false;
     }
     value = parsed;
     return true;
 }
 
+// A percentage above -90 for --fo-error.
+bool ParseErrorPercent(const std::string& text, double& value) {
+    char* end = nullptr;
+    const double parsed = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0' || !(parsed > -90.0 && parsed < 1000.0)) {
+        std::fprintf(stderr, "phonoskew-design: --fo-error wants a percentage above -90, got %s\n",
+                     QuotedArgument(text).c_str());
+        return false;
+    }
+    value = parsed;
+    return true;
+}
+
+// One option in the order given; false on a bad value, said on stderr.
+bool TakeOption(const GivenOption& option, DesignOptions& options) {
+    const std::string value(option.Value);
+    if (option.Id == CheckOption) {
+        options.Check = true;
+    } else if (option.Id == OutOption) {
+        options.OutDir = value;
+    } else if (option.Id == SetsOption) {
+        options.Sets = value;
+    } else if (option.Id == FoErrorOption) {
+        return ParseErrorPercent(value, options.FoErrorPercent);
+    } else if (double* number = PositiveValue(option.Id, options)) {
+        return ParsePositive(option.Id, value, *number);
+    }
+    return true;
+}
+
 // Returns 0 to go on, 1 after --help or --version, 2 on a bad command line.
 int ParseOptions(int argc, char** argv, DesignOptions& options) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view option = argv[i];
-        if (option == "--help" || option == "-h") {
+    const ReadCommandLine read = ReadOptions(argc, argv, Options);
+    for (const GivenOption& option : read.Options) {
+        if (option.Id == HelpOption) {
             std::fputs(UsageText, stdout);
             return 1;
         }
-        if (option == "--version") {
+        if (option.Id == VersionOption) {
             std::fputs("phonoskew-design " PHONOSKEW_VERSION "\n", stdout);
             return 1;
         }
-        if (option == "--check") {
-            options.Check = true;
-            continue;
-        }
-        if (!option.starts_with("-")) {
-            options.Files.emplace_back(option);
-            continue;
-        }
-        if (i + 1 >= argc) {
-            std::fprintf(stderr, "phonoskew-design: unknown option or missing value: %s\n%s",
-                         argv[i], UsageText);
-            return 2;
-        }
-        const char* value = argv[++i];
-        bool ok = true;
-        if (option == "--out")
-            options.OutDir = value;
-        else if (option == "--sets")
-            options.Sets = value;
-        else if (option == "--fo-tau")
-            ok = ParsePositive(argv[i - 1], value, options.FoTauMicro);
-        else if (option == "--fo-error") {
-            char* end = nullptr;
-            options.FoErrorPercent = std::strtod(value, &end);
-            ok = end != value && *end == '\0' && options.FoErrorPercent > -90.0 &&
-                 options.FoErrorPercent < 1000.0;
-            if (!ok)
-                std::fprintf(
-                    stderr, "phonoskew-design: --fo-error wants a percentage above -90, got '%s'\n",
-                    value);
-        } else if (option == "--so-freq")
-            ok = ParsePositive(argv[i - 1], value, options.SoHz);
-        else if (option == "--so-q-right")
-            ok = ParsePositive(argv[i - 1], value, options.SoQRight);
-        else if (option == "--so-q-wrong")
-            ok = ParsePositive(argv[i - 1], value, options.SoQWrong);
-        else if (option == "--fop-tau")
-            ok = ParsePositive(argv[i - 1], value, options.FopTauMicro);
-        else if (option == "--sop-freq")
-            ok = ParsePositive(argv[i - 1], value, options.SopHz);
-        else if (option == "--sop-q")
-            ok = ParsePositive(argv[i - 1], value, options.SopQ);
-        else {
-            std::fprintf(stderr, "phonoskew-design: unknown option: %s\n%s", argv[i - 1],
-                         UsageText);
-            return 2;
-        }
-        if (!ok) return 2;
+        if (!TakeOption(option, options)) return 2;
     }
+    if (!read.Problem.empty()) {
+        std::fprintf(stderr, "phonoskew-design: %s\n%s", read.Problem.c_str(), UsageText);
+        return 2;
+    }
+    for (std::string_view file : read.Operands) options.Files.emplace_back(file);
     if (options.Check != !options.Files.empty()) {
         std::fprintf(stderr, "phonoskew-design: %s\n%s",
                      options.Check ? "--check names no file" : "files are named only with --check",
