@@ -19,7 +19,7 @@ namespace {
 // is the program's (MakeOutputNames), less what it adds.
 std::string OutputStem(const std::string& recording) {
     const std::string first = MakeOutputNames(recording)[0];
-    return first.substr(0, first.size() - std::string(" RIAA error 1.wav").size());
+    return first.substr(0, first.size() - std::string(ErrorStages[0].OutputSuffix).size());
 }
 
 }  // namespace

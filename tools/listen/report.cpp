@@ -147,8 +147,7 @@ namespace {
 // Output n's coefficient set, as the run that made it read it: from the
 // current folder, else from the recording's.
 bool FindStageSet(const std::string& recording, int n, CoefficientSet& taps) {
-    static const char* const names[] = {"FO.dat", "SO.dat", "FOP.dat", "SOP.dat"};
-    const std::string name = names[n - 1];
+    const std::string name = ErrorStages[n - 1].CoefficientFile;
     const std::string folder = PathText(FileSystemPath(recording).parent_path());
     for (const std::string& path : {name, folder.empty() ? name : NameInFolder(folder, name)}) {
         const CoefficientLoad load = LoadCoefficients(path);
