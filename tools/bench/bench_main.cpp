@@ -211,7 +211,7 @@ void BenchLoops(const fs::path& dir) {
     ReadFileAt((dir / "bench.wav").string(), input.data(), input.size(), HeaderSize);
     std::vector<int32_t> inputLeft(frames), inputRight(frames);
     DecodeFrames(input, 0, inputLeft, inputRight);
-    CoefficientLoad load = LoadCoefficients((dir / "SO.dat").string());
+    CoefficientLoad load = LoadCoefficients((dir / ErrorStages[1].CoefficientFile).string());
     const int64_t outputs = frames + FilterTail;
     std::vector<double> left(OutputRoom(outputs)), right(OutputRoom(outputs));
     std::vector<double> window(WindowSize(outputs));
