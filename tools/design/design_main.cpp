@@ -252,11 +252,10 @@ void PrintReport(const ErrorModel& model, const DesignedTaps& design) {
 
 // The folder the files go to, made with its parents when missing.
 bool MakeOutputFolder(const std::string& folder) {
-    std::error_code error;
-    std::filesystem::create_directories(FileSystemPath(folder), error);
-    if (!error) return true;
-    std::fprintf(stderr, "phonoskew-design: cannot make the folder %s: %s\n", folder.c_str(),
-                 error.message().c_str());
+    const int error = MakeFolder(folder);
+    if (error == 0) return true;
+    std::fprintf(stderr, "phonoskew-design: cannot make the folder %s: %s\n",
+                 QuotedArgument(folder).c_str(), ErrorText(error).c_str());
     return false;
 }
 

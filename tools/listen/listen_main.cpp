@@ -81,6 +81,9 @@ int ListDevices() {
 // The work of --write-reference, --export and --report, output by output.
 int Work(const ListenCommand& command, const Recording& recording,
          std::vector<ErrorOutput>& outputs) {
+    if (const int error = MakeFolder(command.ExportFolder); error != 0)
+        return Fail("cannot make the folder " + QuotedArgument(command.ExportFolder) + ": " +
+                    ErrorText(error));
     std::vector<OutputReport> reports;
     for (ErrorOutput& output : outputs) {
         const PreparedOutput prepared = Prepare(recording, std::move(output), command.Match);

@@ -176,8 +176,8 @@ TEST(ListenExport, PairsMatchInLevelByAnIndependentMeasure) {
     quieter.resize(quieter.size() + 2 * 63, 0);
     WriteWave(folder.dir.File("rec RIAA error 1.wav"), quieter);
     for (const char* match : {"rms", "loudness"}) {
-        const std::string out = folder.dir.File(match);
-        fs::create_directory(out);
+        // A folder that is not there yet is made, with its parents.
+        const std::string out = folder.dir.File(std::string("pairs/") + match);
         const Child run =
             RunPiped(folder.Listen({"--export", out, "--match", match, "rec.wav"}), "");
         ASSERT_EQ(run.exitStatus, 0) << run.err;
