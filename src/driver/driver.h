@@ -23,17 +23,14 @@
 // The console window's start-up calls, in their fixed order.
 void SetUpConsoleWindow();
 
+struct TypedInput;
+
 // Shows the banner and "   Input file?", reads a path from row 8 column 17,
 // and repeats (beep, box, fresh screen) until the path names a readable
 // regular file. Returns the path as typed, or as a drop gave it (see
-// OpenTypedPath).
-std::string AskInputPath();
-
-// 0 when `path`, taken whole, names a regular file that opens for reading,
-// else the error. Never blocks: a FIFO or a device counts as a failed open
-// (NotRegularFile), and an empty path and one that holds '*' or '?' as no
-// file (ENOENT).
-int InputOpenError(const std::string& path);
+// OpenTypedPath), with the file open: the header and the samples are read
+// from the file the prompt found, never from another one put in its place.
+TypedInput AskInputPath();
 
 // A path as a terminal's drag and drop types it, less what the drop added:
 // the trailing blanks, then one pair of quotes around it (a single quote
@@ -41,10 +38,14 @@ int InputOpenError(const std::string& path);
 std::string DroppedPath(const std::string& typed);
 
 // The typed path that opens: as typed when that opens, else as a drop gave
-// it when that opens; else the typed path and its error.
+// it when that opens; else the typed path and its error. A path opens when,
+// taken whole, it names a regular file that opens for reading. Never
+// blocks: a FIFO or a device counts as a failed open (NotRegularFile), and
+// an empty path and one that holds '*' or '?' as no file (ENOENT).
 struct TypedInput {
     std::string Path;
     int Error = 0;
+    FileHandle File = NoFile;  // open when Error is 0; the caller closes it
 };
 TypedInput OpenTypedPath(const std::string& typed);
 
@@ -74,14 +75,13 @@ std::string RefusalBoxText(const HeaderCheck& header);
 // the same file names, in that folder.
 OutputNames NamesInFolder(const OutputNames& names, const std::string& folder);
 
-// Opens the input for its samples and makes the stages' working arrays,
-// with the lines "Reading file data..." and "Extracting channels..." and
-// their "Done". Returns false, after the beep and box, when the input
-// cannot be opened or not even one thread's arrays can be had; the caller
-// then goes back to the prompt. Where not all of the threads' arrays can
-// be had, fewer threads are used, and `engine` says how many.
-bool LoadInput(const std::string& inputPath, int32_t frameCount, EngineChoice& engine,
-               JobInput& input);
+// Takes the open input for its samples and makes the stages' working
+// arrays, with the lines "Reading file data..." and "Extracting channels..."
+// and their "Done". Returns false, after the beep and box, when not even
+// one thread's arrays can be had; the file is then closed and the caller
+// goes back to the prompt. Where not all of the threads' arrays can be had,
+// fewer threads are used, and `engine` says how many.
+bool LoadInput(const TypedInput& opened, int32_t frameCount, EngineChoice& engine, JobInput& input);
 
 // The note after the "Done" of the read when the input file holds fewer whole
 // frames than its header says: " (N frames missing, read as silence)".

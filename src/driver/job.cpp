@@ -57,26 +57,22 @@ void ShowDoneWithNote(int blankLines, const std::string& name, const std::string
 
 // ---- Loading ------------------------------------------------------------------------
 
-bool LoadInput(const std::string& inputPath, int32_t frameCount, EngineChoice& engine,
+bool LoadInput(const TypedInput& opened, int32_t frameCount, EngineChoice& engine,
                JobInput& input) {
     ShowStepTitle("   Reading file data...");
     // The stages read the input as they go, in working arrays made here
     // once: all the memory the job takes, whatever the recording's length.
     input.Work = MakeStageWorkspace(engine.Threads);
     if (input.Work.Threads == 0) {
+        CloseFile(opened.File);
         input = JobInput{};
         ShowError(TooLargeMessage);
         return false;
     }
     engine.Threads = input.Work.Threads;
-    SampleOpen open = OpenInputSamples(inputPath, frameCount, input.File);
-    if (!open.Failure.empty()) {
-        input = JobInput{};
-        ShowError(open.Failure);
-        return false;
-    }
-    input.Path = inputPath;
-    ShowDoneWithNote(1, inputPath, MissingFramesNote(open.MissingFrames));
+    const int64_t missing = TakeInputSamples(opened.File, frameCount, input.File);
+    input.Path = opened.Path;
+    ShowDoneWithNote(1, opened.Path, MissingFramesNote(missing));
 
     // Each stage takes the channels apart block by block as it reads the
     // input, so that no channel arrays are held; the step keeps its line.

@@ -44,15 +44,16 @@ int RunJob(const CommandLine& command) {
     // The dither's source starts at its fixed state and runs on through all
     // four stages, whatever happens at the prompt.
     RandomSource dither;
-    std::string inputPath;
+    TypedInput opened;
     HeaderCheck header;
     JobInput input;
     double startTime = 0.0;
     for (;;) {
-        inputPath = AskInputPath();
-        header = CheckInputHeader(inputPath);
+        opened = AskInputPath();
+        header = CheckInputHeader(opened.Path, opened.File);
         if (!header.Refusal.empty()) {
-            ShowError(RefusalBoxText(header), RefusalReason(inputPath, header));
+            CloseFile(opened.File);
+            ShowError(RefusalBoxText(header), RefusalReason(opened.Path, header));
             continue;
         }
         if (!command.OutputFolder.empty())
@@ -61,7 +62,7 @@ int RunJob(const CommandLine& command) {
         ShowFileData(info.Channels, info.SampleRate, info.BitsPerSample, info.FrameCount,
                      info.Duration);
         startTime = static_cast<double>(ClockSeconds());
-        if (LoadInput(inputPath, info.FrameCount, engine, input)) break;
+        if (LoadInput(opened, info.FrameCount, engine, input)) break;
     }
 
     bool allWritten = true;

@@ -32,13 +32,16 @@ std::string OpenFailureMessage(const std::string& path, int error) {
 
 }  // namespace
 
-int InputOpenError(const std::string& path) {
+namespace {
+
+TypedInput OpenPath(const std::string& path) {
     // Wildcards would name many files, or none, so such a path never opens.
-    if (path.empty() || path.find_first_of("*?") != std::string::npos) return ENOENT;
-    OpenResult file = OpenForReading(path);
-    CloseFile(file.File);
-    return file.Error;
+    if (path.empty() || path.find_first_of("*?") != std::string::npos) return {path, ENOENT};
+    const OpenResult file = OpenForReading(path);
+    return {path, file.Error, file.File};
 }
+
+}  // namespace
 
 std::string DroppedPath(const std::string& typed) {
     std::string path = typed;
@@ -54,20 +57,21 @@ std::string DroppedPath(const std::string& typed) {
 }
 
 TypedInput OpenTypedPath(const std::string& typed) {
-    int error = InputOpenError(typed);
-    if (error == 0) return {typed, 0};
-    std::string dropped = DroppedPath(typed);
-    if (dropped != typed && InputOpenError(dropped) == 0) return {dropped, 0};
-    return {typed, error};
+    const TypedInput asTyped = OpenPath(typed);
+    if (asTyped.Error == 0) return asTyped;
+    const std::string dropped = DroppedPath(typed);
+    if (dropped == typed) return asTyped;
+    const TypedInput asDropped = OpenPath(dropped);
+    return asDropped.Error == 0 ? asDropped : asTyped;
 }
 
-std::string AskInputPath() {
+TypedInput AskInputPath() {
     for (;;) {
         int promptRow = ShowPromptScreen();
         SetColours(Black, BrightWhite);
         MoveCursor(promptRow, PathColumn);
         TypedInput input = OpenTypedPath(ReadKeyboardLine());
-        if (input.Error == 0) return input.Path;
+        if (input.Error == 0) return input;
         // The box keeps its fixed text; the line on standard error names the
         // path tried, where a typo in a long pasted path can be seen.
         std::string reason = NamesNoFile(input.Error)

@@ -185,10 +185,17 @@ std::string PrepareToolCommand(const std::string& inputPath, int channels) {
 // ---- The check as the driver calls it --------------------------------------------
 
 HeaderCheck CheckInputHeader(const std::string& inputPath) {
-    // A file that cannot be opened, or is no longer a regular file (swapped
-    // since the prompt's test), gives nothing, which the first check refuses.
+    // A file that cannot be opened gives nothing, which the first check
+    // refuses.
+    const OpenResult file = OpenForReading(inputPath);
+    HeaderCheck check = CheckInputHeader(inputPath, file.File);
+    CloseFile(file.File);
+    return check;
+}
+
+HeaderCheck CheckInputHeader(const std::string& inputPath, FileHandle file) {
     uint8_t header[HeaderSize] = {};
-    ReadResult read = ReadFileAt(inputPath, header, HeaderSize, 0);
+    ReadResult read = file == NoFile ? ReadResult{} : ReadAt(file, header, HeaderSize, 0);
     HeaderFields fields = ReadHeaderFields(header, read.Bytes);
 
     HeaderCheck check;

@@ -54,22 +54,14 @@ void DecodeWindows(std::span<const uint8_t> packed, int64_t start, std::span<dou
 
 // ---- Opening --------------------------------------------------------------------
 
-SampleOpen OpenInputSamples(const std::string& inputPath, int32_t frameCount, InputFile& input) {
+int64_t TakeInputSamples(FileHandle file, int32_t frameCount, InputFile& input) {
     CloseInput(input);
-    SampleOpen result;
-    OpenResult file = OpenForReading(inputPath);
-    if (file.Error != 0) {
-        result.Failure =
-            " Could not read file '" + inputPath + "':\\n " + ErrorText(file.Error) + "  ";
-        return result;
-    }
-    input.File = file.File;
+    input.File = file;
     input.FrameCount = frameCount;
-    input.Stamp = StampOf(file.File);
-    if (input.Stamp.Length < 0) return result;  // the system cannot tell
+    input.Stamp = StampOf(file);
+    if (input.Stamp.Length < 0) return 0;  // the system cannot tell
     const int64_t present = std::max<int64_t>(0, input.Stamp.Length - HeaderSize) / BytesPerFrame;
-    result.MissingFrames = std::max<int64_t>(0, int64_t{frameCount} - present);
-    return result;
+    return std::max<int64_t>(0, int64_t{frameCount} - present);
 }
 
 void CloseInput(InputFile& input) {

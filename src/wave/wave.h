@@ -61,7 +61,10 @@ struct HeaderCheck {
     OutputNames Names;
 };
 
-// Reads the input's header and runs the checks in their fixed order.
+// Reads the header of the open input `file`, named `inputPath`, and runs
+// the checks in their fixed order.
+HeaderCheck CheckInputHeader(const std::string& inputPath, FileHandle file);
+// The same for the file at `inputPath`, opened for the check alone.
 HeaderCheck CheckInputHeader(const std::string& inputPath);
 
 // The job's input: its file, open for the whole job, from which every stage
@@ -73,14 +76,9 @@ struct InputFile {
     FileStamp Stamp;
 };
 
-// What opening the input's samples gave.
-struct SampleOpen {
-    std::string Failure;        // "" or a message with the system's reason
-    int64_t MissingFrames = 0;  // whole frames the file lacks: they read as silence
-};
-
-// Opens the input for its `frameCount` frames from offset 44 on.
-SampleOpen OpenInputSamples(const std::string& inputPath, int32_t frameCount, InputFile& input);
+// Takes the open `file` as the input of `frameCount` frames from offset 44
+// on; says how many whole frames the file lacks (they read as silence).
+int64_t TakeInputSamples(FileHandle file, int32_t frameCount, InputFile& input);
 void CloseInput(InputFile& input);
 
 // The 44-byte header of every output file.

@@ -33,7 +33,7 @@ TEST(LoadInput, OpensTheInputAndMakesTheWorkingArrays) {
     std::string path = WriteSampleFile(dir, {"\x01\x00\x00\xFF\xFF\xFF\x00\x00\x80", 9});
     JobInput input;
     EngineChoice engine{Kernel::Fast, 3};
-    ASSERT_TRUE(LoadInput(path, 2, engine, input));
+    ASSERT_TRUE(LoadInput(OpenTypedPath(path), 2, engine, input));
     EXPECT_EQ(input.File.FrameCount, 2);
     EXPECT_EQ(input.Work.Threads, 3);
     EXPECT_EQ(engine.Threads, 3);
@@ -49,7 +49,7 @@ TEST(RunFilterStage, FiltersIntoTheOutputThatTheWritingStepNames) {
     std::string path =
         WriteSampleFile(dir, {"\x03\x00\x00\xFF\xFF\xFF\x04\x00\x00\x00\x00\x00", 12});
     JobInput input;
-    ASSERT_TRUE(LoadInput(path, 2, oneThread, input));
+    ASSERT_TRUE(LoadInput(OpenTypedPath(path), 2, oneThread, input));
     WaveInfo info = ConsistentWaveInfo();
     info.FrameCount = 2;
 
@@ -81,7 +81,8 @@ TEST(WriteStageOutput, AFailureGivesTheBoxThatRetriesOrSkips) {
     const ScratchDir& dir = here.dir;
     std::ofstream("SO.dat", std::ios::binary) << "0.5\r\n-0.25\r\n";
     JobInput input;
-    ASSERT_TRUE(LoadInput(WriteSampleFile(dir, std::string(600, '\x35')), 100, oneThread, input));
+    ASSERT_TRUE(LoadInput(OpenTypedPath(WriteSampleFile(dir, std::string(600, '\x35'))), 100,
+                          oneThread, input));
     WaveInfo info = ConsistentWaveInfo();
     info.FrameCount = 100;
     auto runStage = [&](const std::string& keys) {

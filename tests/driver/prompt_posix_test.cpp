@@ -1,6 +1,6 @@
 // The prompt's open test with names only POSIX file systems hold: a FIFO,
 // wildcard characters, trailing blanks (which Windows drops from a name, so
-// that there the typed text opens).
+// that there the typed text opens); and a file renamed over the one opened.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -12,6 +12,7 @@
 #include "driver/driver.h"
 #include "support/scratch.h"
 #include "system/files.h"
+#include "wave/wave.h"
 
 namespace {
 
@@ -39,10 +40,29 @@ TEST(OpenTypedPathTest, FifosWildcardNamesAndTrailingBlanks) {
     for (const Case& c : cases) {
         TypedInput input = OpenTypedPath(c.typed);
         EXPECT_EQ(input.Error, c.error) << "typed: " << c.typed;
+        EXPECT_EQ(input.File != NoFile, c.error == 0) << "typed: " << c.typed;
         if (c.error == 0) {
             EXPECT_EQ(input.Path, c.used) << "typed: " << c.typed;
         }
+        CloseFile(input.File);
     }
+}
+
+// The file the prompt opened is the one whose header is checked, even when
+// another file has been put in its place since.
+TEST(OpenTypedPathTest, TheHeaderIsReadFromTheFileThePromptOpened) {
+    ScratchDir dir;
+    const std::string path = dir.File("take1.wav");
+    const auto header = MakeOutputHeader(ConsistentWaveInfo(), 12);
+    std::ofstream(path, std::ios::binary)
+        << std::string(header.begin(), header.end()) << std::string(12, '\x01');
+    TypedInput input = OpenTypedPath(path);
+    ASSERT_EQ(input.Error, 0);
+    std::ofstream(dir.path / "other.wav", std::ios::binary) << "RIFF, not a wave";
+    fs::rename(dir.path / "other.wav", path);
+    EXPECT_EQ(CheckInputHeader(path, input.File).Refusal, "");
+    EXPECT_NE(CheckInputHeader(path).Refusal, "");
+    CloseFile(input.File);
 }
 
 }  // namespace

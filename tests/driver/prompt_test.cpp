@@ -51,15 +51,23 @@ TEST(OpenTypedPathTest, TheTypedTextThenTheDroppedPathWildcardsRefused) {
     for (const Case& c : cases) {
         TypedInput input = OpenTypedPath(c.typed);
         EXPECT_EQ(input.Error, c.error) << "typed: " << c.typed;
+        EXPECT_EQ(input.File != NoFile, c.error == 0) << "typed: " << c.typed;
         if (c.error == 0) {
             EXPECT_EQ(input.Path, c.used) << "typed: " << c.typed;
         }
+        CloseFile(input.File);
     }
+}
+
+int OpenError(const std::string& path) {
+    const TypedInput input = OpenTypedPath(path);
+    CloseFile(input.File);
+    return input.Error;
 }
 
 // A long path must be opened whole: cut at 255 characters it would open a
 // different file, the one whose name is the cut prefix.
-TEST(InputOpenErrorTest, UsesTheWholePathNotAPrefix) {
+TEST(OpenTypedPathTest, UsesTheWholePathNotAPrefix) {
     ScratchDir dir;
     fs::path folder = dir.path / std::string(100, 'd');
     fs::create_directories(folder);
@@ -67,18 +75,18 @@ TEST(InputOpenErrorTest, UsesTheWholePathNotAPrefix) {
     prefix += std::string(255 - prefix.size(), 'f');
     ASSERT_EQ(prefix.size(), 255u);
     Touch(prefix);
-    EXPECT_EQ(InputOpenError(prefix), 0);
-    EXPECT_EQ(InputOpenError(prefix + ".wav"), ENOENT);
+    EXPECT_EQ(OpenError(prefix), 0);
+    EXPECT_EQ(OpenError(prefix + ".wav"), ENOENT);
 
     std::string longName = prefix + "-take1.wav";
     Touch(longName);
     fs::remove(prefix);
-    EXPECT_EQ(InputOpenError(longName), 0);
+    EXPECT_EQ(OpenError(longName), 0);
 }
 
-TEST(InputOpenErrorTest, TooLongForTheSystemIsAFailedOpen) {
+TEST(OpenTypedPathTest, TooLongForTheSystemIsAFailedOpen) {
     ScratchDir dir;
-    EXPECT_EQ(InputOpenError(dir.File(std::string(5000, 'a'))), ENAMETOOLONG);
+    EXPECT_EQ(OpenError(dir.File(std::string(5000, 'a'))), ENAMETOOLONG);
 }
 
 }  // namespace

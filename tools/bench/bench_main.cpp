@@ -92,7 +92,7 @@ OutputFile StartOutput(const fs::path& path, int32_t frames) {
 void TimeSteps(const fs::path& dir, int32_t frames, StepTimes& times) {
     InputFile input;
     auto start = Clock::now();
-    OpenInputSamples((dir / "bench.wav").string(), frames, input);
+    TakeInputSamples(OpenForReading((dir / "bench.wav").string()).File, frames, input);
     times.Read.push_back(SecondsSince(start));
     const StageInput samples{input.File, HeaderSize, {}, frames};
 
