@@ -99,7 +99,8 @@ DownmixPlan PlanDownmix(const std::vector<int>& given) {
         }
         plan.Weights[0].push_back(place.Left);
         plan.Weights[1].push_back(place.Right);
-        labels += (n == 0 ? "" : " ") + std::string(place.Label);
+        if (n > 0) labels += ' ';
+        labels += place.Label;
     }
     plan.Description = std::to_string(count) + " channels, " + labels +
                        ", to stereo with the ITU-R BS.775 coefficients (centre and surrounds "
