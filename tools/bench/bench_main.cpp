@@ -38,6 +38,7 @@
 #include "filters/filters.h"
 #include "numeric/numeric.h"
 #include "system/files.h"
+#include "system/options.h"
 #include "system/processors.h"
 #include "wave/dither.h"
 #include "wave/wave.h"
@@ -513,53 +514,76 @@ constexpr const char* UsageText =
     "  --help        this text\n"
     "  --version     the version of Phonoskew it belongs to\n";
 
+struct BenchOptions {
+    std::string Binary, Prepare;
+    double Seconds = 60.0;
+    int Repeats = 5;
+};
+
+enum OptionId { HelpOption = 1, VersionOption, SecondsOption, PrepareOption, RepeatsOption };
+
+constexpr OptionSpec Options[] = {
+    {"help", 'h', HelpOption},
+    {"version", 0, VersionOption},
+    {"seconds", 0, SecondsOption, "a number of seconds"},
+    {"prepare", 0, PrepareOption, "a program"},
+    {"repeats", 0, RepeatsOption, "a number"},
+};
+
+// -1 to go on; else the exit status, after the text or the problem.
+int ParseBenchOptions(int argc, char** argv, BenchOptions& options) {
+    const ReadCommandLine read = ReadOptions(argc, argv, Options);
+    for (const GivenOption& option : read.Options) {
+        const std::string value(option.Value);
+        if (option.Id == HelpOption || option.Id == VersionOption) {
+            std::fputs(
+                option.Id == HelpOption ? UsageText : "phonoskew-bench " PHONOSKEW_VERSION "\n",
+                stdout);
+            return 0;
+        }
+        if (option.Id == SecondsOption) options.Seconds = std::atof(value.c_str());
+        if (option.Id == PrepareOption) options.Prepare = fs::absolute(value).string();
+        if (option.Id == RepeatsOption) options.Repeats = std::max(1, std::atoi(value.c_str()));
+    }
+    if (!read.Problem.empty() || read.Operands.size() > 1) {
+        std::fprintf(stderr, "phonoskew-bench: %s\n%s",
+                     read.Problem.empty() ? "more than one program" : read.Problem.c_str(),
+                     UsageText);
+        return 2;
+    }
+    if (!read.Operands.empty()) options.Binary = fs::absolute(read.Operands[0]).string();
+    if (!(options.Seconds >= 0.1 && options.Seconds <= 3600.0)) {
+        std::fprintf(stderr, "phonoskew-bench: --seconds wants 0.1 to 3600\n");
+        return 2;
+    }
+    return -1;
+}
+
+// A scratch folder with the recording and the example sets; its frames.
+int32_t MakeBenchFolder(const fs::path& dir, double seconds) {
+    const std::vector<int32_t> signal = MakeDemoSignal(seconds);
+    WriteDemoFile(dir / "bench.wav", signal);
+    const fs::path examples = fs::path(PHONOSKEW_SOURCE_DIR) / "examples" / "coefficients";
+    for (const ErrorStage& stage : ErrorStages)
+        fs::copy_file(examples / stage.CoefficientFile, dir / stage.CoefficientFile);
+    return int32_t(signal.size() / 2);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     SetNumericEnvironment();
-    std::string binary, prepare;
-    double seconds = 60.0;
-    int repeats = 5;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view option = argv[i];
-        if (option == "--help" || option == "-h") {
-            std::fputs(UsageText, stdout);
-            return 0;
-        } else if (option == "--version") {
-            std::fputs("phonoskew-bench " PHONOSKEW_VERSION "\n", stdout);
-            return 0;
-        } else if (option == "--seconds" && i + 1 < argc) {
-            seconds = std::atof(argv[++i]);
-        } else if (option == "--prepare" && i + 1 < argc) {
-            prepare = fs::absolute(argv[++i]).string();
-        } else if (option == "--repeats" && i + 1 < argc) {
-            repeats = std::max(1, std::atoi(argv[++i]));
-        } else if (option.starts_with("-") || !binary.empty()) {
-            std::fprintf(stderr, "phonoskew-bench: unknown argument: %s\n%s", argv[i], UsageText);
-            return 2;
-        } else {
-            binary = fs::absolute(argv[i]).string();
-        }
-    }
-    if (!(seconds >= 0.1 && seconds <= 3600.0)) {
-        std::fprintf(stderr, "phonoskew-bench: --seconds wants 0.1 to 3600\n");
-        return 2;
-    }
-
+    BenchOptions options;
+    if (const int status = ParseBenchOptions(argc, argv, options); status >= 0) return status;
+    const std::string& binary = options.Binary;
+    const double seconds = options.Seconds;
+    const int repeats = options.Repeats;
     char name[] = "/tmp/phonoskew-bench-XXXXXX";
     fs::path dir = mkdtemp(name);
-    int32_t frames = 0;
-    {
-        std::vector<int32_t> signal = MakeDemoSignal(seconds);
-        frames = int32_t(signal.size() / 2);
-        WriteDemoFile(dir / "bench.wav", signal);
-    }
-    fs::path examples = fs::path(PHONOSKEW_SOURCE_DIR) / "examples" / "coefficients";
-    for (const ErrorStage& stage : ErrorStages)
-        fs::copy_file(examples / stage.CoefficientFile, dir / stage.CoefficientFile);
+    const int32_t frames = MakeBenchFolder(dir, seconds);
 
     EngineChoice choice = EngineOfThisMachine();
-    std::printf("Phonoskew benchmark: %.0f s of 96 kHz stereo (%d frames), four stages\n", seconds,
+    std::printf("Phonoskew benchmark: %g s of 96 kHz stereo (%d frames), four stages\n", seconds,
                 frames);
     std::printf("Machine: %s, %u cores; vector unit %s, %d threads\n", CpuName().c_str(),
                 std::thread::hardware_concurrency(), VectorUnitName(), choice.Threads);
@@ -567,7 +591,7 @@ int main(int argc, char** argv) {
     // The program's runs first: each starts from this process's small
     // footprint, since the child's peak memory counts what it held at fork.
     const double whole = binary.empty() ? 0 : BenchWholeRuns(dir, binary, frames, repeats);
-    if (!prepare.empty()) BenchPrepare(dir, prepare, frames, repeats);
+    if (!options.Prepare.empty()) BenchPrepare(dir, options.Prepare, frames, repeats);
     StepTimes times;
     for (int i = 0; i < repeats; ++i) {
         TimeSteps(dir, frames, times);
