@@ -42,8 +42,11 @@ std::string NameInFolder(const std::string& folder, const std::string& path) {
 
 // ---- The recording and its outputs --------------------------------------------------------
 
-std::string LoadRecording(const std::string& path, Recording& recording) {
-    const HeaderCheck header = CheckInputHeader(path);
+namespace {
+
+// The recording's samples, read from its open file; "" or what failed.
+std::string ReadRecording(const std::string& path, FileHandle file, Recording& recording) {
+    const HeaderCheck header = CheckInputHeader(path, file);
     if (!header.Refusal.empty()) return QuotedArgument(path) + ": " + header.Refusal;
     recording.Path = path;
     recording.Info = header.Info;
@@ -53,9 +56,19 @@ std::string LoadRecording(const std::string& path, Recording& recording) {
         return QuotedArgument(path) + ": " + TooLargeMessage;
     }
     const ReadResult read =
-        ReadFileAt(path, recording.Packed.data(), recording.Packed.size(), HeaderSize);
+        ReadAt(file, recording.Packed.data(), recording.Packed.size(), HeaderSize);
     if (read.Error != 0) return QuotedArgument(path) + ": " + ErrorText(read.Error);
     return "";
+}
+
+}  // namespace
+
+std::string LoadRecording(const std::string& path, Recording& recording) {
+    const OpenResult open = OpenForReading(path);
+    if (open.Error != 0) return QuotedArgument(path) + ": " + ErrorText(open.Error);
+    const std::string failure = ReadRecording(path, open.File, recording);
+    CloseFile(open.File);
+    return failure;
 }
 
 std::string CheckOutputFile(const std::string& path, int32_t recordingFrames) {

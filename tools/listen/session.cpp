@@ -217,7 +217,7 @@ std::string SessionSummary(const SessionOutput& output, const SessionOutcome& ou
     if (outcome.EndedEarly)
         text += " ended after " + std::to_string(answered) + " of " +
                 std::to_string(output.Xs.size()) + " trials.";
+    if (answered == 0) return text + "\n  no trial answered\n";
     text += "\n  X was:      " + xs + "\n  you said:   " + answers + "\n";
-    if (answered == 0) return text + "  no trial answered\n";
     return text + "  " + VerdictSentence(right, answered) + "\n";
 }

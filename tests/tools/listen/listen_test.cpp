@@ -111,10 +111,11 @@ TEST(ListenReference, IsPhonoskewsOutputThroughTheIdentitySetByteForByte) {
 TEST(ListenRefusal, OutputsThatDoNotBelongToTheRecordingPlayNothing) {
     const int64_t frames = 9600;
     const struct {
-        const char* setup;  // what output 2 is
+        const char* setup;  // what output 2 is, or that the recording is gone
         std::vector<std::string> outputs;
         const char* message;
     } table[] = {
+        {"no recording", {}, "'rec.wav': No such file or directory"},
         {"none",
          {},
          "no output of 'rec.wav' beside it ('rec RIAA error 1.wav' and the like): "
@@ -142,6 +143,7 @@ TEST(ListenRefusal, OutputsThatDoNotBelongToTheRecordingPlayNothing) {
         WriteWave(folder.dir.File("rec.wav"), Ramp(frames, 0));
         const std::string output = folder.dir.File("rec RIAA error 2.wav");
         const std::string setup = row.setup;
+        if (setup == "no recording") fs::remove(folder.dir.File("rec.wav"));
         if (setup == "short") WriteWave(output, Ramp(frames + 62, 0));
         if (setup == "cut") {
             WriteWave(output, Ramp(frames + 63, 0));
