@@ -59,6 +59,7 @@ enum OptionId {
     FromOption,
     ToOption,
     DeviceOption,
+    RateOption,
     ExportOption,
 };
 
@@ -74,6 +75,7 @@ constexpr OptionSpec Options[] = {
     {"from", 0, FromOption, "a time"},
     {"to", 0, ToOption, "a time"},
     {"device", 0, DeviceOption, "a name or a number"},
+    {"rate", 0, RateOption, "a rate in Hz"},
     {"export", 0, ExportOption, "a folder"},
 };
 
@@ -120,6 +122,11 @@ std::string TakeValueOption(const GivenOption& option, ListenCommand& command) {
         case DeviceOption:
             if (value.empty()) return "--device wants a name or a number";
             command.Device = value;
+            break;
+        case RateOption:
+            if (!ParseWhole(value, 8000, 384000, whole))
+                return "--rate wants a rate from 8000 to 384000 Hz, got " + QuotedArgument(value);
+            command.Rate = double(whole);
             break;
         case ExportOption:
             if (value.empty()) return "--export wants a folder";
@@ -213,6 +220,8 @@ std::string ListenHelpText() {
            "      --from TIME        the loop's start, in seconds or minutes:seconds\n"
            "      --to TIME          the loop's end (default: the end of the recording)\n"
            "      --device NAME|N    the sound device by name or by number\n"
+           "      --rate HZ          play at HZ, both sides resampled alike with libsoxr\n"
+           "                         (default: 96000, or the device's own rate)\n"
            "      --list-devices     list the sound devices and exit\n"
            "      --write-reference  write 'NAME RIAA reference N.wav' beside the recording\n"
            "      --export DIR       write the level-matched pairs into DIR (made when\n"

@@ -82,7 +82,7 @@ std::string ListSoundDevices(std::string& listing) {
     return "";
 }
 
-std::string OpenSoundDevice(const std::string& choice, SoundDevice& device) {
+std::string OpenSoundDevice(const std::string& choice, double rate, SoundDevice& device) {
     const std::string failure = StartSoundSystem();
     if (!failure.empty()) return failure;
     StandardErrorHeld held;
@@ -93,9 +93,11 @@ std::string OpenSoundDevice(const std::string& choice, SoundDevice& device) {
     const PaDeviceInfo* info = Pa_GetDeviceInfo(device.Index);
     device.Name = info->name;
     const PaStreamParameters output = StereoOutput(device.Index);
-    device.Rate = Pa_IsFormatSupported(nullptr, &output, PlayRate) == paFormatIsSupported
-                      ? PlayRate
-                      : info->defaultSampleRate;
+    const bool takes96 = Pa_IsFormatSupported(nullptr, &output, PlayRate) == paFormatIsSupported;
+    device.Rate = rate > 0.0 ? rate : takes96 ? PlayRate : info->defaultSampleRate;
+    if (rate > 0.0 && Pa_IsFormatSupported(nullptr, &output, rate) != paFormatIsSupported)
+        return "the sound device '" + device.Name + "' does not play at " +
+               std::to_string(int64_t(rate)) + " Hz";
     PaStream* stream = nullptr;
     PaError error = Pa_OpenStream(&stream, nullptr, &output, device.Rate,
                                   paFramesPerBufferUnspecified, paClipOff, nullptr, nullptr);

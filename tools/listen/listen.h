@@ -48,6 +48,7 @@ struct ListenCommand {
     double FromSeconds = 0.0;  // the loop range; ToSeconds 0 for the end
     double ToSeconds = 0.0;
     std::string Device;  // "" for the default; a name or a number
+    double Rate = 0.0;   // the rate to play at; 0: 96 kHz, or the device's own
     bool WriteReference = false;
     std::string ExportFolder;  // "" for none
     bool Report = false;
@@ -247,9 +248,9 @@ struct SoundDevice {
 // failure when the sound system cannot start.
 std::string ListSoundDevices(std::string& listing);
 // Opens `choice` ("" for the default device; a number as listed, or a
-// name) for stereo 32-bit output at 96 kHz, or at its own rate when it
-// cannot take 96 kHz. "" or why not.
-std::string OpenSoundDevice(const std::string& choice, SoundDevice& device);
+// name) for stereo 32-bit output at `rate`; with `rate` 0 at 96 kHz, or at
+// its own rate when it cannot take 96 kHz. "" or why not.
+std::string OpenSoundDevice(const std::string& choice, double rate, SoundDevice& device);
 // Writes interleaved frames; the device (or, for a device that takes
 // frames faster than it plays them, this) holds the writer back to the
 // rate at which they play.

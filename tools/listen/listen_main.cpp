@@ -116,12 +116,12 @@ uint32_t ClockSeed() {
 int Session(const ListenCommand& command, const Recording& recording,
             std::vector<ErrorOutput>& outputs) {
     SoundDevice device;
-    const std::string failure = OpenSoundDevice(command.Device, device);
+    const std::string failure = OpenSoundDevice(command.Device, command.Rate, device);
     if (!failure.empty()) return Fail(failure + "; --export DIR writes the pairs for another tool");
     std::printf("Sound device: %s, %.0f Hz\n", device.Name.c_str(), device.Rate);
     if (device.Rate != 96000.0)
-        std::printf("It takes no 96 kHz: both sides are resampled to %.0f Hz alike (libsoxr).\n",
-                    device.Rate);
+        std::printf("%s both sides are resampled to %.0f Hz alike (libsoxr).\n",
+                    command.Rate > 0.0 ? "As asked," : "It takes no 96 kHz:", device.Rate);
     std::printf(
         "Keys: a, b, x play A, B or X; space pauses; [ and ] set the loop, \\ clears it;\n"
         "      1 answers X is A, 2 X is B; q ends.\n");

@@ -458,6 +458,37 @@ TEST(ListenSession, LoopHoldsCtrlZSuspendsAndCtrlCEndsWithTheScoreLoggedAndTheTe
         << log;
 }
 
+// At another rate both sides go through the resampler: A's ramp, 8 a frame
+// at 96 kHz, comes out of the device 16 a frame at 48 kHz, at its level,
+// its channels still opposite.
+TEST(ListenSession, AnotherRatePlaysTheResampledSides) {
+    ListenFolder folder;
+    WriteRampPair(folder);
+    Child child = StartInPseudoTerminal(folder.Listen({"--match", "none", "--seed", "1", "--trials",
+                                                       "1", "--rate", "48000", "rec.wav"}),
+                                        40, 100);
+    ChildGuard guard{child};
+    ASSERT_TRUE(WaitForOutput(child, "As asked, both sides are resampled to 48000 Hz alike"))
+        << child.out;
+    ASSERT_TRUE(WaitForOutput(child, "Trial 1 of 1")) << child.out;
+    SendKeys(child, "a");
+    Pause(500);
+    SendKeys(child, "q");
+    ASSERT_TRUE(WaitForExit(child)) << child.out;
+
+    const std::vector<int32_t> played = ReadPlayed(folder.Played());
+    size_t first = 0;  // the first frame of sound
+    while (first < played.size() && played[first] == 0) first += 2;
+    const size_t from = first + 2 * 1000, frames = 8000;  // past the fade in
+    ASSERT_LT(from + 2 * frames, played.size()) << played.size() / 2 << " frames played";
+    for (size_t k = 0; k < frames; ++k) {
+        const double left = played[from + 2 * k] / 256.0, right = played[from + 2 * k + 1] / 256.0;
+        const double expected = played[from] / 256.0 + 16.0 * double(k);
+        ASSERT_NEAR(left, expected, 3.0) << k;
+        ASSERT_NEAR(right, -left, 3.0) << k;
+    }
+}
+
 TEST(ListenDevices, ListsTheDefaultDeviceWithoutTheLibrariesChatter) {
     ListenFolder folder;
     const Child run = RunPiped(folder.Listen({"--list-devices"}), "");

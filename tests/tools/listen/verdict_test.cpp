@@ -103,6 +103,7 @@ TEST(ParseListenCommand, TableOfCommandLines) {
         {{"--from", "1:2:3", "r.wav"}, ListenAction::Refuse, "--from wants a time"},
         {{"--from", "2", "--to", "1.5", "r.wav"}, ListenAction::Refuse, "--to must come after"},
         {{"--loud", "r.wav"}, ListenAction::Refuse, "unrecognized option '--loud'"},
+        {{"--rate", "1000", "r.wav"}, ListenAction::Refuse, "--rate wants a rate from 8000"},
     };
     for (const auto& row : table) {
         const ListenCommand command = Parse(row.words);
@@ -111,13 +112,14 @@ TEST(ParseListenCommand, TableOfCommandLines) {
     }
     const ListenCommand full =
         Parse({"--match", "rms", "--trials=20", "--seed", "4294967295", "--from", "1:02.5",
-               "--to=70", "--device", "2", "--", "-odd.wav", "4"});
+               "--to=70", "--device", "2", "--rate=44100", "--", "-odd.wav", "4"});
     EXPECT_EQ(full.Match, LevelMatch::Rms);
     EXPECT_EQ(full.Trials, 20);
     EXPECT_EQ(full.Seed, 4294967295u);
     EXPECT_DOUBLE_EQ(full.FromSeconds, 62.5);
     EXPECT_DOUBLE_EQ(full.ToSeconds, 70.0);
     EXPECT_EQ(full.Device, "2");
+    EXPECT_EQ(full.Rate, 44100.0);
     EXPECT_EQ(full.Recording, "-odd.wav");
     EXPECT_EQ(full.Outputs, std::vector<int>{4});
 }
