@@ -21,8 +21,6 @@
 
 namespace {
 
-constexpr const char* HelpHint = " (try 'phonoskew --help')\n";
-
 // Bytes that no key at the prompt can type: a path holding one could
 // never have been typed there.
 bool IsControl(unsigned char byte) { return byte < 32 || byte == 127; }
@@ -30,7 +28,7 @@ bool IsControl(unsigned char byte) { return byte < 32 || byte == 127; }
 CommandLine Refusal(const std::string& problem) {
     CommandLine refused;
     refused.Action = CommandAction::Refuse;
-    refused.Problem = "phonoskew: " + problem + HelpHint;
+    refused.Problem = CommandLineRefusal("phonoskew", problem);
     return refused;
 }
 

@@ -105,8 +105,7 @@ int main(int argc, char** argv) {
     // Read before the terminal is touched, so a bad command line leaves it
     // alone; a path in it is UTF-8, as a typed one is.
     const std::vector<std::string> arguments = ProgramArguments(argc, argv);
-    std::vector<const char*> words;
-    for (const std::string& argument : arguments) words.push_back(argument.c_str());
+    const std::vector<const char*> words = ArgumentWords(arguments);
     CommandLine command = ParseCommandLine(int(words.size()), words.data());
     switch (command.Action) {
         case CommandAction::Help:

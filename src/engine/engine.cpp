@@ -196,7 +196,7 @@ void RunFastBlock(StagePart& part, int64_t first, int64_t count) {
     part.Result.Clipped += dither.Clipped;
     part.Result.ExactOutputs += dither.Recomputed;
     PackFrames(part.SamplesLeft, part.SamplesRight, PendingRoom(part, count));
-    part.Random = part.Random.Skip(4 * uint64_t(count));
+    part.Random = part.Random.Skip(DitherDraws(count));
 }
 
 void RunStagePart(StagePart& part) {
@@ -252,7 +252,7 @@ void SetUpParts(std::span<StagePart> parts, const StageInput& input, const Coeff
         part.Sink = sink;
         part.From = std::min(outputFrames, blocks * i / count * BlockFrames);
         part.To = std::min(outputFrames, blocks * (i + 1) / count * BlockFrames);
-        part.Random = random.Skip(4 * uint64_t(part.From));
+        part.Random = random.Skip(DitherDraws(part.From));
         part.Exact = exact;
         part.TieWindow = tieWindow;
         part.ExactBlocksAhead = 0;

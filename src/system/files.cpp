@@ -160,3 +160,9 @@ int ReplaceFile(const std::string& path, std::initializer_list<std::span<const u
     SignalsHeld held(HeldSignals::OutsideEnding);  // written whole before a stop
     return WriteWholeAndName(CreateOutputFile(path), pieces);
 }
+
+std::vector<const char*> ArgumentWords(const std::vector<std::string>& arguments) {
+    std::vector<const char*> words;
+    for (const std::string& argument : arguments) words.push_back(argument.c_str());
+    return words;
+}

@@ -181,6 +181,9 @@ OpenResult CreateScratchFile(const std::string& besidePath);
 // program: on Windows taken again from the wide-character command line,
 // since `argv` there holds the system's code page; elsewhere `argv` itself.
 std::vector<std::string> ProgramArguments(int argc, char** argv);
+// Pointers to `arguments`, as a parser of `argv` takes them; valid while
+// `arguments` is.
+std::vector<const char*> ArgumentWords(const std::vector<std::string>& arguments);
 
 // The path of the running program's file, or "" when the system cannot tell.
 std::string ProgramFile();

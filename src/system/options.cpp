@@ -100,3 +100,8 @@ ReadCommandLine ReadOptions(int argc, const char* const* argv, std::span<const O
     }
     return reader.read;
 }
+
+std::string CommandLineRefusal(std::string_view program, std::string_view problem) {
+    const std::string name(program);
+    return name + ": " + std::string(problem) + " (try '" + name + " --help')\n";
+}

@@ -35,3 +35,7 @@ struct ReadCommandLine {
 };
 
 ReadCommandLine ReadOptions(int argc, const char* const* argv, std::span<const OptionSpec> table);
+
+// The line a program refuses its command line with, on standard error:
+// "phonoskew-prepare: no input file given (try 'phonoskew-prepare --help')".
+std::string CommandLineRefusal(std::string_view program, std::string_view problem);

@@ -44,9 +44,8 @@ bool ParseSeconds(const std::string& text, double& seconds) {
 
 int main(int argc, char** commandLine) {
     // The path in UTF-8, as the file layer takes it.
-    std::vector<std::string> arguments = ProgramArguments(argc, commandLine);
-    std::vector<const char*> argv;
-    for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+    const std::vector<std::string> arguments = ProgramArguments(argc, commandLine);
+    const std::vector<const char*> argv = ArgumentWords(arguments);
     const ReadCommandLine read = ReadOptions(argc, argv.data(), Options);
     double seconds = 10.0;
     for (const GivenOption& option : read.Options) {

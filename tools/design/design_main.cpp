@@ -169,7 +169,7 @@ bool TakeOption(const GivenOption& option, DesignOptions& options) {
 }
 
 // Returns 0 to go on, 1 after --help or --version, 2 on a bad command line.
-int ParseOptions(int argc, char** argv, DesignOptions& options) {
+int ParseOptions(int argc, const char* const* argv, DesignOptions& options) {
     const ReadCommandLine read = ReadOptions(argc, argv, Options);
     for (const GivenOption& option : read.Options) {
         if (option.Id == HelpOption) {
@@ -312,9 +312,8 @@ FileCheck CheckFile(const std::string& path, const std::string& outDir) {
 
 int main(int argc, char** commandLine) {
     // The folder in UTF-8, as the file layer takes it.
-    std::vector<std::string> arguments = ProgramArguments(argc, commandLine);
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(argument.data());
+    const std::vector<std::string> arguments = ProgramArguments(argc, commandLine);
+    const std::vector<const char*> argv = ArgumentWords(arguments);
     DesignOptions options;
     if (const int status = ParseOptions(argc, argv.data(), options); status != 0)
         return status == 1 ? 0 : 2;

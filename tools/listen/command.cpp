@@ -14,7 +14,7 @@ constexpr int MostTrials = 1000;
 ListenCommand Refusal(const std::string& problem) {
     ListenCommand refused;
     refused.Action = ListenAction::Refuse;
-    refused.Problem = "phonoskew-listen: " + problem + " (try 'phonoskew-listen --help')\n";
+    refused.Problem = CommandLineRefusal("phonoskew-listen", problem);
     return refused;
 }
 

@@ -160,8 +160,7 @@ int Session(const ListenCommand& command, const Recording& recording,
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments = ProgramArguments(argc, argv);
-    std::vector<const char*> words;
-    for (const std::string& argument : arguments) words.push_back(argument.c_str());
+    const std::vector<const char*> words = ArgumentWords(arguments);
     const ListenCommand command = ParseListenCommand(int(words.size()), words.data());
     switch (command.Action) {
         case ListenAction::Help:

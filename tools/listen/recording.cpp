@@ -149,7 +149,7 @@ std::string FindErrorOutputs(const Recording& recording, const std::vector<int>&
 // ---- The reference -----------------------------------------------------------------------
 
 RandomSource DitherSourceOfOutput(int32_t frames, int n) {
-    return RandomSource{}.Skip(4 * uint64_t(OutputFrameCount(frames)) * uint64_t(n - 1));
+    return RandomSource{}.Skip(StageDraws(frames) * uint64_t(n - 1));
 }
 
 // The one use of the stage engine: the identity set, its samples packed

@@ -20,7 +20,7 @@ constexpr double HighestGainDb = 20.0;
 PrepareCommand Refusal(const std::string& problem) {
     PrepareCommand refused;
     refused.Action = PrepareAction::Refuse;
-    refused.Problem = "phonoskew-prepare: " + problem + " (try 'phonoskew-prepare --help')\n";
+    refused.Problem = CommandLineRefusal("phonoskew-prepare", problem);
     return refused;
 }
 

@@ -467,7 +467,7 @@ std::string WriteBlock(Writer& writer, const double* frames, int64_t count) {
         writer.Clipped += PackSamples(writer, frames, 0, half, writer.Random, writer.Packed.data());
     }
     writer.Clipped += secondClipped;
-    if (!writer.Copy) writer.Random = writer.Random.Skip(4 * uint64_t(count));
+    if (!writer.Copy) writer.Random = writer.Random.Skip(DitherDraws(count));
     const int error = WriteAt(writer.Output.File, writer.Packed,
                               HeaderSize + uint64_t(writer.Frames) * BytesPerFrame);
     if (error != 0) return writer.Output.Path + ": cannot write it: " + ErrorText(error);

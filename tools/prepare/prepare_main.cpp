@@ -58,8 +58,7 @@ std::string WroteLine(const PrepareRequest& request, const PrepareResult& result
 int main(int argc, char** argv) {
     // Paths in UTF-8, as the file layer takes them.
     const std::vector<std::string> arguments = ProgramArguments(argc, argv);
-    std::vector<const char*> words;
-    for (const std::string& argument : arguments) words.push_back(argument.c_str());
+    const std::vector<const char*> words = ArgumentWords(arguments);
     const PrepareCommand command = ParsePrepareCommand(int(words.size()), words.data());
     switch (command.Action) {
         case PrepareAction::Help:
