@@ -277,9 +277,10 @@ TEST(ListenExport, LoudnessMatchHoldsByAnIndependentMeasure) {
         noise.push_back(int32_t(int64_t(state >> 44) - (1 << 19)));  // about -21 dBFS
     }
     WriteWave(folder.dir.File("rec.wav"), noise);
-    for (const char* set : {"FO.dat", "SO.dat", "FOP.dat", "SOP.dat"})
-        fs::copy_file(PHONOSKEW_SOURCE_DIR "/examples/coefficients/" + std::string(set),
-                      folder.dir.path / set);
+    for (const ErrorStage& stage : ErrorStages)
+        fs::copy_file(
+            PHONOSKEW_SOURCE_DIR "/examples/coefficients/" + std::string(stage.CoefficientFile),
+            folder.dir.path / stage.CoefficientFile);
     ASSERT_EQ(RunPiped(PhonoskewIn(folder.dir.path), "rec.wav\r").exitStatus, 0);
     const std::string out = folder.dir.File("pairs");
     fs::create_directory(out);

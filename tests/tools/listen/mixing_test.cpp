@@ -26,12 +26,6 @@ std::vector<float> Render(Player& player, int64_t frames) {
     return out;
 }
 
-TEST(Crossfade, LengthIsEightMillisecondsAtEveryRate) {
-    EXPECT_EQ(FadeFrames(96000), 768);
-    EXPECT_EQ(FadeFrames(48000), 384);
-    EXPECT_EQ(FadeFrames(44100), 353);
-}
-
 TEST(Crossfade, SwitchKeepsThePositionThroughAnEqualPowerFade) {
     const int64_t frames = 20000;
     const int fade = 768;
